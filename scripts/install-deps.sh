@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Findlark needs to build, run and test; does nothing if all are there.
+set -euo pipefail
+
+packages=(
+  cmake g++ ninja-build pkg-config git
+  libgtest-dev libgmock-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-webengine-dev libglib2.0-dev
+  qt6-qpa-plugins
+  xvfb openbox trayer xdotool wmctrl x11-utils imagemagick xauth
+  shared-mime-info desktop-file-utils appstream
+  fd-find ripgrep hyperfine time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: a normal build, then AddressSanitizer with
+# UndefinedBehaviorSanitizer, then ThreadSanitizer on the threaded tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$jobs"
+}
+run_ctest() {
+  ctest --test-dir "$1" --output-on-failure -j "$jobs" --timeout 600 "${@:2}"
+}
+
+echo "== normal build"
+configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_ctest build/release
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DFINDLARK_SANITIZE=address,undefined
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_ctest build/asan -LE desktop
+
+echo "== ThreadSanitizer (threaded tests)"
+configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DFINDLARK_SANITIZE=thread -DFINDLARK_GUI=OFF
+TSAN_OPTIONS=halt_on_error=1 run_ctest build/tsan -L threaded

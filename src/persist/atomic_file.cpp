@@ -1,0 +1,1 @@
+#include "persist/atomic_file.h"

@@ -1,0 +1,1 @@
+#include "persist/html_export.h"

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+namespace findlark {
+
+enum class LaunchResult {
+  kLaunched,
+  kNoAssociation,  // no application handles the file's type: the caller may offer the editor
+  kFailed,         // anything else (missing file, the application would not start)
+};
+
+// All take paths as bytes and hand them to GIO as one argument; no shell is involved.
+LaunchResult OpenWithDefaultApp(const std::string& path);  // by the file's content type
+LaunchResult OpenInTextEditor(const std::string& path);    // the default app for text/plain
+LaunchResult OpenFolder(const std::string& folder);        // the default app for folders
+LaunchResult OpenUri(const std::string& uri);              // a web address, in the browser
+
+}  // namespace findlark

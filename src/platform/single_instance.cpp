@@ -1,0 +1,1 @@
+#include "platform/single_instance.h"

@@ -1,0 +1,1 @@
+#include "results/display_text.h"

@@ -1,0 +1,1 @@
+#include "results/hit_info.h"

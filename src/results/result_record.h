@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+
+#include "search/categories.h"
+
+namespace findlark {
+
+// One hit. Records are values: once stored they never change.
+struct ResultRecord {
+  std::string path;       // full path, bytes as the file system gave them
+  std::string sizeText;   // empty for folders
+  std::string dateText;   // "%B %d, %Y", local time
+  std::string matchLine;  // empty for a hit by name
+  std::string extension;  // folded, without the dot
+  FileCategory category = 0;
+};
+
+}  // namespace findlark

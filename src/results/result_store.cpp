@@ -1,0 +1,1 @@
+#include "results/result_store.h"

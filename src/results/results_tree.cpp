@@ -1,0 +1,1 @@
+#include "results/results_tree.h"

@@ -1,0 +1,1 @@
+#include "search/case_fold.h"

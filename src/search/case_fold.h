@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace findlark {
+
+// The one case-folding routine for queries, names and lines: A-Z to a-z, and a valid UTF-8
+// code point whose simple lowercase mapping is also non-ASCII is mapped (É to é). Mappings
+// that would land in ASCII (İ, the Kelvin sign) and invalid bytes are left as they are, so
+// ASCII bytes of the folded text are exactly the lowered ASCII bytes of the original.
+std::string FoldCase(std::string_view text);
+void FoldCaseInto(std::string_view text, std::string& out);  // out is replaced
+
+// Trims white space (space, \t, \n, \r, \v, \f) at both ends and folds: the query as searched.
+std::string NormalizeQuery(std::string_view typed);
+
+// Substring test of a folded query against unfolded text, as if the text were folded first.
+// An ASCII query takes a byte-wise ASCII-case-insensitive path with identical answers.
+class QueryMatcher {
+ public:
+  explicit QueryMatcher(std::string queryLower);
+
+  const std::string& query() const { return query_; }
+  bool ascii() const { return ascii_; }
+
+  // Offset in `text` of the first match, or npos. For a non-ASCII query `scratch` holds the
+  // folded text and the offset is into that folded copy.
+  size_t Find(std::string_view text, std::string& scratch) const;
+  bool Contains(std::string_view text, std::string& scratch) const {
+    return Find(text, scratch) != std::string_view::npos;
+  }
+
+ private:
+  std::string query_;
+  bool ascii_ = true;
+  unsigned char firstLower_ = 0;
+  unsigned char firstUpper_ = 0;
+};
+
+}  // namespace findlark

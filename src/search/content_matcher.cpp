@@ -1,0 +1,1 @@
+#include "search/content_matcher.h"

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <string>
+
+#include "search/case_fold.h"
+
+namespace findlark {
+
+// A matching line longer than this is stored cut (at a UTF-8 boundary); the tip shows less.
+inline constexpr size_t kMaxMatchLine = 16 * 1024;
+
+// First line of the file that contains the query (compared folded, returned as read, its
+// CR LF dropped); the file ends at its first 0x1A byte. Empty when no line matches, on any
+// file error, when the path is not a regular file (FIFOs and devices are never opened), or
+// when `stop` becomes set between reads. Memory stays bounded whatever the file holds.
+std::string MatchContent(const std::string& path, const QueryMatcher& query,
+                         const std::atomic<bool>* stop = nullptr);
+
+// The same for `name` relative to an open directory; the walk uses it to avoid path lookups.
+std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
+                           const std::atomic<bool>* stop = nullptr);
+
+}  // namespace findlark

@@ -1,0 +1,1 @@
+#include "search/directory_walk.h"

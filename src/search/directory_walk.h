@@ -1,0 +1,41 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <unordered_set>
+
+#include "results/result_record.h"
+#include "search/case_fold.h"
+#include "search/categories.h"
+
+namespace findlark {
+
+// Receives each hit, fully filled, in the order the walk finds it.
+class HitSink {
+ public:
+  virtual ~HitSink() = default;
+  virtual void OnHit(ResultRecord&& record) = 0;
+};
+
+struct WalkOptions {
+  const QueryMatcher* query = nullptr;  // required
+  FileCategory typeFilter = kTypeFilterAll;
+  bool searchContents = false;
+  const std::atomic<bool>* stop = nullptr;
+  // Folders (full paths) that are never entered: the pseudo file systems of a whole-machine search.
+  const std::unordered_set<std::string>* pruned = nullptr;
+};
+
+// Walks everything below `root` depth first (a folder's subtree before its own entry) and
+// hands every hit to `sink`. Symbolic links are matched like any entry but never descended
+// into; `root` itself is followed even when it is a link. Folders that cannot be listed add
+// nothing. Depth is limited only by memory, not by file descriptors.
+void SearchFolder(std::string root, const WalkOptions& options, HitSink& sink);
+
+// `folder` + "/" + `name`, without doubling a separator ("/" + "a" gives "/a").
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// Strips trailing "/" but keeps "/" itself.
+std::string NormalizeRoot(std::string_view root);
+
+}  // namespace findlark

@@ -1,0 +1,1 @@
+#include "search/search_run.h"

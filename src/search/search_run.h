@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "results/result_record.h"
+#include "search/categories.h"
+
+namespace findlark {
+
+struct SearchOptions {
+  std::string queryLower;  // trimmed and folded, never empty
+  FileCategory typeFilter = kTypeFilterAll;
+  bool searchContents = false;
+  std::string folder;  // empty: the whole machine from "/", pseudo file systems pruned
+};
+
+std::string ProgressText(int found);                     // "Searching... %d found so far."
+std::string FinalStatusText(bool cancelled, int found);  // "Search complete./cancelled. %d found."
+
+// One search on one worker thread. The worker walks and matches and pushes finished hits into
+// a bounded queue that the owner drains (on the window thread in the app); when the queue is
+// full the worker waits, so memory stays bounded.
+class SearchRun {
+ public:
+  explicit SearchRun(size_t queueCapacity = 8192);
+  ~SearchRun();  // stops and joins
+  SearchRun(const SearchRun&) = delete;
+  SearchRun& operator=(const SearchRun&) = delete;
+
+  // Called on the worker when the queue turns non-empty and when the walk ends; keep it cheap.
+  void SetWakeup(std::function<void()> wakeup);
+
+  void Start(SearchOptions options);  // joins a previous run first
+  void RequestStop();
+  bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+
+  // Moves up to `max` queued hits to the end of `out`; never blocks. Returns how many.
+  size_t TakeHits(std::vector<ResultRecord>& out, size_t max);
+  // Blocks until a hit is queued, the walk has ended, or the timeout passes.
+  void WaitForHits(int timeoutMs);
+
+  bool WalkDone() const;  // the worker has finished walking (hits may still be queued)
+  bool Finished() const;  // walk done and queue drained: the final text may be shown
+  bool Cancelled() const { return cancelled_.load(); }  // the stop flag as the walk returned
+  void Join();
+
+ private:
+  void Worker(SearchOptions options);
+  friend class RunSink;
+  void Push(ResultRecord&& record);
+
+  const size_t capacity_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> cancelled_{false};
+  mutable std::mutex mutex_;
+  std::condition_variable spaceFreed_;
+  std::condition_variable hitsQueued_;
+  std::deque<ResultRecord> queue_;
+  bool walkDone_ = true;
+  std::function<void()> wakeup_;
+  std::thread worker_;
+};
+
+}  // namespace findlark
