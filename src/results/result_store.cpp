@@ -1,1 +1,126 @@
 #include "results/result_store.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace findlark {
+
+namespace {
+
+// Blocks start small so a short run costs little, and grow to a size where the unused tail of
+// each block is negligible.
+constexpr size_t kFirstBlockSize = 64 * 1024;
+constexpr size_t kMaxBlockSize = 1024 * 1024;
+
+constexpr size_t kMaxShortText = std::numeric_limits<uint16_t>::max();
+constexpr size_t kMaxLongText = std::numeric_limits<uint32_t>::max();
+
+// Short fields cannot realistically reach these bounds (a file name is at most 255 bytes); the
+// cut only keeps a hostile record from wrapping a length field.
+std::string_view Bounded(std::string_view text, size_t max) {
+  return text.size() > max ? text.substr(0, max) : text;
+}
+
+}  // namespace
+
+std::string_view RecordView::Name() const {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string_view RecordView::Title() const {
+  return TitleOf(Name());
+}
+
+ResultRecord RecordView::ToRecord() const {
+  ResultRecord record;
+  record.path = path;
+  record.sizeText = sizeText;
+  record.dateText = dateText;
+  record.matchLine = matchLine;
+  record.extension = extension;
+  record.category = category;
+  return record;
+}
+
+ResultStore::ResultStore() = default;
+ResultStore::~ResultStore() = default;
+ResultStore::ResultStore(ResultStore&&) noexcept = default;
+ResultStore& ResultStore::operator=(ResultStore&&) noexcept = default;
+
+const char* ResultStore::Store(std::string_view a, std::string_view b, std::string_view c,
+                               std::string_view d, std::string_view e) {
+  const size_t need = a.size() + b.size() + c.size() + d.size() + e.size();
+  if (blocks_.empty() || blockSize_ - blockUsed_ < need) {
+    size_t size = blockSize_ == 0 ? kFirstBlockSize : std::min(blockSize_ * 2, kMaxBlockSize);
+    // An oversized record gets a block of exactly its size.
+    size = std::max(size, need);
+    blocks_.push_back(std::make_unique<char[]>(size));
+    blockSize_ = size;
+    blockUsed_ = 0;
+    blockBytes_ += size;
+  }
+  char* start = blocks_.back().get() + blockUsed_;
+  char* out = start;
+  for (std::string_view part : {a, b, c, d, e}) {
+    if (!part.empty()) std::memcpy(out, part.data(), part.size());
+    out += part.size();
+  }
+  blockUsed_ += need;
+  return start;
+}
+
+uint32_t ResultStore::Append(const ResultRecord& record) {
+  const std::string_view path = Bounded(record.path, kMaxLongText);
+  const std::string_view size = Bounded(record.sizeText, kMaxShortText);
+  const std::string_view date = Bounded(record.dateText, kMaxShortText);
+  const std::string_view match = Bounded(record.matchLine, kMaxLongText);
+  const std::string_view ext = Bounded(record.extension, kMaxShortText);
+  // A category outside the thirteen would index past the tree's nodes.
+  const FileCategory category =
+      record.category >= 0 && record.category < kCategoryCount ? record.category : kOther;
+
+  Entry entry{};
+  entry.text = Store(path, size, date, match, ext);
+  entry.pathLen = static_cast<uint32_t>(path.size());
+  entry.matchLen = static_cast<uint32_t>(match.size());
+  entry.sizeLen = static_cast<uint16_t>(size.size());
+  entry.dateLen = static_cast<uint16_t>(date.size());
+  entry.extLen = static_cast<uint16_t>(ext.size());
+  entry.category = static_cast<uint8_t>(category);
+  entries_.push_back(entry);
+  return static_cast<uint32_t>(entries_.size() - 1);
+}
+
+RecordView ResultStore::View(size_t index) const {
+  const Entry& e = entries_.at(index);
+  RecordView view;
+  const char* p = e.text;
+  view.path = {p, e.pathLen};
+  p += e.pathLen;
+  view.sizeText = {p, e.sizeLen};
+  p += e.sizeLen;
+  view.dateText = {p, e.dateLen};
+  p += e.dateLen;
+  view.matchLine = {p, e.matchLen};
+  p += e.matchLen;
+  view.extension = {p, e.extLen};
+  view.category = e.category;
+  return view;
+}
+
+void ResultStore::Clear() {
+  std::vector<Entry>().swap(entries_);
+  std::vector<std::unique_ptr<char[]>>().swap(blocks_);
+  blockUsed_ = 0;
+  blockSize_ = 0;
+  blockBytes_ = 0;
+}
+
+size_t ResultStore::BytesReserved() const {
+  return entries_.capacity() * sizeof(Entry) +
+         blocks_.capacity() * sizeof(std::unique_ptr<char[]>) + blockBytes_;
+}
+
+}  // namespace findlark

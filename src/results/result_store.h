@@ -38,15 +38,16 @@ class ResultStore {
   RecordView View(size_t index) const;
   ResultRecord Get(size_t index) const { return View(index).ToRecord(); }
   void Clear();  // releases the storage
+  size_t BytesReserved() const;  // heap held: record table capacity plus text blocks
 
  private:
   struct Entry {
     const char* text;  // path, size, date, match line, extension, back to back
     uint32_t pathLen;
     uint32_t matchLen;
-    uint8_t sizeLen;
-    uint8_t dateLen;
-    uint8_t extLen;
+    uint16_t sizeLen;
+    uint16_t dateLen;
+    uint16_t extLen;
     uint8_t category;
   };
   const char* Store(std::string_view a, std::string_view b, std::string_view c,
@@ -56,6 +57,7 @@ class ResultStore {
   std::vector<std::unique_ptr<char[]>> blocks_;
   size_t blockUsed_ = 0;
   size_t blockSize_ = 0;
+  size_t blockBytes_ = 0;  // sum of all block sizes
 };
 
 }  // namespace findlark

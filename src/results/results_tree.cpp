@@ -1,1 +1,164 @@
 #include "results/results_tree.h"
+
+#include <algorithm>
+
+namespace findlark {
+
+namespace {
+
+unsigned char FoldAscii(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
+}
+
+bool ValidCategory(FileCategory category) {
+  return category >= 0 && category < kCategoryCount;
+}
+
+}  // namespace
+
+bool LabelLess(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char x = FoldAscii(static_cast<unsigned char>(a[i]));
+    const unsigned char y = FoldAscii(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  // Same letters in another case: a fixed order keeps the tree deterministic.
+  for (size_t i = 0; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
+void ResultsTree::Reset() {
+  for (auto& list : leaves_) std::vector<uint32_t>().swap(list);
+  hasNodes_ = true;
+}
+
+void ResultsTree::Clear() {
+  for (auto& list : leaves_) std::vector<uint32_t>().swap(list);
+  hasNodes_ = false;
+}
+
+std::string ResultsTree::NodeLabel(FileCategory category) const {
+  if (!ValidCategory(category)) return {};
+  std::string label = g_categoryNames[category];
+  label += " (";
+  label += std::to_string(leaves_[category].size());
+  label += ')';
+  return label;
+}
+
+void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first, RowLists* newRows) {
+  if (newRows) {
+    for (auto& rows : *newRows) rows.clear();
+  }
+  if (first >= store.size()) return;
+  hasNodes_ = true;
+
+  // Found order within each category; the records' categories are valid by construction.
+  RowLists batch;
+  for (size_t i = first; i < store.size(); ++i) {
+    batch[store.View(i).category].push_back(static_cast<uint32_t>(i));
+  }
+
+  auto title = [&store](uint32_t index) { return store.View(index).Title(); };
+  for (FileCategory c = 0; c < kCategoryCount; ++c) {
+    std::vector<uint32_t>& added = batch[c];
+    if (added.empty()) continue;
+    std::stable_sort(added.begin(), added.end(),
+                     [&](uint32_t a, uint32_t b) { return LabelLess(title(a), title(b)); });
+
+    std::vector<uint32_t>& leaves = leaves_[c];
+    const size_t oldSize = leaves.size();
+
+    // Each new leaf goes after every existing leaf with an equal label: those were found
+    // earlier. The batch is sorted, so each search starts where the previous one ended.
+    std::vector<size_t> place(added.size());
+    auto from = leaves.begin();
+    for (size_t j = 0; j < added.size(); ++j) {
+      const std::string_view label = title(added[j]);
+      from = std::upper_bound(from, leaves.end(), label, [&](std::string_view l, uint32_t leaf) {
+        return LabelLess(l, title(leaf));
+      });
+      place[j] = static_cast<size_t>(from - leaves.begin());
+    }
+
+    // Merge from the back, moving each run of old leaves once.
+    leaves.resize(oldSize + added.size());
+    size_t oldEnd = oldSize;
+    for (size_t j = added.size(); j-- > 0;) {
+      const size_t at = place[j];
+      std::move_backward(leaves.begin() + at, leaves.begin() + oldEnd,
+                         leaves.begin() + oldEnd + j + 1);
+      leaves[at + j] = added[j];
+      oldEnd = at;
+    }
+
+    if (newRows) {
+      auto& rows = (*newRows)[c];
+      rows.resize(added.size());
+      for (size_t j = 0; j < added.size(); ++j) rows[j] = static_cast<uint32_t>(place[j] + j);
+    }
+  }
+}
+
+std::optional<TreeItem> ResultsTree::FirstChild(std::optional<TreeItem> parent) const {
+  if (!parent) {
+    if (!hasNodes_) return std::nullopt;
+    return TreeItem{0, -1};
+  }
+  if (!parent->IsNode() || !ValidCategory(parent->category) || !hasNodes_) return std::nullopt;
+  if (leaves_[parent->category].empty()) return std::nullopt;
+  return TreeItem{parent->category, 0};
+}
+
+std::optional<TreeItem> ResultsTree::NextSibling(TreeItem item) const {
+  if (!hasNodes_ || !ValidCategory(item.category)) return std::nullopt;
+  if (item.IsNode()) {
+    if (item.category + 1 >= kCategoryCount) return std::nullopt;
+    return TreeItem{item.category + 1, -1};
+  }
+  const auto next = item.row + 1;
+  if (next >= static_cast<int64_t>(leaves_[item.category].size())) return std::nullopt;
+  return TreeItem{item.category, next};
+}
+
+int64_t ResultsTree::ItemData(TreeItem item) const {
+  if (item.IsNode() || !ValidCategory(item.category)) return kNodeData;
+  const auto& leaves = leaves_[item.category];
+  if (item.row >= static_cast<int64_t>(leaves.size())) return kNodeData;
+  return leaves[static_cast<size_t>(item.row)];
+}
+
+std::string ResultsTree::ItemText(TreeItem item, const ResultStore& store) const {
+  if (item.IsNode()) return NodeLabel(item.category);
+  const int64_t data = ItemData(item);
+  if (data < 0 || static_cast<uint64_t>(data) >= store.size()) return {};
+  return std::string(store.View(static_cast<size_t>(data)).Title());
+}
+
+size_t ResultsTree::BytesReserved() const {
+  size_t bytes = 0;
+  for (const auto& list : leaves_) bytes += list.capacity() * sizeof(uint32_t);
+  return bytes;
+}
+
+void SearchResults::ResetResults() {
+  store.Clear();
+  tree.Reset();
+  foundCount = 0;
+}
+
+void SearchResults::RecordHits(std::vector<ResultRecord>& batch, ResultsTree::RowLists* newRows) {
+  if (!tree.HasNodes()) tree.Reset();
+  const auto first = static_cast<uint32_t>(store.size());
+  for (const ResultRecord& record : batch) store.Append(record);
+  tree.InsertLeaves(store, first, newRows);
+  foundCount += static_cast<int>(batch.size());
+}
+
+}  // namespace findlark

@@ -52,6 +52,8 @@ class ResultsTree {
   int64_t ItemData(TreeItem item) const;
   std::string ItemText(TreeItem item, const ResultStore& store) const;
 
+  size_t BytesReserved() const;  // heap held by the leaf lists
+
  private:
   bool hasNodes_ = false;
   std::array<std::vector<uint32_t>, kCategoryCount> leaves_;
