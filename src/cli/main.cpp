@@ -164,10 +164,15 @@ int Run(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal)
   if (keep) results.ResetResults();
   int found = 0;
 
-  struct sigaction onInt {};
-  onInt.sa_handler = OnInterrupt;
-  sigemptyset(&onInt.sa_mask);
-  sigaction(SIGINT, &onInt, nullptr);
+  // A shell starts background jobs with Ctrl-C ignored; leave it that way.
+  struct sigaction previous {};
+  sigaction(SIGINT, nullptr, &previous);
+  if (previous.sa_handler != SIG_IGN) {
+    struct sigaction onInt {};
+    onInt.sa_handler = OnInterrupt;
+    sigemptyset(&onInt.sa_mask);
+    sigaction(SIGINT, &onInt, nullptr);
+  }
 
   SearchRun run;
   run.Start(search);
