@@ -1,1 +1,82 @@
 #include "platform/drives.h"
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace findlark {
+namespace {
+
+// Undoes the octal escapes (\040 for a space, \011, \012, \134) of a mountinfo field.
+std::string Unescape(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      const char a = field[i + 1], b = field[i + 2], c = field[i + 3];
+      if (a >= '0' && a <= '3' && b >= '0' && b <= '7' && c >= '0' && c <= '7') {
+        out.push_back(static_cast<char>((a - '0') * 64 + (b - '0') * 8 + (c - '0')));
+        i += 3;
+        continue;
+      }
+    }
+    out.push_back(field[i]);
+  }
+  return out;
+}
+
+}  // namespace
+
+bool IsPseudoFileSystem(std::string_view fsType) {
+  static constexpr std::string_view kPseudo[] = {
+      "proc",        "sysfs",      "devtmpfs", "devpts",   "cgroup",     "cgroup2", "debugfs",
+      "tracefs",     "securityfs", "pstore",   "bpf",      "configfs",   "mqueue",  "hugetlbfs",
+      "binfmt_misc", "autofs",     "fusectl",  "efivarfs", "rpc_pipefs", "nsfs",
+  };
+  for (std::string_view type : kPseudo) {
+    if (type == fsType) return true;
+  }
+  return false;
+}
+
+std::unordered_set<std::string> PseudoMountsFrom(std::string_view mountinfo) {
+  std::unordered_set<std::string> mounts;
+  while (!mountinfo.empty()) {
+    const size_t eol = mountinfo.find('\n');
+    std::string_view line = mountinfo.substr(0, eol);
+    mountinfo.remove_prefix(eol == std::string_view::npos ? mountinfo.size() : eol + 1);
+
+    // Fields: id parent major:minor root mount-point options [optional...] - type source ...
+    std::string_view fields[5];
+    size_t count = 0;
+    std::string_view rest = line;
+    while (count < 5 && !rest.empty()) {
+      const size_t sp = rest.find(' ');
+      fields[count++] = rest.substr(0, sp);
+      rest.remove_prefix(sp == std::string_view::npos ? rest.size() : sp + 1);
+    }
+    if (count < 5) continue;
+    const size_t sep = rest.find(" - ");
+    size_t typeStart;
+    if (sep != std::string_view::npos) {
+      typeStart = sep + 3;
+    } else if (rest.substr(0, 2) == "- ") {  // no options left before the separator
+      typeStart = 2;
+    } else {
+      continue;
+    }
+    std::string_view type = rest.substr(typeStart);
+    type = type.substr(0, type.find(' '));
+    if (IsPseudoFileSystem(type)) mounts.insert(Unescape(fields[4]));
+  }
+  return mounts;
+}
+
+std::unordered_set<std::string> PseudoMounts() {
+  std::ifstream in("/proc/self/mountinfo", std::ios::binary);
+  if (!in) return {};
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return PseudoMountsFrom(text);
+}
+
+}  // namespace findlark

@@ -1,1 +1,232 @@
 #include "search/case_fold.h"
+
+#include <locale.h>
+#include <string.h>
+#include <wctype.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace findlark {
+namespace {
+
+constexpr std::array<unsigned char, 256> MakeLowerTable() {
+  std::array<unsigned char, 256> table{};
+  for (int i = 0; i < 256; ++i) {
+    table[i] = static_cast<unsigned char>((i >= 'A' && i <= 'Z') ? i + 32 : i);
+  }
+  return table;
+}
+constexpr std::array<unsigned char, 256> kLower = MakeLowerTable();
+
+// Created once; glibc's towlower_l with an explicit locale does not depend on the
+// process's global locale, which the window layer may change.
+locale_t Utf8Locale() {
+  static const locale_t locale = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (l == static_cast<locale_t>(0))
+      l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(0));
+    return l;
+  }();
+  return locale;
+}
+
+bool IsCont(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
+
+// Decodes one well-formed UTF-8 sequence (no overlongs, surrogates or values past U+10FFFF).
+// Returns its length, or 0 when the bytes at `p` do not start one.
+size_t DecodeUtf8(const unsigned char* p, size_t avail, char32_t& cp) {
+  const unsigned char c = p[0];
+  if (c >= 0xC2 && c <= 0xDF) {
+    if (avail < 2 || !IsCont(p[1])) return 0;
+    cp = (char32_t(c & 0x1F) << 6) | (p[1] & 0x3F);
+    return 2;
+  }
+  if (c >= 0xE0 && c <= 0xEF) {
+    if (avail < 3 || !IsCont(p[1]) || !IsCont(p[2])) return 0;
+    if (c == 0xE0 && p[1] < 0xA0) return 0;
+    if (c == 0xED && p[1] > 0x9F) return 0;
+    cp = (char32_t(c & 0x0F) << 12) | (char32_t(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+    return 3;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    if (avail < 4 || !IsCont(p[1]) || !IsCont(p[2]) || !IsCont(p[3])) return 0;
+    if (c == 0xF0 && p[1] < 0x90) return 0;
+    if (c == 0xF4 && p[1] > 0x8F) return 0;
+    cp = (char32_t(c & 0x07) << 18) | (char32_t(p[1] & 0x3F) << 12) | (char32_t(p[2] & 0x3F) << 6) |
+         (p[3] & 0x3F);
+    return 4;
+  }
+  return 0;
+}
+
+size_t EncodeUtf8(char32_t cp, char* out) {
+  if (cp < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (cp >> 6));
+    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 2;
+  }
+  if (cp < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (cp >> 12));
+    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (cp >> 18));
+  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+  return 4;
+}
+
+// Lowers eight ASCII bytes at once (all bytes must be below 0x80).
+uint64_t LowerAscii8(uint64_t w) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  const uint64_t atLeastA = w + kOnes * (0x80 - 'A');
+  const uint64_t aboveZ = w + kOnes * (0x80 - 'Z' - 1);
+  const uint64_t upper = atLeastA & ~aboveZ & (kOnes * 0x80);
+  return w | (upper >> 2);
+}
+
+bool EqualsFolded(const unsigned char* text, const unsigned char* query, size_t n) {
+  for (size_t k = 0; k < n; ++k) {
+    if (kLower[text[k]] != query[k]) return false;
+  }
+  return true;
+}
+
+// First position where `text`, lowered bytewise, equals the ASCII `query`.
+size_t FindAsciiFolded(std::string_view textView, std::string_view queryView) {
+  const size_t n = textView.size();
+  const size_t m = queryView.size();
+  if (m == 0) return 0;
+  if (m > n) return std::string_view::npos;
+  const auto* text = reinterpret_cast<const unsigned char*>(textView.data());
+  const auto* query = reinterpret_cast<const unsigned char*>(queryView.data());
+  const unsigned char first = query[0];
+  const unsigned char last = query[m - 1];
+  // b | 0x20 equals a lower-case letter exactly when b is that letter in either case.
+  const unsigned char firstMask = (first >= 'a' && first <= 'z') ? 0x20 : 0;
+  const unsigned char lastMask = (last >= 'a' && last <= 'z') ? 0x20 : 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i vFirst = _mm_set1_epi8(static_cast<char>(first));
+  const __m128i vLast = _mm_set1_epi8(static_cast<char>(last));
+  const __m128i mFirst = _mm_set1_epi8(static_cast<char>(firstMask));
+  const __m128i mLast = _mm_set1_epi8(static_cast<char>(lastMask));
+  for (; i + m - 1 + 16 <= n; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + m - 1));
+    const __m128i eq = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(a, mFirst), vFirst),
+                                     _mm_cmpeq_epi8(_mm_or_si128(b, mLast), vLast));
+    unsigned bits = static_cast<unsigned>(_mm_movemask_epi8(eq));
+    while (bits != 0) {
+      const unsigned j = static_cast<unsigned>(__builtin_ctz(bits));
+      if (m <= 2 || EqualsFolded(text + i + j + 1, query + 1, m - 2)) return i + j;
+      bits &= bits - 1;
+    }
+  }
+#endif
+  for (; i + m <= n; ++i) {
+    if ((text[i] | firstMask) == first && (text[i + m - 1] | lastMask) == last &&
+        (m <= 2 || EqualsFolded(text + i + 1, query + 1, m - 2))) {
+      return i;
+    }
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+void FoldCaseInto(std::string_view text, std::string& out) {
+  const size_t n = text.size();
+  out.resize(n);
+  const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+  char* dst = out.data();
+  size_t o = 0;
+  size_t i = 0;
+  const locale_t locale = Utf8Locale();
+  while (i < n) {
+    // Runs of ASCII, eight bytes at a time.
+    while (i + 8 <= n) {
+      uint64_t w;
+      std::memcpy(&w, in + i, 8);
+      if (w & 0x8080808080808080ULL) break;
+      w = LowerAscii8(w);
+      std::memcpy(dst + o, &w, 8);
+      i += 8;
+      o += 8;
+    }
+    if (i >= n) break;
+    const unsigned char c = in[i];
+    if (c < 0x80) {
+      dst[o++] = static_cast<char>(kLower[c]);
+      ++i;
+      continue;
+    }
+    char32_t cp = 0;
+    const size_t len = locale != static_cast<locale_t>(0) ? DecodeUtf8(in + i, n - i, cp) : 0;
+    if (len == 0) {  // invalid, or no Unicode tables: the byte stays
+      dst[o++] = static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    const char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
+    if (lower == cp || lower < 0x80 || lower > 0x10FFFF) {
+      std::memcpy(dst + o, in + i, len);
+      o += len;
+    } else {
+      // A lowered letter may need one byte more than its capital (U+023A gives U+2C65).
+      if (o + 4 + (n - i) > out.size()) {
+        out.resize(out.size() + 8 + (n - i) / 2);
+        dst = out.data();
+      }
+      o += EncodeUtf8(lower, dst + o);
+    }
+    i += len;
+  }
+  out.resize(o);
+}
+
+std::string FoldCase(std::string_view text) {
+  std::string out;
+  FoldCaseInto(text, out);
+  return out;
+}
+
+std::string NormalizeQuery(std::string_view typed) {
+  constexpr std::string_view kSpace = " \t\n\r\v\f";
+  const size_t begin = typed.find_first_not_of(kSpace);
+  if (begin == std::string_view::npos) return {};
+  const size_t end = typed.find_last_not_of(kSpace);
+  return FoldCase(typed.substr(begin, end - begin + 1));
+}
+
+QueryMatcher::QueryMatcher(std::string queryLower) : query_(std::move(queryLower)) {
+  for (unsigned char c : query_) {
+    // A capital can never occur in folded text; the folding path keeps that answer exact.
+    if (c >= 0x80 || (c >= 'A' && c <= 'Z')) ascii_ = false;
+  }
+  if (!query_.empty()) {
+    firstLower_ = kLower[static_cast<unsigned char>(query_[0])];
+    firstUpper_ = (firstLower_ >= 'a' && firstLower_ <= 'z') ? firstLower_ - 32 : firstLower_;
+  }
+}
+
+size_t QueryMatcher::Find(std::string_view text, std::string& scratch) const {
+  if (ascii_) return FindAsciiFolded(text, query_);
+  FoldCaseInto(text, scratch);
+  if (query_.empty()) return 0;
+  const void* hit = memmem(scratch.data(), scratch.size(), query_.data(), query_.size());
+  return hit == nullptr ? std::string_view::npos
+                        : static_cast<size_t>(static_cast<const char*>(hit) - scratch.data());
+}
+
+}  // namespace findlark

@@ -19,7 +19,9 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
                          const std::atomic<bool>* stop = nullptr);
 
 // The same for `name` relative to an open directory; the walk uses it to avoid path lookups.
+// With `followLink` false the name is opened with O_NOFOLLOW (the walk saw a plain file);
+// with it true a link is followed, but only to a regular file.
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
-                           const std::atomic<bool>* stop = nullptr);
+                           const std::atomic<bool>* stop = nullptr, bool followLink = true);
 
 }  // namespace findlark

@@ -36,6 +36,7 @@ class SearchRun {
   SearchRun& operator=(const SearchRun&) = delete;
 
   // Called on the worker when the queue turns non-empty and when the walk ends; keep it cheap.
+  // Takes effect from the next Start().
   void SetWakeup(std::function<void()> wakeup);
 
   void Start(SearchOptions options);  // joins a previous run first
@@ -50,6 +51,8 @@ class SearchRun {
   bool WalkDone() const;  // the worker has finished walking (hits may still be queued)
   bool Finished() const;  // walk done and queue drained: the final text may be shown
   bool Cancelled() const { return cancelled_.load(); }  // the stop flag as the walk returned
+  // Waits for the worker. Safe at any moment: while it waits, a full queue no longer blocks
+  // the worker (so hits are kept, not lost); call RequestStop() first to end the run early.
   void Join();
 
  private:
@@ -65,7 +68,9 @@ class SearchRun {
   std::condition_variable hitsQueued_;
   std::deque<ResultRecord> queue_;
   bool walkDone_ = true;
+  bool joining_ = false;  // Join() is waiting: pushes no longer block on a full queue
   std::function<void()> wakeup_;
+  std::function<void()> workerWakeup_;  // the worker's own copy, taken as it starts
   std::thread worker_;
 };
 
