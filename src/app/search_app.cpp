@@ -1,0 +1,33 @@
+#include "app/search_app.h"
+
+#include "platform/single_instance.h"
+#include "ui/search_dlg.h"
+#include "ui/window_icons.h"
+
+namespace findlark {
+
+CSearchApp::CSearchApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setApplicationName(QStringLiteral("Findlark"));
+  setWindowIcon(WindowAppIcon());
+  // The window may hide in the tray, and menus are windows too: only the window's own end
+  // ends the program.
+  setQuitOnLastWindowClosed(false);
+}
+
+int CSearchApp::InitInstance() {
+  SingleInstance instance;
+  if (!instance.Claim()) return 0;  // the running one has been asked to come forward
+
+  CSearchDlg dialog;
+  connect(&instance, &SingleInstance::showRequested, &dialog, [&dialog] {
+    dialog.OnTrayOpen();  // shown, restored and brought forward, even from the tray
+  });
+  // Hiding a dialog ends its own modal loop, which would end the program on minimise; so the
+  // window runs in the application's loop and ends it when it is done.
+  connect(&dialog, &QDialog::finished, this, &QCoreApplication::quit, Qt::QueuedConnection);
+  dialog.show();
+  exec();
+  return 0;
+}
+
+}  // namespace findlark

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QIcon>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "results/result_record.h"
+#include "results/results_tree.h"
+#include "search/categories.h"
+
+namespace findlark {
+
+// The results tree as a Qt item model: thirteen category nodes at the top level (once a search
+// has started), each holding its leaves in label order. Rows are never stored twice: the model
+// reads the engine's tree and store directly, so a million hits cost the view nothing extra.
+class ResultsModel : public QAbstractItemModel {
+  Q_OBJECT
+ public:
+  // The item data of the item-data rule: -1 for category nodes, the record index for leaves.
+  static constexpr int kItemDataRole = Qt::UserRole + 1;
+
+  explicit ResultsModel(QObject* parent = nullptr);
+
+  const SearchResults& results() const { return results_; }
+
+  // Empties the store and shows thirteen fresh nodes labelled " (0)".
+  void ResetResults();
+  // Records a batch of hits in found order; returns which categories got new leaves.
+  std::array<bool, kCategoryCount> RecordHits(std::vector<ResultRecord>& batch);
+
+  QModelIndex NodeIndex(FileCategory category) const;
+  // The item data of `index`, or kNodeData for anything that is not a leaf.
+  int64_t ItemData(const QModelIndex& index) const;
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  bool hasChildren(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  // Internal id 0 marks a category node; category + 1 marks a leaf of that category.
+  static bool IsLeaf(const QModelIndex& index) { return index.internalId() != 0; }
+  static FileCategory LeafCategory(const QModelIndex& index) {
+    return static_cast<FileCategory>(index.internalId() - 1);
+  }
+
+  SearchResults results_;
+  std::array<QIcon, kCategoryCount> icons_;
+};
+
+// Tip text as plain text that Qt never mistakes for rich text.
+QString PlainTipHtml(const QString& text);
+
+}  // namespace findlark

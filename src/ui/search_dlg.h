@@ -1,0 +1,169 @@
+#pragma once
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QPoint>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/launcher.h"
+#include "results/result_record.h"
+#include "search/categories.h"
+#include "search/search_run.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTreeView;
+
+namespace findlark {
+
+class PreviewPane;
+class ResultsModel;
+struct SearchResults;
+
+// Command ids of the buttons and menu items; every one goes through CSearchDlg::OnCommand.
+enum CommandId : int {
+  kIdOptionsButton = 1001,
+  kCmdSearchContents = 0x8003,
+  kCmdSearchAllDrives = 0x8004,
+  kCmdBrowse = 0x8005,
+  kCmdTrayOpen = 0x8006,
+  kCmdExit = 0x8007,
+  kCmdOpen = 0x8008,
+  kCmdOpenFolder = 0x8009,
+  kCmdOpenWithNotepad = 0x800A,
+  kCmdAbout = 0x800B,
+  kCmdSaveResults = 0x800C,
+  kCmdTypeAll = 0x800E,
+  kCmdTypeFirst = 0x800F,                             // Documents
+  kCmdTypeLast = kCmdTypeFirst + kCategoryCount - 1,  // Other
+};
+
+// The geometry of the six controls for a client area of cx x cy pixels.
+struct ControlRects {
+  QRect options, edit, search, status, tree, browser;
+};
+ControlRects ComputeLayout(int cx, int cy);
+
+// The main window: search box, Search/Stop, Options, status line, results tree, preview.
+class CSearchDlg : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CSearchDlg(QWidget* parent = nullptr);
+  ~CSearchDlg() override;
+
+  void LayoutControls(int cx, int cy);
+  void OnCommand(int id);
+
+  void OnOK();  // Search/Stop, or open the selected hit when the tree has the focus
+  void OnOpen();
+  void OnOpenWithNotepad();
+  void OnOpenFolder();
+  void OnTrayOpen();
+  void OnExit();
+  void OnOptions();
+  void OnSaveResults();
+  void OnTreeRClick(const QPoint& viewportPos);
+
+  // The record index of the selected hit, or nothing.
+  std::optional<int64_t> GetSelectedHit() const;
+
+  // State, for the program and for tests.
+  bool Searching() const { return m_searching; }
+  bool SearchContents() const { return m_searchContents; }
+  FileCategory TypeFilter() const { return m_typeFilter; }
+  const std::string& SearchFolder() const { return m_searchFolder; }
+  const std::string& FolderName() const { return m_folderName; }
+  const std::string& StartDir() const { return m_startDir; }
+  const std::string& QueryLower() const { return m_queryLower; }
+  const SearchResults& Results() const;
+  ResultsModel* Model() const { return m_model; }
+  QSystemTrayIcon* TrayIcon() const { return m_tray; }
+
+  QPushButton* OptionsButton() const { return m_optionsButton; }
+  QLineEdit* SearchEdit() const { return m_searchEdit; }
+  QPushButton* SearchButton() const { return m_searchButton; }
+  QLabel* Status() const { return m_status; }
+  QTreeView* Tree() const { return m_tree; }
+  QWidget* Browser() const;
+
+ protected:
+  enum class LaunchKind { kDefaultApp, kTextEditor, kFolder };
+
+  // Every popup, dialog and launch goes through one of these, so tests can stand in for them.
+  virtual QAction* ExecMenu(QMenu& menu, const QPoint& globalPos);
+  virtual QString AskFolder();
+  virtual QString AskSavePath();
+  virtual QMessageBox::StandardButton AskQuestion(const QString& text);
+  virtual void ShowError(const QString& text);
+  virtual void ShowAbout();
+  virtual LaunchResult Launch(LaunchKind kind, const std::string& path);
+  virtual void Navigate(const std::string& path);  // the preview pane
+  virtual bool TrayAvailable() const;
+
+  void reject() override;  // Escape does nothing
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateTray();
+  void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
+  void ShowTrayMenu();
+
+  void OnSearchContents();
+  void OnSearchAllDrives();
+  void OnBrowse();
+  void OnTypeAll();
+  void OnTypeRange(int id);
+  void OnAbout();
+
+  void StartSearch();
+  void DrainHits();
+  void PostDrain();
+  void OnTimer();
+  void StopAndJoin();
+
+  void OnCurrentChanged(const QModelIndex& current);
+
+  // Controls, in the order of the window's tab chain they are created in.
+  QLabel* m_status = nullptr;
+  QPushButton* m_searchButton = nullptr;
+  QTreeView* m_tree = nullptr;
+  QLineEdit* m_searchEdit = nullptr;
+  QPushButton* m_optionsButton = nullptr;
+  PreviewPane* m_browser = nullptr;
+
+  ResultsModel* m_model = nullptr;
+  QSystemTrayIcon* m_tray = nullptr;
+  QTimer m_progressTimer;
+
+  bool m_layoutReady = false;
+  bool m_searching = false;
+  bool m_finalShown = false;  // the run's final text is on the status line
+  bool m_ended = false;
+  bool m_searchContents = false;
+  FileCategory m_typeFilter = kTypeFilterAll;
+  std::string m_searchFolder;  // empty: the whole machine
+  std::string m_folderName;
+  std::string m_startDir;
+  std::string m_queryLower;
+
+  std::atomic<bool> m_drainPosted{false};
+  std::vector<ResultRecord> m_batch;
+  SearchRun m_run;
+};
+
+}  // namespace findlark

@@ -1,0 +1,63 @@
+#include <QCursor>
+#include <QEvent>
+#include <QMenu>
+#include <QTimer>
+
+#include "ui/search_dlg.h"
+#include "ui/window_icons.h"
+
+namespace findlark {
+
+void CSearchDlg::CreateTray() {
+  m_tray = new QSystemTrayIcon(WindowAppIcon(), this);
+  m_tray->setToolTip(QStringLiteral("Findlark"));
+  // No context menu is attached: the right press is handled here, or the menu would show twice.
+  connect(m_tray, &QSystemTrayIcon::activated, this, &CSearchDlg::OnTrayActivated);
+  m_tray->show();
+}
+
+bool CSearchDlg::TrayAvailable() const {
+  return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void CSearchDlg::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
+  switch (reason) {
+    case QSystemTrayIcon::Trigger:  // left press
+      OnTrayOpen();
+      break;
+    case QSystemTrayIcon::Context:  // right press
+      ShowTrayMenu();
+      break;
+    default:  // double clicks and the middle button do nothing
+      break;
+  }
+}
+
+void CSearchDlg::ShowTrayMenu() {
+  QMenu menu;
+  QAction* open = menu.addAction(QStringLiteral("&Open Findlark"));
+  open->setData(kCmdTrayOpen);
+  menu.setDefaultAction(open);
+  menu.addAction(QStringLiteral("E&xit"))->setData(kCmdExit);
+  // The menu's right edge stands at the pointer.
+  QPoint at = QCursor::pos();
+  at.rx() -= menu.sizeHint().width();
+  if (QAction* chosen = ExecMenu(menu, at)) OnCommand(chosen->data().toInt());
+}
+
+void CSearchDlg::OnTrayOpen() {
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void CSearchDlg::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange || !isMinimized() || !TrayAvailable()) return;
+  // Minimised windows go to the tray; hiding is deferred until the state change is complete.
+  QTimer::singleShot(0, this, [this] {
+    if (isMinimized() && !m_ended) hide();
+  });
+}
+
+}  // namespace findlark
