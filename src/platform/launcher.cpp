@@ -1,1 +1,90 @@
 #include "platform/launcher.h"
+
+#include <gio/gio.h>
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace findlark {
+namespace {
+
+// Owning handles so that every early return releases what GIO handed out.
+struct GObjectUnref {
+  void operator()(gpointer p) const { g_object_unref(p); }
+};
+template <typename T>
+using GPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct GErrorFree {
+  void operator()(GError* e) const { g_error_free(e); }
+};
+using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+// The content type GIO gives the file: from its name and, when the name says nothing,
+// from its first bytes. Folders come back as "inode/directory".
+std::string ContentTypeOf(GFile* file) {
+  GPtr<GFileInfo> info(g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
+                                         G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+  if (!info) return {};
+  const char* type = g_file_info_get_content_type(info.get());
+  return type ? type : "";
+}
+
+// Starts `app` on exactly one file. GIO passes the path bytes as one argument to the
+// program (no shell); a program that only takes URIs gets the file:// form.
+LaunchResult LaunchOn(GAppInfo* app, GFile* file) {
+  GList files{};
+  files.data = file;
+  GError* raw = nullptr;
+  const bool ok = g_app_info_launch(app, &files, nullptr, &raw);
+  ErrorPtr error(raw);
+  return ok ? LaunchResult::kLaunched : LaunchResult::kFailed;
+}
+
+LaunchResult LaunchWithDefaultFor(const char* contentType, const std::string& path) {
+  if (!Exists(path)) return LaunchResult::kFailed;
+  GPtr<GAppInfo> app(g_app_info_get_default_for_type(contentType, FALSE));
+  if (!app) return LaunchResult::kNoAssociation;
+  GPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  return LaunchOn(app.get(), file.get());
+}
+
+}  // namespace
+
+LaunchResult OpenWithDefaultApp(const std::string& path) {
+  if (!Exists(path)) return LaunchResult::kFailed;
+  GPtr<GFile> file(g_file_new_for_path(path.c_str()));
+  const std::string type = ContentTypeOf(file.get());
+  if (type.empty()) return LaunchResult::kFailed;
+  GPtr<GAppInfo> app(g_app_info_get_default_for_type(type.c_str(), FALSE));
+  if (!app) return LaunchResult::kNoAssociation;
+  return LaunchOn(app.get(), file.get());
+}
+
+LaunchResult OpenInTextEditor(const std::string& path) {
+  return LaunchWithDefaultFor("text/plain", path);
+}
+
+LaunchResult OpenFolder(const std::string& folder) {
+  return LaunchWithDefaultFor("inode/directory", folder);
+}
+
+LaunchResult OpenUri(const std::string& uri) {
+  if (uri.empty()) return LaunchResult::kFailed;
+  GError* raw = nullptr;
+  const bool ok = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &raw);
+  ErrorPtr error(raw);
+  if (ok) return LaunchResult::kLaunched;
+  // GIO says "not supported" when nothing handles the address's scheme.
+  if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED)) {
+    return LaunchResult::kNoAssociation;
+  }
+  return LaunchResult::kFailed;
+}
+
+}  // namespace findlark

@@ -1,0 +1,108 @@
+#include "ui/about_dlg.h"
+
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include "platform/launcher.h"
+#include "ui/icons.h"
+
+namespace findlark {
+namespace {
+
+// "6.1.0.1" is shown as "6.1".
+QString ShortVersion() {
+  const QStringList parts = QString::fromLatin1(FINDLARK_VERSION).split(QLatin1Char('.'));
+  return parts.mid(0, 2).join(QLatin1Char('.'));
+}
+
+}  // namespace
+
+void ClickableLabel::mousePressEvent(QMouseEvent* event) {
+  pressed_ = event->button() == Qt::LeftButton;
+  QLabel::mousePressEvent(event);
+}
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
+  const bool click =
+      pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+  pressed_ = false;
+  QLabel::mouseReleaseEvent(event);
+  if (click) emit clicked();
+}
+
+QString CAboutDlg::HomePage() {
+  return QString::fromUtf8(FINDLARK_HOME_PAGE);
+}
+
+QString CAboutDlg::HomePageLink() {
+  const QString page = HomePage();
+  // An address that already carries an anchor is opened as it is.
+  return page.contains(QLatin1Char('#')) ? page : page + QStringLiteral("#findlark");
+}
+
+CAboutDlg::CAboutDlg(QWidget* parent, UriOpener opener)
+    : QDialog(parent), m_opener(std::move(opener)) {
+  if (!m_opener) {
+    m_opener = [](const std::string& uri) { OpenUri(uri); };  // failures go unreported
+  }
+  setWindowTitle(QStringLiteral("About Findlark"));
+  setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+  auto* icon = new QLabel(this);
+  icon->setObjectName(QStringLiteral("iconLabel"));
+  icon->setPixmap(AppIcon().pixmap(32, 32));
+  icon->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+
+  auto* title = new QLabel(
+      QStringLiteral("Findlark Version %1\nWritten by the Findlark developers").arg(ShortVersion()),
+      this);
+  title->setObjectName(QStringLiteral("titleLabel"));
+
+  auto* visit = new QLabel(
+      QStringLiteral("For questions, suggestions and more such free software, please visit"), this);
+  visit->setObjectName(QStringLiteral("visitLabel"));
+
+  m_linkStatic = new ClickableLabel(HomePage(), this);
+  m_linkStatic->setObjectName(QStringLiteral("linkLabel"));
+  m_linkStatic->setTextFormat(Qt::PlainText);
+  QPalette blue = m_linkStatic->palette();
+  blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
+  m_linkStatic->setPalette(blue);
+  connect(m_linkStatic, &ClickableLabel::clicked, this, &CAboutDlg::OnLinkClicked);
+
+  m_okButton = new QPushButton(QStringLiteral("OK"), this);
+  m_okButton->setDefault(true);
+  connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(icon);
+  top->addSpacing(8);
+  top->addWidget(title, 1);
+
+  auto* button = new QHBoxLayout;
+  button->addStretch();
+  button->addWidget(m_okButton);
+  button->addStretch();
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addSpacing(6);
+  layout->addWidget(visit);
+  layout->addWidget(m_linkStatic);
+  layout->addSpacing(6);
+  layout->addLayout(button);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  m_okButton->setFocus();
+}
+
+CAboutDlg::~CAboutDlg() = default;
+
+void CAboutDlg::OnLinkClicked() {
+  m_opener(HomePageLink().toStdString());
+}
+
+}  // namespace findlark
