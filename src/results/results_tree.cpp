@@ -14,6 +14,17 @@ bool ValidCategory(FileCategory category) {
   return category >= 0 && category < kCategoryCount;
 }
 
+// The first eight folded bytes, big-endian and padded with zeros. Keys order labels coarsely:
+// a smaller key means a smaller label; equal keys need the full comparison.
+uint64_t LabelKey(std::string_view label) {
+  uint64_t key = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    key <<= 8;
+    if (i < label.size()) key |= FoldAscii(static_cast<unsigned char>(label[i]));
+  }
+  return key;
+}
+
 }  // namespace
 
 bool LabelLess(std::string_view a, std::string_view b) {
@@ -34,12 +45,14 @@ bool LabelLess(std::string_view a, std::string_view b) {
 }
 
 void ResultsTree::Reset() {
-  for (auto& list : leaves_) std::vector<uint32_t>().swap(list);
+  Clear();
   hasNodes_ = true;
 }
 
 void ResultsTree::Clear() {
   for (auto& list : leaves_) std::vector<uint32_t>().swap(list);
+  for (auto& list : keys_) std::vector<uint64_t>().swap(list);
+  for (auto& list : labels_) std::vector<std::string_view>().swap(list);
   hasNodes_ = false;
 }
 
@@ -59,42 +72,66 @@ void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first, RowList
   if (first >= store.size()) return;
   hasNodes_ = true;
 
-  // Found order within each category; the records' categories are valid by construction.
-  RowLists batch;
+  struct Added {
+    uint64_t key;
+    std::string_view label;  // points into the store, which never moves its texts
+    uint32_t index;
+  };
+  // Found order within each category; the store keeps categories in range.
+  std::array<std::vector<Added>, kCategoryCount> batch;
   for (size_t i = first; i < store.size(); ++i) {
-    batch[store.View(i).category].push_back(static_cast<uint32_t>(i));
+    const RecordView view = store.View(i);
+    const std::string_view label = view.Title();
+    batch[view.category].push_back({LabelKey(label), label, static_cast<uint32_t>(i)});
   }
 
-  auto title = [&store](uint32_t index) { return store.View(index).Title(); };
   for (FileCategory c = 0; c < kCategoryCount; ++c) {
-    std::vector<uint32_t>& added = batch[c];
+    std::vector<Added>& added = batch[c];
     if (added.empty()) continue;
-    std::stable_sort(added.begin(), added.end(),
-                     [&](uint32_t a, uint32_t b) { return LabelLess(title(a), title(b)); });
+    std::stable_sort(added.begin(), added.end(), [](const Added& a, const Added& b) {
+      return a.key != b.key ? a.key < b.key : LabelLess(a.label, b.label);
+    });
 
     std::vector<uint32_t>& leaves = leaves_[c];
+    std::vector<uint64_t>& keys = keys_[c];
+    std::vector<std::string_view>& labels = labels_[c];
     const size_t oldSize = leaves.size();
 
     // Each new leaf goes after every existing leaf with an equal label: those were found
     // earlier. The batch is sorted, so each search starts where the previous one ended.
     std::vector<size_t> place(added.size());
-    auto from = leaves.begin();
+    size_t from = 0;
     for (size_t j = 0; j < added.size(); ++j) {
-      const std::string_view label = title(added[j]);
-      from = std::upper_bound(from, leaves.end(), label, [&](std::string_view l, uint32_t leaf) {
-        return LabelLess(l, title(leaf));
-      });
-      place[j] = static_cast<size_t>(from - leaves.begin());
+      const Added& a = added[j];
+      size_t lo = from, hi = oldSize;
+      while (lo < hi) {
+        const size_t mid = lo + (hi - lo) / 2;
+        const bool before =
+            a.key != keys[mid] ? a.key < keys[mid] : LabelLess(a.label, labels[mid]);
+        if (before) {
+          hi = mid;
+        } else {
+          lo = mid + 1;
+        }
+      }
+      place[j] = from = lo;
     }
 
     // Merge from the back, moving each run of old leaves once.
     leaves.resize(oldSize + added.size());
+    keys.resize(oldSize + added.size());
+    labels.resize(oldSize + added.size());
     size_t oldEnd = oldSize;
     for (size_t j = added.size(); j-- > 0;) {
       const size_t at = place[j];
       std::move_backward(leaves.begin() + at, leaves.begin() + oldEnd,
                          leaves.begin() + oldEnd + j + 1);
-      leaves[at + j] = added[j];
+      std::move_backward(keys.begin() + at, keys.begin() + oldEnd, keys.begin() + oldEnd + j + 1);
+      std::move_backward(labels.begin() + at, labels.begin() + oldEnd,
+                         labels.begin() + oldEnd + j + 1);
+      leaves[at + j] = added[j].index;
+      keys[at + j] = added[j].key;
+      labels[at + j] = added[j].label;
       oldEnd = at;
     }
 
@@ -144,6 +181,8 @@ std::string ResultsTree::ItemText(TreeItem item, const ResultStore& store) const
 size_t ResultsTree::BytesReserved() const {
   size_t bytes = 0;
   for (const auto& list : leaves_) bytes += list.capacity() * sizeof(uint32_t);
+  for (const auto& list : keys_) bytes += list.capacity() * sizeof(uint64_t);
+  for (const auto& list : labels_) bytes += list.capacity() * sizeof(std::string_view);
   return bytes;
 }
 

@@ -57,6 +57,10 @@ class ResultsTree {
  private:
   bool hasNodes_ = false;
   std::array<std::vector<uint32_t>, kCategoryCount> leaves_;
+  // Per leaf, the first bytes of its folded label and the label itself (it lives in the store,
+  // which never moves its texts): sorted insertion compares without visiting the records.
+  std::array<std::vector<uint64_t>, kCategoryCount> keys_;
+  std::array<std::vector<std::string_view>, kCategoryCount> labels_;
 };
 
 // Orders leaf labels as the tree does: byte-wise after folding ASCII letters.

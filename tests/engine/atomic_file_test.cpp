@@ -1,0 +1,59 @@
+#include "persist/atomic_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "hit_records.h"
+
+namespace findlark {
+namespace {
+
+using testing::Slurp;
+using testing::Spit;
+using testing::TempDir;
+
+size_t EntriesIn(const TempDir& dir) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir.path), {}));
+}
+
+TEST(WriteFileAtomically, AFailedWriteLeavesTheOldFileAndNoTemporary) {
+  TempDir dir;
+  const std::string file = dir.File("page.html");
+  Spit(file, "old page");
+  // A file size limit makes the write fail even for root.
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 16;
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  std::string error;
+  const bool ok = WriteFileAtomically(file, std::string(4096, 'n'), &error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(error, std::strerror(EFBIG));
+  EXPECT_EQ(Slurp(file), "old page");
+  EXPECT_EQ(EntriesIn(dir), 1u);
+
+  EXPECT_FALSE(WriteFileAtomically(dir.File("no/such/folder.html"), "x", &error));
+  EXPECT_EQ(error, std::strerror(ENOENT));
+}
+
+TEST(WriteFileAtomically, ReplacesTheFileALinkPointsTo) {
+  TempDir dir;
+  Spit(dir.File("real.ini"), "old");
+  ASSERT_EQ(::symlink("real.ini", dir.File("link.ini").c_str()), 0);
+  ASSERT_TRUE(WriteFileAtomically(dir.File("link.ini"), "new"));
+  EXPECT_EQ(Slurp(dir.File("real.ini")), "new");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.ini")));
+  EXPECT_EQ(EntriesIn(dir), 2u);
+}
+
+}  // namespace
+}  // namespace findlark

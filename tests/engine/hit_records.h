@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "results/result_record.h"
+
+namespace findlark::testing {
+
+// A record for `path` with its extension and category filled in the way the walk does.
+inline ResultRecord Hit(std::string path, FileCategory category, std::string size = "1 KB",
+                        std::string match = {}) {
+  ResultRecord r;
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const size_t dot = name.rfind('.');
+  r.extension = dot == std::string::npos ? "" : name.substr(dot + 1);
+  r.path = std::move(path);
+  r.sizeText = category == kFolders ? "" : std::move(size);
+  r.dateText = "June 04, 2007";
+  r.matchLine = std::move(match);
+  r.category = category;
+  return r;
+}
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+struct TempDir {
+  std::filesystem::path path;
+  TempDir() {
+    std::string t = (std::filesystem::temp_directory_path() / "findlark-XXXXXX").string();
+    path = mkdtemp(t.data());
+  }
+  ~TempDir() { std::filesystem::remove_all(path); }
+  std::string File(const std::string& name) const { return (path / name).string(); }
+};
+
+inline std::string Slurp(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void Spit(const std::string& file, const std::string& bytes) {
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+}  // namespace findlark::testing
