@@ -1,14 +1,14 @@
 #include "app/search_app.h"
 
 #include "platform/single_instance.h"
+#include "ui/icons.h"
 #include "ui/search_dlg.h"
-#include "ui/window_icons.h"
 
 namespace findlark {
 
 CSearchApp::CSearchApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Findlark"));
-  setWindowIcon(WindowAppIcon());
+  setWindowIcon(AppIcon());
   // The window may hide in the tray, and menus are windows too: only the window's own end
   // ends the program.
   setQuitOnLastWindowClosed(false);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "results/hit_info.h"
-#include "ui/window_icons.h"
+#include "ui/icons.h"
 
 namespace findlark {
 
@@ -15,7 +15,7 @@ QString PlainTipHtml(const QString& text) {
 }
 
 ResultsModel::ResultsModel(QObject* parent) : QAbstractItemModel(parent) {
-  for (int c = 0; c < kCategoryCount; ++c) icons_[c] = WindowCategoryIcon(c);
+  for (int c = 0; c < kCategoryCount; ++c) icons_[c] = CategoryIcon(c);
 }
 
 void ResultsModel::ResetResults() {

@@ -16,9 +16,9 @@
 
 #include "persist/settings.h"
 #include "results/results_tree.h"
+#include "ui/icons.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
-#include "ui/window_icons.h"
 
 namespace findlark {
 
@@ -62,7 +62,7 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Findlark"));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
-  setWindowIcon(WindowAppIcon());
+  setWindowIcon(AppIcon());
 
   CreateControls();
   CreateTray();

@@ -6,11 +6,8 @@
 #include <QPushButton>
 
 #include "persist/settings.h"
-#include "ui/search_dlg.h"
-
-#ifdef FINDLARK_HAVE_ABOUT
 #include "ui/about_dlg.h"
-#endif
+#include "ui/search_dlg.h"
 
 namespace findlark {
 
@@ -111,10 +108,8 @@ void CSearchDlg::OnAbout() {
 }
 
 void CSearchDlg::ShowAbout() {
-#ifdef FINDLARK_HAVE_ABOUT
   CAboutDlg dialog(this);
   dialog.exec();
-#endif
 }
 
 }  // namespace findlark

@@ -3,13 +3,13 @@
 #include <QMenu>
 #include <QTimer>
 
+#include "ui/icons.h"
 #include "ui/search_dlg.h"
-#include "ui/window_icons.h"
 
 namespace findlark {
 
 void CSearchDlg::CreateTray() {
-  m_tray = new QSystemTrayIcon(WindowAppIcon(), this);
+  m_tray = new QSystemTrayIcon(AppIcon(), this);
   m_tray->setToolTip(QStringLiteral("Findlark"));
   // No context menu is attached: the right press is handled here, or the menu would show twice.
   connect(m_tray, &QSystemTrayIcon::activated, this, &CSearchDlg::OnTrayActivated);

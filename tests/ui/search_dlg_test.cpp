@@ -46,6 +46,7 @@ class TestDlg : public CSearchDlg {
   LaunchResult launchResult = LaunchResult::kLaunched;
   std::vector<std::string> navigated;
   bool trayAvailable = false;
+  int aboutShown = 0;
 
  protected:
   QAction* ExecMenu(QMenu& menu, const QPoint& globalPos) override {
@@ -84,6 +85,7 @@ class TestDlg : public CSearchDlg {
   }
   void Navigate(const std::string& path) override { navigated.push_back(path); }
   bool TrayAvailable() const override { return trayAvailable; }
+  void ShowAbout() override { ++aboutShown; }
 };
 
 const ShownItem* Find(const std::vector<ShownItem>& menu, const QString& text) {
@@ -278,6 +280,8 @@ void SearchDlgTest::routing() {
 
   dlg.OnCommand(kIdOptionsButton);
   QCOMPARE(dlg.menus.size(), size_t{1});
+  dlg.OnCommand(0x800B);
+  QCOMPARE(dlg.aboutShown, 1);
 
   dlg.saveAnswer = work_->filePath("routed.html");
   dlg.OnCommand(0x800C);
@@ -299,7 +303,7 @@ void SearchDlgTest::onOkFocus() {
   // Focus on the tree: Enter opens the selected hit and starts no search.
   dlg->Tree()->setCurrentIndex(Leaf(*dlg, kDocuments));
   dlg->Tree()->setFocus();
-  dlg->OnOK();
+  QTest::keyClick(dlg->Tree(), Qt::Key_Return);
   QCOMPARE(dlg->launches.size(), size_t{1});
   QVERIFY(!dlg->Searching());
 
