@@ -76,6 +76,8 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
   struct stat old {};
   const bool replacing = ::stat(target.c_str(), &old) == 0;
   if (replacing && S_ISDIR(old.st_mode)) return Fail(error, EISDIR);
+  // A rename would put a plain file in place of a device or FIFO (/dev/null, say).
+  if (replacing && !S_ISREG(old.st_mode)) return Fail(error, EINVAL);
   // Renaming needs only the folder's permission; a file the user may not write stays as it is.
   if (replacing && ::access(target.c_str(), W_OK) != 0) return Fail(error, errno);
 
@@ -84,7 +86,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
   if (fd < 0) return Fail(error, errno);
 
   int code = 0;
-  if (replacing && S_ISREG(old.st_mode) && ::fchmod(fd, old.st_mode & 07777) != 0) code = errno;
+  if (replacing && ::fchmod(fd, old.st_mode & 07777) != 0) code = errno;
   if (code == 0 && !WriteAll(fd, bytes)) code = errno;
   if (code == 0 && ::fsync(fd) != 0) code = errno;
   if (::close(fd) != 0 && code == 0) code = errno;

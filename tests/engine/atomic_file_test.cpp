@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -43,6 +44,9 @@ TEST(WriteFileAtomically, AFailedWriteLeavesTheOldFileAndNoTemporary) {
 
   EXPECT_FALSE(WriteFileAtomically(dir.File("no/such/folder.html"), "x", &error));
   EXPECT_EQ(error, std::strerror(ENOENT));
+  ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0644), 0);  // never replaced by a plain file
+  EXPECT_FALSE(WriteFileAtomically(dir.File("fifo"), "x", &error));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir.File("fifo")));
 }
 
 TEST(WriteFileAtomically, ReplacesTheFileALinkPointsTo) {
