@@ -12,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -35,6 +36,7 @@ constexpr int kExitInterrupted = 130;
 constexpr milliseconds kProgressPeriod{250};
 constexpr milliseconds kFlushPeriod{50};  // pending output waits at most this long
 constexpr milliseconds kPollPeriod{50};   // how often a Ctrl-C is looked for
+constexpr milliseconds kGatherPause{2};
 constexpr size_t kBatch = 1024;
 
 std::atomic<int> g_interrupts{0};
@@ -214,7 +216,11 @@ int Run(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal)
     if (out.Pending() && (now - lastFlush >= kFlushPeriod || run.WalkDone())) flush(now);
     if (out.Failed()) break;
     progress.Tick(now, found);
-    if (taken == 0) {
+    if (taken > 0 && taken < kBatch && !run.WalkDone()) {
+      // The queue ran dry. Let hits gather for a moment rather than waking for each one: a
+      // wake-up per hit costs more than finding the hit.
+      std::this_thread::sleep_for(kGatherPause);
+    } else if (taken == 0) {
       if (run.Finished()) break;
       Clock::time_point wake = std::min(progress.Next(), now + kPollPeriod);
       if (out.Pending()) wake = std::min(wake, lastFlush + kFlushPeriod);
