@@ -10,19 +10,13 @@
 
 namespace findlark::testing {
 
-// A record for `path` with its extension and category filled in the way the walk does.
+// A record for `path` with its extension filled in as the walk does.
 inline ResultRecord Hit(std::string path, FileCategory category, std::string size = "1 KB",
                         std::string match = {}) {
-  ResultRecord r;
   const std::string name = path.substr(path.rfind('/') + 1);
   const size_t dot = name.rfind('.');
-  r.extension = dot == std::string::npos ? "" : name.substr(dot + 1);
-  r.path = std::move(path);
-  r.sizeText = category == kFolders ? "" : std::move(size);
-  r.dateText = "June 04, 2007";
-  r.matchLine = std::move(match);
-  r.category = category;
-  return r;
+  return {std::move(path),  category == kFolders ? "" : std::move(size),          "June 04, 2007",
+          std::move(match), dot == std::string::npos ? "" : name.substr(dot + 1), category};
 }
 
 // A fresh folder under the system's temporary folder, removed with everything in it.

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "hit_records.h"
-#include "results/display_text.h"
 #include "results/results_tree.h"
 
 namespace findlark {
@@ -13,7 +12,6 @@ namespace {
 
 using testing::Hit;
 using testing::Slurp;
-using testing::Spit;
 using testing::TempDir;
 
 std::string Head(const std::string& query, int found) {
@@ -64,13 +62,6 @@ TEST(ResultsPage, TheWorkedRunByteForByte) {
           "2007</td></tr>\r\n</table><br/></body></html>");
 }
 
-TEST(ResultsPage, EmptyRunsHaveNoTables) {
-  SearchResults r;
-  EXPECT_EQ(Page(r, ""), Head("", 0) + "</body></html>");  // before the first search
-  r.ResetResults();
-  EXPECT_EQ(Page(r, "nothing"), Head("nothing", 0) + "</body></html>");
-}
-
 TEST(ResultsPage, TextsAreEscapedAndLinksEncoded) {
   SearchResults r;
   r.ResetResults();
@@ -86,19 +77,19 @@ TEST(ResultsPage, TextsAreEscapedAndLinksEncoded) {
   EXPECT_EQ(page.find("<script>"), std::string::npos);
 }
 
-TEST(ResultsPage, WrittenWithTheLocalStampOrNotAtAll) {
+// Runs without hits have no tables, before the first search too.
+TEST(ResultsPage, EmptyRunsWrittenWithTheLocalStampOrNotAtAll) {
   setenv("TZ", "UTC", 1);
   tzset();
   SearchResults r;
+  EXPECT_EQ(Page(r, ""), Head("", 0) + "</body></html>");
   r.ResetResults();
   TempDir dir;
-  const std::string file = dir.File("out.html");
   std::string error;
-  ASSERT_TRUE(WriteResultsPage(file, r, "q", 1182697620, &error)) << error;
-  EXPECT_EQ(Slurp(file), Head("q", 0) + "</body></html>");
-
+  ASSERT_TRUE(WriteResultsPage(dir.File("out.html"), r, "q", 1182697620, &error)) << error;
+  EXPECT_EQ(Slurp(dir.File("out.html")), Head("q", 0) + "</body></html>");
   EXPECT_FALSE(WriteResultsPage(dir.path.string(), r, "q", 0, &error));  // a folder
-  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(error, std::strerror(EISDIR));
   EXPECT_FALSE(WriteResultsPage(dir.File("gone/out.html"), r, "q", 0, &error));
   EXPECT_EQ(error, std::strerror(ENOENT));
 }

@@ -12,46 +12,20 @@ namespace {
 
 using testing::Hit;
 
-std::vector<std::string> Labels(const SearchResults& r, FileCategory c) {
-  std::vector<std::string> out;
-  for (auto leaf = r.tree.FirstChild(TreeItem{c, -1}); leaf; leaf = r.tree.NextSibling(*leaf)) {
-    out.push_back(r.tree.ItemText(*leaf, r.store));
-  }
-  return out;
-}
-
 std::vector<uint32_t> Leaves(const ResultsTree& tree, FileCategory c) {
   std::vector<uint32_t> out;
-  for (size_t row = 0; row < tree.ChildCount(c); ++row) out.push_back(tree.ChildData(c, row));
+  for (auto leaf = tree.FirstChild(TreeItem{c, -1}); leaf; leaf = tree.NextSibling(*leaf)) {
+    out.push_back(static_cast<uint32_t>(tree.ItemData(*leaf)));
+  }
   return out;
 }
 
 TEST(LabelLess, FoldsAsciiOnlyThenBreaksTiesByBytes) {
   EXPECT_TRUE(LabelLess("apple", "Banana"));
-  EXPECT_TRUE(LabelLess("Plan", "plan"));  // same letters: bytes decide
-  EXPECT_FALSE(LabelLess("plan", "Plan"));
+  EXPECT_TRUE(LabelLess("Plan", "plan") && !LabelLess("plan", "Plan"));
   EXPECT_FALSE(LabelLess("plan", "plan"));
-  EXPECT_TRUE(LabelLess("plan", "plan map"));
-  EXPECT_TRUE(LabelLess("", "a"));
-  EXPECT_TRUE(LabelLess("_", "Z"));  // compared as 'z', which is above '_'
-  EXPECT_FALSE(LabelLess("Z", "_"));
-  EXPECT_TRUE(LabelLess("zebra", "\xC3\x89t\xC3\xA9"));  // non-ASCII is not folded, sorts last
-}
-
-TEST(SearchResults, ResetGivesThirteenEmptyNodesInOrder) {
-  SearchResults r;
-  EXPECT_FALSE(r.tree.FirstChild(std::nullopt));
-  r.ResetResults();
-  std::vector<std::string> labels;
-  for (auto n = r.tree.FirstChild(std::nullopt); n; n = r.tree.NextSibling(*n)) {
-    EXPECT_EQ(r.tree.ItemData(*n), kNodeData);
-    EXPECT_FALSE(r.tree.FirstChild(n));
-    labels.push_back(r.tree.ItemText(*n, r.store));
-  }
-  ASSERT_EQ(labels.size(), 13u);
-  EXPECT_EQ(labels.front(), "Documents (0)");
-  EXPECT_EQ(labels[kMusic], "Music (0)");
-  EXPECT_EQ(labels.back(), "Other (0)");
+  EXPECT_TRUE(LabelLess("_", "Z") && !LabelLess("Z", "_"));  // compared as 'z', above '_'
+  EXPECT_TRUE(LabelLess("zebra", "\xC3\x89t\xC3\xA9"));      // only ASCII letters fold
 }
 
 TEST(SearchResults, LeavesSortByLabelAndKeepTheirRecordIndex) {
@@ -66,25 +40,20 @@ TEST(SearchResults, LeavesSortByLabelAndKeepTheirRecordIndex) {
 
   EXPECT_EQ(r.foundCount, 5);
   EXPECT_EQ(r.tree.NodeLabel(kMusic), "Music (4)");
-  EXPECT_EQ(Labels(r, kMusic), (std::vector<std::string>{"abba", "Song", "song", "song"}));
+  EXPECT_EQ(r.tree.ItemText({kMusic, 0}, r.store), "abba");
   // Found last, shown first; equal labels stay in found order across batches.
   EXPECT_EQ(Leaves(r.tree, kMusic), (std::vector<uint32_t>{3, 0, 1, 4}));
   EXPECT_EQ(rows[kMusic], (std::vector<uint32_t>{0, 3}));
   EXPECT_TRUE(rows[kDocuments].empty());
-  EXPECT_EQ(r.store.View(3).path, "/m/abba.mp3");
-
-  EXPECT_TRUE(r.RefersToRecord(0));
-  EXPECT_TRUE(r.RefersToRecord(4));
-  EXPECT_FALSE(r.RefersToRecord(5));
-  EXPECT_FALSE(r.RefersToRecord(kNodeData));
+  EXPECT_TRUE(r.RefersToRecord(0) && r.RefersToRecord(4));
+  EXPECT_FALSE(r.RefersToRecord(5) || r.RefersToRecord(kNodeData));
 
   r.ResetResults();
   EXPECT_EQ(r.store.size(), 0u);
   EXPECT_EQ(r.tree.NodeLabel(kMusic), "Music (0)");
 }
 
-// Merged batches must give exactly what one stable sort of everything in found order gives,
-// and the reported rows must point at the new leaves.
+// Merged batches must give what one stable sort of everything in found order gives.
 TEST(ResultsTree, RandomBatchesMatchAStableSort) {
   std::mt19937 rng(7);
   const char* names[] = {"a", "A", "b", "readme", "README", "Readme", "zz", "", "m.tar", "m"};
@@ -92,18 +61,12 @@ TEST(ResultsTree, RandomBatchesMatchAStableSort) {
   r.ResetResults();
   for (int round = 0; round < 200; ++round) {
     std::vector<ResultRecord> batch(rng() % 40);
-    for (auto& hit : batch) {
-      hit = Hit("/x/" + std::string(names[rng() % 10]) + ".ext", static_cast<int>(rng() % 3));
-    }
-    const auto first = static_cast<uint32_t>(r.store.size());
+    for (auto& hit : batch) hit = Hit("/x/" + std::string(names[rng() % 10]) + ".e", rng() % 3);
     ResultsTree::RowLists rows;
     r.RecordHits(batch, &rows);
     for (FileCategory c = 0; c < 3; ++c) {
-      for (uint32_t row : rows[c]) EXPECT_GE(r.tree.ChildData(c, row), first);
-      const auto added = static_cast<size_t>(std::count_if(
-          batch.begin(), batch.end(), [c](const ResultRecord& h) { return h.category == c; }));
-      EXPECT_EQ(rows[c].size(), added);
-      EXPECT_TRUE(std::is_sorted(rows[c].begin(), rows[c].end()));
+      for (uint32_t row : rows[c])
+        EXPECT_GE(r.tree.ChildData(c, row), r.store.size() - batch.size());
     }
   }
   for (FileCategory c = 0; c < 3; ++c) {
@@ -120,8 +83,7 @@ TEST(ResultsTree, RandomBatchesMatchAStableSort) {
 
 TEST(ResultsTree, AMillionHitsInOneCategoryInBatches) {
   constexpr uint32_t kHits = 1000000, kLabels = 50000;
-  // Scattered labels with many duplicates and long shared prefixes ("IMG_1234" is common to
-  // eleven labels), so every batch merges all over the list and compares whole labels.
+  // Scattered labels, many duplicates, long shared prefixes ("IMG_1234" starts eleven labels).
   auto keyOf = [](uint32_t i) { return (i * 2654435761u) % kLabels; };
   std::vector<std::string> labels(kLabels);
   for (uint32_t k = 0; k < kLabels; ++k) labels[k] = "IMG_" + std::to_string(k);
@@ -137,8 +99,7 @@ TEST(ResultsTree, AMillionHitsInOneCategoryInBatches) {
       batch.clear();
     }
   }
-  ASSERT_EQ(r.tree.ChildCount(kOther), kHits);
-  EXPECT_EQ(r.tree.NodeLabel(kOther), "Other (1000000)");
+  ASSERT_EQ(r.tree.NodeLabel(kOther), "Other (1000000)");
   std::vector<bool> seen(kHits);
   for (size_t row = 0; row < kHits; ++row) {
     const uint32_t d = r.tree.ChildData(kOther, row);
@@ -149,7 +110,6 @@ TEST(ResultsTree, AMillionHitsInOneCategoryInBatches) {
     const std::string &a = labels[keyOf(prev)], &b = labels[keyOf(d)];
     ASSERT_TRUE(LabelLess(a, b) || (a == b && prev < d)) << row;
   }
-  EXPECT_EQ(r.store.View(r.tree.ChildData(kOther, 0)).Title(), "IMG_0");
   const size_t overhead = r.store.BytesReserved() + r.tree.BytesReserved() - pathBytes;
   EXPECT_LT(overhead / kHits, 200u);
 }
