@@ -53,7 +53,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, UriOpener opener)
 
   auto* icon = new QLabel(this);
   icon->setObjectName(QStringLiteral("iconLabel"));
-  icon->setPixmap(AppIcon().pixmap(32, 32));
+  icon->setPixmap(AppIcon().pixmap(QSize(32, 32), devicePixelRatioF()));
   icon->setAlignment(Qt::AlignTop | Qt::AlignLeft);
 
   auto* title = new QLabel(

@@ -1,10 +1,14 @@
 #include "platform/single_instance.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <QFile>
+#include <QLocalServer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -138,6 +142,64 @@ class SingleInstanceTest : public QObject {
         QVERIFY(child->waitForFinished());
       }
     }
+  }
+
+  // Another start is between its check and its listen (it holds the lock beside the
+  // socket): a new start must wait for it rather than find nobody and listen too. The
+  // two-second window only gives a faulty start the chance to answer early; a correct
+  // one cannot answer before the lock is released.
+  void startWaitsForAnotherMidClaim() {
+    const QString key = QStringLiteral("mid-claim");
+    const int fd = ::open(QFile::encodeName(runtime_.filePath(key + QStringLiteral(".lock"))),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::flock(fd, LOCK_EX), 0);
+    auto child = StartChild(key);
+    QVERIFY(child->waitForStarted());
+    child->write("go\n");
+    const bool answeredEarly = child->waitForReadyRead(2000);
+    QLocalServer other;
+    QVERIFY(other.listen(runtime_.filePath(key)));
+    ::close(fd);
+    QVERIFY2(!answeredEarly, child->readAll().constData());
+    QCOMPARE(ReadVerdict(*child), QByteArray("lost"));
+    child->closeWriteChannel();
+    QVERIFY(child->waitForFinished());
+  }
+
+  // Without $XDG_RUNTIME_DIR the socket goes into a folder of our own under the temporary
+  // folder, but only into one that nobody else can enter.
+  void withoutRuntimeFolderUsesAPrivateTempFolder_data() {
+    QTest::addColumn<int>("presetMode");  // -1: the folder does not exist yet
+    QTest::addColumn<bool>("usesOwnFolder");
+    QTest::newRow("created") << -1 << true;
+    QTest::newRow("already there and private") << 0700 << true;
+    QTest::newRow("open to others") << 0777 << false;
+  }
+  void withoutRuntimeFolderUsesAPrivateTempFolder() {
+    QFETCH(int, presetMode);
+    QFETCH(bool, usesOwnFolder);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString own = tmp.filePath(QStringLiteral("findlark-%1").arg(::getuid()));
+    if (presetMode >= 0) {
+      QVERIFY(QDir().mkdir(own));
+      QCOMPARE(::chmod(QFile::encodeName(own).constData(), presetMode), 0);
+    }
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+    qunsetenv("XDG_RUNTIME_DIR");
+    SingleInstance instance(QStringLiteral("fallback"));
+    const bool claimed = instance.Claim();
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path()));
+    savedTmp.isEmpty() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTmp);
+    QVERIFY(claimed);
+    const QString folder = usesOwnFolder ? own : tmp.path();
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/fallback")));
+    QCOMPARE(QFileInfo::exists(own + QStringLiteral("/fallback")), usesOwnFolder);
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(own).constData(), &st), 0);
+    if (usesOwnFolder) QCOMPARE(int(st.st_mode & 0777), 0700);
   }
 
   void defaultKeyNamesUserAndDisplay_data() {
