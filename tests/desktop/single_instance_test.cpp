@@ -83,13 +83,6 @@ class SingleInstanceTest : public QObject {
     QCOMPARE(shown.count(), 1);
   }
 
-  void differentKeysDoNotMeet() {
-    SingleInstance a(QStringLiteral("key-a"));
-    SingleInstance b(QStringLiteral("key-b"));
-    QVERIFY(a.Claim());
-    QVERIFY(b.Claim());
-  }
-
   void nextStartClaimsAfterTheFirstHasEnded() {
     {
       SingleInstance first(QStringLiteral("ended"));
