@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Times findlark-cli beside fd, ripgrep and GNU find/grep on the same trees, warm cache, in one
+# run, and prints medians, ratios, hit counts and findlark's peak memory.
+#
+#   bench/run.sh                 build findlark-cli (RelWithDebInfo) into build/bench and run
+#   FINDLARK_CLI=path bench/run.sh   use that binary instead
+#   RUNS=10 bench/run.sh         more runs per command (default 5)
+#   FINDLARK_BENCH_DIR=dir       where the generated tree and the results go (/tmp/findlark-bench)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=${RUNS:-5}
+work=${FINDLARK_BENCH_DIR:-/tmp/findlark-bench}
+tree=$work/tree
+out=$work/results
+mkdir -p "$out"
+rm -f "$out"/*.json "$out"/*.count
+
+for tool in hyperfine fdfind rg find grep python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/install-deps.sh)" >&2; exit 2; }
+done
+
+cli=${FINDLARK_CLI:-}
+if [ -z "$cli" ]; then
+  cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFINDLARK_GUI=OFF \
+    -DBUILD_TESTING=OFF >/dev/null
+  cmake --build build/bench -j2 --target findlark-cli >/dev/null
+  cli=build/bench/src/cli/findlark-cli
+fi
+cli=$(realpath "$cli")
+
+python3 bench/make_tree.py "$tree"
+
+# name|kind|folder|query
+workloads=(
+  "usr-many|name|/usr|python"
+  "usr-none|name|/usr|zqxjkvw"
+  "tree-many|name|$tree|report"
+  "tree-none|name|$tree|zqxjkvw"
+  "doc-many|content|/usr/share/doc|copyright"
+  "doc-none|content|/usr/share/doc|zqxjkvw"
+  "include-many|content|/usr/include|copyright"
+  "include-none|content|/usr/include|zqxjkvw"
+)
+
+count_nul() { tr -cd '\0' | wc -c; }
+
+for w in "${workloads[@]}"; do
+  IFS='|' read -r name kind folder query <<<"$w"
+  if [ "$kind" = name ]; then
+    ours=("$cli" -- "$query" "$folder")
+    peer=(fdfind -u -i -F -- "$query" "$folder")
+    gnu=(find "$folder" -mindepth 1 -iname "*$query*")
+    "$cli" -0 -- "$query" "$folder" 2>/dev/null | count_nul >"$out/$name.findlark.count" || true
+    fdfind -u -i -F -0 -- "$query" "$folder" | count_nul >"$out/$name.peer.count" || true
+    "${gnu[@]}" -print0 | count_nul >"$out/$name.gnu.count" || true
+  else
+    ours=("$cli" --contents -- "$query" "$folder")
+    peer=(rg -u -i -F -l -- "$query" "$folder")
+    gnu=(grep -r -i -F -l -- "$query" "$folder")
+    "$cli" --contents -0 -- "$query" "$folder" 2>/dev/null | count_nul >"$out/$name.findlark.count" || true
+    rg -u -i -F -l --null -- "$query" "$folder" | count_nul >"$out/$name.peer.count" || true
+    grep -r -i -F -l -Z -- "$query" "$folder" | count_nul >"$out/$name.gnu.count" || true
+  fi
+  echo "== $name" >&2
+  # --output=pipe: ripgrep and grep take shortcuts when stdout is /dev/null.
+  hyperfine -N -i --output=pipe --warmup 1 --runs "$runs" --style none \
+    --export-json "$out/$name.json" \
+    -n findlark "${ours[*]@Q}" -n peer "${peer[*]@Q}" -n gnu "${gnu[*]@Q}" >/dev/null
+done
+
+entries() { find "$1" | wc -l; }
+rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
+
+echo
+echo "$(nproc) cores, load average now: $(cut -d' ' -f1-3 /proc/loadavg); $runs runs per command, warm cache"
+python3 bench/table.py "$out" "${workloads[@]}"
+echo
+echo "peak RSS (KiB), findlark-cli paths output:"
+printf '  %-28s %9s entries  %7s KiB\n' "/usr, 'python'" "$(entries /usr)" \
+  "$(rss "$cli" -- python /usr)"
+printf '  %-28s %9s entries  %7s KiB\n' "tree, 'report'" "$(entries "$tree")" \
+  "$(rss "$cli" -- report "$tree")"
+printf '  %-28s %9s entries  %7s KiB\n' "tree, 'report', fd" "" \
+  "$(rss fdfind -u -i -F -- report "$tree")"
