@@ -51,7 +51,7 @@ Channel MakeChannel(bool terminal) {
 
 ProcessResult RunProcess(const ProcessSpec& spec) {
   Channel out = MakeChannel(spec.stdoutTerminal);
-  Channel err = MakeChannel(spec.stderrTerminal);
+  Channel err = MakeChannel(false);
 
   std::vector<char*> argv;
   for (const std::string& a : spec.argv) argv.push_back(const_cast<char*>(a.c_str()));

@@ -21,7 +21,6 @@ struct ProcessSpec {
   std::string cwd;               // empty: inherit
   std::vector<std::string> env;  // "NAME=value" added to (or replacing in) the environment
   bool stdoutTerminal = false;   // stdout is a pseudo-terminal instead of a pipe
-  bool stderrTerminal = false;
   // Called after each chunk of stdout arrives, with everything read so far.
   std::function<void(pid_t pid, const std::string& outSoFar)> onOutput;
 };
