@@ -122,8 +122,10 @@ void SearchRun::Push(ResultRecord&& record) {
     wasEmpty = queue_.empty();
     queue_.push_back(std::move(record));
   }
+  // Waiters only sleep on an empty queue, so only the first hit of a burst needs to wake them.
+  if (!wasEmpty) return;
   hitsQueued_.notify_all();
-  if (wasEmpty && workerWakeup_) workerWakeup_();
+  if (workerWakeup_) workerWakeup_();
 }
 
 void SearchRun::Worker(SearchOptions options) {
