@@ -1,0 +1,206 @@
+// Runs one real search in the window over a big tree and reports how responsive the window
+// thread stayed while the hits were recorded, how long recording took and what each hit cost.
+//
+//   window_million_bench [--tree DIR] [--query TEXT] [--hidden] [--no-select]
+//
+// The default tree is the one bench/make_tree.py makes (1,000,000 files, 10,100 folders); the
+// default query "-" matches every file and no folder. Unless --no-select is given, a leaf in the
+// middle of Documents is made current early on and must still be the same hit at the end, as a
+// user reading a hit while the list grows would expect.
+#include <unistd.h>
+
+#include <QAbstractEventDispatcher>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "results/results_tree.h"
+#include "ui/results_model.h"
+#include "ui/search_dlg.h"
+
+using namespace findlark;
+
+namespace {
+
+long RssKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// The window with nothing that leaves the process: no folder dialog, tray or preview.
+class BenchDlg : public CSearchDlg {
+ public:
+  QString folder;
+
+ protected:
+  QString AskFolder() override { return folder; }
+  void Navigate(const std::string&) override {}
+  bool TrayAvailable() const override { return false; }
+};
+
+struct Options {
+  QString tree = QStringLiteral("/tmp/findlark-bench/tree");
+  QString query = QStringLiteral("-");
+  bool hidden = false;
+  bool select = true;
+};
+
+bool ParseArgs(const QStringList& args, Options* options) {
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (a == QLatin1String("--tree") && i + 1 < args.size()) {
+      options->tree = args[++i];
+    } else if (a == QLatin1String("--query") && i + 1 < args.size()) {
+      options->query = args[++i];
+    } else if (a == QLatin1String("--hidden")) {
+      options->hidden = true;
+    } else if (a == QLatin1String("--no-select")) {
+      options->select = false;
+    } else {
+      std::fprintf(stderr,
+                   "usage: window_million_bench [--tree DIR] [--query TEXT] [--hidden] "
+                   "[--no-select]\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  Options options;
+  if (!ParseArgs(app.arguments(), &options)) return 2;
+  if (!QDir(options.tree).exists()) {
+    std::fprintf(stderr, "window_million_bench: no tree at %s (python3 bench/make_tree.py DIR)\n",
+                 qPrintable(options.tree));
+    return 2;
+  }
+  // The window reads and writes its settings in the working folder; keep them out of the way.
+  QTemporaryDir scratch;
+  if (!scratch.isValid() || ::chdir(QFile::encodeName(scratch.path()).constData()) != 0) {
+    std::fprintf(stderr, "window_million_bench: no scratch folder\n");
+    return 2;
+  }
+
+  BenchDlg dlg;
+  dlg.folder = options.tree;
+  dlg.OnCommand(kCmdBrowse);
+  dlg.resize(1000, 700);
+  if (!options.hidden) dlg.show();
+  QTreeView* tree = dlg.Tree();
+  ResultsModel* model = dlg.Model();
+
+  int updates = 0;  // structural changes the view had to take in
+  QObject::connect(model, &QAbstractItemModel::layoutChanged, [&] { ++updates; });
+  QObject::connect(model, &QAbstractItemModel::rowsInserted, [&] { ++updates; });
+
+  QElapsedTimer clock;
+  int64_t startNs = 0, lastTickNs = 0, maxGapNs = 0, endNs = -1;
+  int64_t maxGapAt = 0;
+  int gapsOver16 = 0, gapsOver50 = 0, ticks = 0;
+  long rssBefore = 0, rssAfter = 0;
+  QPersistentModelIndex chosen;
+  int64_t chosenData = -1;
+  std::string verdict = "not checked";
+
+  // A zero-interval timer fires once per pass of the event loop: the time between two firings
+  // is how long the window thread was unable to answer the user.
+  QTimer probe;
+  probe.setInterval(0);
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    const int64_t now = clock.nsecsElapsed();
+    const int64_t gap = now - lastTickNs;
+    lastTickNs = now;
+    ++ticks;
+    if (gap > maxGapNs) {
+      maxGapNs = gap;
+      maxGapAt = dlg.Results().foundCount;
+    }
+    if (gap > 16'000'000) ++gapsOver16;
+    if (gap > 50'000'000) ++gapsOver50;
+
+    const SearchResults& results = dlg.Results();
+    if (options.select && chosenData < 0 && results.foundCount >= 20000) {
+      const QModelIndex docs = model->NodeIndex(kDocuments);
+      const int rows = model->rowCount(docs);
+      if (rows > 0) {
+        const QModelIndex leaf = model->index(rows / 2, 0, docs);
+        tree->setCurrentIndex(leaf);
+        tree->scrollTo(leaf);
+        chosen = leaf;
+        chosenData = model->ItemData(leaf);
+      }
+    }
+    if (endNs < 0 && dlg.Status()->text().startsWith(QLatin1String("Search c"))) {
+      endNs = now;  // the final text is up: every hit is recorded
+      rssAfter = RssKiB();
+    }
+    if (!dlg.Searching()) {
+      probe.stop();
+      QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    }
+  });
+
+  rssBefore = RssKiB();
+  dlg.SearchEdit()->setText(options.query);
+  dlg.SearchEdit()->setFocus();
+  clock.start();
+  startNs = lastTickNs = clock.nsecsElapsed();
+  dlg.OnOK();
+  if (!dlg.Searching()) {
+    std::fprintf(stderr, "window_million_bench: the search did not start\n");
+    return 2;
+  }
+  probe.start();
+  app.exec();
+
+  const SearchResults& results = dlg.Results();
+  const int hits = results.foundCount;
+  size_t pathBytes = 0;
+  for (size_t i = 0; i < results.store.size(); ++i) pathBytes += results.store.View(i).path.size();
+  if (options.select) {
+    if (chosenData < 0) {
+      verdict = "no leaf chosen";
+    } else {
+      const QModelIndex current = tree->currentIndex();
+      const bool same = chosen.isValid() && current == QModelIndex(chosen) &&
+                        model->ItemData(current) == chosenData;
+      verdict = same ? "kept" : "LOST";
+    }
+  }
+  const double perHit =
+      hits > 0 ? ((rssAfter - rssBefore) * 1024.0 - static_cast<double>(pathBytes)) / hits : 0;
+  const double heldPerHit =
+      hits > 0
+          ? (static_cast<double>(results.store.BytesReserved() + results.tree.BytesReserved()) -
+             static_cast<double>(pathBytes)) /
+                hits
+          : 0;
+  std::printf(
+      "window_million: %d hits in %.2f s (%s, %s); event loop: longest gap %.1f ms (at %d "
+      "hits), %d gaps > 16 ms, %d > 50 ms, %d passes; %d view updates; RSS %+.1f MiB = %.0f "
+      "B/hit beyond %.1f MiB of paths (store+tree %.0f B/hit); current item %s\n",
+      hits, (endNs - startNs) / 1e9, qPrintable(QGuiApplication::platformName()),
+      options.hidden ? "hidden" : "shown", maxGapNs / 1e6, static_cast<int>(maxGapAt), gapsOver16,
+      gapsOver50, ticks, updates, (rssAfter - rssBefore) / 1024.0, perHit, pathBytes / 1048576.0,
+      heldPerHit, verdict.c_str());
+  dlg.OnExit();
+  return verdict == "LOST" ? 1 : 0;
+}
