@@ -1,6 +1,7 @@
 #include <QCursor>
 #include <QEvent>
 #include <QMenu>
+#include <QMetaObject>
 #include <QTimer>
 
 #include "ui/icons.h"
@@ -26,7 +27,14 @@ void CSearchDlg::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
       OnTrayOpen();
       break;
     case QSystemTrayIcon::Context:  // right press
-      ShowTrayMenu();
+      // Not nested inside the icon's own press handling: "E&xit" removes the icon, and with it
+      // the object that is still delivering that press.
+      QMetaObject::invokeMethod(
+          this,
+          [this] {
+            if (!m_ended) ShowTrayMenu();
+          },
+          Qt::QueuedConnection);
       break;
     default:  // double clicks and the middle button do nothing
       break;
