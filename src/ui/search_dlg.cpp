@@ -110,7 +110,11 @@ void CSearchDlg::CreateControls() {
   m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
   m_tree->viewport()->installEventFilter(this);
-  connect(m_tree, &QTreeView::doubleClicked, this, [this] { OnOpen(); });
+  connect(m_tree, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+    // A second click on a node soon after the keys moved the selection elsewhere counts as a
+    // double click on the node, but must not open the hit the keys went to.
+    if (index == m_tree->currentIndex()) OnOpen();
+  });
   connect(m_tree, &QTreeView::customContextMenuRequested, this, &CSearchDlg::OnTreeRClick);
   connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { OnCurrentChanged(current); });
