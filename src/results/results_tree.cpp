@@ -27,9 +27,12 @@ uint64_t LabelKey(std::string_view label) {
 
 }  // namespace
 
-bool LabelLess(std::string_view a, std::string_view b) {
+namespace {
+
+// LabelLess for labels whose first `skip` folded bytes are known to be equal.
+bool LabelLessFrom(std::string_view a, std::string_view b, size_t skip) {
   const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
+  for (size_t i = skip; i < n; ++i) {
     const unsigned char x = FoldAscii(static_cast<unsigned char>(a[i]));
     const unsigned char y = FoldAscii(static_cast<unsigned char>(b[i]));
     if (x != y) return x < y;
@@ -42,6 +45,20 @@ bool LabelLess(std::string_view a, std::string_view b) {
     if (x != y) return x < y;
   }
   return false;
+}
+
+// Orders two labels by key first. Equal keys of labels that both fill them mean equal first
+// eight folded bytes, which the full comparison then skips: names that share a long prefix
+// (IMG_2023..., report-...) are common, and ties are where a merge spends its time.
+bool KeyedLess(uint64_t keyA, std::string_view a, uint64_t keyB, std::string_view b) {
+  if (keyA != keyB) return keyA < keyB;
+  return LabelLessFrom(a, b, a.size() >= 8 && b.size() >= 8 ? 8 : 0);
+}
+
+}  // namespace
+
+bool LabelLess(std::string_view a, std::string_view b) {
+  return LabelLessFrom(a, b, 0);
 }
 
 void ResultsTree::Reset() {
@@ -89,7 +106,7 @@ void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first, RowList
     std::vector<Added>& added = batch[c];
     if (added.empty()) continue;
     std::stable_sort(added.begin(), added.end(), [](const Added& a, const Added& b) {
-      return a.key != b.key ? a.key < b.key : LabelLess(a.label, b.label);
+      return KeyedLess(a.key, a.label, b.key, b.label);
     });
 
     std::vector<uint32_t>& leaves = leaves_[c];
@@ -98,17 +115,28 @@ void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first, RowList
     const size_t oldSize = leaves.size();
 
     // Each new leaf goes after every existing leaf with an equal label: those were found
-    // earlier. The batch is sorted, so each search starts where the previous one ended.
+    // earlier. The batch is sorted, so each search starts where the previous one ended, and
+    // gallops forward before it halves: a batch spread over a large category then costs a few
+    // comparisons per leaf instead of a full binary search.
     std::vector<size_t> place(added.size());
     size_t from = 0;
     for (size_t j = 0; j < added.size(); ++j) {
       const Added& a = added[j];
-      size_t lo = from, hi = oldSize;
+      const auto before = [&](size_t at) {
+        return KeyedLess(a.key, a.label, keys[at], labels[at]);
+      };
+      size_t lo = from, hi = oldSize;  // the place lies in [lo, hi]
+      for (size_t step = 1; lo < hi; step *= 2) {
+        const size_t probe = std::min(lo + step - 1, hi - 1);
+        if (before(probe)) {
+          hi = probe;
+          break;
+        }
+        lo = probe + 1;
+      }
       while (lo < hi) {
         const size_t mid = lo + (hi - lo) / 2;
-        const bool before =
-            a.key != keys[mid] ? a.key < keys[mid] : LabelLess(a.label, labels[mid]);
-        if (before) {
+        if (before(mid)) {
           hi = mid;
         } else {
           lo = mid + 1;

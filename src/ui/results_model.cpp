@@ -25,15 +25,26 @@ void ResultsModel::ResetResults() {
 }
 
 std::array<bool, kCategoryCount> ResultsModel::RecordHits(std::vector<ResultRecord>& batch) {
-  std::array<bool, kCategoryCount> touched{};
-  if (batch.empty() || !results_.tree.HasNodes()) return touched;
+  AppendHits(batch);
+  return RecordAppendedHits();
+}
 
-  // One layout change per batch: a merge of thousands of rows is far cheaper for the view than
-  // thousands of single-row inserts, and persistent indexes (selection, current item) follow
-  // their leaves to the rows they move to.
+void ResultsModel::AppendHits(const std::vector<ResultRecord>& batch) {
+  if (!results_.tree.HasNodes()) return;  // no search has started
+  for (const ResultRecord& record : batch) results_.store.Append(record);
+}
+
+std::array<bool, kCategoryCount> ResultsModel::RecordAppendedHits() {
+  std::array<bool, kCategoryCount> touched{};
+  if (!results_.tree.HasNodes() || AppendedHits() == 0) return touched;
+
+  // One layout change per merge: far cheaper for the view than one insert per run of rows,
+  // and persistent indexes (selection, current item) follow their leaves to their new rows.
   emit layoutAboutToBeChanged();
   ResultsTree::RowLists newRows;
-  results_.RecordHits(batch, &newRows);
+  results_.tree.InsertLeaves(results_.store, static_cast<uint32_t>(AppendedFrom()), &newRows);
+  // Last, as the recording steps require: only now do readers see the new records.
+  results_.foundCount = static_cast<int>(results_.store.size());
 
   // A leaf at old row r moves down by the number of new rows placed before it. New row n_j
   // (the j-th new row, ascending) lies before old row r exactly when n_j - j <= r.
@@ -85,10 +96,15 @@ int64_t ResultsModel::ItemData(const QModelIndex& index) const {
 }
 
 QModelIndex ResultsModel::index(int row, int column, const QModelIndex& parent) const {
-  if (!hasIndex(row, column, parent)) return {};
-  if (!parent.isValid()) return createIndex(row, column, quintptr{0});
-  if (IsLeaf(parent)) return {};
-  return createIndex(row, column, static_cast<quintptr>(parent.row() + 1));
+  // The view asks for every row of the expanded categories each time it lays them out, so this
+  // checks the bounds itself instead of through two more virtual calls.
+  if (row < 0 || column != 0 || !results_.tree.HasNodes()) return {};
+  if (!parent.isValid())
+    return row < kCategoryCount ? createIndex(row, 0, quintptr{0}) : QModelIndex();
+  if (IsLeaf(parent) || parent.column() != 0 || parent.row() >= kCategoryCount ||
+      static_cast<size_t>(row) >= results_.tree.ChildCount(parent.row()))
+    return {};
+  return createIndex(row, 0, static_cast<quintptr>(parent.row() + 1));
 }
 
 QModelIndex ResultsModel::parent(const QModelIndex& child) const {

@@ -29,6 +29,13 @@ class ResultsModel : public QAbstractItemModel {
   void ResetResults();
   // Records a batch of hits in found order; returns which categories got new leaves.
   std::array<bool, kCategoryCount> RecordHits(std::vector<ResultRecord>& batch);
+  // The same in two steps. AppendHits only stores the records: no row appears and no reader
+  // sees them, as the found count stays put. RecordAppendedHits then gives every stored record
+  // its leaf in one merge, which the view takes in as one layout change. Every layout change
+  // makes the view walk all rows of the expanded categories, so the window spaces them out.
+  void AppendHits(const std::vector<ResultRecord>& batch);
+  std::array<bool, kCategoryCount> RecordAppendedHits();
+  size_t AppendedHits() const { return results_.store.size() - AppendedFrom(); }
 
   QModelIndex NodeIndex(FileCategory category) const;
   // The item data of `index`, or kNodeData for anything that is not a leaf.
@@ -48,6 +55,8 @@ class ResultsModel : public QAbstractItemModel {
   static FileCategory LeafCategory(const QModelIndex& index) {
     return static_cast<FileCategory>(index.internalId() - 1);
   }
+
+  size_t AppendedFrom() const { return static_cast<size_t>(results_.foundCount); }
 
   SearchResults results_;
   std::array<QIcon, kCategoryCount> icons_;

@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -132,6 +133,7 @@ class CSearchDlg : public QDialog {
 
   void StartSearch();
   void DrainHits();
+  void UpdateTree();
   void PostDrain();
   void OnTimer();
   void StopAndJoin();
@@ -163,6 +165,8 @@ class CSearchDlg : public QDialog {
 
   std::atomic<bool> m_drainPosted{false};
   std::vector<ResultRecord> m_batch;
+  std::chrono::steady_clock::time_point m_lastUpdate;  // the tree last took in new hits
+  bool m_updateScheduled = false;  // UpdateTree will record the hits stored meanwhile
   SearchRun m_run;
 };
 

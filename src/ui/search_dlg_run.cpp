@@ -2,7 +2,10 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
+#include <algorithm>
+#include <chrono>
 
 #include "search/case_fold.h"
 #include "search/search_run.h"
@@ -12,9 +15,22 @@
 namespace findlark {
 
 namespace {
-// Hits recorded per slice of the window thread: small enough that typing, scrolling and Stop
-// are answered between slices while a million hits come in.
-constexpr size_t kSliceHits = 5000;
+
+using Clock = std::chrono::steady_clock;
+
+// Hits moved out of the worker's queue at a time; its lock is held only while they move.
+constexpr size_t kTakeHits = 2048;
+// Window-thread time spent storing hits before other events get their turn.
+constexpr auto kDrainBudget = std::chrono::milliseconds(8);
+
+// The time between two tree updates. Each update makes the view walk every row of the expanded
+// categories (a million rows take tens of milliseconds), so updates come less often as the tree
+// grows: the window stays free for the user, and the hits still appear several times a second.
+Clock::duration UpdateInterval(int shownHits) {
+  const auto ms = std::clamp(shownHits / 5000, 100, 250);
+  return std::chrono::milliseconds(ms);
+}
+
 }  // namespace
 
 void CSearchDlg::OnOK() {
@@ -39,6 +55,7 @@ void CSearchDlg::StartSearch() {
   m_queryLower = query;
   m_finalShown = false;
   m_model->ResetResults();
+  m_lastUpdate = {};  // the first hits show at once
   m_searchEdit->setEnabled(false);
   m_optionsButton->setEnabled(false);
 
@@ -65,24 +82,51 @@ void CSearchDlg::DrainHits() {
   m_drainPosted.store(false);
   if (!m_searching || m_finalShown) return;
 
-  m_batch.clear();
-  const size_t taken = m_run.TakeHits(m_batch, kSliceHits);
-  if (taken > 0) {
-    const auto touched = m_model->RecordHits(m_batch);
-    for (int c = 0; c < kCategoryCount; ++c)
-      if (touched[c]) m_tree->expand(m_model->NodeIndex(c));
+  // Store what the worker has queued, so it can walk on; a stored hit shows nowhere yet.
+  const Clock::time_point start = Clock::now();
+  bool queueEmpty = false;
+  while (!queueEmpty) {
     m_batch.clear();
+    queueEmpty = m_run.TakeHits(m_batch, kTakeHits) < kTakeHits;
+    m_model->AppendHits(m_batch);
+    if (!queueEmpty && Clock::now() - start > kDrainBudget) break;
   }
-  if (taken == kSliceHits) {
-    PostDrain();  // more may be queued; let other events in first
+  m_batch.clear();
+  if (!queueEmpty) {
+    PostDrain();  // more is queued; let other events in first
     return;
   }
-  if (m_run.Finished()) {
-    // Written here, on the window thread, once the queue is empty: nothing can overwrite it.
+
+  // The tree takes the stored hits in from a timer of its own: the view then lays the rows out
+  // in a later pass of the event loop, not in the same one as the merge. Once the walk is over
+  // nothing else is coming, so the last hits go in at once.
+  const bool walkDone = m_run.Finished();
+  if (m_model->AppendedHits() > 0 && !m_updateScheduled) {
+    m_updateScheduled = true;
+    const Clock::duration wait =
+        walkDone ? Clock::duration::zero()
+                 : m_lastUpdate + UpdateInterval(Results().foundCount) - Clock::now();
+    QTimer::singleShot(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait),
+                                std::chrono::milliseconds::zero()),
+                       this, [this] { UpdateTree(); });
+  }
+  if (walkDone && m_model->AppendedHits() == 0 && !m_updateScheduled) {
+    // Written here, on the window thread, once every hit is recorded: nothing can overwrite it.
     m_status->setText(
         QString::fromStdString(FinalStatusText(m_run.Cancelled(), Results().foundCount)));
     m_finalShown = true;
+    std::vector<ResultRecord>().swap(m_batch);
   }
+}
+
+void CSearchDlg::UpdateTree() {
+  m_updateScheduled = false;
+  if (!m_searching || m_finalShown) return;  // a timer left over from a finished run
+  m_lastUpdate = Clock::now();
+  const auto touched = m_model->RecordAppendedHits();
+  for (int c = 0; c < kCategoryCount; ++c)
+    if (touched[c]) m_tree->expand(m_model->NodeIndex(c));
+  DrainHits();  // the final text, once the walk is over and this was the last of it
 }
 
 void CSearchDlg::OnTimer() {

@@ -38,6 +38,7 @@ class ResultsModelTest : public QObject {
   void emptyBeforeFirstSearch();
   void batchesKeepModelConsistent();
   void persistentIndexesFollowTheirLeaves();
+  void appendedHitsStayHiddenUntilRecorded();
   void itemDataAndTips();
 };
 
@@ -109,6 +110,45 @@ void ResultsModelTest::persistentIndexesFollowTheirLeaves() {
   QCOMPARE(Label(kept[1]), QStringLiteral("h"));
   QCOMPARE(Label(kept[2]), QStringLiteral("p"));
   QCOMPARE(node.row(), findlark::kMusic);
+}
+
+void ResultsModelTest::appendedHitsStayHiddenUntilRecorded() {
+  ResultsModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  model.ResetResults();
+  std::vector<ResultRecord> first = {Hit("m.mp3", findlark::kMusic),
+                                     Hit("c.txt", findlark::kDocuments)};
+  model.RecordHits(first);
+  const QModelIndex music = model.NodeIndex(findlark::kMusic);
+  const QPersistentModelIndex m(model.index(0, 0, music));
+
+  // Stored in two slices, as the window does between two tree updates: nothing shows yet.
+  model.AppendHits({Hit("a.mp3", findlark::kMusic), Hit("z.mp3", findlark::kMusic)});
+  model.AppendHits({Hit("b.mp3", findlark::kMusic), Hit("Plans", findlark::kFolders)});
+  QCOMPARE(model.AppendedHits(), size_t{4});
+  QCOMPARE(model.results().foundCount, 2);
+  QCOMPARE(model.rowCount(music), 1);
+  QCOMPARE(Label(music), QStringLiteral("Music (1)"));
+  QVERIFY(!model.results().RefersToRecord(2));  // stored, but no reader may reach it yet
+  QCOMPARE(Label(m), QStringLiteral("m"));
+
+  const auto touched = model.RecordAppendedHits();
+  QVERIFY(touched[findlark::kMusic] && touched[findlark::kFolders] &&
+          !touched[findlark::kDocuments]);
+  QCOMPARE(model.AppendedHits(), size_t{0});
+  QCOMPARE(model.results().foundCount, 6);
+  QCOMPARE(Label(music), QStringLiteral("Music (4)"));
+  QStringList labels;
+  QList<qlonglong> data;
+  for (int r = 0; r < model.rowCount(music); ++r) {
+    labels << Label(model.index(r, 0, music));
+    data << model.index(r, 0, music).data(ResultsModel::kItemDataRole).toLongLong();
+  }
+  QCOMPARE(labels, QStringList({"a", "b", "m", "z"}));
+  QCOMPARE(data, QList<qlonglong>({2, 4, 0, 3}));
+  QCOMPARE(m.row(), 2);
+  QCOMPARE(model.rowCount(model.NodeIndex(findlark::kFolders)), 1);
+  QVERIFY(!model.RecordAppendedHits()[findlark::kMusic]);  // nothing left to record
 }
 
 void ResultsModelTest::itemDataAndTips() {
