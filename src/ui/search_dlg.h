@@ -133,6 +133,9 @@ class CSearchDlg : public QDialog {
 
   void StartSearch();
   void DrainHits();
+  void OnDrainDue();
+  bool StoreQueuedHits(size_t* taken);
+  void ScheduleTreeUpdate();
   void UpdateTree();
   void PostDrain();
   void OnTimer();

@@ -22,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kTakeHits = 2048;
 // Window-thread time spent storing hits before other events get their turn.
 constexpr auto kDrainBudget = std::chrono::milliseconds(8);
+// While hits flow, the window fetches them this often instead of being woken for each one;
+// the worker's queue holds far more than it can find in this time.
+constexpr auto kDrainPause = std::chrono::milliseconds(10);
 
 // The time between two tree updates. Each update makes the view walk every row of the expanded
 // categories (a million rows take tens of milliseconds), so updates come less often as the tree
@@ -55,7 +58,7 @@ void CSearchDlg::StartSearch() {
   m_queryLower = query;
   m_finalShown = false;
   m_model->ResetResults();
-  m_lastUpdate = {};  // the first hits show at once
+  m_lastUpdate = {};           // the first hits show at once
   m_searchEdit->setEnabled(false);
   m_optionsButton->setEnabled(false);
 
@@ -72,31 +75,60 @@ void CSearchDlg::StartSearch() {
 }
 
 void CSearchDlg::PostDrain() {
-  // Runs on the worker: at most one drain request is pending at any time.
+  // Runs on the worker too: at most one drain is pending at any time, and the worker wakes the
+  // window only when none is.
   if (!m_drainPosted.exchange(true))
     QMetaObject::invokeMethod(
-        this, [this] { DrainHits(); }, Qt::QueuedConnection);
+        this, [this] { OnDrainDue(); }, Qt::QueuedConnection);
+}
+
+void CSearchDlg::OnDrainDue() {
+  // The pending drain: it keeps m_drainPosted set while it plans another, and clears it last.
+  if (!m_searching || m_finalShown) {
+    m_drainPosted.store(false);
+    return;
+  }
+  size_t taken = 0;
+  if (!StoreQueuedHits(&taken)) {
+    // More is queued: let other events in first.
+    QMetaObject::invokeMethod(
+        this, [this] { OnDrainDue(); }, Qt::QueuedConnection);
+  } else if (taken > 0 && !m_run.WalkDone()) {
+    // Hits are flowing: come back for the next ones shortly rather than be woken for each.
+    QTimer::singleShot(kDrainPause, this, [this] { OnDrainDue(); });
+  } else {
+    m_drainPosted.store(false);
+    // A hit queued since the last take found the flag set and woke nobody.
+    size_t late = 0;
+    StoreQueuedHits(&late);
+    if (late > 0) PostDrain();
+  }
+  ScheduleTreeUpdate();
 }
 
 void CSearchDlg::DrainHits() {
-  m_drainPosted.store(false);
   if (!m_searching || m_finalShown) return;
+  size_t taken = 0;
+  if (!StoreQueuedHits(&taken)) PostDrain();
+  ScheduleTreeUpdate();
+}
 
-  // Store what the worker has queued, so it can walk on; a stored hit shows nowhere yet.
+bool CSearchDlg::StoreQueuedHits(size_t* taken) {
+  // Moves the queued hits to the store, so the worker can walk on; a stored hit shows nowhere
+  // yet. Returns whether the queue was emptied within the time budget.
   const Clock::time_point start = Clock::now();
-  bool queueEmpty = false;
-  while (!queueEmpty) {
+  for (;;) {
     m_batch.clear();
-    queueEmpty = m_run.TakeHits(m_batch, kTakeHits) < kTakeHits;
+    const size_t n = m_run.TakeHits(m_batch, kTakeHits);
+    *taken += n;
     m_model->AppendHits(m_batch);
-    if (!queueEmpty && Clock::now() - start > kDrainBudget) break;
+    m_batch.clear();
+    if (n < kTakeHits) return true;
+    if (Clock::now() - start > kDrainBudget) return false;
   }
-  m_batch.clear();
-  if (!queueEmpty) {
-    PostDrain();  // more is queued; let other events in first
-    return;
-  }
+}
 
+void CSearchDlg::ScheduleTreeUpdate() {
   // The tree takes the stored hits in from a timer of its own: the view then lays the rows out
   // in a later pass of the event loop, not in the same one as the merge. Once the walk is over
   // nothing else is coming, so the last hits go in at once.
