@@ -6,6 +6,8 @@
 #   FINDLARK_CLI=path bench/run.sh   use that binary instead
 #   RUNS=10 bench/run.sh         more runs per command (default 5)
 #   FINDLARK_BENCH_DIR=dir       where the generated tree and the results go (/tmp/findlark-bench)
+#   WINDOW=0 bench/run.sh        skip the window benchmark (built into build/bench-gui, or
+#                                FINDLARK_WINDOW_BENCH=path; QT_QPA_PLATFORM defaults to offscreen)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -83,3 +85,18 @@ printf '  %-28s %9s entries  %7s KiB\n' "tree, 'report'" "$(entries "$tree")" \
   "$(rss "$cli" -- report "$tree")"
 printf '  %-28s %9s entries  %7s KiB\n' "tree, 'report', fd" "" \
   "$(rss fdfind -u -i -F -- report "$tree")"
+
+# The window recording a million hits: its longest event-loop stall, the time and the memory.
+if [ "${WINDOW:-1}" != 0 ]; then
+  win=${FINDLARK_WINDOW_BENCH:-}
+  if [ -z "$win" ]; then
+    cmake -S . -B build/bench-gui -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+      >/dev/null
+    cmake --build build/bench-gui -j2 --target window_million_bench >/dev/null
+    win=build/bench-gui/bench/window_million_bench
+  fi
+  echo
+  echo "window, every file of the tree as a hit ('-'):"
+  QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$win" --tree "$tree" 2>/dev/null | fold -s -w 98 |
+    sed 's/^/  /' || echo "  window benchmark failed"
+fi
