@@ -169,7 +169,8 @@ class CSearchDlg : public QDialog {
   std::atomic<bool> m_drainPosted{false};
   std::vector<ResultRecord> m_batch;
   std::chrono::steady_clock::time_point m_lastUpdate;  // the tree last took in new hits
-  bool m_updateScheduled = false;  // UpdateTree will record the hits stored meanwhile
+  bool m_updateScheduled = false;  // a timer will record the hits stored meanwhile
+  unsigned m_updateTicket = 0;     // which timer that is; others have nothing to do
   SearchRun m_run;
 };
 

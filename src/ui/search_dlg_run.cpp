@@ -58,7 +58,7 @@ void CSearchDlg::StartSearch() {
   m_queryLower = query;
   m_finalShown = false;
   m_model->ResetResults();
-  m_lastUpdate = {};           // the first hits show at once
+  m_lastUpdate = {};  // the first hits show at once
   m_searchEdit->setEnabled(false);
   m_optionsButton->setEnabled(false);
 
@@ -129,20 +129,26 @@ bool CSearchDlg::StoreQueuedHits(size_t* taken) {
 }
 
 void CSearchDlg::ScheduleTreeUpdate() {
-  // The tree takes the stored hits in from a timer of its own: the view then lays the rows out
-  // in a later pass of the event loop, not in the same one as the merge. Once the walk is over
-  // nothing else is coming, so the last hits go in at once.
+  // The tree takes the stored hits in from a timer of its own, spaced out as the tree grows; the
+  // view then lays the rows out in a later pass of the event loop than the merge. Once the walk
+  // is over nothing else is coming, so the last hits go in at once and the final text follows.
   const bool walkDone = m_run.Finished();
-  if (m_model->AppendedHits() > 0 && !m_updateScheduled) {
-    m_updateScheduled = true;
-    const Clock::duration wait =
-        walkDone ? Clock::duration::zero()
-                 : m_lastUpdate + UpdateInterval(Results().foundCount) - Clock::now();
-    QTimer::singleShot(std::max(std::chrono::ceil<std::chrono::milliseconds>(wait),
-                                std::chrono::milliseconds::zero()),
-                       this, [this] { UpdateTree(); });
+  if (m_model->AppendedHits() > 0) {
+    if (walkDone) {
+      UpdateTree();
+    } else if (!m_updateScheduled) {
+      m_updateScheduled = true;
+      const unsigned ticket = ++m_updateTicket;
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+          m_lastUpdate + UpdateInterval(Results().foundCount) - Clock::now());
+      QTimer::singleShot(std::max(wait, std::chrono::milliseconds::zero()), this, [this, ticket] {
+        if (ticket != m_updateTicket || !m_searching || m_finalShown) return;
+        UpdateTree();
+        DrainHits();  // the final text, if the walk has ended meanwhile
+      });
+    }
   }
-  if (walkDone && m_model->AppendedHits() == 0 && !m_updateScheduled) {
+  if (walkDone && m_model->AppendedHits() == 0) {
     // Written here, on the window thread, once every hit is recorded: nothing can overwrite it.
     m_status->setText(
         QString::fromStdString(FinalStatusText(m_run.Cancelled(), Results().foundCount)));
@@ -152,13 +158,12 @@ void CSearchDlg::ScheduleTreeUpdate() {
 }
 
 void CSearchDlg::UpdateTree() {
+  ++m_updateTicket;  // an update planned for later would find nothing left to do
   m_updateScheduled = false;
-  if (!m_searching || m_finalShown) return;  // a timer left over from a finished run
   m_lastUpdate = Clock::now();
   const auto touched = m_model->RecordAppendedHits();
   for (int c = 0; c < kCategoryCount; ++c)
     if (touched[c]) m_tree->expand(m_model->NodeIndex(c));
-  DrainHits();  // the final text, once the walk is over and this was the last of it
 }
 
 void CSearchDlg::OnTimer() {
