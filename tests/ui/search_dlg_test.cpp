@@ -125,6 +125,7 @@ class SearchDlgTest : public QObject {
   void routing();
   void onOkFocus();
   void runStateTable();
+  void manyHitsAllRecorded();
   void blankQueryDoesNothing();
   void stopCancels();
   void itemDataFromTheView();
@@ -368,6 +369,29 @@ void SearchDlgTest::runStateTable() {
   RunSearch(dlg, "plan");
   QCOMPARE(dlg.Status()->text(), QStringLiteral("Search complete. 0 found."));
   QCOMPARE(dlg.Model()->rowCount(), kCategoryCount);
+}
+
+void SearchDlgTest::manyHitsAllRecorded() {
+  // More hits than one fetch from the worker's queue moves, recorded over several updates.
+  QTemporaryDir many;
+  for (int f = 0; f < 2; ++f) {
+    QVERIFY(QDir(many.path()).mkdir(QStringLiteral("f%1").arg(f)));
+    for (int i = 0; i < 1500; ++i)
+      WriteFile(many.filePath(QStringLiteral("f%1/hit%2.txt").arg(f).arg(i)), "");
+  }
+  TestDlg dlg;
+  dlg.folderAnswer = many.path();
+  dlg.OnCommand(kCmdBrowse);
+  dlg.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+  RunSearch(dlg, "hit");
+  QCOMPARE(dlg.Status()->text(), QStringLiteral("Search complete. 3000 found."));
+  QCOMPARE(dlg.Results().store.size(), size_t{3000});
+  QCOMPARE(dlg.Model()->AppendedHits(), size_t{0});
+  const QModelIndex docs = dlg.Model()->NodeIndex(kDocuments);
+  QCOMPARE(docs.data().toString(), QStringLiteral("Documents (3000)"));
+  QCOMPARE(dlg.Model()->rowCount(docs), 3000);
+  QVERIFY(dlg.Tree()->isExpanded(docs));
 }
 
 void SearchDlgTest::blankQueryDoesNothing() {
