@@ -1,6 +1,7 @@
 #include "search/directory_walk.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -9,249 +10,206 @@
 #include <functional>
 #include <map>
 
+#include "platform/drives.h"
 #include "results/display_text.h"
 #include "test_tree.h"
 
 namespace findlark {
 namespace {
 
-using testing::TestTree;
-
-struct Collector : HitSink {
-  std::vector<ResultRecord> hits;
-  std::function<void(const ResultRecord&)> after;
+struct Walk : HitSink {
+  explicit Walk(std::string query, bool contents = false) : matcher(std::move(query)) {
+    options.query = &matcher;
+    options.searchContents = contents;
+  }
   void OnHit(ResultRecord&& record) override {
     hits.push_back(std::move(record));
-    if (after) after(hits.back());
+    if (after) after();
   }
-  std::map<std::string, ResultRecord> ByPath() const {
-    std::map<std::string, ResultRecord> map;
-    for (const ResultRecord& r : hits) map[r.path] = r;
-    return map;
-  }
-  size_t IndexOf(const std::string& path) const {
-    for (size_t i = 0; i < hits.size(); ++i) {
-      if (hits[i].path == path) return i;
+  // Hits by path below `root`; a path found twice, or outside the root, fails.
+  std::map<std::string, ResultRecord> Run(std::string root) {
+    SearchFolder(root, options, *this);
+    while (root.ends_with('/')) root.pop_back();
+    std::map<std::string, ResultRecord> byPath;
+    for (const ResultRecord& r : hits) {
+      EXPECT_TRUE(r.path.starts_with(root + "/")) << r.path;
+      EXPECT_TRUE(byPath.emplace(r.path.substr(root.size() + 1), r).second) << r.path;
     }
-    return hits.size();
+    return byPath;
   }
-};
-
-struct Walk {
-  explicit Walk(std::string query) : matcher(std::move(query)) { options.query = &matcher; }
-  Collector& Run(const std::string& root) {
-    SearchFolder(root, options, sink);
-    return sink;
+  size_t IndexOf(const std::string& tail) const {
+    return std::find_if(hits.begin(), hits.end(), [&](auto& r) { return r.path.ends_with(tail); }) -
+           hits.begin();
   }
   QueryMatcher matcher;
   WalkOptions options;
-  Collector sink;
+  std::vector<ResultRecord> hits;
+  std::function<void()> after;
 };
 
-int OpenDescriptors() {
-  int count = 0;
-  DIR* dir = opendir("/proc/self/fd");
-  while (dir != nullptr && readdir(dir) != nullptr) ++count;
-  if (dir != nullptr) closedir(dir);
-  return count;
+std::vector<std::string> Keys(const std::map<std::string, ResultRecord>& hits) {
+  std::vector<std::string> keys;
+  for (const auto& [path, record] : hits) keys.push_back(path);
+  return keys;
 }
 
-TEST(DirectoryWalk, MatchesNamesAndRecordsEveryField) {
-  TestTree tree;
-  tree.Write("Annual Report.DOC", "12345");
-  tree.Write("REPORTS/q1 Report.txt", "");
-  tree.Write("REPORTS/sub/report.c", "");
-  tree.Write("Shortcut report.lnk", "");
-  tree.Write("Home report.URL", "");
-  tree.Write("odd \xFF report\nname.TXT", "");
-  tree.Write(".report.", "");
+TEST(DirectoryWalk, NamesFieldsAndOrder) {
+  testing::TestTree tree;
+  tree.Write("Annual Report.DOC", "12345", 1700000000);
+  tree.Write("REPORTS/q1 Report.txt");
+  tree.Write("REPORTS/sub/report.c");
+  tree.Write("Shortcut report.lnk");
+  tree.Write("Home report.URL");
+  tree.Write("odd \xFF report\nname.TXT");
+  tree.Write("locked/report.txt");
   tree.Write("unrelated.txt", "report inside");
+  tree.Mkfifo("fifo report");
   tree.MkdirP("folder report.lnk");
-  tree.MkdirP("Project.old/report");
-  tree.SetMtime("Annual Report.DOC", 1700000000);
+  chmod(tree.Path("locked").c_str(), 0);
 
+  tree.Write("proc/report.txt");
+  const std::unordered_set<std::string> pruned = {tree.Path("proc")};
   Walk walk("report");
-  const Collector& sink = walk.Run(tree.root());
-  const auto hits = sink.ByPath();
-  const std::string root = tree.root() + "/";
-  std::vector<std::string> paths;
-  for (const auto& [path, record] : hits) paths.push_back(path.substr(root.size()));
-  const std::vector<std::string> expected = {
-      ".report.",          "Annual Report.DOC",        "Project.old/report",
-      "REPORTS",           "REPORTS/q1 Report.txt",    "REPORTS/sub/report.c",
-      "folder report.lnk", "odd \xFF report\nname.TXT"};
-  EXPECT_EQ(paths, expected);
-  EXPECT_EQ(sink.hits.size(), expected.size());  // no hit twice
+  walk.options.pruned = &pruned;
+  const auto hits = walk.Run(tree.root() + "//");  // the root's slashes never double up
+  std::vector<std::string> expected = {
+      "Annual Report.DOC", "REPORTS",           "REPORTS/q1 Report.txt",    "REPORTS/sub/report.c",
+      "fifo report",       "folder report.lnk", "odd \xFF report\nname.TXT"};
+  if (geteuid() == 0) expected.insert(expected.end() - 1, "locked/report.txt");  // root reads all
+  EXPECT_EQ(Keys(hits), expected);
 
-  const ResultRecord& doc = hits.at(root + "Annual Report.DOC");
-  EXPECT_EQ(doc.extension, "doc");
-  EXPECT_EQ(doc.category, kDocuments);
-  EXPECT_EQ(doc.sizeText, FormatSize(5));
-  EXPECT_EQ(doc.dateText, FormatHitDate(1700000000));
-  EXPECT_EQ(doc.matchLine, "");
-  const ResultRecord& folder = hits.at(root + "REPORTS");
-  EXPECT_EQ(folder.category, kFolders);
-  EXPECT_EQ(folder.sizeText, "");
-  EXPECT_EQ(hits.at(root + "folder report.lnk").category, kFolders);
-  EXPECT_EQ(hits.at(root + "odd \xFF report\nname.TXT").extension, "txt");
-
+  const ResultRecord& doc = hits.at("Annual Report.DOC");
+  EXPECT_EQ(doc.path, tree.Path("Annual Report.DOC"));
+  EXPECT_EQ(std::tie(doc.extension, doc.category, doc.sizeText, doc.dateText, doc.matchLine),
+            std::make_tuple("doc", kDocuments, FormatSize(5), FormatHitDate(1700000000), ""));
+  EXPECT_EQ(std::tie(hits.at("REPORTS").category, hits.at("REPORTS").sizeText),
+            std::make_tuple(kFolders, ""));
+  EXPECT_EQ(hits.at("folder report.lnk").category, kFolders);
+  EXPECT_EQ(hits.at("odd \xFF report\nname.TXT").extension, "txt");
   // A folder's subtree comes before the folder's own hit.
-  EXPECT_LT(sink.IndexOf(root + "REPORTS/sub/report.c"), sink.IndexOf(root + "REPORTS"));
-  EXPECT_LT(sink.IndexOf(root + "REPORTS/q1 Report.txt"), sink.IndexOf(root + "REPORTS"));
+  EXPECT_LT(walk.IndexOf("/REPORTS/sub/report.c"), walk.IndexOf("/REPORTS"));
 }
 
 TEST(DirectoryWalk, ContentSearchAndTypeFilter) {
-  TestTree tree;
-  tree.Write("a.txt", "one\ntwo\nthe Query here\r\n");
-  tree.Write("a.pdf", "query\n");
+  testing::TestTree tree;
+  tree.Write("a.txt", "one\nthe Query here\r\n");
   tree.Write("query.txt", "query on its first line\n");
   tree.Write("Shortcut.lnk", "query\n");
-  tree.Write("b.cpp", "nothing\n");
+  tree.Write("a.pdf", "query\n");
   tree.Write("pics/query.png", "");
   tree.Write("pics/inside.txt", "query\n");
-  tree.Mkfifo("pipe.txt");
+  tree.Mkfifo("pipe.txt");  // would hang the walk if opened
   tree.MkdirP("query folder");
 
-  Walk all("query");
-  all.options.searchContents = true;
-  const auto hits = all.Run(tree.root()).ByPath();
-  const std::string root = tree.root() + "/";
-  ASSERT_EQ(hits.size(), 5u);
-  EXPECT_EQ(hits.at(root + "a.txt").matchLine, "the Query here");
-  EXPECT_EQ(hits.at(root + "query.txt").matchLine, "");  // by name: never opened
-  EXPECT_EQ(hits.at(root + "pics/inside.txt").matchLine, "query");
-  EXPECT_EQ(hits.count(root + "pics/query.png"), 1u);
-  EXPECT_EQ(hits.count(root + "query folder"), 1u);
+  Walk all("query", true);
+  const auto hits = all.Run(tree.root());
+  EXPECT_EQ(Keys(hits), (std::vector<std::string>{"a.txt", "pics/inside.txt", "pics/query.png",
+                                                  "query folder", "query.txt"}));
+  EXPECT_EQ(hits.at("a.txt").matchLine, "the Query here");
+  EXPECT_EQ(hits.at("query.txt").matchLine, "");  // found by name: never opened
 
-  Walk pictures("query");
-  pictures.options.searchContents = true;
+  Walk pictures("query", true);  // other kinds are not opened, folders not hits themselves
   pictures.options.typeFilter = kPictures;
-  const Collector& only = pictures.Run(tree.root());
-  ASSERT_EQ(only.hits.size(), 1u);  // folders descended but never hits themselves
-  EXPECT_EQ(only.hits[0].path, root + "pics/query.png");
-
-  Walk noContent("query");
-  EXPECT_EQ(noContent.Run(tree.root()).hits.size(), 3u);
+  EXPECT_EQ(Keys(pictures.Run(tree.root())), std::vector<std::string>{"pics/query.png"});
 }
 
 TEST(DirectoryWalk, LinksAreEntriesButNeverDescended) {
-  TestTree tree;
+  testing::TestTree tree;
   tree.Write("target/inner.txt", "hello\n");
   tree.Write("file.txt", "the needle line\n");
   tree.Symlink("target", "needle dir.txt");
   tree.Symlink(".", "needle loop");
   tree.Symlink("file.txt", "to file");
   tree.Symlink("nowhere", "needle dangling.c");
-  tree.Write("needle.lnk", "");
-  tree.Symlink("target", "needle.lnk2");
+  tree.Symlink("target", "needle.lnk");
 
-  Walk walk("needle");
-  walk.options.searchContents = true;
-  const Collector& sink = walk.Run(tree.root());
-  const auto hits = sink.ByPath();
-  const std::string root = tree.root() + "/";
-  ASSERT_EQ(hits.size(), 6u) << "a descended link would repeat hits";
-  EXPECT_EQ(hits.at(root + "needle dir.txt").category, kFolders);
-  EXPECT_EQ(hits.at(root + "needle dir.txt").sizeText, "");
-  EXPECT_EQ(hits.at(root + "needle loop").category, kFolders);
-  EXPECT_EQ(hits.at(root + "to file").matchLine, "the needle line");
-  EXPECT_EQ(hits.at(root + "to file").sizeText, FormatSize(16));  // the target's size
-  EXPECT_EQ(hits.at(root + "needle dangling.c").category, kSourceCode);
-  EXPECT_EQ(hits.at(root + "needle dangling.c").sizeText, FormatSize(7));  // the link's own
-  EXPECT_EQ(hits.count(root + "file.txt"), 1u);
+  Walk walk("needle", true);
+  const auto hits = walk.Run(tree.root());
+  ASSERT_EQ(Keys(hits), (std::vector<std::string>{"file.txt", "needle dangling.c", "needle dir.txt",
+                                                  "needle loop", "needle.lnk", "to file"}));
+  EXPECT_EQ(std::tie(hits.at("needle dir.txt").category, hits.at("needle dir.txt").sizeText),
+            std::make_tuple(kFolders, ""));
+  EXPECT_EQ(hits.at("needle loop").category, kFolders);
+  EXPECT_EQ(hits.at("needle.lnk").category, kFolders);
+  EXPECT_EQ(hits.at("to file").matchLine, "the needle line");
+  EXPECT_EQ(hits.at("to file").sizeText, FormatSize(16));  // the target's size
+  EXPECT_EQ(hits.at("needle dangling.c").category, kSourceCode);
+  EXPECT_EQ(hits.at("needle dangling.c").sizeText, FormatSize(7));  // the link's own
 
-  // The root itself is followed when it is a link, and is never a hit.
-  Walk viaLink("inner");
-  const Collector& inner = viaLink.Run(tree.Path("needle dir.txt"));
-  ASSERT_EQ(inner.hits.size(), 1u);
-  EXPECT_EQ(inner.hits[0].path, tree.Path("needle dir.txt") + "/inner.txt");
-}
-
-TEST(DirectoryWalk, OddEntriesDoNotStopTheWalk) {
-  TestTree tree;
-  tree.Mkfifo("fifo x.txt");
-  tree.Write("locked/x.txt", "");
-  tree.Write("open/x.txt", "");
-  tree.Chmod("locked", 0);
-  Walk walk("x");
-  walk.options.searchContents = true;
-  const auto hits = walk.Run(tree.root()).ByPath();
-  EXPECT_EQ(hits.count(tree.Path("fifo x.txt")), 1u);
-  EXPECT_EQ(hits.count(tree.Path("open/x.txt")), 1u);
-  if (geteuid() != 0) {
-    EXPECT_EQ(hits.count(tree.Path("locked/x.txt")), 0u);
-  }
-
-  Walk missing("x");
-  EXPECT_TRUE(missing.Run(tree.Path("no such folder")).hits.empty());
-  EXPECT_TRUE(missing.Run(tree.Path("open/x.txt")).hits.empty());
+  // The root is followed when it is a link, and is never a hit itself.
+  Walk viaLink("e");
+  EXPECT_EQ(Keys(viaLink.Run(tree.Path("needle dir.txt"))), std::vector<std::string>{"inner.txt"});
+  EXPECT_TRUE(Walk("e").Run(tree.Path("gone")).empty());
 }
 
 TEST(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
-  TestTree tree;
-  constexpr int kDepth = 5000;
-  tree.MakeChain("deep", kDepth, "d");
+  testing::TestTree tree;
+  constexpr int kDepth = 5000;  // far past PATH_MAX
+  int fd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
+  for (int i = 0; i < kDepth; ++i) {
+    ASSERT_EQ(mkdirat(fd, "d", 0755), 0);
+    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+  }
+  close(fd);
+  auto openFds = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
   rlimit old{};
   getrlimit(RLIMIT_NOFILE, &old);
   rlimit tight = old;
   tight.rlim_cur = std::min<rlim_t>(old.rlim_cur, 256);
   setrlimit(RLIMIT_NOFILE, &tight);
-  const int before = OpenDescriptors();
+  const auto before = openFds();
   Walk walk("d");
-  const Collector& sink = walk.Run(tree.Path("deep"));
-  const int after = OpenDescriptors();
+  walk.Run(tree.root());
+  const auto after = openFds();
   setrlimit(RLIMIT_NOFILE, &old);
 
-  ASSERT_EQ(sink.hits.size(), static_cast<size_t>(kDepth));
+  ASSERT_EQ(walk.hits.size(), static_cast<size_t>(kDepth));
   EXPECT_EQ(before, after);
-  EXPECT_EQ(sink.hits.back().path, tree.Path("deep/d"));
-  const std::string& deepest = sink.hits.front().path;
-  EXPECT_EQ(std::count(deepest.begin(), deepest.end(), '/'),
-            std::count(tree.root().begin(), tree.root().end(), '/') + 1 + kDepth);
+  EXPECT_EQ(walk.hits.back().path, tree.Path("d"));
+  const std::string& deepest = walk.hits.front().path;
+  EXPECT_EQ(deepest.size(), tree.root().size() + 2 * kDepth);
 }
 
 TEST(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
-  TestTree tree;
-  tree.Write("q1/q2/q3/qa", "");
-  tree.Write("q1/q2/q3/qb", "");
+  testing::TestTree tree;
+  tree.Write("q1/q2/q3/qa");
+  tree.Write("q1/q2/q3/qb");
 
   Walk walk("q");
   std::atomic<bool> stop{false};
   walk.options.stop = &stop;
-  walk.sink.after = [&](const ResultRecord&) { stop = true; };
-  const Collector& sink = walk.Run(tree.root());
+  walk.after = [&] { stop = true; };
+  walk.Run(tree.root());
   // The first file hit stops the walk; each folder on the way out is still matched.
-  ASSERT_EQ(sink.hits.size(), 4u);
-  EXPECT_TRUE(sink.hits[0].path == tree.Path("q1/q2/q3/qa") ||
-              sink.hits[0].path == tree.Path("q1/q2/q3/qb"));
-  EXPECT_EQ(sink.hits[1].path, tree.Path("q1/q2/q3"));
-  EXPECT_EQ(sink.hits[3].path, tree.Path("q1"));
-  EXPECT_EQ(sink.hits[2].path, tree.Path("q1/q2"));
+  std::vector<std::string> paths;
+  for (const ResultRecord& r : walk.hits) paths.push_back(r.path);
+  ASSERT_EQ(paths.size(), 4u);
+  EXPECT_TRUE(paths[0] == tree.Path("q1/q2/q3/qa") || paths[0] == tree.Path("q1/q2/q3/qb"));
+  EXPECT_EQ(std::vector(paths.begin() + 1, paths.end()),
+            (std::vector{tree.Path("q1/q2/q3"), tree.Path("q1/q2"), tree.Path("q1")}));
 
-  Walk early("q");
-  std::atomic<bool> set{true};
-  early.options.stop = &set;
-  EXPECT_TRUE(early.Run(tree.root()).hits.empty());
+  Walk early("q");  // set before the start: nothing at all
+  early.options.stop = &stop;
+  EXPECT_TRUE(early.Run(tree.root()).empty());
 }
 
-TEST(DirectoryWalk, RootsAndPrunedFolders) {
-  TestTree tree;
-  tree.Write("a/x.txt", "");
-  tree.Write("a/proc/x.txt", "");
-  const std::unordered_set<std::string> pruned = {tree.Path("a/proc")};
-
-  Walk walk("x");
-  walk.options.pruned = &pruned;
-  const auto hits = walk.Run(tree.root() + "//").ByPath();
-  ASSERT_EQ(hits.size(), 1u);
-  EXPECT_EQ(hits.begin()->first, tree.Path("a/x.txt"));
-
-  const std::tuple<const char*, const char*, const char*> joins[] = {
-      {"/", "a", "/a"}, {"dir/", "a", "dir/a"}, {"dir", "a", "dir/a"}, {"", "a", "a"}};
-  for (const auto& [folder, name, joined] : joins) EXPECT_EQ(JoinPath(folder, name), joined);
-  const std::pair<const char*, const char*> roots[] = {
-      {"/", "/"}, {"///", "/"}, {"dir/", "dir"}, {"dir//", "dir"}, {"/a/b", "/a/b"}, {"", ""}};
-  for (const auto& [in, out] : roots) EXPECT_EQ(NormalizeRoot(in), out);
+TEST(Drives, MountinfoGivesUnescapedPseudoMountPoints) {
+  const std::string mountinfo =
+      "22 1 0:21 / /proc rw,nosuid shared:12 - proc proc rw\n"
+      "23 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+      "24 22 0:22 / /proc/sys/fs/binfmt_misc rw master:3 - binfmt_misc binfmt_misc rw\n"
+      "25 1 0:5 / /mnt/my\\040sys\\134x rw - sysfs sysfs rw\n"
+      "26 1 0:6 / /run rw,nosuid - tmpfs tmpfs rw\n"
+      "27 1 0:7 / /weird\\040-\\040name rw - ext4 /dev/sdb1 rw\n"
+      "garbage line\n"
+      "28 1 0:8 / /dev rw - devtmpfs udev rw";  // no final line feed
+  EXPECT_EQ(PseudoMountsFrom(mountinfo),
+            (std::unordered_set<std::string>{"/proc", "/proc/sys/fs/binfmt_misc", "/mnt/my sys\\x",
+                                             "/dev"}));
 }
 
 }  // namespace

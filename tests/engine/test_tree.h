@@ -1,38 +1,61 @@
 #pragma once
 
-#include <sys/types.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace findlark::testing {
 
-// A scratch folder for one test, removed with everything in it (permissions restored first,
-// any depth) when the object goes away. Relative paths below are taken inside the folder.
+// A scratch folder for one test, removed with everything in it when the object goes away.
 class TestTree {
  public:
-  TestTree();
-  ~TestTree();
+  TestTree() {
+    root_ = (std::filesystem::temp_directory_path() / "findlark-test-XXXXXX").string();
+    if (mkdtemp(root_.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  }
+  // Through the shell: folders locked by a test, and chains deeper than PATH_MAX, go too.
+  ~TestTree() {
+    const std::string q = "'" + root_ + "'";
+    [[maybe_unused]] int rc =
+        std::system(("chmod -R u+rwx " + q + " 2>/dev/null; rm -rf " + q).c_str());
+  }
   TestTree(const TestTree&) = delete;
   TestTree& operator=(const TestTree&) = delete;
 
   const std::string& root() const { return root_; }
-  std::string Path(std::string_view rel) const;
+  std::string Path(const std::string& rel) const { return root_ + "/" + rel; }
 
-  void MkdirP(std::string_view rel) const;
-  void Write(std::string_view rel, std::string_view content) const;  // makes parent folders
-  void Symlink(std::string_view target, std::string_view rel) const;
-  void Mkfifo(std::string_view rel) const;
-  void Chmod(std::string_view rel, mode_t mode) const;
-  void SetMtime(std::string_view rel, time_t when) const;
-  // A chain of `depth` nested folders each called `name`, below `rel`; works past PATH_MAX.
-  void MakeChain(std::string_view rel, int depth, std::string_view name) const;
+  // Makes parent folders; a non-zero `mtime` stamps the file so date texts can be compared.
+  void Write(const std::string& rel, const std::string& content = "hello", time_t mtime = 0) const {
+    std::filesystem::create_directories(std::filesystem::path(Path(rel)).parent_path());
+    std::ofstream out(Path(rel), std::ios::binary);
+    if (!(out << content).flush()) throw std::runtime_error("write " + rel);
+    if (mtime != 0) Stamp(rel, mtime);
+  }
+  void Stamp(const std::string& rel, time_t mtime) const {
+    const timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    utimensat(AT_FDCWD, Path(rel).c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
+  void MkdirP(const std::string& rel) const { std::filesystem::create_directories(Path(rel)); }
+  void Symlink(const std::string& target, const std::string& rel) const {
+    std::filesystem::create_symlink(target, Path(rel));
+  }
+  void Mkfifo(const std::string& rel) const {
+    if (mkfifo(Path(rel).c_str(), 0644) != 0) throw std::runtime_error("mkfifo " + rel);
+  }
+  std::string Read(const std::string& rel) const {
+    std::ifstream in(Path(rel), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
 
  private:
   std::string root_;
 };
-
-// Removes a folder and everything below it, at any depth, restoring permissions on the way.
-void RemoveTree(const std::string& path);
 
 }  // namespace findlark::testing

@@ -1,0 +1,173 @@
+// What a hit shows: size and date texts, the store, the sorted tree and the tips.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <clocale>
+#include <random>
+
+#include "results/display_text.h"
+#include "results/hit_info.h"
+#include "results/results_tree.h"
+
+namespace findlark {
+namespace {
+
+ResultRecord Hit(std::string path, FileCategory category, std::string size = "1 KB",
+                 std::string match = {}) {
+  return {std::move(path), std::move(size), "June 04, 2007", std::move(match), "", category};
+}
+
+TEST(FormatSize, DecimalThresholdsBinaryDivisorsHalvesRoundUp) {
+  const std::pair<int64_t, const char*> cases[] = {
+      {0, "0 bytes"},       {1000, "1000 bytes"}, {1001, "1 KB"},
+      {1535, "1 KB"},       {1536, "2 KB"},       {1000000, "977 KB"},
+      {1000001, "1 MB"},    {2621440, "3 MB"},    {1000000000, "954 MB"},
+      {1000000001, "1 GB"}, {1610612736, "2 GB"}, {INT64_MAX, "8589934592 GB"}};
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSize(bytes), text) << bytes;
+}
+
+// English names and local time, even for a user whose locale names months in German.
+TEST(DateText, EnglishNamesFixedFieldsLocalZone) {
+  auto utc = [](int y, int mon, int d, int h, int min) {
+    tm t{};
+    t.tm_year = y - 1900, t.tm_mon = mon - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = min;
+    return timegm(&t);
+  };
+  setenv("LC_ALL", "de_DE.UTF-8", 1);
+  std::setlocale(LC_ALL, "");
+  setenv("TZ", "UTC", 1);
+  tzset();
+  EXPECT_EQ(FormatHitDate(utc(2007, 6, 4, 10, 0)), "June 04, 2007");
+  EXPECT_EQ(FormatExportStamp(utc(2007, 6, 24, 15, 7)), "Sunday, June 24, 2007 03:07 PM");
+  EXPECT_EQ(FormatExportStamp(utc(2007, 6, 25, 0, 0)), "Monday, June 25, 2007 12:00 AM");
+  EXPECT_EQ(FormatExportStamp(utc(2007, 6, 27, 12, 0)), "Wednesday, June 27, 2007 12:00 PM");
+  setenv("TZ", "EST5", 1);  // five hours behind: early on New Year's Day is still the old year
+  tzset();
+  EXPECT_EQ(FormatExportStamp(utc(2007, 1, 1, 3, 0)), "Sunday, December 31, 2006 10:00 PM");
+  std::setlocale(LC_ALL, "C");
+  setenv("TZ", "UTC", 1);
+  tzset();
+}
+
+TEST(ResultStore, KeepsEveryFieldAndNeverMovesStoredText) {
+  ResultStore store;
+  const ResultRecord found = Hit("/w/plan.txt", kDocuments, "2 KB", "Budget plan");
+  store.Append(Hit("/w/x", 42));  // would index past the thirteen nodes
+  EXPECT_EQ(store.Append(found), 1u);
+  const RecordView early = store.View(1);
+  // Enough text for several blocks, and one record larger than any block.
+  for (int i = 0; i < 20000; ++i) store.Append(Hit("/" + std::string(100, 'x'), 0));
+  store.Append(Hit("/big.txt", kDocuments, "3 MB", std::string(3 << 20, 'L')));
+
+  EXPECT_EQ(store.View(1).path.data(), early.path.data());
+  const ResultRecord copy = store.Get(1);
+  EXPECT_EQ(std::tie(copy.path, copy.sizeText, copy.dateText, copy.matchLine, copy.category),
+            std::tie(found.path, found.sizeText, found.dateText, found.matchLine, found.category));
+  EXPECT_EQ(store.View(0).category, kOther);
+  EXPECT_EQ(store.View(store.size() - 1).matchLine.size(), size_t{3} << 20);
+}
+
+std::vector<uint32_t> Leaves(const ResultsTree& tree, FileCategory c) {
+  std::vector<uint32_t> out;
+  for (auto leaf = tree.FirstChild(TreeItem{c, -1}); leaf; leaf = tree.NextSibling(*leaf))
+    out.push_back(static_cast<uint32_t>(tree.ItemData(*leaf)));
+  return out;
+}
+
+// Merged batches must give what one stable sort of everything in found order gives.
+TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
+  EXPECT_TRUE(LabelLess("apple", "Banana") && LabelLess("Plan", "plan"));
+  EXPECT_FALSE(LabelLess("plan", "Plan") || LabelLess("plan", "plan"));
+  EXPECT_TRUE(LabelLess("_", "Z") && LabelLess("zebra", "\xC3\x89t\xC3\xA9"));  // 'z' > '_'
+
+  std::mt19937 rng(7);
+  const char* names[] = {"a", "A", "b", "readme", "README", "Readme", "zz", "", "m.tar", "m"};
+  SearchResults r;
+  r.ResetResults();
+  for (int round = 0; round < 200; ++round) {
+    std::vector<ResultRecord> batch(rng() % 40);
+    for (auto& hit : batch) hit = Hit("/x/" + std::string(names[rng() % 10]) + ".e", rng() % 3);
+    const uint32_t first = r.store.size();
+    ResultsTree::RowLists rows;
+    r.RecordHits(batch, &rows);
+    for (FileCategory c = 0; c < 3; ++c) {
+      std::vector<uint32_t> added;
+      for (uint32_t row = 0; row < r.tree.ChildCount(c); ++row)
+        if (r.tree.ChildData(c, row) >= first) added.push_back(row);
+      EXPECT_EQ(rows[c], added);
+    }
+  }
+  EXPECT_EQ(r.foundCount, static_cast<int>(r.store.size()));
+  EXPECT_TRUE(r.RefersToRecord(0) && !r.RefersToRecord(r.foundCount) &&
+              !r.RefersToRecord(kNodeData));
+  for (FileCategory c = 0; c < 3; ++c) {
+    std::vector<uint32_t> expected;
+    for (uint32_t i = 0; i < r.store.size(); ++i)
+      if (r.store.View(i).category == c) expected.push_back(i);
+    std::stable_sort(expected.begin(), expected.end(), [&](uint32_t a, uint32_t b) {
+      return LabelLess(r.store.View(a).Title(), r.store.View(b).Title());
+    });
+    EXPECT_EQ(Leaves(r.tree, c), expected) << c;
+    EXPECT_EQ(r.tree.NodeLabel(c),
+              std::string(g_categoryNames[c]) + " (" + std::to_string(expected.size()) + ")");
+    EXPECT_EQ(r.tree.ItemText({c, 0}, r.store), r.store.View(expected[0]).Title());
+  }
+  r.ResetResults();
+  EXPECT_EQ(r.store.size(), 0u);
+  EXPECT_EQ(r.tree.NodeLabel(kMusic), "Music (0)");
+}
+
+TEST(ResultsTree, AMillionHitsInOneCategory) {
+  constexpr uint32_t kHits = 1000000, kLabels = 50000;
+  // Scattered labels, many duplicates, long shared prefixes.
+  auto label = [](uint32_t i) { return "IMG_" + std::to_string((i * 2654435761u) % kLabels); };
+  SearchResults r;
+  r.ResetResults();
+  std::vector<ResultRecord> batch;
+  for (uint32_t i = 0; i < kHits; ++i) {
+    batch.push_back(Hit("/d/" + std::to_string(i % 97) + "/" + label(i) + ".x", kOther));
+    if (batch.size() == 4000) {
+      r.RecordHits(batch);
+      batch.clear();
+    }
+  }
+  ASSERT_EQ(r.tree.NodeLabel(kOther), "Other (1000000)");
+  std::vector<bool> seen(kHits);
+  for (size_t row = 0; row < kHits; ++row) {
+    const uint32_t d = r.tree.ChildData(kOther, row);
+    ASSERT_FALSE(seen[d]);
+    seen[d] = true;
+    if (row == 0) continue;
+    const uint32_t prev = r.tree.ChildData(kOther, row - 1);
+    ASSERT_TRUE(LabelLess(label(prev), label(d)) || (label(prev) == label(d) && prev < d)) << row;
+  }
+}
+
+TEST(InfoTip, ThreeFormsCutToFitNothingForNodes) {
+  SearchResults r;
+  r.ResetResults();
+  ResultRecord folder = Hit("/w/" + std::string(197, 'p'), kFolders, "");
+  folder.matchLine = "ignored";  // a folder shows its path alone whatever its record holds
+  std::vector<ResultRecord> hits = {folder, Hit("/w/plan.txt", kDocuments, "2 KB"),
+                                    Hit("/w/plan.txt", kDocuments, "2 KB", "Budget plan")};
+  r.RecordHits(hits);
+  EXPECT_EQ(InfoTipText(r, 0), folder.path);
+  EXPECT_EQ(InfoTipText(r, 1), "/w/plan.txt\n\nSize: 2 KB\nLast Modified: June 04, 2007");
+  EXPECT_EQ(InfoTipText(r, 2),
+            "/w/plan.txt\n\nSize: 2 KB\nLast Modified: June 04, 2007\n\nContents:\nBudget plan");
+  EXPECT_EQ(InfoTipText(r, 0, 79), folder.path.substr(0, 79));
+  EXPECT_EQ(InfoTipText(r, 0, 200), folder.path);  // an exact fit is whole
+  EXPECT_EQ(InfoTipText(r, kNodeData), std::nullopt);
+  EXPECT_EQ(InfoTipText(r, 3), std::nullopt);
+  r.foundCount = 1;  // stored but not yet counted: not offered
+  EXPECT_EQ(InfoTipText(r, 1), std::nullopt);
+
+  const std::string text = "ab\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";  // a b é € 😀
+  const std::pair<size_t, size_t> cuts[] = {{2, 2}, {3, 2},  {5, 4},  {6, 4},
+                                            {7, 7}, {10, 7}, {11, 11}};
+  for (const auto& [max, kept] : cuts) EXPECT_EQ(CutUtf8(text, max).size(), kept) << max;
+  EXPECT_EQ(CutUtf8("a\x80\x80\x80\x80\x80", 4).size(), 4u);  // stray bytes cut as bytes
+}
+
+}  // namespace
+}  // namespace findlark

@@ -1,0 +1,193 @@
+// Categories, case folding and the content matcher: the rules every hit goes through.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <random>
+#include <thread>
+
+#include "search/categories.h"
+#include "search/content_matcher.h"
+#include "test_tree.h"
+
+namespace findlark {
+namespace {
+
+const std::string kKelvin = "\xE2\x84\xAA";  // folds to an ASCII 'k' elsewhere; kept here
+
+TEST(Categories, LastExtensionGivesCategoryTitleAndContentSearch) {
+  const struct {
+    const char* name;
+    bool folder;
+    const char* extension;
+    const char* title;
+    int category;  // -1: skipped
+  } cases[] = {
+      {"Report.DOC", false, "doc", "Report", kDocuments},
+      {"report.docx", false, "docx", "report", kOther},
+      {"README", false, "", "README", kOther},
+      {"file.", false, "", "file", kOther},
+      {".htaccess", false, "htaccess", "", kOther},
+      {"backup.tar.gz", false, "gz", "backup.tar", kArchives},
+      {"notes.txt.exe", false, "exe", "notes.txt", kApplications},
+      {"parser.Cpp", false, "cpp", "parser", kSourceCode},
+      {"clip.RMVB", false, "rmvb", "clip", kVideo},
+      {"song.midi", false, "midi", "song", kMusic},
+      {"page.mht", false, "mht", "page", kWebpages},
+      {"doc.pdf", false, "pdf", "doc", kPdfDocuments},
+      {"sheet.xls", false, "xls", "sheet", kSpreadsheets},
+      {"deck.pps", false, "pps", "deck", kPresentations},
+      {"pic.jpeg", false, "jpeg", "pic", kPictures},
+      {"Shortcut.lnk", false, "lnk", "Shortcut", -1},
+      {"Home.URL", false, "url", "Home", -1},
+      {"x.lnk", true, "lnk", "x", kFolders},
+      {"Project.old", true, "old", "Project", kFolders},
+      {"carte.ÉTÉ", false, "été", "carte", kOther},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ExtensionOf(c.name), c.extension);
+    EXPECT_EQ(TitleOf(c.name), c.title);
+    const std::optional<FileCategory> category = ClassifyEntry(c.folder, ExtensionOf(c.name));
+    EXPECT_EQ(category.value_or(-1), c.category);
+    const bool textual = c.category == kDocuments || c.category == kWebpages ||
+                         c.category == kSourceCode || c.category == kOther;
+    EXPECT_EQ(category && IsContentSearchable(*category), category && textual);
+  }
+}
+
+TEST(CaseFold, FoldsLettersAndLeavesTheRest) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Hello WORLD @[`{", "hello world @[`{"},
+      {"ÉTÉ Ж Ω", "été ж ω"},
+      {"İstanbul", "İstanbul"},  // would land in ASCII: kept
+      {kKelvin + "elvin", kKelvin + "elvin"},
+      {"Ⱥ", "ⱥ"},                            // two bytes become three
+      {"\xFF\xC3(A\xE9", "\xFF\xC3(a\xE9"},  // invalid bytes stay
+      {"\xC0\x81Z", "\xC0\x81z"},            // overlong form is not decoded
+      {"\xED\xA0\x80X", "\xED\xA0\x80x"},    // nor is a surrogate
+  };
+  for (const auto& [in, out] : cases) EXPECT_EQ(FoldCase(in), out) << in;
+  EXPECT_EQ(NormalizeQuery(" \t\n\r\v\fReport ÉTÉ\f\v\r\n\t "), "report été");
+}
+
+// The fast path must answer exactly as a plain search of the folded text.
+TEST(CaseFold, MatcherAgreesWithFoldThenFind) {
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"kelvin", kKelvin + "elvin"},
+      {"elvin", kKelvin + "ELVIN"},
+      {"istanbul", "İSTANBUL"},
+      {"été", "L'ÉTÉ"},
+      {"ab",
+       "a\xFF"
+       "b"},
+      {"a\xFF"
+       "b",
+       "A\xFF"
+       "B"},
+      {"@", "`"},
+      {"long query over sixteen bytes", "A LONG QUERY OVER SIXTEEN BYTES, here"},
+      {"long query over sixteen bytes", "A LONG QUERY OVER SIXTEEN BYTEZ, here"}};
+  // Random texts from pieces that hit every path: both cases, non-ASCII letters, code points
+  // that would fold into ASCII, broken sequences.
+  const char* pieces[] = {"a",  "A", "b",    "B",    "k",
+                          "K",  "@", "`",    " ",    "é",
+                          "É",  "ж", "Ж",    "İ",    "\xE2\x84\xAA",
+                          "Ⱥ",  "ⱥ", "\xC3", "\x89", "\xFF",
+                          "ab", "AB"};
+  std::mt19937 random(20240607);
+  auto make = [&](unsigned most) {
+    std::string s;
+    for (unsigned n = random() % most + 1; n > 0; --n) s += pieces[random() % std::size(pieces)];
+    return s;
+  };
+  for (int i = 0; i < 20000; ++i) cases.emplace_back(FoldCase(make(3)), make(40));
+  std::string scratch;
+  for (const auto& [query, text] : cases) {
+    ASSERT_EQ(QueryMatcher(query).Contains(text, scratch),
+              FoldCase(text).find(query) != std::string::npos)
+        << "query '" << query << "' text '" << text << "'";
+  }
+}
+
+struct ContentMatcher : ::testing::Test {
+  std::string Match(const std::string& content, const std::string& query,
+                    const std::atomic<bool>* stop = nullptr) {
+    tree.Write("f.txt", content);
+    return MatchContent(tree.Path("f.txt"), QueryMatcher(query), stop);
+  }
+  testing::TestTree tree;
+};
+
+TEST_F(ContentMatcher, ReturnsTheFirstMatchingLineAsRead) {
+  const struct {
+    std::string content, query, line;
+  } cases[] = {
+      {"first line\nHello World\nworld again\n", "world", "Hello World"},
+      {"a\r\nThe Match\r\nz\r\n", "match", "The Match"},
+      {"no end of line: FOUND", "found", "no end of line: FOUND"},
+      {"lone\rCR Kept\n", "cr", "lone\rCR Kept"},
+      {"", "x", ""},
+      {"split ac\nross lines\n", "across", ""},
+      {"before\x1A"
+       "after target\n",
+       "target", ""},
+      {"target\x1A", "target", "target"},
+      {std::string("bin\0ary ta\0rget\nTarget two\n", 27), "target", "Target two"},
+      {"L'ÉTÉ est là\n", "été", "L'ÉTÉ est là"},
+      {kKelvin + "elvin\nkelvin\n", "kelvin", "kelvin"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Match(c.content, c.query), c.line) << c.content;
+}
+
+TEST_F(ContentMatcher, FindsMatchesAcrossChunkEdges) {
+  constexpr size_t kChunk = 256 * 1024;
+  // The query straddles the edge at every split, on a line that began far before.
+  for (size_t shift = 1; shift < 8; ++shift) {
+    for (const std::string shown : {"NEEDLE", "NÉÉDLE"}) {
+      const std::string line = std::string(100, 'z') + shown + "yy";
+      const std::string content = std::string(kChunk - shift - 101, 'p') + "\n" + line + "\nz\n";
+      EXPECT_EQ(Match(content, FoldCase(shown)), line) << shift << shown;
+    }
+  }
+}
+
+TEST_F(ContentMatcher, CutsAVeryLongLineAtACharacterBoundary) {
+  std::string content = "x";  // 3 MB of two-byte characters, no line feed, the match at the end
+  while (content.size() < (3u << 20)) content += "é";
+  const std::string line = Match(content + "TAIL", "tail");
+  ASSERT_GT(line.size(), kMaxMatchLine - 4);
+  ASSERT_LE(line.size(), kMaxMatchLine);
+  EXPECT_EQ(line, content.substr(0, line.size()));
+  EXPECT_NE(static_cast<unsigned char>(line.back()), 0xC3);
+}
+
+TEST_F(ContentMatcher, FifosAndDevicesReturnAtOnce) {
+  tree.Mkfifo("pipe.txt");  // nobody writes: a blocking open would hang here
+  EXPECT_EQ(MatchContent(tree.Path("pipe.txt"), QueryMatcher("x")), "");
+  const int dir = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
+  EXPECT_EQ(MatchContentAt(dir, "pipe.txt", QueryMatcher("x"), nullptr, true), "");
+  close(dir);
+  EXPECT_EQ(MatchContent("/dev/zero", QueryMatcher("x")), "");  // endless, no line feed
+  EXPECT_EQ(MatchContent(tree.root(), QueryMatcher("x")), "");
+}
+
+TEST_F(ContentMatcher, StopsInsideAHugeFileWithoutLineFeeds) {
+  const int fd = open(tree.Path("huge.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(ftruncate(fd, off_t{1} << 40), 0);  // a terabyte of holes: minutes to read
+  close(fd);
+  std::atomic<bool> stop{false};
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop = true;
+  });
+  EXPECT_EQ(MatchContent(tree.Path("huge.txt"), QueryMatcher("absent"), &stop), "");
+  stopper.join();
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  EXPECT_LT(usage.ru_maxrss, 512L * 1024);  // KiB: a whole-line buffer would pass this at once
+}
+
+}  // namespace
+}  // namespace findlark
