@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -20,20 +21,7 @@ using findlark::SingleInstance;
 
 namespace {
 
-// Leaves a socket file that nobody listens on, as a killed instance does.
-bool MakeDeadSocket(const QString& path) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  const QByteArray native = QFile::encodeName(path);
-  if (native.size() >= static_cast<qsizetype>(sizeof(addr.sun_path))) return false;
-  memcpy(addr.sun_path, native.constData(), native.size());
-  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
-  ::close(fd);
-  return ok;
-}
-
+// Another start, in a process of its own: it claims `key` on "go" (see single_instance_child).
 std::unique_ptr<QProcess> StartChild(const QString& key) {
   auto child = std::make_unique<QProcess>();
   child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -59,77 +47,56 @@ class SingleInstanceTest : public QObject {
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path()));
   }
 
-  void secondInstanceInSameProcessAsksTheFirstToShow() {
-    SingleInstance first(QStringLiteral("same-process"));
-    QSignalSpy shown(&first, &SingleInstance::showRequested);
-    QVERIFY(first.Claim());
-    SingleInstance second(QStringLiteral("same-process"));
-    QVERIFY(!second.Claim());
-    QVERIFY(shown.wait(10000));
-    QCOMPARE(shown.count(), 1);
-  }
-
-  void secondStartInAnotherProcessAsksTheFirstToShow() {
-    SingleInstance first(QStringLiteral("other-process"));
-    QSignalSpy shown(&first, &SingleInstance::showRequested);
-    QVERIFY(first.Claim());
-    auto child = StartChild(QStringLiteral("other-process"));
-    QVERIFY(child->waitForStarted());
-    child->write("go\n");
-    QCOMPARE(ReadVerdict(*child), QByteArray("lost"));
-    child->closeWriteChannel();
-    QVERIFY(child->waitForFinished());
-    QVERIFY(shown.wait(10000));
-    QCOMPARE(shown.count(), 1);
-  }
-
-  void nextStartClaimsAfterTheFirstHasEnded() {
+  void secondStartLosesAndTheFirstShows() {
     {
-      SingleInstance first(QStringLiteral("ended"));
+      SingleInstance first(QStringLiteral("second"));
+      QSignalSpy shown(&first, &SingleInstance::showRequested);
       QVERIFY(first.Claim());
+      auto child = StartChild(QStringLiteral("second"));
+      QVERIFY(child->waitForStarted());
+      child->write("go\n");
+      QCOMPARE(ReadVerdict(*child), QByteArray("lost"));
+      child->closeWriteChannel();
+      QVERIFY(child->waitForFinished());
+      QVERIFY(shown.wait(10000));
+      QCOMPARE(shown.count(), 1);
     }
-    SingleInstance next(QStringLiteral("ended"));
+    SingleInstance next(QStringLiteral("second"));  // once the first has ended
     QVERIFY(next.Claim());
   }
 
-  void leftoverRendezvousIsTakenOver_data() {
-    QTest::addColumn<bool>("socket");
-    QTest::newRow("socket file nobody listens on") << true;
-    QTest::newRow("plain file in its place") << false;
-  }
   void leftoverRendezvousIsTakenOver() {
-    QFETCH(bool, socket);
-    const QString key = socket ? QStringLiteral("stale-socket") : QStringLiteral("stale-file");
-    const QString path = runtime_.filePath(key);
-    if (socket) {
-      QVERIFY(MakeDeadSocket(path));
-    } else {
-      QFile file(path);
-      QVERIFY(file.open(QIODevice::WriteOnly));
+    // A socket file nobody listens on, as a killed instance leaves, and a plain file.
+    const QString stale = runtime_.filePath(QStringLiteral("stale-socket"));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    qstrncpy(addr.sun_path, QFile::encodeName(stale).constData(), sizeof(addr.sun_path));
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ::close(fd);
+    QFile file(runtime_.filePath(QStringLiteral("stale-file")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    for (const QString& key : {QStringLiteral("stale-socket"), QStringLiteral("stale-file")}) {
+      SingleInstance first(key);
+      QSignalSpy shown(&first, &SingleInstance::showRequested);
+      QVERIFY2(first.Claim(), qPrintable(key));
+      SingleInstance second(key);  // the takeover really listens
+      QVERIFY(!second.Claim());
+      QVERIFY(shown.wait(10000));
     }
-    SingleInstance first(key);
-    QSignalSpy shown(&first, &SingleInstance::showRequested);
-    QVERIFY(first.Claim());
-    // The takeover really listens: a later start finds it.
-    SingleInstance second(key);
-    QVERIFY(!second.Claim());
-    QVERIFY(shown.wait(10000));
   }
 
   void startsAtTheSameMomentGiveOneWinner() {
     for (int round = 0; round < 5; ++round) {
-      const QString key = QStringLiteral("race-%1").arg(round);
       std::vector<std::unique_ptr<QProcess>> children;
-      for (int i = 0; i < 3; ++i) children.push_back(StartChild(key));
+      for (int i = 0; i < 3; ++i)
+        children.push_back(StartChild(QStringLiteral("race-%1").arg(round)));
       for (auto& child : children) QVERIFY(child->waitForStarted());
       for (auto& child : children) child->write("go\n");
-      int winners = 0;
-      for (auto& child : children) {
-        const QByteArray verdict = ReadVerdict(*child);
-        QVERIFY2(verdict == "won" || verdict == "lost", verdict.constData());
-        winners += verdict == "won";
-      }
-      QCOMPARE(winners, 1);
+      QByteArrayList verdicts;
+      for (auto& child : children) verdicts << ReadVerdict(*child);
+      std::sort(verdicts.begin(), verdicts.end());
+      QCOMPARE(verdicts, QByteArrayList({"lost", "lost", "won"}));
       for (auto& child : children) {
         child->closeWriteChannel();
         QVERIFY(child->waitForFinished());
@@ -162,65 +129,44 @@ class SingleInstanceTest : public QObject {
 
   // Without $XDG_RUNTIME_DIR the socket goes into a folder of our own under the temporary
   // folder, but only into one that nobody else can enter.
-  void withoutRuntimeFolderUsesAPrivateTempFolder_data() {
-    QTest::addColumn<int>("presetMode");  // -1: the folder does not exist yet
-    QTest::addColumn<bool>("usesOwnFolder");
-    QTest::newRow("created") << -1 << true;
-    QTest::newRow("already there and private") << 0700 << true;
-    QTest::newRow("open to others") << 0777 << false;
-  }
   void withoutRuntimeFolderUsesAPrivateTempFolder() {
-    QFETCH(int, presetMode);
-    QFETCH(bool, usesOwnFolder);
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    const QString own = tmp.filePath(QStringLiteral("findlark-%1").arg(::getuid()));
-    if (presetMode >= 0) {
-      QVERIFY(QDir().mkdir(own));
-      QCOMPARE(::chmod(QFile::encodeName(own).constData(), presetMode), 0);
-    }
     const QByteArray savedTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-    qunsetenv("XDG_RUNTIME_DIR");
-    SingleInstance instance(QStringLiteral("fallback"));
-    const bool claimed = instance.Claim();
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path()));
-    savedTmp.isEmpty() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTmp);
-    QVERIFY(claimed);
-    const QString folder = usesOwnFolder ? own : tmp.path();
-    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/fallback")));
-    QCOMPARE(QFileInfo::exists(own + QStringLiteral("/fallback")), usesOwnFolder);
-    struct stat st;
-    QCOMPARE(::stat(QFile::encodeName(own).constData(), &st), 0);
-    if (usesOwnFolder) QCOMPARE(int(st.st_mode & 0777), 0700);
+    for (const int preset : {-1, 0700, 0777}) {  // -1: the folder does not exist yet
+      QTemporaryDir tmp;
+      const QString own = tmp.filePath(QStringLiteral("findlark-%1").arg(::getuid()));
+      if (preset >= 0) {
+        QVERIFY(QDir().mkdir(own));
+        QCOMPARE(::chmod(QFile::encodeName(own).constData(), preset), 0);
+      }
+      qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+      qunsetenv("XDG_RUNTIME_DIR");
+      SingleInstance instance(QStringLiteral("fallback"));
+      const bool claimed = instance.Claim();
+      qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime_.path()));
+      savedTmp.isEmpty() ? qunsetenv("TMPDIR") : qputenv("TMPDIR", savedTmp);
+      QVERIFY(claimed);
+      const bool usesOwn = preset != 0777;
+      QCOMPARE(QFileInfo::exists(own + QStringLiteral("/fallback")), usesOwn);
+      QVERIFY(QFileInfo::exists((usesOwn ? own : tmp.path()) + QStringLiteral("/fallback")));
+      struct stat st;
+      QCOMPARE(::stat(QFile::encodeName(own).constData(), &st), 0);
+      if (usesOwn) QCOMPARE(int(st.st_mode & 0777), 0700);
+    }
   }
 
-  void defaultKeyNamesUserAndDisplay_data() {
-    QTest::addColumn<QByteArray>("wayland");
-    QTest::addColumn<QByteArray>("x11");
-    QTest::addColumn<QString>("display");
-    QTest::newRow("x11") << QByteArray() << QByteArray(":1") << QStringLiteral(":1");
-    QTest::newRow("x11 with screen")
-        << QByteArray() << QByteArray("host:1.0") << QStringLiteral("host:1");
-    QTest::newRow("wayland wins") << QByteArray("wayland-0") << QByteArray(":1")
-                                  << QStringLiteral("wayland-0");
-    QTest::newRow("none") << QByteArray() << QByteArray() << QStringLiteral("nodisplay");
-  }
   void defaultKeyNamesUserAndDisplay() {
-    QFETCH(QByteArray, wayland);
-    QFETCH(QByteArray, x11);
-    QFETCH(QString, display);
-    const QByteArray savedWayland = qgetenv("WAYLAND_DISPLAY");
-    const QByteArray savedX11 = qgetenv("DISPLAY");
-    auto set = [](const char* name, const QByteArray& value) {
-      value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
-    };
-    set("WAYLAND_DISPLAY", wayland);
-    set("DISPLAY", x11);
-    const QString key = SingleInstance::DefaultKey();
-    set("WAYLAND_DISPLAY", savedWayland);
-    set("DISPLAY", savedX11);
-    QCOMPARE(key, QStringLiteral("findlark-%1-%2").arg(::getuid()).arg(display));
+    struct {
+      const char *wayland, *x11, *display;
+    } const rows[] = {{"", ":1", ":1"},
+                      {"", "host:1.0", "host:1"},
+                      {"wayland-0", ":1", "wayland-0"},
+                      {"", "", "nodisplay"}};
+    for (const auto& row : rows) {
+      *row.wayland ? qputenv("WAYLAND_DISPLAY", row.wayland) : qunsetenv("WAYLAND_DISPLAY");
+      *row.x11 ? qputenv("DISPLAY", row.x11) : qunsetenv("DISPLAY");
+      QCOMPARE(SingleInstance::DefaultKey(),
+               QStringLiteral("findlark-%1-%2").arg(::getuid()).arg(row.display));
+    }
   }
 
  private:
