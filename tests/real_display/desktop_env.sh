@@ -139,6 +139,16 @@ client_geometry() {
   CH=$(awk '/^ *Height:/ { print $NF }' <<<"$info")
 }
 
+# Fails unless the one main window is still window $1 with its client area at $2,$3. The
+# browser engine's first start must neither remake the window nor let it be placed anew.
+expect_same_window() {
+  local now
+  now=$(main_windows)
+  [ "$now" = "$1" ] || fail "the main window was remade at the first preview: $1 is now ${now:-gone}"
+  client_geometry
+  [ "$CX,$CY" = "$2,$3" ] || fail "the main window moved at the first preview: $2,$3 to $CX,$CY"
+}
+
 # Gives the main window the keyboard focus.
 focus_main_window() {
   xdotool windowactivate --sync "$WIN" >/dev/null 2>&1 || xdotool windowfocus --sync "$WIN"

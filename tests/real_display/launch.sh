@@ -20,8 +20,7 @@ start_findlark "$WORK/start"
 wait_main_window
 search_for item
 
-# Clicks the tree's first row, the Documents node, and presses keys from there. The window
-# is looked up afresh each time: starting the preview may give it a new X window.
+# Clicks the tree's first row, the Documents node, and presses keys from there.
 from_first_row() {
   WIN=$(main_windows)
   [ -n "$WIN" ] || return 1

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A search on a real display, with a text hit in the preview: the window shows the hit's
-# text, the category icons and the labels.
+# text, the category icons and the labels, and starting the preview kept the same window
+# in the same place.
 # The picture of the window is saved to $2 (default: the temporary folder).
 . "$(dirname "$0")/desktop_env.sh"
 out=${2:-$WORK/window.png}
@@ -19,6 +20,9 @@ write_settings "$WORK/start" 1 "$data"
 
 start_findlark "$WORK/start"
 wait_main_window
+wait_until is_viewable "$WIN" || fail "the main window was not shown"
+client_geometry
+first_win=$WIN first_x=$CX first_y=$CY
 search_for lark
 
 # The first row is the Documents node; its first hit, "harbour notes", sorts before the rest.
@@ -30,6 +34,7 @@ until {
 }; do
   ((SECONDS < deadline)) || { import -window root "$out"; fail "the text hit did not show in the preview"; }
 done
+expect_same_window "$first_win" "$first_x" "$first_y"
 
 # The window with its frame, taken again until the picture itself shows the preview's text.
 shoot() {
