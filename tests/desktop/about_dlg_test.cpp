@@ -8,86 +8,51 @@
 
 using findlark::CAboutDlg;
 
-namespace {
-
-QLabel* LabelNamed(CAboutDlg& dlg, const char* name) {
-  return dlg.findChild<QLabel*>(QLatin1String(name));
-}
-
-}  // namespace
-
 class AboutDlgTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void showsItsTexts() {
-    CAboutDlg dlg(nullptr, [](const std::string&) {});
+  void textsAndLink() {
+    std::vector<std::string> opened;
+    CAboutDlg dlg(nullptr, [&](const std::string& uri) { opened.push_back(uri); });
+    const auto label = [&](const char* name) { return dlg.findChild<QLabel*>(name); };
     QCOMPARE(dlg.windowTitle(), QStringLiteral("About Findlark"));
-    QCOMPARE(LabelNamed(dlg, "titleLabel")->text().section(QLatin1Char('\n'), 0, 0),
-             QStringLiteral("Findlark Version 6.1"));
-    QVERIFY(!LabelNamed(dlg, "titleLabel")->text().section(QLatin1Char('\n'), 1).isEmpty());
-    QCOMPARE(
-        LabelNamed(dlg, "visitLabel")->text(),
-        QStringLiteral("For questions, suggestions and more such free software, please visit"));
-    QCOMPARE(LabelNamed(dlg, "linkLabel")->text(), QStringLiteral(FINDLARK_HOME_PAGE));
-    QVERIFY(!LabelNamed(dlg, "iconLabel")->pixmap().isNull());
-    QPushButton* ok = dlg.findChild<QPushButton*>();
-    QCOMPARE(ok->text(), QStringLiteral("OK"));
-    QVERIFY(ok->isDefault());
-  }
+    QCOMPARE(label("titleLabel")->text().section('\n', 0, 0), "Findlark Version 6.1");
+    QVERIFY(!label("titleLabel")->text().section('\n', 1).isEmpty());
+    QCOMPARE(label("visitLabel")->text(),
+             "For questions, suggestions and more such free software, please visit");
+    QCOMPARE(label("linkLabel")->text(), FINDLARK_HOME_PAGE);
+    QVERIFY(!label("iconLabel")->pixmap().isNull());
+    QCOMPARE(dlg.findChild<QPushButton*>()->text(), QStringLiteral("OK"));
+    // The link is plain blue text in the same font and cursor as the line above it.
+    QCOMPARE(label("linkLabel")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(label("linkLabel")->font(), label("visitLabel")->font());
+    QCOMPARE(label("linkLabel")->cursor().shape(), label("visitLabel")->cursor().shape());
 
-  void linkIsPlainBlueText() {
-    CAboutDlg dlg(nullptr, [](const std::string&) {});
-    QLabel* link = LabelNamed(dlg, "linkLabel");
-    QCOMPARE(link->palette().color(QPalette::WindowText), QColor(0, 0, 255));
-    QVERIFY(!link->font().underline());
-    QCOMPARE(link->font(), LabelNamed(dlg, "visitLabel")->font());
-    QCOMPARE(link->cursor().shape(), LabelNamed(dlg, "visitLabel")->cursor().shape());
-  }
-
-  void clickingTheLinkOpensItAndKeepsTheBoxOpen() {
-    std::vector<std::string> opened;
-    CAboutDlg dlg(nullptr, [&](const std::string& uri) { opened.push_back(uri); });
+    // Left clicks on the link open it, each time, and the box stays open; nothing else does.
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QTest::mouseClick(LabelNamed(dlg, "linkLabel"), Qt::LeftButton);
-    QTest::mouseClick(LabelNamed(dlg, "linkLabel"), Qt::LeftButton);
-    const std::string expected = FINDLARK_HOME_PAGE "#findlark";
-    QCOMPARE(opened, (std::vector<std::string>{expected, expected}));
+    for (const char* name : {"linkLabel", "linkLabel", "titleLabel", "visitLabel", "iconLabel"})
+      QTest::mouseClick(label(name), Qt::LeftButton);
+    QTest::mouseClick(label("linkLabel"), Qt::RightButton);
+    const std::string link = FINDLARK_HOME_PAGE "#findlark";
+    QCOMPARE(opened, (std::vector<std::string>{link, link}));
     QVERIFY(dlg.isVisible());
   }
 
-  void clickingOtherTextDoesNothing() {
-    std::vector<std::string> opened;
-    CAboutDlg dlg(nullptr, [&](const std::string& uri) { opened.push_back(uri); });
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    for (const char* name : {"titleLabel", "visitLabel", "iconLabel"}) {
-      QTest::mouseClick(LabelNamed(dlg, name), Qt::LeftButton);
-    }
-    QTest::mouseClick(LabelNamed(dlg, "linkLabel"), Qt::RightButton);
-    QVERIFY(opened.empty());
-    QVERIFY(dlg.isVisible());
-  }
-
-  void keysCloseTheBox_data() {
-    QTest::addColumn<int>("key");
-    QTest::addColumn<int>("result");
-    QTest::newRow("Enter") << int(Qt::Key_Return) << int(QDialog::Accepted);
-    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(QDialog::Accepted);
-    QTest::newRow("Escape") << int(Qt::Key_Escape) << int(QDialog::Rejected);
-  }
   void keysCloseTheBox() {
-    QFETCH(int, key);
-    QFETCH(int, result);
-    CAboutDlg dlg(nullptr, [](const std::string&) {});
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    dlg.activateWindow();
-    QWidget* target = dlg.focusWidget() ? dlg.focusWidget() : &dlg;
-    QTest::keyClick(target, Qt::Key(key));
-    QVERIFY(!dlg.isVisible());
-    QCOMPARE(dlg.result(), result);
+    const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Return, QDialog::Accepted},
+                                            {Qt::Key_Enter, QDialog::Accepted},
+                                            {Qt::Key_Escape, QDialog::Rejected}};
+    for (const auto& [key, result] : keys) {
+      CAboutDlg dlg(nullptr, [](const std::string&) {});
+      dlg.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+      dlg.activateWindow();
+      QTest::keyClick(dlg.focusWidget() ? dlg.focusWidget() : &dlg, key);
+      QVERIFY(!dlg.isVisible());
+      QCOMPARE(dlg.result(), result);
+    }
   }
 };
 
