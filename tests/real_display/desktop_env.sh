@@ -92,10 +92,20 @@ start_desktop() {
     fail "openbox did not start: $(cat "$WORK/openbox.log"); Xvfb $(has_ended "$xvfb" && echo ended || echo running)"
 
   if [ "${1:-}" = tray ]; then
-    trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 \
-      >"$WORK/trayer.log" 2>&1 &
-    STARTED+=("$!")
-    wait_until has_tray_host || fail "trayer did not take the tray selection"
+    # On a loaded machine trayer sometimes gives up before the window manager settles: retry.
+    local tray ok=false
+    for _ in 1 2 3; do
+      trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 \
+        >>"$WORK/trayer.log" 2>&1 &
+      tray=$!
+      STARTED+=("$tray")
+      if wait_until eval 'has_ended $tray || has_tray_host' && ! has_ended "$tray"; then
+        ok=true
+        break
+      fi
+      end_pid "$tray"
+    done
+    $ok || fail "trayer did not take the tray selection: $(tail -3 "$WORK/trayer.log")"
   fi
   note "display $DISPLAY"
 }
