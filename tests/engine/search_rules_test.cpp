@@ -79,23 +79,16 @@ TEST(CaseFold, MatcherAgreesWithFoldThenFind) {
       {"elvin", kKelvin + "ELVIN"},
       {"istanbul", "İSTANBUL"},
       {"été", "L'ÉTÉ"},
-      {"ab",
-       "a\xFF"
-       "b"},
-      {"a\xFF"
-       "b",
-       "A\xFF"
-       "B"},
+      {"ab", "a\377b"},
+      {"a\377b", "A\377B"},
       {"@", "`"},
       {"long query over sixteen bytes", "A LONG QUERY OVER SIXTEEN BYTES, here"},
       {"long query over sixteen bytes", "A LONG QUERY OVER SIXTEEN BYTEZ, here"}};
   // Random texts from pieces that hit every path: both cases, non-ASCII letters, code points
   // that would fold into ASCII, broken sequences.
-  const char* pieces[] = {"a",  "A", "b",    "B",    "k",
-                          "K",  "@", "`",    " ",    "é",
-                          "É",  "ж", "Ж",    "İ",    "\xE2\x84\xAA",
-                          "Ⱥ",  "ⱥ", "\xC3", "\x89", "\xFF",
-                          "ab", "AB"};
+  const std::string pieces[] = {"a", "A",    "b",    "B",    "k",  "K", "@",     "`",
+                                " ", "é",    "É",    "ж",    "Ж",  "İ", kKelvin, "Ⱥ",
+                                "ⱥ", "\303", "\211", "\377", "ab", "AB"};
   std::mt19937 random(20240607);
   auto make = [&](unsigned most) {
     std::string s;
@@ -130,9 +123,7 @@ TEST_F(ContentMatcher, ReturnsTheFirstMatchingLineAsRead) {
       {"lone\rCR Kept\n", "cr", "lone\rCR Kept"},
       {"", "x", ""},
       {"split ac\nross lines\n", "across", ""},
-      {"before\x1A"
-       "after target\n",
-       "target", ""},
+      {"before\032after target\n", "target", ""},
       {"target\x1A", "target", "target"},
       {std::string("bin\0ary ta\0rget\nTarget two\n", 27), "target", "Target two"},
       {"L'ÉTÉ est là\n", "été", "L'ÉTÉ est là"},
