@@ -154,21 +154,6 @@ class SingleInstanceTest : public QObject {
     }
   }
 
-  void defaultKeyNamesUserAndDisplay() {
-    struct {
-      const char *wayland, *x11, *display;
-    } const rows[] = {{"", ":1", ":1"},
-                      {"", "host:1.0", "host:1"},
-                      {"wayland-0", ":1", "wayland-0"},
-                      {"", "", "nodisplay"}};
-    for (const auto& row : rows) {
-      *row.wayland ? qputenv("WAYLAND_DISPLAY", row.wayland) : qunsetenv("WAYLAND_DISPLAY");
-      *row.x11 ? qputenv("DISPLAY", row.x11) : qunsetenv("DISPLAY");
-      QCOMPARE(SingleInstance::DefaultKey(),
-               QStringLiteral("findlark-%1-%2").arg(::getuid()).arg(row.display));
-    }
-  }
-
  private:
   QTemporaryDir runtime_;
 };

@@ -41,7 +41,7 @@ class ResultsModelTest : public QObject {
  private slots:
   void batchesKeepModelAndIndexesConsistent();
   void appendedHitsStayHiddenUntilRecorded();
-  void itemDataAndTips();
+  void tipsAndIcons();
 };
 
 void ResultsModelTest::batchesKeepModelAndIndexesConsistent() {
@@ -102,27 +102,24 @@ void ResultsModelTest::appendedHitsStayHiddenUntilRecorded() {
   QVERIFY(!model.RecordAppendedHits()[kMusic]);  // nothing left to record
 }
 
-void ResultsModelTest::itemDataAndTips() {
+void ResultsModelTest::tipsAndIcons() {
   ResultsModel model;
   model.ResetResults();
   std::vector<ResultRecord> batch = {Hit("<b>x.txt", kDocuments, "a <i>line</i>"),
                                      Hit("Plans", kFolders)};
   model.RecordHits(batch);
   const QModelIndex docs = model.NodeIndex(kDocuments);
-  QCOMPARE(docs.data(ResultsModel::kItemDataRole).toLongLong(), qlonglong(-1));
   QVERIFY(!docs.data(Qt::ToolTipRole).isValid());
   QVERIFY(!docs.data(Qt::DecorationRole).isNull());
 
   // Names and matched lines are shown as typed, never taken for markup.
   const QModelIndex leaf = model.index(0, 0, docs);
-  QCOMPARE(leaf.data(ResultsModel::kItemDataRole).toLongLong(), qlonglong(0));
   QCOMPARE(Label(leaf), QStringLiteral("<b>x"));
   const QString tip = leaf.data(Qt::ToolTipRole).toString();
   QVERIFY(tip.contains("/data/&lt;b&gt;x.txt\n\nSize: 1 KB"));
   QVERIFY(tip.contains("Contents:\na &lt;i&gt;line&lt;/i&gt;"));
   QVERIFY(!tip.contains("<b>"));
   const QModelIndex folder = model.index(0, 0, model.NodeIndex(kFolders));
-  QCOMPARE(folder.data(ResultsModel::kItemDataRole).toLongLong(), qlonglong(1));
   QCOMPARE(folder.data(Qt::ToolTipRole).toString(), PlainTipHtml("/data/Plans"));
 
   model.ResetResults();  // no old leaf is left to refer to a record
