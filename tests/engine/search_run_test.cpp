@@ -16,10 +16,7 @@ struct SearchRunTest : ::testing::Test {
       tree.Write("sub" + std::to_string(i % 7) + "/hit" + std::to_string(i));
   }
   SearchOptions Options(const char* query = "hit") {
-    SearchOptions options;
-    options.queryLower = query;
-    options.folder = tree.root();
-    return options;
+    return {query, kTypeFilterAll, false, tree.root()};
   }
   testing::TestTree tree;
 };
