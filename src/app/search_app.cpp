@@ -9,6 +9,8 @@ namespace findlark {
 CSearchApp::CSearchApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("Findlark"));
   setWindowIcon(AppIcon());
+  // Lets Wayland desktops match the window to findlark.desktop and its icon.
+  setDesktopFileName(QStringLiteral("findlark"));
   // The window may hide in the tray, and menus are windows too: only the window's own end
   // ends the program.
   setQuitOnLastWindowClosed(false);
