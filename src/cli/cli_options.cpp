@@ -33,15 +33,15 @@ constexpr OptSpec kOptions[] = {
 };
 
 const OptSpec* FindLong(std::string_view name) {
-  for (const OptSpec& spec : kOptions) {
-    if (spec.longName == name) return &spec;
+  for (const OptSpec& opt : kOptions) {
+    if (opt.longName == name) return &opt;
   }
   return nullptr;
 }
 
 const OptSpec* FindShort(char c) {
-  for (const OptSpec& spec : kOptions) {
-    if (spec.shortName != 0 && spec.shortName == c) return &spec;
+  for (const OptSpec& opt : kOptions) {
+    if (opt.shortName != 0 && opt.shortName == c) return &opt;
   }
   return nullptr;
 }
@@ -66,9 +66,9 @@ struct Parser {
     result.error = std::move(message);
   }
 
-  void Apply(const OptSpec& spec, std::string_view shown, const std::string& value) {
+  void Apply(const OptSpec& opt, std::string_view shown, const std::string& value) {
     CliOptions& o = result.options;
-    switch (spec.id) {
+    switch (opt.id) {
       case Opt::kContents:
         o.searchContents = true;
         break;
@@ -140,39 +140,39 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, bool stdoutIs
       std::string_view body = std::string_view(arg).substr(2);
       size_t eq = body.find('=');
       std::string_view name = body.substr(0, eq);
-      const OptSpec* spec = FindLong(name);
+      const OptSpec* opt = FindLong(name);
       std::string shown = "--" + std::string(name);
-      if (spec == nullptr) {
+      if (opt == nullptr) {
         p.Fail("unrecognized option '" + shown + "'");
         continue;
       }
       std::string value;
       if (eq != std::string_view::npos) {
-        if (!spec->takesValue) {
+        if (!opt->takesValue) {
           p.Fail("option '" + shown + "' takes no value");
           continue;
         }
         value = std::string(body.substr(eq + 1));
-      } else if (spec->takesValue) {
+      } else if (opt->takesValue) {
         if (i + 1 >= args.size()) {
           p.Fail("option '" + shown + "' needs a value");
           continue;
         }
         value = args[++i];
       }
-      p.Apply(*spec, shown, value);
+      p.Apply(*opt, shown, value);
       continue;
     }
     // One or more short options bundled: "-ca0", "-tpdf", "-t pdf".
     for (size_t k = 1; k < arg.size(); ++k) {
-      const OptSpec* spec = FindShort(arg[k]);
+      const OptSpec* opt = FindShort(arg[k]);
       std::string shown = std::string("-") + arg[k];
-      if (spec == nullptr) {
+      if (opt == nullptr) {
         p.Fail("unrecognized option '" + shown + "'");
         break;
       }
-      if (!spec->takesValue) {
-        p.Apply(*spec, shown, {});
+      if (!opt->takesValue) {
+        p.Apply(*opt, shown, {});
         continue;
       }
       std::string value;
@@ -184,7 +184,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, bool stdoutIs
         p.Fail("option '" + shown + "' needs a value");
         break;
       }
-      p.Apply(*spec, shown, value);
+      p.Apply(*opt, shown, value);
       break;
     }
   }
