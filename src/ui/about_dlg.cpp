@@ -49,7 +49,9 @@ CAboutDlg::CAboutDlg(QWidget* parent, UriOpener opener)
     m_opener = [](const std::string& uri) { OpenUri(uri); };  // failures go unreported
   }
   setWindowTitle(QStringLiteral("About Findlark"));
-  setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+  // A fixed box with a caption, a close button and the window menu; no minimise or maximise.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
   auto* icon = new QLabel(this);
   icon->setObjectName(QStringLiteral("iconLabel"));
