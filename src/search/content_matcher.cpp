@@ -86,7 +86,11 @@ std::string FinishAnswer(std::string text, bool endedAtLf, bool dropped) {
   return text;
 }
 
-std::string ScanFile(int fd, const QueryMatcher& matcher, const std::atomic<bool>* stop) {
+// `size` is the length fstat gave: once that many bytes are in, the file is taken as ended,
+// which saves the read that would only return 0. A size of 0 (as /proc files report) means
+// reading on to the real end.
+std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher,
+                     const std::atomic<bool>* stop) {
   const std::string& query = matcher.query();
   if (query.find('\n') != std::string::npos) return {};  // lines never hold a line feed
   // Enough bytes of an unfinished line to catch a match that crosses a chunk edge, even when
@@ -100,15 +104,21 @@ std::string ScanFile(int fd, const QueryMatcher& matcher, const std::atomic<bool
   head.clear();
   LineText headText(head);
 
+  const auto expected = static_cast<uint64_t>(size > 0 ? size : 0);
+  uint64_t total = 0;
   size_t carry = 0;
   bool eof = false;
   while (!eof) {
     if (Stopped(stop)) return {};
     const ssize_t r = ReadSome(fd, buf + carry, kChunk);
     if (r < 0) return {};
+    total += static_cast<uint64_t>(r);
     size_t n = carry + static_cast<size_t>(r);
-    if (r == 0) {
+    if (r == 0 || (expected > 0 && total >= expected)) {
       eof = true;
+      if (const void* sub = memchr(buf + carry, 0x1A, static_cast<size_t>(r))) {
+        n = static_cast<size_t>(static_cast<const char*>(sub) - buf);
+      }
     } else if (const void* sub = memchr(buf + carry, 0x1A, static_cast<size_t>(r))) {
       n = static_cast<size_t>(static_cast<const char*>(sub) - buf);  // text mode ends here
       eof = true;
@@ -158,6 +168,8 @@ std::string ScanFile(int fd, const QueryMatcher& matcher, const std::atomic<bool
         if (more < 0) return {};
         if (more == 0) break;
         size_t m = static_cast<size_t>(more);
+        total += m;
+        if (expected > 0 && total >= expected) eof = true;
         if (const void* sub = memchr(buf, 0x1A, m)) {
           m = static_cast<size_t>(static_cast<const char*>(sub) - buf);
           eof = true;
@@ -192,10 +204,14 @@ std::string ScanFile(int fd, const QueryMatcher& matcher, const std::atomic<bool
   return {};
 }
 
-std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop) {
+std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
+                       struct stat* fileStat) {
   struct stat st;
   std::string answer;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) answer = ScanFile(fd, query, stop);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    answer = ScanFile(fd, st.st_size, query, stop);
+    if (fileStat != nullptr) *fileStat = st;
+  }
   close(fd);
   return answer;
 }
@@ -211,11 +227,12 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   const int fd = open(path.c_str(), kOpenFlags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop);
+  return ScanOpened(fd, query, stop, nullptr);
 }
 
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
-                           const std::atomic<bool>* stop, bool followLink) {
+                           const std::atomic<bool>* stop, bool followLink,
+                           struct stat* fileStat) {
   int flags = kOpenFlags;
   if (followLink) {
     struct stat st;
@@ -225,7 +242,7 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
   }
   const int fd = openat(dirFd, name, flags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop);
+  return ScanOpened(fd, query, stop, fileStat);
 }
 
 }  // namespace findlark

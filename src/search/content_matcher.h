@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+struct stat;
+
 #include "search/case_fold.h"
 
 namespace findlark {
@@ -20,8 +22,10 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
 
 // The same for `name` relative to an open directory; the walk uses it to avoid path lookups.
 // With `followLink` false the name is opened with O_NOFOLLOW (the walk saw a plain file);
-// with it true a link is followed, but only to a regular file.
+// with it true a link is followed, but only to a regular file. When the file was read,
+// `fileStat` (if given) receives its fstat, so a hit needs no second look-up.
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
-                           const std::atomic<bool>* stop = nullptr, bool followLink = true);
+                           const std::atomic<bool>* stop = nullptr, bool followLink = true,
+                           struct stat* fileStat = nullptr);
 
 }  // namespace findlark

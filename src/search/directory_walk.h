@@ -24,6 +24,9 @@ struct WalkOptions {
   const std::atomic<bool>* stop = nullptr;
   // Folders (full paths) that are never entered: the pseudo file systems of a whole-machine search.
   const std::unordered_set<std::string>* pruned = nullptr;
+  // Threads that read files for a content search, the walker included: 0 picks from the CPUs
+  // this process may use, 1 reads every file on the walker itself. Hits come out the same.
+  int contentThreads = 0;
 };
 
 // Walks everything below `root` depth first (a folder's subtree before its own entry) and

@@ -194,6 +194,81 @@ TEST(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
   EXPECT_TRUE(early.Run(tree.root()).empty());
 }
 
+// Many files read for their contents, some matching, in folders shallow and deep (past the
+// depth where folders give up their descriptor), with links and name hits among them.
+void WriteContentTree(const testing::TestTree& tree) {
+  std::string deep = "deep";
+  for (int level = 0; level < 70; ++level) {
+    if (level % 9 == 0) {
+      tree.Write(deep + "/x.txt", "level " + std::to_string(level) + " needle\n");
+      tree.Write(deep + "/y.txt", "nothing\n");
+    }
+    deep += "/d";
+  }
+  for (int i = 0; i < 400; ++i) {
+    const std::string n = std::to_string(i);
+    const std::string folder = i % 50 < 25 ? "" : "sub" + std::to_string(i / 50) + "/";
+    tree.Write(folder + "f" + n + ".txt", i % 3 == 0 ? "a\nfile " + n + " Needle\n" : "plain\n");
+    if (i % 40 == 0) tree.Symlink("f" + n + ".txt", folder + "link" + n + ".txt");
+    if (i % 70 == 0) tree.Write(folder + "needle" + n + ".txt", "named\n");
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> PathsAndLines(const Walk& walk) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const ResultRecord& r : walk.hits) out.emplace_back(r.path, r.matchLine);
+  return out;
+}
+
+TEST(DirectoryWalk, ContentThreadsGiveTheSequentialHitsInItsOrder) {
+  testing::TestTree tree;
+  WriteContentTree(tree);
+
+  Walk sequential("needle", true);
+  sequential.options.contentThreads = 1;
+  sequential.Run(tree.root());
+  ASSERT_GT(sequential.hits.size(), 150u);
+  EXPECT_EQ(sequential.byPath.at("f3.txt").matchLine, "file 3 Needle");
+  EXPECT_EQ(sequential.byPath.at("sub0/f33.txt").matchLine, "file 33 Needle");
+  EXPECT_EQ(sequential.byPath.count("sub0/link40.txt"), 0u);  // f40 does not match
+  EXPECT_EQ(sequential.byPath.at("link120.txt").matchLine, "file 120 Needle");
+  EXPECT_EQ(sequential.byPath.at("needle70.txt").matchLine, "");
+
+  for (int threads : {2, 3}) {
+    Walk parallel("needle", true);
+    parallel.options.contentThreads = threads;
+    parallel.Run(tree.root());
+    EXPECT_EQ(PathsAndLines(parallel), PathsAndLines(sequential)) << threads;
+    for (const ResultRecord& r : parallel.hits) {
+      const ResultRecord& expected = sequential.byPath.at(r.path.substr(tree.root().size() + 1));
+      EXPECT_EQ(std::tuple(r.sizeText, r.dateText), std::tuple(expected.sizeText, expected.dateText))
+          << r.path;
+    }
+  }
+}
+
+TEST(DirectoryWalk, StopWithContentThreadsEndsAtTheHitInHand) {
+  testing::TestTree tree;
+  WriteContentTree(tree);
+  Walk sequential("needle", true);
+  sequential.options.contentThreads = 1;
+  sequential.Run(tree.root());
+
+  for (size_t stopAt : {1u, 5u, 40u}) {
+    Walk parallel("needle", true);
+    parallel.options.contentThreads = 3;
+    std::atomic<bool> stop{false};
+    parallel.options.stop = &stop;
+    parallel.after = [&] {
+      if (parallel.hits.size() == stopAt) stop = true;
+    };
+    parallel.Run(tree.root());
+    // Hits after the one in hand may only be folders on the way out, and none match here.
+    ASSERT_EQ(parallel.hits.size(), stopAt);
+    for (size_t i = 0; i < stopAt; ++i) EXPECT_EQ(parallel.hits[i].path, sequential.hits[i].path);
+  }
+}
+
 TEST(Drives, MountinfoGivesUnescapedPseudoMountPoints) {
   const std::string mountinfo =
       "22 1 0:21 / /proc rw,nosuid shared:12 - proc proc rw\n"
