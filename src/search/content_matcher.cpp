@@ -205,10 +205,15 @@ std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher,
 }
 
 std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
-                       struct stat* fileStat) {
+                       struct stat* fileStat, off_t maxSize = -1, bool* declined = nullptr) {
   struct stat st;
   std::string answer;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (maxSize >= 0 && st.st_size > maxSize) {
+      *declined = true;
+      close(fd);
+      return answer;
+    }
     answer = ScanFile(fd, st.st_size, query, stop);
     if (fileStat != nullptr) *fileStat = st;
   }
@@ -233,6 +238,14 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop, bool followLink,
                            struct stat* fileStat) {
+  bool declined = false;
+  return MatchSmallContentAt(dirFd, name, query, stop, followLink, fileStat, -1, declined);
+}
+
+std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher& query,
+                                const std::atomic<bool>* stop, bool followLink,
+                                struct stat* fileStat, off_t maxSize, bool& declined) {
+  declined = false;
   int flags = kOpenFlags;
   if (followLink) {
     struct stat st;
@@ -242,7 +255,7 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
   }
   const int fd = openat(dirFd, name, flags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, fileStat);
+  return ScanOpened(fd, query, stop, fileStat, maxSize, &declined);
 }
 
 }  // namespace findlark

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <string>
 
+#include <sys/types.h>
+
 struct stat;
 
 #include "search/case_fold.h"
@@ -27,5 +29,11 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop = nullptr, bool followLink = true,
                            struct stat* fileStat = nullptr);
+
+// The same, but a file larger than `maxSize` bytes (when that is not negative) is left unread
+// and `declined` set: for work that must not hold its caller up for long.
+std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher& query,
+                                const std::atomic<bool>* stop, bool followLink,
+                                struct stat* fileStat, off_t maxSize, bool& declined);
 
 }  // namespace findlark

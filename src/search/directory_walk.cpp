@@ -39,6 +39,8 @@ constexpr size_t kNoSlot = static_cast<size_t>(-1);
 // A file takes some microseconds; a short spin before sleeping saves the futex round trip
 // that would otherwise cost about as much as the file.
 constexpr int kSpinRounds = 2000;
+// The largest file the walker reads ahead of its own position while it waits for a helper.
+constexpr off_t kWalkerSideMax = 256 * 1024;
 
 void CpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -127,7 +129,8 @@ class Walker {
   std::string TakeSlot(Frame& frame, size_t index, struct stat& st);
   bool FindWork(Frame& frame, size_t& index);
   bool FindAnyWork(Frame*& frame, size_t& index);
-  void RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index);
+  void RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index,
+               off_t maxSize = -1);
   void HelperLoop();
 
   const WalkOptions& options_;
@@ -279,7 +282,8 @@ bool Walker::FindAnyWork(Frame*& frame, size_t& index) {
 }
 
 // Matches one slot with the lock released; the frame is kept alive by its inFlight count.
-void Walker::RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index) {
+void Walker::RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index,
+                     off_t maxSize) {
   Slot& slot = frame.slots[index];
   slot.state = SlotState::kBusy;
   ++frame.inFlight;
@@ -289,11 +293,13 @@ void Walker::RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t in
   const bool link = frame.candidates[index].link;
   lock.unlock();
   struct stat st;
-  std::string answer = MatchContentAt(fd, name, *options_.query, options_.stop, link, &st);
+  bool declined = false;
+  std::string answer = MatchSmallContentAt(fd, name, *options_.query, options_.stop, link, &st,
+                                           maxSize, declined);
   lock.lock();
   slot.answer = std::move(answer);
   if (!slot.answer.empty()) slot.st = st;
-  slot.state = SlotState::kDone;
+  slot.state = declined ? SlotState::kOpen : SlotState::kDone;
   --frame.inFlight;
   Changed();
   doneCv_.notify_all();
@@ -327,11 +333,12 @@ std::string Walker::TakeSlot(Frame& frame, size_t index, struct stat& st) {
       return MatchContentAt(frame.fd, name, *options_.query, options_.stop,
                             frame.candidates[index].link, &st);
     }
-    // A helper has it: rather than idle, match a later one meanwhile.
+    // A helper has it: rather than idle, match a later file meanwhile, but only a small one,
+    // so this entry's hit is not held up by reading something huge.
     Frame* otherFrame = nullptr;
     size_t other = 0;
     if (FindAnyWork(otherFrame, other)) {
-      RunSlot(lock, *otherFrame, other);
+      RunSlot(lock, *otherFrame, other, kWalkerSideMax);
       continue;
     }
     WaitUntil(lock, doneCv_, [&] { return slot.state == SlotState::kDone; });

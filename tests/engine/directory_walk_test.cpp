@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -267,6 +268,31 @@ TEST(DirectoryWalk, StopWithContentThreadsEndsAtTheHitInHand) {
     ASSERT_EQ(parallel.hits.size(), stopAt);
     for (size_t i = 0; i < stopAt; ++i) EXPECT_EQ(parallel.hits[i].path, sequential.hits[i].path);
   }
+}
+
+TEST(DirectoryWalk, AHugeFileFurtherOnDoesNotHoldUpEarlierHits) {
+  testing::TestTree tree;
+  tree.Write("huge.txt", "");  // first, as some file systems list newest first
+  ASSERT_EQ(truncate(tree.Path("huge.txt").c_str(), off_t{1} << 40), 0);  // minutes to read
+  for (int i = 0; i < 200; ++i) tree.Write("f" + std::to_string(i) + ".txt", "needle\n");
+  size_t before = 0;  // files listed before the huge one
+  for (const auto& e : std::filesystem::directory_iterator(tree.root())) {
+    if (e.path().filename() == "huge.txt") break;
+    ++before;
+  }
+  if (before == 0) GTEST_SKIP() << "the huge file is listed first";
+
+  // The last hit before the huge file stops the walk; a helper or the walker reading the
+  // huge file ahead would keep that hit from ever arriving.
+  Walk walk("needle", true);
+  walk.options.contentThreads = 3;
+  std::atomic<bool> stop{false};
+  walk.options.stop = &stop;
+  walk.after = [&] {
+    if (walk.hits.size() == before) stop = true;
+  };
+  walk.Run(tree.root());
+  EXPECT_EQ(walk.hits.size(), before);
 }
 
 TEST(Drives, MountinfoGivesUnescapedPseudoMountPoints) {
