@@ -132,6 +132,8 @@ int Run(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal)
   search.queryLower = options.queryLower;
   search.typeFilter = options.typeFilter;
   search.searchContents = options.searchContents;
+  // A plain list of paths shows no sizes or dates, so the walk need not look them up.
+  search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
   if (!options.allDrives) {
     if (!AbsoluteFolder(options.folder.empty() ? "." : options.folder, search.folder)) {
       Complain(std::string("cannot determine the current folder: ") + std::strerror(errno));

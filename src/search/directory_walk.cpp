@@ -2,11 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-#include <sched.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -129,8 +128,7 @@ class Walker {
   std::string TakeSlot(Frame& frame, size_t index, struct stat& st);
   bool FindWork(Frame& frame, size_t& index);
   bool FindAnyWork(Frame*& frame, size_t& index);
-  void RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index,
-               off_t maxSize = -1);
+  void RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index, off_t maxSize = -1);
   void HelperLoop();
 
   const WalkOptions& options_;
@@ -294,8 +292,8 @@ void Walker::RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t in
   lock.unlock();
   struct stat st;
   bool declined = false;
-  std::string answer = MatchSmallContentAt(fd, name, *options_.query, options_.stop, link, &st,
-                                           maxSize, declined);
+  std::string answer =
+      MatchSmallContentAt(fd, name, *options_.query, options_.stop, link, &st, maxSize, declined);
   lock.lock();
   slot.answer = std::move(answer);
   if (!slot.answer.empty()) slot.st = st;
@@ -528,7 +526,7 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
       haveStat = true;
     }
   }
-  if (!haveStat) {
+  if (!haveStat && options_.details) {
     if (frame.fd < 0 || fstatat(frame.fd, nameZ, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
   }
 
@@ -539,8 +537,10 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
   // A hit's path never ends in "/" except for the root "/" itself, which is never a hit.
   record.category = *category;
   record.extension = extension_;
-  if (*category != kFolders) record.sizeText = FormatSize(static_cast<int64_t>(st.st_size));
-  record.dateText = FormatHitDate(st.st_mtime);
+  if (options_.details) {
+    if (*category != kFolders) record.sizeText = FormatSize(static_cast<int64_t>(st.st_size));
+    record.dateText = FormatHitDate(st.st_mtime);
+  }
   record.matchLine = std::move(matchLine);
   sink_.OnHit(std::move(record));
 }

@@ -27,6 +27,8 @@ struct WalkOptions {
   // Threads that read files for a content search, the walker included: 0 picks from the CPUs
   // this process may use, 1 reads every file on the walker itself. Hits come out the same.
   int contentThreads = 0;
+  // Size and date texts; without them a hit needs no look-up of its own (a list of paths).
+  bool details = true;
 };
 
 // Walks everything below `root` depth first (a folder's subtree before its own entry) and

@@ -134,6 +134,7 @@ void SearchRun::Worker(SearchOptions options) {
   walk.query = &matcher;
   walk.typeFilter = options.typeFilter;
   walk.searchContents = options.searchContents;
+  walk.details = options.details;
   walk.stop = &stop_;
   RunSink sink(*this);
   if (!options.folder.empty()) {

@@ -19,7 +19,8 @@ struct SearchOptions {
   std::string queryLower;  // trimmed and folded, never empty
   FileCategory typeFilter = kTypeFilterAll;
   bool searchContents = false;
-  std::string folder;  // empty: the whole machine from "/", pseudo file systems pruned
+  std::string folder;   // empty: the whole machine from "/", pseudo file systems pruned
+  bool details = true;  // false: hits carry no size and date texts, which saves a stat each
 };
 
 std::string ProgressText(int found);                     // "Searching... %d found so far."

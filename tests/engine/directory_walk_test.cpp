@@ -85,6 +85,20 @@ TEST(DirectoryWalk, NamesFieldsAndOrder) {
   EXPECT_EQ(hits.at("odd \xFF report\nname.TXT").extension, "txt");
   // A folder's subtree comes before the folder's own hit.
   EXPECT_LT(walk.IndexOf(tree.Path("REPORTS/sub/report.c")), walk.IndexOf(tree.Path("REPORTS")));
+
+  // Without size and date texts the same hits come in the same order, and only those texts go.
+  Walk bare("report");
+  bare.options.pruned = &pruned;
+  bare.options.details = false;
+  EXPECT_EQ(bare.Run(tree.root()), expected);
+  ASSERT_EQ(bare.hits.size(), walk.hits.size());
+  for (size_t i = 0; i < bare.hits.size(); ++i) {
+    const ResultRecord& a = walk.hits[i];
+    const ResultRecord& b = bare.hits[i];
+    EXPECT_EQ(std::tie(b.path, b.extension, b.category, b.sizeText, b.dateText),
+              std::make_tuple(a.path, a.extension, a.category, "", ""))
+        << a.path;
+  }
 }
 
 TEST(DirectoryWalk, ContentSearchAndTypeFilter) {
@@ -242,7 +256,8 @@ TEST(DirectoryWalk, ContentThreadsGiveTheSequentialHitsInItsOrder) {
     EXPECT_EQ(PathsAndLines(parallel), PathsAndLines(sequential)) << threads;
     for (const ResultRecord& r : parallel.hits) {
       const ResultRecord& expected = sequential.byPath.at(r.path.substr(tree.root().size() + 1));
-      EXPECT_EQ(std::tuple(r.sizeText, r.dateText), std::tuple(expected.sizeText, expected.dateText))
+      EXPECT_EQ(std::tuple(r.sizeText, r.dateText),
+                std::tuple(expected.sizeText, expected.dateText))
           << r.path;
     }
   }
