@@ -120,6 +120,8 @@ class Walker {
   void TakeEntry(Frame& frame, const char* name, unsigned char type);
   void HandleEntry(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
                    const struct stat* known, size_t slot = kNoSlot);
+  // The entry's category when it is not skipped and the type filter admits it; sets extension_.
+  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
 
   // Work-ahead. Everything below that touches a frame's slots holds mutex_.
   void PlanChunk(Frame& frame);
@@ -195,15 +197,8 @@ void Walker::PlanChunk(Frame& frame) {
     if (type != DT_REG && type != DT_LNK) continue;
     const std::string_view nameView(name);
     if (options_.query->Find(nameView, scratch_) != std::string_view::npos) continue;
-    const size_t dot = nameView.rfind('.');
-    if (dot == std::string_view::npos) {
-      extension_.clear();
-    } else {
-      FoldCaseInto(nameView.substr(dot + 1), extension_);
-    }
-    const std::optional<FileCategory> category = ClassifyEntry(false, extension_);
+    const std::optional<FileCategory> category = AdmittedCategory(nameView, false);
     if (!category || !IsContentSearchable(*category)) continue;
-    if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category) continue;
     frame.candidates.push_back({offset, type == DT_LNK});
   }
   if (frame.candidates.empty()) return;
@@ -475,6 +470,20 @@ void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
   HandleEntry(frame, nameView, name, kind, known, slot);
 }
 
+std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) {
+    extension_.clear();
+  } else {
+    FoldCaseInto(name.substr(dot + 1), extension_);
+  }
+  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
+  if (!category) return std::nullopt;
+  if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
+    return std::nullopt;
+  return category;
+}
+
 void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
                          const struct stat* known, size_t slot) {
   const QueryMatcher& query = *options_.query;
@@ -501,15 +510,8 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
     regular = S_ISREG(st.st_mode);
   }
 
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) {
-    extension_.clear();
-  } else {
-    FoldCaseInto(name.substr(dot + 1), extension_);
-  }
-  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
+  const std::optional<FileCategory> category = AdmittedCategory(name, isFolder);
   if (!category) return;
-  if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category) return;
 
   std::string matchLine;
   if (!nameHit) {
