@@ -39,6 +39,13 @@ struct Walk : HitSink {
     for (const auto& [path, record] : byPath) paths.push_back(path);
     return paths;
   }
+  // Sets the stop flag as the n-th hit arrives, as the Stop button would.
+  void StopAt(size_t n) {
+    options.stop = &stop;
+    after = [this, n] {
+      if (hits.size() == n) stop = true;
+    };
+  }
   size_t IndexOf(const std::string& path) const {
     return std::find_if(hits.begin(), hits.end(), [&](auto& r) { return r.path == path; }) -
            hits.begin();
@@ -48,6 +55,7 @@ struct Walk : HitSink {
   std::vector<ResultRecord> hits;
   std::map<std::string, ResultRecord> byPath;
   std::function<void()> after;
+  std::atomic<bool> stop{false};
 };
 
 TEST(DirectoryWalk, NamesFieldsAndOrder) {
@@ -193,9 +201,7 @@ TEST(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
   tree.Write("q1/q2/q3/qb");
 
   Walk walk("q");
-  std::atomic<bool> stop{false};
-  walk.options.stop = &stop;
-  walk.after = [&] { stop = true; };
+  walk.StopAt(1);
   walk.Run(tree.root());
   // The first file hit stops the walk; each folder on the way out is still matched.
   ASSERT_EQ(walk.hits.size(), 4u);
@@ -205,7 +211,7 @@ TEST(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
             std::tuple(1u, 2u, 3u));
 
   Walk early("q");  // set before the start: nothing at all
-  early.options.stop = &stop;
+  early.options.stop = &walk.stop;
   EXPECT_TRUE(early.Run(tree.root()).empty());
 }
 
@@ -273,11 +279,7 @@ TEST(DirectoryWalk, StopWithContentThreadsEndsAtTheHitInHand) {
   for (size_t stopAt : {1u, 5u, 40u}) {
     Walk parallel("needle", true);
     parallel.options.contentThreads = 3;
-    std::atomic<bool> stop{false};
-    parallel.options.stop = &stop;
-    parallel.after = [&] {
-      if (parallel.hits.size() == stopAt) stop = true;
-    };
+    parallel.StopAt(stopAt);
     parallel.Run(tree.root());
     // Hits after the one in hand may only be folders on the way out, and none match here.
     ASSERT_EQ(parallel.hits.size(), stopAt);
@@ -301,11 +303,7 @@ TEST(DirectoryWalk, AHugeFileFurtherOnDoesNotHoldUpEarlierHits) {
   // huge file ahead would keep that hit from ever arriving.
   Walk walk("needle", true);
   walk.options.contentThreads = 3;
-  std::atomic<bool> stop{false};
-  walk.options.stop = &stop;
-  walk.after = [&] {
-    if (walk.hits.size() == before) stop = true;
-  };
+  walk.StopAt(before);
   walk.Run(tree.root());
   EXPECT_EQ(walk.hits.size(), before);
 }
