@@ -1,12 +1,17 @@
 #include "persist/html_export.h"
 
 #include "persist/atomic_file.h"
+#include "persist/text_escape.h"
 #include "results/display_text.h"
 #include "results/results_tree.h"
 
 namespace findlark {
 
 namespace {
+
+// Pieces handed to the sink are about this size: big enough for few writes, small enough
+// that memory stays flat whatever the number of hits.
+constexpr size_t kPieceBytes = 64 * 1024;
 
 constexpr std::string_view kHeadStart =
     "<html><head><meta charset=\"utf-8\"><title>Findlark Search Results for '";
@@ -27,46 +32,19 @@ bool IsUnreserved(unsigned char c) {
 
 void AppendRow(std::string& page, const RecordView& record, std::string_view label) {
   page += "<tr><td width=\"50%\"><a href=\"";
-  page += HtmlEscape(FileUrl(record.path));
+  page += FileUrl(record.path);  // plain ASCII: nothing in it needs an entity
   page += "\" title=\"";
-  page += HtmlEscape(record.path);
+  AppendHtmlText(page, record.path);
   page += "\" target=\"_blank\">";
-  page += HtmlEscape(label);
+  AppendHtmlText(page, label);
   page += "</a></td><td width=\"25%\">";
-  page += HtmlEscape(record.sizeText);
+  AppendHtmlText(page, record.sizeText);
   page += "</td><td width=\"25%\">";
-  page += HtmlEscape(record.dateText);
+  AppendHtmlText(page, record.dateText);
   page += "</td></tr>\r\n";
 }
 
 }  // namespace
-
-std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::string FileUrl(std::string_view path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -84,45 +62,70 @@ std::string FileUrl(std::string_view path) {
   return url;
 }
 
-std::string BuildResultsPage(const SearchResults& results, std::string_view queryLower,
-                             std::string_view stamp) {
-  const std::string query = HtmlEscape(queryLower);
-  std::string page;
-  page += kHeadStart;
-  page += query;
-  page += kHeadStyle;
-  page += query;
-  page += "' (found ";
-  page += std::to_string(results.foundCount);
-  page += ")</h1>Saved on ";
-  page += HtmlEscape(stamp);
-  page += "<br/><br/>\r\n";
+bool StreamResultsPage(const SearchResults& results, std::string_view queryLower,
+                       std::string_view stamp, const std::function<bool(std::string_view)>& sink) {
+  std::string piece;
+  piece.reserve(kPieceBytes + kPieceBytes / 4);
+  const auto handOver = [&](bool whenFull) {
+    if (whenFull && piece.size() < kPieceBytes) return true;
+    const bool ok = piece.empty() || sink(piece);
+    piece.clear();
+    return ok;
+  };
+
+  std::string query;
+  AppendHtmlText(query, queryLower);
+  piece += kHeadStart;
+  piece += query;
+  piece += kHeadStyle;
+  piece += query;
+  piece += "' (found ";
+  piece += std::to_string(results.foundCount);
+  piece += ")</h1>Saved on ";
+  AppendHtmlText(piece, stamp);
+  piece += "<br/><br/>\r\n";
 
   const ResultsTree& tree = results.tree;
   for (auto node = tree.FirstChild(std::nullopt); node; node = tree.NextSibling(*node)) {
     if (tree.Count(node->category) == 0) continue;
-    page += "<table width=\"100%\" cellspacing=\"1\" cellpadding=\"3\">\r\n";
-    page += "<tr><td colspan=\"3\" class=\"cat\"><b>";
-    page += HtmlEscape(g_categoryNames[node->category]);
-    page += "</b></td></tr>\r\n";
+    piece += "<table width=\"100%\" cellspacing=\"1\" cellpadding=\"3\">\r\n";
+    piece += "<tr><td colspan=\"3\" class=\"cat\"><b>";
+    AppendHtmlText(piece, g_categoryNames[node->category]);
+    piece += "</b></td></tr>\r\n";
     for (auto leaf = tree.FirstChild(node); leaf; leaf = tree.NextSibling(*leaf)) {
       const int64_t data = tree.ItemData(*leaf);
       if (!results.RefersToRecord(data) || static_cast<uint64_t>(data) >= results.store.size()) {
         continue;
       }
-      AppendRow(page, results.store.View(static_cast<size_t>(data)),
+      AppendRow(piece, results.store.View(static_cast<size_t>(data)),
                 tree.ItemText(*leaf, results.store));
+      if (!handOver(true)) return false;
     }
-    page += "</table><br/>";
+    piece += "</table><br/>";
   }
-  page += "</body></html>";
+  piece += "</body></html>";
+  return handOver(false);
+}
+
+std::string BuildResultsPage(const SearchResults& results, std::string_view queryLower,
+                             std::string_view stamp) {
+  std::string page;
+  StreamResultsPage(results, queryLower, stamp, [&](std::string_view piece) {
+    page += piece;
+    return true;
+  });
   return page;
 }
 
 bool WriteResultsPage(const std::string& path, const SearchResults& results,
                       std::string_view queryLower, time_t now, std::string* error) {
-  const std::string page = BuildResultsPage(results, queryLower, FormatExportStamp(now));
-  return WriteFileAtomically(path, page, error);
+  AtomicFileWriter file;
+  const bool ok = file.Open(path) &&
+                  StreamResultsPage(results, queryLower, FormatExportStamp(now),
+                                    [&](std::string_view piece) { return file.Write(piece); }) &&
+                  file.Commit();
+  if (!ok && error) *error = file.Error();
+  return ok;
 }
 
 }  // namespace findlark

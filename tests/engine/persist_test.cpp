@@ -4,11 +4,13 @@
 
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <random>
 
 #include "persist/atomic_file.h"
 #include "persist/html_export.h"
 #include "persist/settings.h"
+#include "results/display_text.h"
 #include "results/results_tree.h"
 #include "test_tree.h"
 
@@ -73,76 +75,101 @@ TEST(Settings, WritesOneLineThatReadsBack) {
   EXPECT_EQ(SettingsLine({false, "", ""}), "0|\r\n");
 }
 
-const std::string kStamp = "Sunday, June 24, 2007 03:07 PM";  // 1182697620 in UTC
+const std::string kStamp = "Sunday, June 24, 2007 03:07 PM";
+constexpr time_t kStampTime = 1182697620;  // kStamp in UTC
 
-std::string Head(const std::string& query, int found) {
-  return "<html><head><meta charset=\"utf-8\"><title>Findlark Search Results for '" + query +
-         "'</title><style type=\"text/css\">\r\n"
-         "body,td { font:10pt Arial }\r\n"
-         "h1 { font-size:14pt;margin-bottom:0px }\r\n"
-         "td { background-color:white }\r\n"
-         "td.cat { color:white;background-color:gray }\r\n"
-         "a { color:navy;text-decoration:none }\r\n"
-         "a:hover { text-decoration:underline }\r\n"
-         "</style></head><body><h1>Findlark Search Results for '" +
-         query + "' (found " + std::to_string(found) + ")</h1>Saved on " + kStamp +
-         "<br/><br/>\r\n";
+std::string Golden(const std::string& name) {
+  std::ifstream in(std::string(FINDLARK_GOLDEN_DIR) + "/" + name, std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
-TEST(ResultsPage, TheWorkedRunByteForByteAndOddTextsEscaped) {
+struct PageCase {
+  const char* golden;
+  std::string query;
+  std::vector<ResultRecord> hits;
+};
+
+std::vector<PageCase> PageCases() {
+  return {
+      {"worked_run.html",
+       "plan",
+       {{"/d/Work/plan.txt", "2 KB", "June 04, 2007", "", "txt", kDocuments},
+        {"/d/Pics/plan map.jpg", "1 MB", "May 30, 2007", "", "jpg", kPictures},
+        {"/d/Work/Plans", "", "June 01, 2007", "", "", kFolders}}},
+      {"no_hits.html", "", {}},
+      // Markup, invalid UTF-8 (a stray byte, an overlong form, a surrogate) and controls (C0,
+      // DEL-free ESC sequences, C1 CSI) in names: the page stays valid UTF-8, links exact.
+      {"odd_names.html",
+       "<b>&'",
+       {{"/t/<script>x&'y\".htm", "", "", "", "htm", kWebpages},
+        {"/t/esc\x1b[31mred\x07.txt", "", "", "", "txt", kDocuments},
+        {"/t/a #1?%20\xC3\xA9.txt", "", "", "", "txt", kDocuments},
+        {"/t/c1\xC2\x9Bx.txt", "", "", "", "txt", kDocuments},
+        {"/t/bad\xFF\xFE name.txt", "", "", "", "txt", kDocuments},
+        {"/t/ov\xC0\xAFx\xED\xA0\x80.txt", "", "", "", "txt", kDocuments}}},
+  };
+}
+
+// The page in memory and the page streamed to a file both match the golden pages.
+TEST(ResultsPage, MatchesTheGoldenPagesInMemoryAndStreamed) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  testing::TestTree dir;
+  for (PageCase& c : PageCases()) {
+    SCOPED_TRACE(c.golden);
+    SearchResults r;
+    if (!c.hits.empty()) r.ResetResults();  // a page before the first search has no nodes
+    r.RecordHits(c.hits);
+    const std::string want = Golden(c.golden);
+    EXPECT_EQ(BuildResultsPage(r, c.query, kStamp), want);
+    std::string error;
+    ASSERT_TRUE(WriteResultsPage(dir.Path("page.html"), r, c.query, kStampTime, &error)) << error;
+    EXPECT_EQ(dir.Read("page.html"), want);
+  }
+}
+
+// A page far larger than one streamed piece arrives whole and in order.
+TEST(ResultsPage, ABigPageStreamsInPiecesThatAddUpToTheWholePage) {
   SearchResults r;
   r.ResetResults();
-  std::vector<ResultRecord> hits = {
-      {"/d/Work/plan.txt", "2 KB", "June 04, 2007", "", "txt", kDocuments},
-      {"/d/Pics/plan map.jpg", "1 MB", "May 30, 2007", "", "jpg", kPictures},
-      {"/d/Work/Plans", "", "June 01, 2007", "", "", kFolders}};
-  r.RecordHits(hits);
-  const std::string table =
-      "<table width=\"100%\" cellspacing=\"1\" cellpadding=\"3\">\r\n"
-      "<tr><td colspan=\"3\" class=\"cat\"><b>";
-  EXPECT_EQ(
-      BuildResultsPage(r, "plan", kStamp),
-      Head("plan", 3) + table + "Documents</b></td></tr>\r\n" +
-          "<tr><td width=\"50%\"><a href=\"file:///d/Work/plan.txt\" title=\"/d/Work/plan.txt\" "
-          "target=\"_blank\">plan</a></td><td width=\"25%\">2 KB</td><td width=\"25%\">June 04, "
-          "2007</td></tr>\r\n</table><br/>" +
-          table + "Pictures</b></td></tr>\r\n" +
-          "<tr><td width=\"50%\"><a href=\"file:///d/Pics/plan%20map.jpg\" "
-          "title=\"/d/Pics/plan map.jpg\" target=\"_blank\">plan map</a></td><td width=\"25%\">"
-          "1 MB</td><td width=\"25%\">May 30, 2007</td></tr>\r\n</table><br/>" +
-          table + "Folders</b></td></tr>\r\n" +
-          "<tr><td width=\"50%\"><a href=\"file:///d/Work/Plans\" title=\"/d/Work/Plans\" "
-          "target=\"_blank\">Plans</a></td><td width=\"25%\"></td><td width=\"25%\">June 01, "
-          "2007</td></tr>\r\n</table><br/></body></html>");
-  // Runs without hits have no tables, before the first search too.
-  EXPECT_EQ(BuildResultsPage(SearchResults{}, "", kStamp), Head("", 0) + "</body></html>");
-
-  r.ResetResults();  // texts are escaped and links percent-encoded
-  hits = {{"/t/<script>x&'y\".htm", "", "", "", "htm", kWebpages},
-          {"/t/a #1?%20\xC3\xA9.txt", "", "", "", "txt", kDocuments}};
-  r.RecordHits(hits);
-  const std::string page = BuildResultsPage(r, "<b>&'", kStamp);
-  for (const char* part :
-       {"Results for '&lt;b&gt;&amp;&#39;' (found 2)", ">&lt;script&gt;x&amp;&#39;y&quot;</a>",
-        "title=\"/t/&lt;script&gt;x&amp;&#39;y&quot;.htm\"",
-        "href=\"file:///t/%3Cscript%3Ex%26%27y%22.htm\"",
-        "href=\"file:///t/a%20%231%3F%2520%C3%A9.txt\""}) {
-    EXPECT_NE(page.find(part), std::string::npos) << part;
+  std::vector<ResultRecord> hits;
+  for (int i = 0; i < 6000; ++i) {
+    const std::string n = std::to_string(i * 7919 % 6000);
+    hits.push_back({"/big/" + n + ".txt", n + " bytes", "June 04, 2007", "", "txt",
+                    static_cast<FileCategory>(i % kCategoryCount)});
   }
-  EXPECT_EQ(page.find("<script>"), std::string::npos);
+  r.RecordHits(hits);
+  std::string streamed;
+  size_t pieces = 0, largest = 0;
+  ASSERT_TRUE(StreamResultsPage(r, "q", kStamp, [&](std::string_view piece) {
+    streamed += piece;
+    ++pieces;
+    largest = std::max(largest, piece.size());
+    return true;
+  }));
+  EXPECT_EQ(streamed, BuildResultsPage(r, "q", kStamp));
+  EXPECT_GT(pieces, 4u);
+  EXPECT_LT(largest, streamed.size() / 2);
+  // A sink that fails ends the page at once.
+  pieces = 0;
+  EXPECT_FALSE(StreamResultsPage(r, "q", kStamp, [&](std::string_view) { return ++pieces > 2; }));
+  EXPECT_EQ(pieces, 1u);
+
+  testing::TestTree dir;
+  std::string error;
+  ASSERT_TRUE(WriteResultsPage(dir.Path("big.html"), r, "q", kStampTime, &error)) << error;
+  EXPECT_EQ(dir.Read("big.html"), BuildResultsPage(r, "q", FormatExportStamp(kStampTime)));
 }
 
 // Both files are replaced whole or not at all, with the reason reported.
 TEST(AtomicWrites, FailuresKeepTheOldFileAndLeaveNoTemporary) {
-  setenv("TZ", "UTC", 1);
-  tzset();
   testing::TestTree dir;
   SearchResults r;
-  r.ResetResults();
-  std::string error;
-  ASSERT_TRUE(WriteResultsPage(dir.Path("page.html"), r, "q", 1182697620, &error)) << error;
-  EXPECT_EQ(dir.Read("page.html"), Head("q", 0) + "</body></html>");
+  const std::string page = Golden("no_hits.html");
+  dir.Write("page.html", page);
   dir.Write("settings.ini", "0|/old\r\n");
+  std::string error;
   // A file size limit makes the writes fail even for root.
   rlimit saved{};
   getrlimit(RLIMIT_FSIZE, &saved);
@@ -157,21 +184,89 @@ TEST(AtomicWrites, FailuresKeepTheOldFileAndLeaveNoTemporary) {
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(pageWritten || settingsWritten);
   EXPECT_EQ(error, std::strerror(EFBIG));
-  EXPECT_EQ(dir.Read("page.html"), Head("q", 0) + "</body></html>");
+  EXPECT_EQ(dir.Read("page.html"), page);
   EXPECT_EQ(dir.Read("settings.ini"), "0|/old\r\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.root()), {}), 2);
+}
 
-  EXPECT_FALSE(WriteResultsPage(dir.root(), r, "q", 0, &error));  // a folder
-  EXPECT_EQ(error, std::strerror(EISDIR));
-  EXPECT_FALSE(WriteResultsPage(dir.Path("gone/out.html"), r, "q", 0, &error));
-  EXPECT_EQ(error, std::strerror(ENOENT));
-  dir.Mkfifo("fifo");  // never replaced by a plain file
-  EXPECT_FALSE(WriteFileAtomically(dir.Path("fifo"), "x"));
+// A link names the file the user meant: that file is replaced, beside itself, and the link
+// stays a link, even when it dangles or points through another link.
+TEST(AtomicWrites, ThroughALinkTheTargetIsWrittenAndTheLinkKept) {
+  const struct {
+    const char* link;
+    const char* pointsTo;  // relative to the scratch folder, or absolute when it starts "/"
+    const char* target;    // the file that must hold the new bytes
+  } cases[] = {
+      {"to-file", "real/file", "real/file"},
+      {"dangling", "real/new", "real/new"},
+      {"chain", "to-file", "real/file"},
+      {"real/relative", "../elsewhere/rel", "elsewhere/rel"},
+      {"absolute", "/ABS/real/abs", "real/abs"},
+  };
+  for (int writer = 0; writer < 2; ++writer) {
+    testing::TestTree dir;
+    dir.Write("real/file", "old");
+    dir.MkdirP("elsewhere");
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.link);
+      std::string to = c.pointsTo;
+      if (to.starts_with("/ABS/")) to = dir.Path(to.substr(5));
+      dir.Symlink(to, c.link);
+      const std::string bytes =
+          writer == 0 ? SettingsLine({true, c.link, ""})
+                      : BuildResultsPage(SearchResults{}, c.link, FormatExportStamp(0));
+      std::string error;
+      ASSERT_TRUE(writer == 0
+                      ? WriteSettings(dir.Path(c.link), {true, c.link, ""})
+                      : WriteResultsPage(dir.Path(c.link), SearchResults{}, c.link, 0, &error))
+          << error;
+      EXPECT_EQ(dir.Read(c.target), bytes);
+      EXPECT_TRUE(std::filesystem::is_symlink(dir.Path(c.link)));
+    }
+    // Nothing but the links and their targets: no temporaries anywhere.
+    for (const char* folder : {"", "real", "elsewhere"}) {
+      for (const auto& e : std::filesystem::directory_iterator(dir.Path(folder))) {
+        EXPECT_FALSE(e.path().filename().string().starts_with(".")) << e.path();
+      }
+    }
+  }
+  testing::TestTree dir;
+  dir.Symlink("loop", "loop");
+  EXPECT_FALSE(WriteSettings(dir.Path("loop"), {}));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("loop")));
+}
+
+// The check made before a long search gives the reason the write would fail, and leaves
+// nothing behind.
+TEST(AtomicWrites, CheckWritableNamesTheReason) {
+  testing::TestTree dir;
+  dir.Write("file.html", "keep");
+  dir.MkdirP("folder");
+  dir.Mkfifo("fifo");
+  dir.Symlink("gone/x.html", "dangling-into-nothing");
+  dir.Symlink("new.html", "dangling");
+  const struct {
+    std::string path;
+    std::string error;  // empty: writable
+  } cases[] = {
+      {dir.Path("file.html"), ""},
+      {dir.Path("new.html"), ""},
+      {dir.Path("dangling"), ""},
+      {dir.Path("folder"), std::strerror(EISDIR)},
+      {dir.Path("fifo"), "not a regular file"},
+      {"/dev/full", "not a regular file"},
+      {dir.Path("gone/out.html"), std::strerror(ENOENT)},
+      {dir.Path("dangling-into-nothing"), std::strerror(ENOENT)},
+      {"", std::strerror(ENOENT)},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(CheckWritable(c.path, &error), c.error.empty()) << c.path;
+    EXPECT_EQ(error, c.error) << c.path;
+  }
+  EXPECT_EQ(dir.Read("file.html"), "keep");
   EXPECT_TRUE(std::filesystem::is_fifo(dir.Path("fifo")));
-  dir.Symlink("settings.ini", "link.ini");  // the file a link points to is replaced
-  ASSERT_TRUE(WriteFileAtomically(dir.Path("link.ini"), "new"));
-  EXPECT_EQ(dir.Read("settings.ini"), "new");
-  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("link.ini")));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.root()), {}), 5);
 }
 
 }  // namespace
