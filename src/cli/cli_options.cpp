@@ -12,7 +12,7 @@
 namespace findlark {
 namespace {
 
-enum class Opt { kContents, kType, kAllDrives, kFormat, kPrint0, kHtml, kHelp, kVersion };
+enum class Opt { kContents, kType, kAllDrives, kFormat, kPrint0, kHtml, kColor, kHelp, kVersion };
 
 struct OptSpec {
   Opt id;
@@ -28,6 +28,7 @@ constexpr OptSpec kOptions[] = {
     {Opt::kFormat, 'f', "format", true},
     {Opt::kPrint0, '0', "print0", false},
     {Opt::kHtml, 0, "html", true},
+    {Opt::kColor, 0, "color", true},
     {Opt::kHelp, 'h', "help", false},
     {Opt::kVersion, 'V', "version", false},
 };
@@ -50,6 +51,13 @@ std::optional<OutputFormat> FormatByName(std::string_view name) {
   if (name == "tree") return OutputFormat::kTree;
   if (name == "paths") return OutputFormat::kPaths;
   if (name == "tsv") return OutputFormat::kTsv;
+  return std::nullopt;
+}
+
+std::optional<ColorMode> ColorByName(std::string_view name) {
+  if (name == "auto") return ColorMode::kAuto;
+  if (name == "always") return ColorMode::kAlways;
+  if (name == "never") return ColorMode::kNever;
   return std::nullopt;
 }
 
@@ -98,6 +106,14 @@ struct Parser {
           Fail("option " + std::string(shown) + " needs a file name");
         } else {
           o.htmlFile = value;
+        }
+        break;
+      case Opt::kColor:
+        if (auto mode = ColorByName(value)) {
+          o.color = *mode;
+        } else {
+          Fail("unknown value '" + value + "' for " + std::string(shown) +
+               "; use auto, always or never");
         }
         break;
       case Opt::kHelp:
@@ -255,6 +271,9 @@ std::string HelpText() {
          "                           tab-separated, with \\\\ \\t \\n \\r escaped\n"
          "  -0, --print0           paths, each followed by a NUL byte\n"
          "      --html FILE        also save the results page to FILE\n"
+         "      --color WHEN       colour the tree's categories and folders: auto (on a\n"
+         "                           terminal unless NO_COLOR is set), always or never;\n"
+         "                           folders take their colour from LS_COLORS\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"

@@ -8,6 +8,7 @@
 namespace findlark {
 
 enum class OutputFormat { kTree, kPaths, kTsv };
+enum class ColorMode { kAuto, kAlways, kNever };
 
 struct CliOptions {
   std::string queryLower;  // trimmed and folded, never empty after a successful parse
@@ -18,6 +19,7 @@ struct CliOptions {
   OutputFormat format = OutputFormat::kPaths;
   bool print0 = false;   // paths end in NUL instead of a line feed
   std::string htmlFile;  // empty: no page
+  ColorMode color = ColorMode::kAuto;
 };
 
 struct ParseResult {

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "cli/cli_options.h"
+#include "persist/text_escape.h"
 #include "results/results_tree.h"
 #include "search/categories.h"
 
@@ -69,37 +71,50 @@ void AppendTsvField(std::string& out, std::string_view field) {
 }
 
 void AppendTerminalText(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (char c : text) {
-    auto byte = static_cast<unsigned char>(c);
-    if (char letter = EscapeLetter(c)) {
+  while (!text.empty()) {
+    const size_t length = Utf8SequenceLength(text);
+    if (length == 0) {  // a raw byte 0x80-0x9F is C1 to a terminal in an 8-bit mode
+      AppendHexEscapes(out, text.substr(0, 1));
+      text.remove_prefix(1);
+      continue;
+    }
+    const std::string_view sequence = text.substr(0, length);
+    text.remove_prefix(length);
+    if (const char letter = EscapeLetter(sequence[0])) {
       out.push_back('\\');
       out.push_back(letter);
-    } else if (byte < 0x20 || byte == 0x7f) {
-      out.append("\\x");
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 15]);
+    } else if (IsControlSequence(sequence)) {
+      AppendHexEscapes(out, sequence);
     } else {
-      out.push_back(c);
+      out.append(sequence);
     }
   }
 }
 
-void AppendTsvLine(std::string& out, const ResultRecord& record) {
+namespace {
+
+// The six fields, each through `field`, so a terminal gets the same line with more escaped.
+template <typename Field>
+void AppendTsvLineWith(std::string& out, const ResultRecord& record, Field field) {
   FileCategory category = record.category;
-  AppendTsvField(out,
-                 (category >= 0 && category < kCategoryCount) ? g_categoryNames[category] : "");
+  field(out, (category >= 0 && category < kCategoryCount) ? g_categoryNames[category] : "");
   out.push_back('\t');
-  AppendTsvField(out, record.path);
+  field(out, record.path);
   out.push_back('\t');
-  AppendTsvField(out, TitleOf(NameOf(record.path)));
+  field(out, TitleOf(NameOf(record.path)));
   out.push_back('\t');
-  AppendTsvField(out, record.sizeText);
+  field(out, record.sizeText);
   out.push_back('\t');
-  AppendTsvField(out, record.dateText);
+  field(out, record.dateText);
   out.push_back('\t');
-  AppendTsvField(out, record.matchLine);
+  field(out, record.matchLine);
   out.push_back('\n');
+}
+
+}  // namespace
+
+void AppendTsvLine(std::string& out, const ResultRecord& record) {
+  AppendTsvLineWith(out, record, AppendTsvField);
 }
 
 void AppendPathLine(std::string& out, const ResultRecord& record, char terminator) {
@@ -107,23 +122,77 @@ void AppendPathLine(std::string& out, const ResultRecord& record, char terminato
   out.push_back(terminator);
 }
 
-void AppendTree(std::string& out, const SearchResults& results) {
+TreeColors TreeColors::FromLsColors(const char* lsColors) {
+  TreeColors colors{"\x1b[1m", "\x1b[01;34m"};
+  const std::string_view all = lsColors ? lsColors : "";
+  for (size_t start = 0; start < all.size();) {
+    size_t end = all.find(':', start);
+    if (end == std::string_view::npos) end = all.size();
+    const std::string_view entry = all.substr(start, end - start);
+    start = end + 1;
+    if (!entry.starts_with("di=")) continue;
+    const std::string_view code = entry.substr(3);
+    // Only SGR parameters: anything else in the variable must not reach the terminal.
+    if (!code.empty() && code.size() < 64 &&
+        code.find_first_not_of("0123456789;") == std::string_view::npos) {
+      colors.folder = "\x1b[" + std::string(code) + "m";
+    }
+  }
+  return colors;
+}
+
+void AppendTree(std::string& out, const SearchResults& results, const TreeColors& colors) {
+  static constexpr std::string_view kReset = "\x1b[0m";
+  const auto colored = [&](const std::string& color, std::string_view text) {
+    if (color.empty() || text.empty()) return AppendTerminalText(out, text);
+    out.append(color);
+    AppendTerminalText(out, text);
+    out.append(kReset);
+  };
   const ResultsTree& tree = results.tree;
   for (auto node = tree.FirstChild(std::nullopt); node; node = tree.NextSibling(*node)) {
     if (tree.Count(node->category) == 0) continue;
-    out.append(tree.NodeLabel(node->category));
+    colored(colors.header, tree.NodeLabel(node->category));
     out.push_back('\n');
+    const bool folders = node->category == kFolders;
     for (auto leaf = tree.FirstChild(*node); leaf; leaf = tree.NextSibling(*leaf)) {
       int64_t data = tree.ItemData(*leaf);
       if (!results.RefersToRecord(data)) continue;
       RecordView record = results.store.View(static_cast<size_t>(data));
       out.append("  ");
-      AppendTerminalText(out, record.Title());
-      out.append("  ");
-      AppendTerminalText(out, record.path);
+      if (folders) {
+        colored(colors.folder, record.Title());
+        out.append("  ");
+        colored(colors.folder, record.path);
+      } else {
+        AppendTerminalText(out, record.Title());
+        out.append("  ");
+        const size_t slash = record.path.rfind('/');
+        const size_t split = slash == std::string_view::npos ? 0 : slash + 1;
+        colored(colors.folder, record.path.substr(0, split));
+        AppendTerminalText(out, record.path.substr(split));
+      }
       out.push_back('\n');
     }
   }
+}
+
+bool HitPrinter::Streams() const {
+  return format_ != OutputFormat::kTree;
+}
+
+void HitPrinter::AppendHit(std::string& out, const ResultRecord& record) const {
+  if (format_ == OutputFormat::kTsv) {
+    return toTerminal_ ? AppendTsvLineWith(out, record, AppendTerminalText)
+                       : AppendTsvLine(out, record);
+  }
+  if (!toTerminal_) return AppendPathLine(out, record, print0_ ? '\0' : '\n');
+  AppendTerminalText(out, record.path);
+  out.push_back(print0_ ? '\0' : '\n');
+}
+
+void HitPrinter::AppendEnd(std::string& out, const SearchResults& results) const {
+  if (format_ == OutputFormat::kTree) AppendTree(out, results, colors_);
 }
 
 }  // namespace findlark

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "results/result_record.h"
 
@@ -44,8 +45,9 @@ class FdWriter {
 // every other byte as it is.
 void AppendTsvField(std::string& out, std::string_view field);
 
-// Text meant for a terminal: as the tsv field, plus the other control bytes (C0 and DEL) as
-// \xNN, so a crafted file name cannot send escape sequences to the terminal.
+// Text meant for a terminal: as the tsv field, plus every other control character (C0, DEL,
+// C1 written in UTF-8) and every byte outside well-formed UTF-8 as \xNN, so a crafted file name
+// cannot send a control sequence to the terminal.
 void AppendTerminalText(std::string& out, std::string_view text);
 
 // The six fields of one hit and a line feed: category, path, label, size, date, match line.
@@ -54,8 +56,38 @@ void AppendTsvLine(std::string& out, const ResultRecord& record);
 // The path and `terminator` (a line feed, or NUL for -0).
 void AppendPathLine(std::string& out, const ResultRecord& record, char terminator);
 
+// SGR colours for the tree; empty strings mean no colour.
+struct TreeColors {
+  std::string header;  // category labels
+  std::string folder;  // folder names: the folder part of each path, and folder hits
+
+  bool Enabled() const { return !header.empty() || !folder.empty(); }
+  // Bold headers; folders in the colour LS_COLORS gives them ("di="), else bold blue.
+  static TreeColors FromLsColors(const char* lsColors);
+};
+
 // The results tree as the window shows it: each category that has hits, its label, then its
 // leaves in tree order, each with its path. Nothing for a run without hits.
-void AppendTree(std::string& out, const SearchResults& results);
+void AppendTree(std::string& out, const SearchResults& results, const TreeColors& colors = {});
+
+enum class OutputFormat;
+
+// Writes hits as they arrive (paths, -0, tsv) or, for the tree, once the search is over. On a
+// terminal names are escaped in every format; piped output carries the exact bytes.
+class HitPrinter {
+ public:
+  HitPrinter(OutputFormat format, bool print0, bool toTerminal, TreeColors colors)
+      : format_(format), print0_(print0), toTerminal_(toTerminal), colors_(std::move(colors)) {}
+
+  bool Streams() const;  // false for the tree, which needs every hit first
+  void AppendHit(std::string& out, const ResultRecord& record) const;
+  void AppendEnd(std::string& out, const SearchResults& results) const;
+
+ private:
+  OutputFormat format_;
+  bool print0_;
+  bool toTerminal_;
+  TreeColors colors_;
+};
 
 }  // namespace findlark

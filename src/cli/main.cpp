@@ -1,4 +1,5 @@
 // findlark-cli: the search engine from a terminal.
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -17,6 +19,7 @@
 
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
+#include "persist/atomic_file.h"
 #include "persist/html_export.h"
 #include "results/results_tree.h"
 #include "search/directory_walk.h"
@@ -28,10 +31,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr int kExitFound = 0;
-constexpr int kExitNothing = 1;
-constexpr int kExitTrouble = 2;
-constexpr int kExitInterrupted = 130;
+// What a calling script sees.
+enum class ExitStatus : int { kFound = 0, kNothing = 1, kTrouble = 2, kInterrupted = 130 };
 
 constexpr milliseconds kProgressPeriod{250};
 constexpr milliseconds kFlushPeriod{50};  // pending output waits at most this long
@@ -48,6 +49,25 @@ extern "C" void OnInterrupt(int) {
     signal(SIGINT, SIG_DFL);
     raise(SIGINT);
   }
+}
+
+void InstallInterruptHandler() {
+  // A shell starts background jobs with Ctrl-C ignored; leave it that way.
+  struct sigaction previous {};
+  sigaction(SIGINT, nullptr, &previous);
+  if (previous.sa_handler == SIG_IGN) return;
+  struct sigaction onInt {};
+  onInt.sa_handler = OnInterrupt;
+  sigemptyset(&onInt.sa_mask);
+  sigaction(SIGINT, &onInt, nullptr);
+}
+
+bool InterruptRequested() {
+  return g_interrupts.load(std::memory_order_relaxed) > 0;
+}
+
+ExitStatus StatusFor(int found) {
+  return found > 0 ? ExitStatus::kFound : ExitStatus::kNothing;
 }
 
 void WriteAll(int fd, std::string_view text) {
@@ -85,20 +105,32 @@ bool AbsoluteFolder(const std::string& given, std::string& out) {
   return true;
 }
 
-// The page is written at the end; find out now if that cannot work, before a long search.
-bool CheckHtmlTarget(const std::string& file, std::string& reason) {
-  struct stat st {};
-  if (::stat(file.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    reason = "is a folder";
+// The folder to walk, absolute. A folder that cannot be listed is searched all the same (the
+// window completes such a search with nothing found) but the user is told why.
+bool ResolveFolder(const std::string& given, std::string& folder) {
+  if (!AbsoluteFolder(given.empty() ? "." : given, folder)) {
+    Complain(std::string("cannot determine the current folder: ") + std::strerror(errno));
     return false;
   }
-  std::filesystem::path parent = std::filesystem::path(file).parent_path();
-  std::string dir = parent.empty() ? "." : parent.string();
-  if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-    reason = std::strerror(errno);
-    return false;
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) {
+    Complain("warning: cannot open folder " + Quoted(folder) + ": " + std::strerror(errno));
+  } else if (!S_ISDIR(st.st_mode)) {
+    Complain("warning: " + Quoted(folder) + " is not a folder");
+  } else if (DIR* dir = ::opendir(folder.c_str())) {
+    ::closedir(dir);
+  } else {
+    Complain("warning: cannot open folder " + Quoted(folder) + ": " + std::strerror(errno));
   }
   return true;
+}
+
+bool ColorWanted(ColorMode mode, bool stdoutIsTerminal) {
+  if (mode != ColorMode::kAuto) return mode == ColorMode::kAlways;
+  const char* noColor = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  return stdoutIsTerminal && (noColor == nullptr || *noColor == '\0') &&
+         !(term != nullptr && std::string_view(term) == "dumb");
 }
 
 // The "Searching... %d found so far." line on a terminal's stderr.
@@ -127,64 +159,27 @@ class ProgressLine {
   Clock::time_point next_;
 };
 
-int Run(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal) {
-  SearchOptions search;
-  search.queryLower = options.queryLower;
-  search.typeFilter = options.typeFilter;
-  search.searchContents = options.searchContents;
-  // A plain list of paths shows no sizes or dates, so the walk need not look them up.
-  search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
-  if (!options.allDrives) {
-    if (!AbsoluteFolder(options.folder.empty() ? "." : options.folder, search.folder)) {
-      Complain(std::string("cannot determine the current folder: ") + std::strerror(errno));
-      return kExitTrouble;
-    }
-    // The window completes such a search with nothing found; do the same, but say why.
-    struct stat st {};
-    if (::stat(search.folder.c_str(), &st) != 0) {
-      Complain("warning: cannot open folder " + Quoted(search.folder) + ": " +
-               std::strerror(errno));
-    } else if (!S_ISDIR(st.st_mode)) {
-      Complain("warning: " + Quoted(search.folder) + " is not a folder");
-    }
-  }
-  if (!options.htmlFile.empty()) {
-    std::string reason;
-    if (!CheckHtmlTarget(options.htmlFile, reason)) {
-      Complain("cannot write " + Quoted(options.htmlFile) + ": " + reason);
-      return kExitTrouble;
-    }
-  }
+struct Terminals {
+  bool out = false;
+  bool err = false;
+};
 
-  // Keep the records only when the tree or the page needs them; otherwise print and forget,
-  // so memory stays flat however many hits there are.
-  const bool keep = options.format == OutputFormat::kTree || !options.htmlFile.empty();
-  const bool stream = options.format != OutputFormat::kTree;
-  const char terminator = options.print0 ? '\0' : '\n';
+// A write to stdout failed: a closed pipe (| head) ends quietly, anything else is trouble.
+ExitStatus WriteFailed(int error, int found) {
+  if (error == EPIPE) return StatusFor(found);
+  Complain(std::string("write error: ") + std::strerror(error));
+  return ExitStatus::kTrouble;
+}
 
-  FdWriter out(STDOUT_FILENO);
-  ProgressLine progress(stderrIsTerminal);
-  SearchResults results;
-  if (keep) results.ResetResults();
-  int found = 0;
-
-  // A shell starts background jobs with Ctrl-C ignored; leave it that way.
-  struct sigaction previous {};
-  sigaction(SIGINT, nullptr, &previous);
-  if (previous.sa_handler != SIG_IGN) {
-    struct sigaction onInt {};
-    onInt.sa_handler = OnInterrupt;
-    sigemptyset(&onInt.sa_mask);
-    sigaction(SIGINT, &onInt, nullptr);
-  }
-
-  SearchRun run;
-  run.Start(search);
-
+// Takes hits from `run` until it is over or stdout fails, streaming them through `printer`
+// and keeping them in `kept` when given. Returns how many were found.
+int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, ProgressLine& progress,
+                SearchResults* kept, bool stdoutIsTerminal) {
   std::vector<ResultRecord> batch;
   batch.reserve(kBatch);
   Clock::time_point lastFlush = Clock::now();
-  bool interrupted = false;
+  bool stopAsked = false;
+  int found = 0;
 
   auto flush = [&](Clock::time_point now) {
     if (stdoutIsTerminal) progress.Clear();
@@ -193,83 +188,98 @@ int Run(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal)
   };
 
   for (;;) {
-    if (!interrupted && g_interrupts.load(std::memory_order_relaxed) > 0) {
-      interrupted = true;
+    if (!stopAsked && InterruptRequested()) {
+      stopAsked = true;
       run.RequestStop();
     }
     batch.clear();
     size_t taken = run.TakeHits(batch, kBatch);
     if (taken > 0) {
-      if (stream) {
-        std::string& buffer = out.Buffer();
+      if (printer.Streams()) {
         for (const ResultRecord& record : batch) {
-          if (options.format == OutputFormat::kTsv) {
-            AppendTsvLine(buffer, record);
-          } else {
-            AppendPathLine(buffer, record, terminator);
-          }
+          printer.AppendHit(out.Buffer(), record);
           if (out.Full()) flush(Clock::now());
         }
       }
       found += static_cast<int>(taken);
-      if (keep) results.RecordHits(batch);
+      if (kept) kept->RecordHits(batch);
     }
     Clock::time_point now = Clock::now();
     if (out.Pending() && (now - lastFlush >= kFlushPeriod || run.WalkDone())) flush(now);
-    if (out.Failed()) break;
+    if (out.Failed()) return found;
     progress.Tick(now, found);
     if (taken > 0 && taken < kBatch && !run.WalkDone()) {
       // The queue ran dry. Let hits gather for a moment rather than waking for each one: a
       // wake-up per hit costs more than finding the hit.
       std::this_thread::sleep_for(kGatherPause);
     } else if (taken == 0) {
-      if (run.Finished()) break;
+      if (run.Finished()) return found;
       Clock::time_point wake = std::min(progress.Next(), now + kPollPeriod);
       if (out.Pending()) wake = std::min(wake, lastFlush + kFlushPeriod);
       auto wait = std::chrono::duration_cast<milliseconds>(wake - now).count();
       run.WaitForHits(static_cast<int>(std::clamp<int64_t>(wait, 1, kPollPeriod.count())));
     }
   }
+}
 
-  if (out.Failed()) {
-    run.RequestStop();
-    run.Join();
-    progress.Clear();
-    if (out.Error() == EPIPE) return found > 0 ? kExitFound : kExitNothing;  // | head: quietly
-    Complain(std::string("write error: ") + std::strerror(out.Error()));
-    return kExitTrouble;
+ExitStatus Run(const CliOptions& options, Terminals terminals) {
+  SearchOptions search;
+  search.queryLower = options.queryLower;
+  search.typeFilter = options.typeFilter;
+  search.searchContents = options.searchContents;
+  // A plain list of paths shows no sizes or dates, so the walk need not look them up.
+  search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
+  if (!options.allDrives && !ResolveFolder(options.folder, search.folder)) {
+    return ExitStatus::kTrouble;
   }
+  // The page is written at the end; find out now if that cannot work, before a long search.
+  std::string error;
+  if (!options.htmlFile.empty() && !CheckWritable(options.htmlFile, &error)) {
+    Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
+    return ExitStatus::kTrouble;
+  }
+
+  const bool tree = options.format == OutputFormat::kTree;
+  const HitPrinter printer(options.format, options.print0, terminals.out,
+                           tree && ColorWanted(options.color, terminals.out)
+                               ? TreeColors::FromLsColors(std::getenv("LS_COLORS"))
+                               : TreeColors{});
+  // Keep the records only when the tree or the page needs them; otherwise print and forget,
+  // so memory stays flat however many hits there are.
+  const bool keep = tree || !options.htmlFile.empty();
+  SearchResults results;
+  if (keep) results.ResetResults();
+
+  FdWriter out(STDOUT_FILENO);
+  ProgressLine progress(terminals.err);
+  InstallInterruptHandler();
+  SearchRun run;
+  run.Start(search);
+  const int found =
+      CollectHits(run, printer, out, progress, keep ? &results : nullptr, terminals.out);
+  if (out.Failed()) run.RequestStop();
   run.Join();
+  progress.Clear();
 
   const bool cancelled = run.Cancelled();
   const std::string finalText = FinalStatusText(cancelled, found);
-  progress.Clear();
-  if (options.format == OutputFormat::kTree) {
-    AppendTree(out.Buffer(), results);
+  if (tree) {
+    printer.AppendEnd(out.Buffer(), results);
     out.Append(finalText);
     out.Append('\n');
   }
   out.Flush();
-  if (out.Failed()) {
-    if (out.Error() == EPIPE) return found > 0 ? kExitFound : kExitNothing;
-    Complain(std::string("write error: ") + std::strerror(out.Error()));
-    return kExitTrouble;
-  }
+  if (out.Failed()) return WriteFailed(out.Error(), found);
 
-  int status =
-      cancelled && interrupted ? kExitInterrupted : (found > 0 ? kExitFound : kExitNothing);
-  if (!options.htmlFile.empty()) {
-    std::string error;
-    if (!WriteResultsPage(options.htmlFile, results, options.queryLower, std::time(nullptr),
-                          &error)) {
-      Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
-      status = kExitTrouble;
-    }
+  ExitStatus status =
+      cancelled && InterruptRequested() ? ExitStatus::kInterrupted : StatusFor(found);
+  if (!options.htmlFile.empty() && !WriteResultsPage(options.htmlFile, results, options.queryLower,
+                                                     std::time(nullptr), &error)) {
+    Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
+    status = ExitStatus::kTrouble;
   }
   // On a terminal the tree already ends with the final text; don't show it twice.
-  if (!(options.format == OutputFormat::kTree && stdoutIsTerminal && stderrIsTerminal)) {
-    WriteAll(STDERR_FILENO, finalText + "\n");
-  }
+  if (!(tree && terminals.out && terminals.err)) WriteAll(STDERR_FILENO, finalText + "\n");
   return status;
 }
 
@@ -277,25 +287,28 @@ int Run(const CliOptions& options, bool stdoutIsTerminal, bool stderrIsTerminal)
 }  // namespace findlark
 
 int main(int argc, char** argv) {
+  using findlark::ExitStatus;
   using findlark::ParseResult;
   std::vector<std::string> args(argv + 1, argv + argc);
   signal(SIGPIPE, SIG_IGN);  // a closed pipe shows up as EPIPE, handled where we write
-  const bool stdoutIsTerminal = ::isatty(STDOUT_FILENO) == 1;
-  const bool stderrIsTerminal = ::isatty(STDERR_FILENO) == 1;
-  ParseResult parsed = findlark::ParseCommandLine(args, stdoutIsTerminal);
+  const findlark::Terminals terminals{::isatty(STDOUT_FILENO) == 1, ::isatty(STDERR_FILENO) == 1};
+  ParseResult parsed = findlark::ParseCommandLine(args, terminals.out);
+  ExitStatus status = ExitStatus::kFound;
   switch (parsed.action) {
     case ParseResult::Action::kHelp:
       findlark::WriteAll(STDOUT_FILENO, findlark::HelpText());
-      return 0;
+      break;
     case ParseResult::Action::kVersion:
       findlark::WriteAll(STDOUT_FILENO, findlark::VersionText());
-      return 0;
+      break;
     case ParseResult::Action::kUsageError:
       findlark::Complain(parsed.error);
       findlark::WriteAll(STDERR_FILENO, findlark::UsageText());
-      return findlark::kExitTrouble;
+      status = ExitStatus::kTrouble;
+      break;
     case ParseResult::Action::kRun:
+      status = findlark::Run(parsed.options, terminals);
       break;
   }
-  return findlark::Run(parsed.options, stdoutIsTerminal, stderrIsTerminal);
+  return static_cast<int>(status);
 }

@@ -1,8 +1,10 @@
 // Runs the real findlark-cli over small trees and checks what a user or a script sees.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <vector>
 
@@ -31,7 +33,12 @@ Outcome Exec(const std::vector<std::string>& args, const std::string& cwd = "/",
   TestTree io;
   std::string cli = "(cd " + Quote(cwd) + " && exec " + Quote(FINDLARK_CLI);
   for (const std::string& a : args) cli += " " + Quote(a);
-  script.replace(script.find("CLI"), 3, cli + ")");
+  // CLIQ: the same command as one quoted word, for `script -c` (a terminal for the program).
+  if (size_t at = script.find("CLIQ"); at != std::string::npos) {
+    script.replace(at, 4, Quote(cli + ")"));
+  } else {
+    script.replace(script.find("CLI"), 3, cli + ")");
+  }
   const std::string command = "cd " + Quote(io.root()) + " && TZ=UTC bash -c " + Quote(script);
   EXPECT_EQ(std::system(command.c_str()), 0) << script;
   return {std::stoi("0" + io.Read("status")), io.Read("out"), io.Read("err")};
@@ -50,6 +57,7 @@ TEST(Cli, ExitStatusAndMessages) {
   TestTree t;
   t.Write("needle.txt");
   t.Write("-dash.txt");
+  t.Mkfifo("fifo");  // a page written there would block or be lost
   const struct {
     std::vector<std::string> args;
     int exit;
@@ -70,6 +78,10 @@ TEST(Cli, ExitStatusAndMessages) {
       {{"needle", "--type"}, 2, "'--type' needs a value"},
       {{"--contents=yes", "needle"}, 2, "takes no value"},
       {{"--html", t.Path("no/dir/page.html"), "needle", t.root()}, 2, "cannot write"},
+      {{"--html", "/dev/full", "needle", t.root()}, 2, "'/dev/full': not a regular file"},
+      {{"--html", t.Path("fifo"), "needle", t.root()}, 2, "fifo': not a regular file"},
+      {{"--html", t.root(), "needle", t.root()}, 2, "Is a directory"},
+      {{"--color=sometimes", "needle"}, 2, "use auto, always or never"},
       {{"-V"}, 0, "findlark-cli 6.1.0.1\n"},
       {{"needle", "--bogus", "-h"}, 0, "Usage: findlark-cli [OPTIONS] TEXT [FOLDER]\n"},
   };
@@ -169,6 +181,88 @@ TEST(Cli, ClosedPipeEndsQuietly) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out.rfind(t.root() + "/dir", 0), 0u) << r.out;
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+}
+
+// A folder that exists but cannot be listed is searched (nothing found) with a warning.
+TEST(Cli, WarnsWhenTheFolderCannotBeListed) {
+  TestTree t;
+  t.Write("locked/needle.txt");
+  ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(t.Path("locked").c_str(), 0), 0);
+  // Root may list anything; run as nobody then.
+  const std::string as =
+      geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const Outcome r =
+      Exec({"needle", t.Path("locked")}, "/", as + "bash -c CLIQ >out 2>err; echo $? >status");
+  EXPECT_EQ(r.exit, 1);
+  EXPECT_NE(r.err.find("warning: cannot open folder '" + t.Path("locked") +
+                       "': " + std::strerror(EACCES)),
+            std::string::npos)
+      << r.err;
+}
+
+// On a terminal no name sends a control sequence, whatever the format; through a pipe every
+// format but the tree gives the exact bytes.
+TEST(Cli, NamesReachATerminalEscapedAndAPipeExact) {
+  TestTree t;
+  const std::vector<std::string> names = {"esc\x1b]0;x\x07hit.txt",
+                                          "csi\xc2\x9b"
+                                          "2Jhit.txt",
+                                          "raw\x9b"
+                                          "2Jhit.txt",
+                                          "del\x7fhit.txt"};
+  for (const std::string& n : names) t.Write(n);
+  for (const char* format : {"--format=paths", "--format=tsv", "--format=tree", "-0"}) {
+    SCOPED_TRACE(format);
+    const Outcome shown =
+        Exec({format, "--color=never", "hit", t.root()}, "/", "script -qec CLIQ /dev/null >out");
+    EXPECT_NE(shown.out.find("esc\\x1b]0;x\\x07hit"), std::string::npos) << shown.out;
+    for (const char* raw : {"\x1b", "\x9b", "\x7f", "\x07"}) {
+      EXPECT_EQ(shown.out.find(raw), std::string::npos) << shown.out;
+    }
+    const Outcome piped = Exec({format, "hit", t.root()});
+    if (std::string_view(format) == "--format=tree") continue;
+    for (const std::string& n : names) {
+      EXPECT_NE(piped.out.find(t.Path(n)), std::string::npos) << n;
+    }
+  }
+}
+
+TEST(Cli, ColorOnlyForTheTreeAndOnlyWhenWanted) {
+  TestTree t;
+  t.Write("Plans/plan.txt");
+  const std::string bold = "\x1b[1mDocuments (1)\x1b[0m";
+  const std::string blue = "\x1b[01;34m" + t.Path("Plans/") + "\x1b[0mplan.txt";
+  const struct {
+    std::string how;  // how the program is started
+    std::vector<std::string> args;
+    std::vector<std::string> want;  // empty: no escape sequence at all
+  } cases[] = {
+      {"CLI >out 2>/dev/null", {"--color=always", "--format=tree"}, {bold, blue}},
+      {"export TERM=xterm; script -qec CLIQ /dev/null >out", {}, {bold, blue}},
+      {"NO_COLOR=1 script -qec CLIQ /dev/null >out", {}, {}},
+      {"export NO_COLOR=1; CLI >out 2>/dev/null", {"--color=always", "--format=tree"}, {bold}},
+      {"script -qec CLIQ /dev/null >out", {"--color=never"}, {}},
+      {"script -qec CLIQ /dev/null >out", {"--color=always", "--format=paths"}, {}},
+      {"CLI >out 2>/dev/null", {"--color=always", "--format=tsv"}, {}},
+      {"export LS_COLORS='rs=0:di=01;32:*.txt=31'; CLI >out 2>/dev/null",
+       {"--color=always", "--format=tree"},
+       {"\x1b[01;32m" + t.Path("Plans") + "\x1b[0m"}},
+      {"export LS_COLORS='di=5;1m\x1b[2J'; CLI >out 2>/dev/null",
+       {"--color=always", "--format=tree"},
+       {blue}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"plan", t.root()});
+    const Outcome r = Exec(args, "/", c.how);
+    SCOPED_TRACE(c.how + " " + args.front() + "\n" + r.out);
+    for (const std::string& part : c.want) EXPECT_NE(r.out.find(part), std::string::npos) << part;
+    if (c.want.empty()) {
+      EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    }
+    EXPECT_EQ(r.out.find("\x1b[2J"), std::string::npos);
+  }
 }
 
 // Ctrl-C while the walk is deep inside a huge file: what was found is printed, then 130.
