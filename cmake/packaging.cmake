@@ -1,0 +1,31 @@
+# The Debian package: `cpack -G DEB` in a release build gives findlark_VERSION_ARCH.deb with
+# everything under /usr.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE RENAME copyright
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/findlark)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME findlark)
+set(CPACK_PACKAGE_VENDOR "The Findlark developers")
+set(CPACK_PACKAGE_CONTACT "The Findlark developers <findlark@findlark.example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find files by name and by the text inside them")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Findlark is a small desktop search program. Type a text, press Search, and it walks a \
+folder, or the whole machine, finding files by name and, optionally, by the text inside them. \
+Hits appear while the search runs, sorted into thirteen categories; a hit can be previewed, \
+opened, or have its folder opened, and the results can be saved as one HTML page.\n\
+findlark-cli runs the same search from a terminal.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # findlark_6.1.0.1_amd64.deb
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${FINDLARK_HOME_PAGE})
+# Depends come from the libraries the programs link, as dpkg-shlibdeps finds them.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window runs natively on Wayland sessions with the Wayland platform plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
+
+include(CPack)
