@@ -5,6 +5,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE RENAME copyright
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME findlark)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # all four parts
 set(CPACK_PACKAGE_VENDOR "The Findlark developers")
 set(CPACK_PACKAGE_CONTACT "The Findlark developers <findlark@findlark.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find files by name and by the text inside them")
@@ -24,6 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${FINDLARK_HOME_PAGE})
 # Depends come from the libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Plugins the window loads at run time, which no linked library reveals: the X11 platform
+# and the SVG icon engine that draws every icon.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
 # The window runs natively on Wayland sessions with the Wayland platform plugin.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")

@@ -19,6 +19,11 @@ echo "== normal build"
 configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_ctest build/release
 
+echo "== Debian package"
+rm -f build/release/findlark_*.deb
+(cd build/release && cpack -G DEB)
+scripts/check-package.sh build/release/findlark_*_amd64.deb
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DFINDLARK_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
