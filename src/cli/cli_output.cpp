@@ -141,7 +141,9 @@ TreeColors TreeColors::FromLsColors(const char* lsColors) {
   return colors;
 }
 
-void AppendTree(std::string& out, const SearchResults& results, const TreeColors& colors) {
+void AppendTree(std::string& out, const SearchResults& results, const TreeColors& colors,
+                const std::function<void()>& drain) {
+  constexpr size_t kDrainBytes = 256 * 1024;
   static constexpr std::string_view kReset = "\x1b[0m";
   const auto colored = [&](const std::string& color, std::string_view text) {
     if (color.empty() || text.empty()) return AppendTerminalText(out, text);
@@ -173,6 +175,7 @@ void AppendTree(std::string& out, const SearchResults& results, const TreeColors
         AppendTerminalText(out, record.path.substr(split));
       }
       out.push_back('\n');
+      if (drain && out.size() >= kDrainBytes) drain();
     }
   }
 }
@@ -191,8 +194,10 @@ void HitPrinter::AppendHit(std::string& out, const ResultRecord& record) const {
   out.push_back(print0_ ? '\0' : '\n');
 }
 
-void HitPrinter::AppendEnd(std::string& out, const SearchResults& results) const {
-  if (format_ == OutputFormat::kTree) AppendTree(out, results, colors_);
+void HitPrinter::WriteEnd(FdWriter& out, const SearchResults& results) const {
+  if (format_ == OutputFormat::kTree) {
+    AppendTree(out.Buffer(), results, colors_, [&] { out.Flush(); });
+  }
 }
 
 }  // namespace findlark

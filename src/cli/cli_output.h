@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -67,8 +68,10 @@ struct TreeColors {
 };
 
 // The results tree as the window shows it: each category that has hits, its label, then its
-// leaves in tree order, each with its path. Nothing for a run without hits.
-void AppendTree(std::string& out, const SearchResults& results, const TreeColors& colors = {});
+// leaves in tree order, each with its path. Nothing for a run without hits. `drain`, when
+// given, is called whenever `out` holds a few hundred KiB, to write it out and empty it.
+void AppendTree(std::string& out, const SearchResults& results, const TreeColors& colors = {},
+                const std::function<void()>& drain = {});
 
 enum class OutputFormat;
 
@@ -81,7 +84,8 @@ class HitPrinter {
 
   bool Streams() const;  // false for the tree, which needs every hit first
   void AppendHit(std::string& out, const ResultRecord& record) const;
-  void AppendEnd(std::string& out, const SearchResults& results) const;
+  // The tree, written through `out` as it is made so that its text never piles up.
+  void WriteEnd(FdWriter& out, const SearchResults& results) const;
 
  private:
   OutputFormat format_;

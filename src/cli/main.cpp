@@ -264,7 +264,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   const bool cancelled = run.Cancelled();
   const std::string finalText = FinalStatusText(cancelled, found);
   if (tree) {
-    printer.AppendEnd(out.Buffer(), results);
+    printer.WriteEnd(out, results);
     out.Append(finalText);
     out.Append('\n');
   }
@@ -301,11 +301,14 @@ int main(int argc, char** argv) {
     case ParseResult::Action::kVersion:
       findlark::WriteAll(STDOUT_FILENO, findlark::VersionText());
       break;
-    case ParseResult::Action::kUsageError:
-      findlark::Complain(parsed.error);
+    case ParseResult::Action::kUsageError: {
+      std::string shown;  // it may quote an argument that came from a file name
+      findlark::AppendTerminalText(shown, parsed.error);
+      findlark::Complain(shown);
       findlark::WriteAll(STDERR_FILENO, findlark::UsageText());
       status = ExitStatus::kTrouble;
       break;
+    }
     case ParseResult::Action::kRun:
       status = findlark::Run(parsed.options, terminals);
       break;

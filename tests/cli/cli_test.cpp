@@ -82,6 +82,7 @@ TEST(Cli, ExitStatusAndMessages) {
       {{"--html", t.Path("fifo"), "needle", t.root()}, 2, "fifo': not a regular file"},
       {{"--html", t.root(), "needle", t.root()}, 2, "Is a directory"},
       {{"--color=sometimes", "needle"}, 2, "use auto, always or never"},
+      {{"--type=\x1b[2J", "needle"}, 2, "unknown type '\\x1b[2J'"},
       {{"-V"}, 0, "findlark-cli 6.1.0.1\n"},
       {{"needle", "--bogus", "-h"}, 0, "Usage: findlark-cli [OPTIONS] TEXT [FOLDER]\n"},
   };
