@@ -12,6 +12,7 @@ fail() {
 }
 
 for page in "$@"; do
+  [[ -n $page ]] || continue
   name=$(basename "$page")
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "$name renders with warnings: $warnings"
