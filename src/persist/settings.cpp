@@ -77,7 +77,10 @@ void ReadSettings(const std::string& path, Settings& settings) {
 
 std::string SettingsLine(const Settings& settings) {
   std::string line = settings.searchContents ? "1|" : "0|";
-  line += settings.searchFolder;
+  // The file holds one line: a folder with a line break in it, or one that ends in a carriage
+  // return, would read back as another folder. Keep none; the whole machine is searched.
+  const std::string_view folder = settings.searchFolder;
+  if (folder.find('\n') == std::string_view::npos && !folder.ends_with('\r')) line += folder;
   line += "\r\n";
   return line;
 }

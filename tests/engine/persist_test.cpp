@@ -72,7 +72,11 @@ TEST(Settings, WritesOneLineThatReadsBack) {
   Settings back;
   ReadSettings(dir.Path("settings.ini"), back);
   EXPECT_EQ(std::tie(back.searchContents, back.folderName), std::make_tuple(true, "My Docs"));
-  EXPECT_EQ(SettingsLine({false, "", ""}), "0|\r\n");
+  // Folders that the one-line file cannot hold are not kept at all.
+  for (const char* folder : {"", "/a\nb", "/a\n", "/a\r", "/a\r\n/b"}) {
+    EXPECT_EQ(SettingsLine({false, folder, ""}), "0|\r\n") << folder;
+  }
+  EXPECT_EQ(SettingsLine({false, "/a\rb", ""}), "0|/a\rb\r\n");
 }
 
 const std::string kStamp = "Sunday, June 24, 2007 03:07 PM";
