@@ -263,7 +263,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
 
   const bool cancelled = run.Cancelled();
   const std::string finalText = FinalStatusText(cancelled, found);
-  if (tree) {
+  if (tree && !out.Failed()) {
     printer.WriteEnd(out, results);
     out.Append(finalText);
     out.Append('\n');
