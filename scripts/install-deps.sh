@@ -10,7 +10,7 @@ packages=(
   xvfb openbox trayer xdotool wmctrl x11-utils imagemagick xauth
   shared-mime-info desktop-file-utils appstream
   fd-find ripgrep hyperfine time
-  dpkg-dev help2man man-db bsdextrautils bash-completion zsh fish
+  dpkg-dev file help2man man-db bsdextrautils bash-completion zsh fish
 )
 
 missing=()
