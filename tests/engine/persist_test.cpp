@@ -102,8 +102,8 @@ std::vector<PageCase> PageCases() {
         {"/d/Pics/plan map.jpg", "1 MB", "May 30, 2007", "", "jpg", kPictures},
         {"/d/Work/Plans", "", "June 01, 2007", "", "", kFolders}}},
       {"no_hits.html", "", {}},
-      // Markup, invalid UTF-8 (a stray byte, an overlong form, a surrogate) and controls (C0,
-      // DEL-free ESC sequences, C1 CSI) in names: the page stays valid UTF-8, links exact.
+      // Markup, invalid UTF-8 (stray bytes, an overlong form, a surrogate) and controls (ESC,
+      // BEL, the C1 CSI) in names: the page stays valid UTF-8 and the links exact.
       {"odd_names.html",
        "<b>&'",
        {{"/t/<script>x&'y\".htm", "", "", "", "htm", kWebpages},
