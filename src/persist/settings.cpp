@@ -77,7 +77,9 @@ void ReadSettings(const std::string& path, Settings& settings) {
 
 std::string SettingsLine(const Settings& settings) {
   std::string line = settings.searchContents ? "1|" : "0|";
-  line += settings.searchFolder;
+  // A line break would end the line inside the folder, and the next start would search only
+  // the part before it; the whole machine is the safer reading.
+  if (settings.searchFolder.find('\n') == std::string::npos) line += settings.searchFolder;
   line += "\r\n";
   return line;
 }

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -130,6 +131,7 @@ class CSearchDlg : public QDialog {
   void OnTypeAll();
   void OnTypeRange(int id);
   void OnAbout();
+  QString PickerStartFolder() const;  // where the folder picker opens
 
   void StartSearch();
   void DrainHits();
@@ -159,6 +161,8 @@ class CSearchDlg : public QDialog {
   bool m_searching = false;
   bool m_finalShown = false;  // the run's final text is on the status line
   bool m_ended = false;
+  bool m_focusTaken = false;         // the run took the focus from the search box
+  QPointer<QWidget> m_focusTakenTo;  // where it went
   bool m_searchContents = false;
   FileCategory m_typeFilter = kTypeFilterAll;
   std::string m_searchFolder;  // empty: the whole machine

@@ -1,6 +1,8 @@
 #include <QActionGroup>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -97,9 +99,17 @@ void CSearchDlg::OnBrowse() {
   m_folderName = FolderNameOf(m_searchFolder);
 }
 
+QString CSearchDlg::PickerStartFolder() const {
+  // The folder being searched, or home; never the working folder, which a start from the menu
+  // makes the settings folder.
+  const QString folder = QFile::decodeName(QByteArray::fromStdString(m_searchFolder));
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  return QDir::homePath();
+}
+
 QString CSearchDlg::AskFolder() {
   return QFileDialog::getExistingDirectory(
-      this, QStringLiteral("Select the folder that you wish to search:"), QString(),
+      this, QStringLiteral("Select the folder that you wish to search:"), PickerStartFolder(),
       QFileDialog::ShowDirsOnly);
 }
 
