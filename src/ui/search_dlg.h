@@ -50,11 +50,12 @@ enum CommandId : int {
   kCmdTypeLast = kCmdTypeFirst + kCategoryCount - 1,  // Other
 };
 
-// The geometry of the six controls for a client area of cx x cy pixels.
+// The geometry of the six controls for a client area of cx x cy pixels, in a font
+// `fontHeight` pixels high (0: the font the sizes were made for).
 struct ControlRects {
   QRect options, edit, search, status, tree, browser;
 };
-ControlRects ComputeLayout(int cx, int cy);
+ControlRects ComputeLayout(int cx, int cy, int fontHeight = 0);
 
 // The main window: search box, Search/Stop, Options, status line, results tree, preview.
 class CSearchDlg : public QDialog {
@@ -121,6 +122,9 @@ class CSearchDlg : public QDialog {
 
  private:
   void CreateControls();
+  void FixTabOrder();
+  void OnContextMenuKey();
+  void OnWindowStateChange();
   void CreateTray();
   void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
   void ShowTrayMenu();

@@ -68,7 +68,9 @@ void CSearchDlg::OnOptions() {
   menu.addSeparator();
   AddCommand(menu, QStringLiteral("About..."), kCmdAbout);
 
-  QAction* chosen = ExecMenu(menu, mapToGlobal(QPoint(0, 24)));
+  // Just under the Options button, its top-left corner at the button's lower-left one.
+  QAction* chosen =
+      ExecMenu(menu, mapToGlobal(m_optionsButton->geometry().bottomLeft() + QPoint(0, 1)));
   const int id = chosen ? chosen->data().toInt() : 0;
   m_searchEdit->setFocus();
   if (id != 0) OnCommand(id);

@@ -125,6 +125,7 @@ LaunchResult CSearchDlg::Launch(LaunchKind kind, const std::string& path) {
 
 void CSearchDlg::Navigate(const std::string& path) {
   m_browser->Navigate(path);
+  FixTabOrder();  // the first preview creates the browser inside the pane
 }
 
 }  // namespace findlark

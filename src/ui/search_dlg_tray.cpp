@@ -59,9 +59,8 @@ void CSearchDlg::OnTrayOpen() {
   activateWindow();
 }
 
-void CSearchDlg::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || !isMinimized() || !TrayAvailable()) return;
+void CSearchDlg::OnWindowStateChange() {
+  if (!isMinimized() || !TrayAvailable()) return;
   // Minimised windows go to the tray; hiding is deferred until the state change is complete.
   QTimer::singleShot(0, this, [this] {
     if (isMinimized() && !m_ended) hide();

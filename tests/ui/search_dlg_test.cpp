@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -152,6 +153,8 @@ class SearchDlgTest : public QObject {
   void init();
   void layoutTable();
   void keysAndOnOkFocus();
+  void keyboardOnly();
+  void layoutAtDoubleFont();
   void commandRoutingAndOpening();
   void runStateTable();
   void endingARun();
@@ -238,6 +241,84 @@ void SearchDlgTest::keysAndOnOkFocus() {
   dlg->SearchButton()->setFocus();
   dlg->OnOK();
   QVERIFY(dlg->Searching());
+}
+
+void SearchDlgTest::keyboardOnly() {
+  auto dlg = Searched();
+  QVERIFY(dlg);
+  dlg->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+  QWindow* window = dlg->windowHandle();
+
+  // Tab goes round: search box, Search, tree, Options, preview, and back to the box.
+  dlg->SearchEdit()->setFocus();
+  QWidgetList order;
+  for (int i = 0; i < 5; ++i) {
+    QTest::keyClick(window, Qt::Key_Tab);
+    order << QApplication::focusWidget();
+  }
+  QCOMPARE(order, QWidgetList({dlg->SearchButton(), dlg->Tree(), dlg->OptionsButton(),
+                               dlg->Browser(), dlg->SearchEdit()}));
+
+  // The flat buttons look different with the focus than without.
+  for (QPushButton* button : {dlg->SearchButton(), dlg->OptionsButton()}) {
+    dlg->SearchEdit()->setFocus();
+    const QImage without = button->grab().toImage();
+    button->setFocus(Qt::TabFocusReason);
+    QVERIFY2(button->grab().toImage() != without, qPrintable(button->text()));
+    QVERIFY(button->isFlat());
+  }
+
+  // Shift+F10 opens the result menu for the selected hit, as the Menu key does (the Menu key
+  // itself reaches the window only through the platform, in the real-display tests).
+  for (int row : {0, 1}) {
+    const QModelIndex hit = Leaf(*dlg, kDocuments, row);
+    dlg->Tree()->setCurrentIndex(hit);
+    dlg->Tree()->setFocus();
+    dlg->menus.clear();
+    dlg->launches.clear();
+    dlg->pickId = kCmdOpen;
+    QTest::keyClick(window, Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(dlg->menus,
+             (std::vector<QStringList>{{"!&Open", "Open with Notepad", "Open &Folder"}}));
+    QCOMPARE(dlg->Tree()->currentIndex(), hit);
+    QCOMPARE(dlg->launches.size(), 1);
+    const auto record =
+        dlg->Results().store.View(hit.data(ResultsModel::kItemDataRole).toLongLong());
+    QCOMPARE(dlg->launches[0], "app " + QString::fromStdString(std::string(record.path)));
+  }
+}
+
+void SearchDlgTest::layoutAtDoubleFont() {
+  TestDlg dlg;
+  QFont font = dlg.font();
+  font.setPointSizeF(font.pointSizeF() * 2);
+  dlg.setFont(font);
+  dlg.resize(900, 600);
+  dlg.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+  const QRect options = dlg.OptionsButton()->geometry(), edit = dlg.SearchEdit()->geometry(),
+              search = dlg.SearchButton()->geometry(), status = dlg.Status()->geometry(),
+              tree = dlg.Tree()->geometry();
+  // The box holds its text, descenders and all; the captions fit their buttons.
+  QVERIFY(edit.height() >= dlg.SearchEdit()->sizeHint().height());
+  QVERIFY(dlg.SearchEdit()->contentsRect().height() >= dlg.SearchEdit()->fontMetrics().height());
+  for (QPushButton* button : {dlg.OptionsButton(), dlg.SearchButton()}) {
+    QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+    QVERIFY2(button->height() >= button->sizeHint().height(), qPrintable(button->text()));
+  }
+  QVERIFY(status.height() >= dlg.Status()->sizeHint().height());
+  // Still one row, then the status line, then tree and preview, nothing overlapping; every
+  // size grown by the same factor from 80 x 24 and 20.
+  QCOMPARE(edit.left(), options.right() + 1);
+  QCOMPARE(search.left(), edit.right() + 1);
+  QCOMPARE(search.right(), dlg.width() - 1);
+  QCOMPARE(status.top(), options.bottom() + 1);
+  QCOMPARE(tree.top(), status.bottom() + 1);
+  const double factor = options.height() / 24.0;
+  QVERIFY(factor > 1.5);
+  QVERIFY(qAbs(options.width() - 80 * factor) <= 1.5);
+  QVERIFY(qAbs(status.height() - 20 * factor) <= 1.5);
 }
 
 void SearchDlgTest::commandRoutingAndOpening() {
