@@ -24,9 +24,7 @@ int CSearchApp::InitInstance() {
   SessionSignals session;  // a logout ends the window as Exit does, settings saved
   CSearchDlg dialog;
   connect(&session, &SessionSignals::endRequested, &dialog, &CSearchDlg::OnExit);
-  connect(&instance, &SingleInstance::showRequested, &dialog, [&dialog] {
-    dialog.OnTrayOpen();  // shown, restored and brought forward, even from the tray
-  });
+  connect(&instance, &SingleInstance::showRequested, &dialog, &CSearchDlg::OnSecondStart);
   // Hiding a dialog ends its own modal loop, which would end the program on minimise; so the
   // window runs in the application's loop and ends it when it is done.
   connect(&dialog, &QDialog::finished, this, &QCoreApplication::quit, Qt::QueuedConnection);

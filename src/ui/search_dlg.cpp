@@ -161,6 +161,7 @@ void CSearchDlg::CreateControls() {
 
   m_optionsButton = new FlatButton(QStringLiteral("&Options"), this);
   connect(m_optionsButton, &QPushButton::clicked, this, [this] { OnCommand(kIdOptionsButton); });
+  m_optionsButton->installEventFilter(this);
 
   m_browser = new PreviewPane(this);
   m_browser->setFocusPolicy(Qt::StrongFocus);
@@ -273,6 +274,22 @@ void CSearchDlg::closeEvent(QCloseEvent* event) {
 }
 
 bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_optionsButton) {
+    // From the keyboard the menu opens on the key press itself: the button would click only
+    // on the release, or 100 ms after its mnemonic, and a Wayland compositor refuses a popup
+    // that is not tied to an input event still in progress.
+    const auto* key = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
+                          ? static_cast<QKeyEvent*>(event)
+                          : nullptr;
+    const bool space = key && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier;
+    const bool mnemonic =
+        event->type() == QEvent::Shortcut && !static_cast<QShortcutEvent*>(event)->isAmbiguous();
+    if (mnemonic || (space && key->type() == QEvent::KeyPress && !key->isAutoRepeat())) {
+      if (m_optionsButton->isEnabled()) OnCommand(kIdOptionsButton);
+      return true;
+    }
+    if (space) return true;  // the rest of that key: the button must not click once more
+  }
   if (watched == m_tree->viewport() &&
       (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
       static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {

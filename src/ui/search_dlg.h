@@ -72,6 +72,8 @@ class CSearchDlg : public QDialog {
   void OnOpenWithNotepad();
   void OnOpenFolder();
   void OnTrayOpen();
+  // Another start asked for the window: shown, restored and brought forward.
+  void OnSecondStart(const QByteArray& activationToken);
   void OnExit();
   void OnOptions();
   void OnSaveResults();

@@ -269,6 +269,27 @@ void SearchDlgTest::keyboardOnly() {
     QVERIFY(button->isFlat());
   }
 
+  // The Options menu opens at the key press itself (Alt+O, Space on the button), so that a
+  // Wayland compositor sees it tied to that key; Enter on the button does nothing.
+  struct OptionsKey {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    QWidget* from;
+    size_t menus;
+  };
+  for (const OptionsKey& k : {OptionsKey{Qt::Key_O, Qt::AltModifier, dlg->SearchEdit(), 1},
+                              OptionsKey{Qt::Key_Space, {}, dlg->OptionsButton(), 1},
+                              OptionsKey{Qt::Key_Return, {}, dlg->OptionsButton(), 0}}) {
+    k.from->setFocus(Qt::TabFocusReason);
+    dlg->menus.clear();
+    QTest::keyPress(window, k.key, k.modifiers);
+    QCOMPARE(dlg->menus.size(), k.menus);
+    QTest::keyRelease(window, k.key, k.modifiers);
+    QCOMPARE(dlg->menus.size(), k.menus);  // once
+    QVERIFY(!dlg->Searching());
+    QCOMPARE(QApplication::focusWidget(), k.menus ? dlg->SearchEdit() : k.from);
+  }
+
   // Shift+F10 opens the result menu for the selected hit, as the Menu key does (the Menu key
   // itself reaches the window only through the platform, in the real-display tests).
   for (int row : {0, 1}) {
