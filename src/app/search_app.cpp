@@ -1,5 +1,6 @@
 #include "app/search_app.h"
 
+#include "platform/session_signals.h"
 #include "platform/single_instance.h"
 #include "ui/icons.h"
 #include "ui/search_dlg.h"
@@ -20,10 +21,10 @@ int CSearchApp::InitInstance() {
   SingleInstance instance;
   if (!instance.Claim()) return 0;  // the running one has been asked to come forward
 
+  SessionSignals session;  // a logout ends the window as Exit does, settings saved
   CSearchDlg dialog;
-  connect(&instance, &SingleInstance::showRequested, &dialog, [&dialog] {
-    dialog.OnTrayOpen();  // shown, restored and brought forward, even from the tray
-  });
+  connect(&session, &SessionSignals::endRequested, &dialog, &CSearchDlg::OnExit);
+  connect(&instance, &SingleInstance::showRequested, &dialog, &CSearchDlg::OnSecondStart);
   // Hiding a dialog ends its own modal loop, which would end the program on minimise; so the
   // window runs in the application's loop and ends it when it is done.
   connect(&dialog, &QDialog::finished, this, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -67,7 +67,24 @@ LaunchResult OpenWithDefaultApp(const std::string& path) {
 }
 
 LaunchResult OpenInTextEditor(const std::string& path) {
-  return LaunchWithDefaultFor("text/plain", path);
+  const LaunchResult result = LaunchWithDefaultFor("text/plain", path);
+  if (result != LaunchResult::kNoAssociation) return result;
+  // No default, as on a fresh desktop: any installed application that says it takes text,
+  // read from its own entry, so one the association cache has not indexed counts too.
+  GList* apps = g_app_info_get_all();
+  GAppInfo* editor = nullptr;
+  for (GList* it = apps; it && !editor; it = it->next) {
+    const char** types = g_app_info_get_supported_types(G_APP_INFO(it->data));
+    for (; types && *types && !editor; ++types)
+      if (g_strcmp0(*types, "text/plain") == 0) editor = G_APP_INFO(it->data);
+  }
+  LaunchResult launched = LaunchResult::kNoAssociation;
+  if (editor) {
+    GPtr<GFile> file(g_file_new_for_path(path.c_str()));
+    launched = LaunchOn(editor, file.get());
+  }
+  g_list_free_full(apps, g_object_unref);
+  return launched;
 }
 
 LaunchResult OpenFolder(const std::string& folder) {

@@ -12,8 +12,9 @@ enum class LaunchResult {
 
 // All take paths as bytes and hand them to GIO as one argument; no shell is involved.
 LaunchResult OpenWithDefaultApp(const std::string& path);  // by the file's content type
-LaunchResult OpenInTextEditor(const std::string& path);    // the default app for text/plain
-LaunchResult OpenFolder(const std::string& folder);        // the default app for folders
-LaunchResult OpenUri(const std::string& uri);              // a web address, in the browser
+// The default app for text/plain, else any installed one; kNoAssociation when there is none.
+LaunchResult OpenInTextEditor(const std::string& path);
+LaunchResult OpenFolder(const std::string& folder);  // the default app for folders
+LaunchResult OpenUri(const std::string& uri);        // a web address, in the browser
 
 }  // namespace findlark

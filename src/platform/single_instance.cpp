@@ -9,14 +9,23 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <algorithm>
 
 namespace findlark {
 namespace {
 
 constexpr int kConnectTimeoutMs = 1000;
 constexpr int kWriteTimeoutMs = 2000;
-constexpr qsizetype kMaxRequest = 64;  // a longer request is noise, not ours
-const QByteArray kShowRequest = QByteArrayLiteral("show\n");
+constexpr qsizetype kMaxRequest = 512;  // a longer request is noise, not ours
+constexpr qsizetype kMaxToken = 256;
+const QByteArray kShowLine = QByteArrayLiteral("show");
+const QByteArray kActivateWord = QByteArrayLiteral("activate ");
+
+// An activation token is printable ASCII without spaces; anything else is not passed on.
+bool IsToken(const QByteArray& token) {
+  return !token.isEmpty() && token.size() <= kMaxToken &&
+         std::all_of(token.begin(), token.end(), [](char c) { return c > 0x20 && c < 0x7f; });
+}
 
 // Keeps only characters that are safe in a file name.
 QString Sanitized(const QString& text) {
@@ -75,7 +84,12 @@ bool AskRunningInstance(const QString& socketPath) {
   QLocalSocket socket;
   socket.connectToServer(socketPath);
   if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
-  socket.write(kShowRequest);
+  // "show" first, alone on its line: an instance that knows nothing of tokens still shows. The
+  // token lets a Wayland compositor give the window the focus the launcher gave this start.
+  QByteArray request = kShowLine + '\n';
+  const QByteArray token = qgetenv("XDG_ACTIVATION_TOKEN");
+  if (IsToken(token)) request += kActivateWord + token + '\n';
+  socket.write(request);
   if (socket.bytesToWrite() > 0 && !socket.waitForBytesWritten(kWriteTimeoutMs)) return false;
   socket.disconnectFromServer();
   if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(kWriteTimeoutMs);
@@ -116,18 +130,24 @@ bool SingleInstance::Claim() {
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   connect(server_, &QLocalServer::newConnection, this, [this] {
     while (QLocalSocket* client = server_->nextPendingConnection()) {
-      connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
-      const auto readRequest = [this, client] {
-        if (client->canReadLine()) {
-          const bool show = client->readLine(kMaxRequest + 1) == kShowRequest;
-          client->disconnectFromServer();
-          if (show) emit showRequested();
-        } else if (client->bytesAvailable() > kMaxRequest) {
-          client->abort();
-        }
+      // The request is complete when the other start closes its end.
+      connect(client, &QLocalSocket::readyRead, client, [client] {
+        if (client->bytesAvailable() > kMaxRequest) client->abort();
+      });
+      const auto finish = [this, client] {
+        client->deleteLater();
+        const QList<QByteArray> lines = client->read(kMaxRequest).split('\n');
+        if (lines.size() < 2 || lines[0] != kShowLine) return;  // no complete "show" line
+        QByteArray token;
+        if (lines.size() > 2 && lines[1].startsWith(kActivateWord))
+          token = lines[1].mid(kActivateWord.size());
+        emit showRequested(IsToken(token) ? token : QByteArray());
       };
-      connect(client, &QLocalSocket::readyRead, this, readRequest);
-      if (client->bytesAvailable() > 0) readRequest();
+      if (client->state() == QLocalSocket::UnconnectedState) {
+        finish();
+      } else {
+        connect(client, &QLocalSocket::disconnected, this, finish);
+      }
     }
   });
 

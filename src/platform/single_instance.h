@@ -8,7 +8,8 @@ class QLocalServer;
 namespace findlark {
 
 // One running Findlark per user and display. The first start listens on a local socket in
-// $XDG_RUNTIME_DIR; a later start connects, asks it to show itself, and gives up.
+// $XDG_RUNTIME_DIR; a later start connects, asks it to show itself (handing on its Wayland
+// activation token, if the launcher gave it one), and gives up.
 class SingleInstance : public QObject {
   Q_OBJECT
  public:
@@ -22,7 +23,8 @@ class SingleInstance : public QObject {
   static QString DefaultKey();
 
  signals:
-  void showRequested();
+  // `activationToken`: the later start's XDG_ACTIVATION_TOKEN, or empty.
+  void showRequested(const QByteArray& activationToken);
 
  private:
   QString key_;

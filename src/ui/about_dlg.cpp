@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "platform/launcher.h"
 #include "ui/icons.h"
@@ -18,7 +20,31 @@ QString ShortVersion() {
   return parts.mid(0, 2).join(QLatin1Char('.'));
 }
 
+// Relative luminance and contrast ratio as the usual readability rules define them.
+double Luminance(const QColor& c) {
+  const auto channel = [](double v) {
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 }  // namespace
+
+QColor LinkBlueOn(const QColor& background) {
+  // Pure blue where it reads well (any light background); on a dark one, a lighter blue, raised
+  // just as far as it takes to read as well as ordinary text does.
+  constexpr double kReadable = 4.5;
+  for (int mix = 0; mix <= 255; mix += 5) {
+    const QColor blue(mix, mix, 255);
+    if (Contrast(blue, background) >= kReadable) return blue;
+  }
+  return QColor(0, 0, 255);  // the background is blue-white itself: keep the plain blue
+}
 
 void ClickableLabel::mousePressEvent(QMouseEvent* event) {
   pressed_ = event->button() == Qt::LeftButton;
@@ -70,9 +96,7 @@ CAboutDlg::CAboutDlg(QWidget* parent, UriOpener opener)
   m_linkStatic = new ClickableLabel(HomePage(), this);
   m_linkStatic->setObjectName(QStringLiteral("linkLabel"));
   m_linkStatic->setTextFormat(Qt::PlainText);
-  QPalette blue = m_linkStatic->palette();
-  blue.setColor(QPalette::WindowText, QColor(0, 0, 255));
-  m_linkStatic->setPalette(blue);
+  UpdateLinkColour();
   connect(m_linkStatic, &ClickableLabel::clicked, this, &CAboutDlg::OnLinkClicked);
 
   m_okButton = new QPushButton(QStringLiteral("OK"), this);
@@ -102,6 +126,17 @@ CAboutDlg::CAboutDlg(QWidget* parent, UriOpener opener)
 }
 
 CAboutDlg::~CAboutDlg() = default;
+
+void CAboutDlg::UpdateLinkColour() {
+  QPalette blue = m_linkStatic->palette();
+  blue.setColor(QPalette::WindowText, LinkBlueOn(palette().color(QPalette::Window)));
+  m_linkStatic->setPalette(blue);
+}
+
+void CAboutDlg::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange && m_linkStatic) UpdateLinkColour();
+}
 
 void CAboutDlg::OnLinkClicked() {
   m_opener(HomePageLink().toStdString());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QDialog>
 #include <QLabel>
 #include <functional>
@@ -26,6 +27,9 @@ class ClickableLabel : public QLabel {
   bool pressed_ = false;
 };
 
+// The link's blue on `background`: pure blue, or a lighter one where that would be hard to read.
+QColor LinkBlueOn(const QColor& background);
+
 // The About box: program name and version, credit line, and the home page as a blue line
 // of text that opens in the browser when clicked. Run it with exec().
 class CAboutDlg : public QDialog {
@@ -40,8 +44,12 @@ class CAboutDlg : public QDialog {
   static QString HomePage();      // as shown
   static QString HomePageLink();  // as opened: with an anchor naming the program
 
+ protected:
+  void changeEvent(QEvent* event) override;
+
  private:
   void OnLinkClicked();
+  void UpdateLinkColour();
 
   ClickableLabel* m_linkStatic = nullptr;
   QPushButton* m_okButton = nullptr;

@@ -2,14 +2,18 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTreeView>
 #include <algorithm>
 #include <cerrno>
@@ -42,21 +46,58 @@ std::string SettingsPath(const std::string& startDir) {
   return startDir + "/" + kSettingsFileName;
 }
 
+int LayoutScaled(int pixels, int fontHeight) {
+  // Like dialog units: the sizes were made for a font this high, and grow with a larger one.
+  constexpr int kDesignFontHeight = 16;
+  if (fontHeight <= kDesignFontHeight) return pixels;
+  return (pixels * fontHeight + kDesignFontHeight / 2) / kDesignFontHeight;
+}
+
 }  // namespace
 
-ControlRects ComputeLayout(int cx, int cy) {
+ControlRects ComputeLayout(int cx, int cy, int fontHeight) {
   const auto nonNegative = [](int v) { return std::max(0, v); };
+  const int button = LayoutScaled(80, fontHeight);
+  const int row = LayoutScaled(24, fontHeight);
+  const int top = row + LayoutScaled(20, fontHeight);  // the top row and the status line
   const int third = cx / 3;
   const int twoThirds = (2 * cx) / 3;
   ControlRects r;
-  r.options = QRect(0, 0, 80, 24);
-  r.edit = QRect(80, 0, nonNegative(cx - 160), 24);
-  r.search = QRect(cx - 80, 0, 80, 24);
-  r.status = QRect(0, 24, nonNegative(cx), 20);
-  r.tree = QRect(0, 44, nonNegative(third), nonNegative(cy - 44));
-  r.browser = QRect(third, 44, nonNegative(twoThirds), nonNegative(cy - 44));
+  r.options = QRect(0, 0, button, row);
+  r.edit = QRect(button, 0, nonNegative(cx - 2 * button), row);
+  r.search = QRect(cx - button, 0, button, row);
+  r.status = QRect(0, row, nonNegative(cx), top - row);
+  r.tree = QRect(0, top, nonNegative(third), nonNegative(cy - top));
+  r.browser = QRect(third, top, nonNegative(twoThirds), nonNegative(cy - top));
   return r;
 }
+
+namespace {
+
+// A flat push button that still shows where the keyboard focus is: the style draws no frame
+// around a flat button, so a keyboard user could not tell it has the focus.
+class FlatButton : public QPushButton {
+ public:
+  FlatButton(const QString& text, QWidget* parent) : QPushButton(text, parent) {
+    setFlat(true);
+    setAutoDefault(false);
+    setDefault(false);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPushButton::paintEvent(event);
+    if (!hasFocus()) return;
+    QPainter painter(this);
+    QPen pen(palette().color(QPalette::Highlight));
+    pen.setWidth(1);
+    pen.setStyle(Qt::DotLine);
+    painter.setPen(pen);
+    painter.drawRect(rect().adjusted(2, 2, -3, -3));
+  }
+};
+
+}  // namespace
 
 CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Findlark"));
@@ -94,10 +135,7 @@ void CSearchDlg::CreateControls() {
   m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
-  m_searchButton = new QPushButton(QStringLiteral("Search"), this);
-  m_searchButton->setFlat(true);
-  m_searchButton->setAutoDefault(false);
-  m_searchButton->setDefault(false);
+  m_searchButton = new FlatButton(QStringLiteral("Search"), this);
   connect(m_searchButton, &QPushButton::clicked, this, [this] { OnOK(); });
 
   m_model = new ResultsModel(this);
@@ -121,18 +159,35 @@ void CSearchDlg::CreateControls() {
 
   m_searchEdit = new QLineEdit(this);
 
-  m_optionsButton = new QPushButton(QStringLiteral("&Options"), this);
-  m_optionsButton->setFlat(true);
-  m_optionsButton->setAutoDefault(false);
-  m_optionsButton->setDefault(false);
+  m_optionsButton = new FlatButton(QStringLiteral("&Options"), this);
   connect(m_optionsButton, &QPushButton::clicked, this, [this] { OnCommand(kIdOptionsButton); });
+  m_optionsButton->installEventFilter(this);
 
   m_browser = new PreviewPane(this);
+  m_browser->setFocusPolicy(Qt::StrongFocus);
+  FixTabOrder();
 
+  // The same context menu the Menu key opens, for keyboards without that key.
+  auto* contextKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+  connect(contextKey, &QShortcut::activated, this, &CSearchDlg::OnContextMenuKey);
+}
+
+void CSearchDlg::FixTabOrder() {
+  // The preview last: whatever it creates inside itself later joins the chain after it.
   setTabOrder(m_searchEdit, m_searchButton);
   setTabOrder(m_searchButton, m_tree);
-  setTabOrder(m_tree, m_browser);
-  setTabOrder(m_browser, m_optionsButton);
+  setTabOrder(m_tree, m_optionsButton);
+  setTabOrder(m_optionsButton, m_browser);
+}
+
+void CSearchDlg::OnContextMenuKey() {
+  // Exactly what the Menu key sends: a keyboard context-menu event at the focus widget's
+  // cursor, which for a view is its current item.
+  QWidget* focus = focusWidget();
+  if (!focus) return;
+  const QPoint at = focus->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+  QContextMenuEvent event(QContextMenuEvent::Keyboard, at, focus->mapToGlobal(at));
+  QApplication::sendEvent(focus, &event);
 }
 
 const SearchResults& CSearchDlg::Results() const {
@@ -144,7 +199,7 @@ QWidget* CSearchDlg::Browser() const {
 }
 
 void CSearchDlg::LayoutControls(int cx, int cy) {
-  const ControlRects r = ComputeLayout(cx, cy);
+  const ControlRects r = ComputeLayout(cx, cy, fontMetrics().height());
   m_optionsButton->setGeometry(r.options);
   m_searchEdit->setGeometry(r.edit);
   m_searchButton->setGeometry(r.search);
@@ -206,6 +261,12 @@ void CSearchDlg::resizeEvent(QResizeEvent* event) {
   if (m_layoutReady) LayoutControls(width(), height());
 }
 
+void CSearchDlg::changeEvent(QEvent* event) {
+  QDialog::changeEvent(event);
+  if (event->type() == QEvent::FontChange && m_layoutReady) LayoutControls(width(), height());
+  if (event->type() == QEvent::WindowStateChange) OnWindowStateChange();
+}
+
 void CSearchDlg::closeEvent(QCloseEvent* event) {
   // The close button, Alt+F4 and the window menu's Close all end the program.
   event->ignore();
@@ -213,6 +274,22 @@ void CSearchDlg::closeEvent(QCloseEvent* event) {
 }
 
 bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_optionsButton) {
+    // From the keyboard the menu opens on the key press itself: the button would click only
+    // on the release, or 100 ms after its mnemonic, and a Wayland compositor refuses a popup
+    // that is not tied to an input event still in progress.
+    const auto* key = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease
+                          ? static_cast<QKeyEvent*>(event)
+                          : nullptr;
+    const bool space = key && key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier;
+    const bool mnemonic =
+        event->type() == QEvent::Shortcut && !static_cast<QShortcutEvent*>(event)->isAmbiguous();
+    if (mnemonic || (space && key->type() == QEvent::KeyPress && !key->isAutoRepeat())) {
+      if (m_optionsButton->isEnabled()) OnCommand(kIdOptionsButton);
+      return true;
+    }
+    if (space) return true;  // the rest of that key: the button must not click once more
+  }
   if (watched == m_tree->viewport() &&
       (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) &&
       static_cast<QMouseEvent*>(event)->button() == Qt::RightButton) {

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPoint>
+#include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -49,11 +50,12 @@ enum CommandId : int {
   kCmdTypeLast = kCmdTypeFirst + kCategoryCount - 1,  // Other
 };
 
-// The geometry of the six controls for a client area of cx x cy pixels.
+// The geometry of the six controls for a client area of cx x cy pixels, in a font
+// `fontHeight` pixels high (0: the font the sizes were made for).
 struct ControlRects {
   QRect options, edit, search, status, tree, browser;
 };
-ControlRects ComputeLayout(int cx, int cy);
+ControlRects ComputeLayout(int cx, int cy, int fontHeight = 0);
 
 // The main window: search box, Search/Stop, Options, status line, results tree, preview.
 class CSearchDlg : public QDialog {
@@ -70,6 +72,8 @@ class CSearchDlg : public QDialog {
   void OnOpenWithNotepad();
   void OnOpenFolder();
   void OnTrayOpen();
+  // Another start asked for the window: shown, restored and brought forward.
+  void OnSecondStart(const QByteArray& activationToken);
   void OnExit();
   void OnOptions();
   void OnSaveResults();
@@ -120,6 +124,9 @@ class CSearchDlg : public QDialog {
 
  private:
   void CreateControls();
+  void FixTabOrder();
+  void OnContextMenuKey();
+  void OnWindowStateChange();
   void CreateTray();
   void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
   void ShowTrayMenu();
@@ -130,6 +137,7 @@ class CSearchDlg : public QDialog {
   void OnTypeAll();
   void OnTypeRange(int id);
   void OnAbout();
+  QString PickerStartFolder() const;  // where the folder picker opens
 
   void StartSearch();
   void DrainHits();
@@ -159,6 +167,8 @@ class CSearchDlg : public QDialog {
   bool m_searching = false;
   bool m_finalShown = false;  // the run's final text is on the status line
   bool m_ended = false;
+  bool m_focusTaken = false;         // the run took the focus from the search box
+  QPointer<QWidget> m_focusTakenTo;  // where it went
   bool m_searchContents = false;
   FileCategory m_typeFilter = kTypeFilterAll;
   std::string m_searchFolder;  // empty: the whole machine

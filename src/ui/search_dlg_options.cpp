@@ -1,6 +1,8 @@
 #include <QActionGroup>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -66,7 +68,9 @@ void CSearchDlg::OnOptions() {
   menu.addSeparator();
   AddCommand(menu, QStringLiteral("About..."), kCmdAbout);
 
-  QAction* chosen = ExecMenu(menu, mapToGlobal(QPoint(0, 24)));
+  // Just under the Options button, its top-left corner at the button's lower-left one.
+  QAction* chosen =
+      ExecMenu(menu, mapToGlobal(m_optionsButton->geometry().bottomLeft() + QPoint(0, 1)));
   const int id = chosen ? chosen->data().toInt() : 0;
   m_searchEdit->setFocus();
   if (id != 0) OnCommand(id);
@@ -97,9 +101,17 @@ void CSearchDlg::OnBrowse() {
   m_folderName = FolderNameOf(m_searchFolder);
 }
 
+QString CSearchDlg::PickerStartFolder() const {
+  // The folder being searched, or home; never the working folder, which a start from the menu
+  // makes the settings folder.
+  const QString folder = QFile::decodeName(QByteArray::fromStdString(m_searchFolder));
+  if (!folder.isEmpty() && QFileInfo(folder).isDir()) return folder;
+  return QDir::homePath();
+}
+
 QString CSearchDlg::AskFolder() {
   return QFileDialog::getExistingDirectory(
-      this, QStringLiteral("Select the folder that you wish to search:"), QString(),
+      this, QStringLiteral("Select the folder that you wish to search:"), PickerStartFolder(),
       QFileDialog::ShowDirsOnly);
 }
 

@@ -38,8 +38,11 @@ void CSearchDlg::OnOpen() {
 void CSearchDlg::OnOpenWithNotepad() {
   const auto hit = GetSelectedHit();
   if (!hit) return;
-  Launch(LaunchKind::kTextEditor,
-         std::string(Results().store.View(static_cast<size_t>(*hit)).path));
+  const LaunchResult result = Launch(
+      LaunchKind::kTextEditor, std::string(Results().store.View(static_cast<size_t>(*hit)).path));
+  // Saying nothing here would leave the user's Yes to the question without any answer.
+  if (result == LaunchResult::kNoAssociation)
+    ShowError(QStringLiteral("There is no application installed that can open text files."));
 }
 
 void CSearchDlg::OnOpenFolder() {
@@ -88,7 +91,8 @@ QAction* CSearchDlg::ExecMenu(QMenu& menu, const QPoint& globalPos) {
 }
 
 QString CSearchDlg::AskSavePath() {
-  QFileDialog dialog(this);
+  // Never the working folder: started from the menu, that is the settings folder.
+  QFileDialog dialog(this, QString(), QDir::homePath());
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilter(QStringLiteral("HTML Pages (*.htm *.html)"));
@@ -121,6 +125,7 @@ LaunchResult CSearchDlg::Launch(LaunchKind kind, const std::string& path) {
 
 void CSearchDlg::Navigate(const std::string& path) {
   m_browser->Navigate(path);
+  FixTabOrder();  // the first preview creates the browser inside the pane
 }
 
 }  // namespace findlark

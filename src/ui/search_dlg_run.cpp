@@ -59,8 +59,13 @@ void CSearchDlg::StartSearch() {
   m_finalShown = false;
   m_model->ResetResults();
   m_lastUpdate = {};  // the first hits show at once
+  const bool fromEdit = focusWidget() == m_searchEdit;
   m_searchEdit->setEnabled(false);
   m_optionsButton->setEnabled(false);
+  // Disabling the box hands its focus on (to the Search button); the end of the run hands it
+  // back, unless the user has put it somewhere else meanwhile.
+  m_focusTakenTo = fromEdit ? focusWidget() : nullptr;
+  m_focusTaken = fromEdit;
 
   SearchOptions options;
   options.queryLower = std::move(query);
@@ -174,6 +179,12 @@ void CSearchDlg::OnTimer() {
     m_searchButton->setText(QStringLiteral("Search"));
     m_searchEdit->setEnabled(true);
     m_optionsButton->setEnabled(true);
+    if (m_focusTaken && (focusWidget() == m_focusTakenTo || !focusWidget())) {
+      // The next search is typed straight over the last one.
+      m_searchEdit->setFocus(Qt::OtherFocusReason);
+      m_searchEdit->selectAll();
+    }
+    m_focusTaken = false;
     return;
   }
   m_status->setText(QString::fromStdString(ProgressText(Results().foundCount)));

@@ -1,9 +1,11 @@
 #include <QCursor>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMetaObject>
 #include <QTimer>
 
+#include "platform/wayland_activation.h"
 #include "ui/icons.h"
 #include "ui/search_dlg.h"
 
@@ -53,15 +55,25 @@ void CSearchDlg::ShowTrayMenu() {
   if (QAction* chosen = ExecMenu(menu, at)) OnCommand(chosen->data().toInt());
 }
 
+void CSearchDlg::OnSecondStart(const QByteArray& activationToken) {
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    // Qt hands this token to the compositor when the window asks to be activated, which also
+    // brings a minimised window back. Without activation there is no way to un-minimise a
+    // window; mapping it afresh brings it back restored.
+    if (!activationToken.isEmpty()) qputenv("XDG_ACTIVATION_TOKEN", activationToken);
+    if (isVisible() && !WaylandCompositorCanActivate()) hide();
+  }
+  OnTrayOpen();
+}
+
 void CSearchDlg::OnTrayOpen() {
   showNormal();
   raise();
   activateWindow();
 }
 
-void CSearchDlg::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
-  if (event->type() != QEvent::WindowStateChange || !isMinimized() || !TrayAvailable()) return;
+void CSearchDlg::OnWindowStateChange() {
+  if (!isMinimized() || !TrayAvailable()) return;
   // Minimised windows go to the tray; hiding is deferred until the state change is complete.
   QTimer::singleShot(0, this, [this] {
     if (isMinimized() && !m_ended) hide();

@@ -40,6 +40,31 @@ class AboutDlgTest : public QObject {
     QVERIFY(dlg.isVisible());
   }
 
+  void linkReadableOnAnyBackground() {
+    // Light backgrounds keep the pure blue; dark ones get a blue that still reads well.
+    const std::pair<QColor, bool> backgrounds[] = {
+        {QColor(0xef, 0xef, 0xef), true},  {Qt::white, true},
+        {QColor(0xd4, 0xd0, 0xc8), true},  {QColor(0x35, 0x35, 0x35), false},
+        {QColor(0x1e, 0x1e, 0x1e), false}, {Qt::black, false}};
+    for (const auto& [background, light] : backgrounds) {
+      QPalette palette = QApplication::palette();
+      palette.setColor(QPalette::Window, background);
+      CAboutDlg dlg(nullptr, [](const std::string&) {});
+      dlg.setPalette(palette);
+      const QColor link =
+          dlg.findChild<QLabel*>("linkLabel")->palette().color(QPalette::WindowText);
+      if (light) {
+        QCOMPARE(link, QColor(0, 0, 255));
+      } else {
+        QVERIFY2(link.blue() == 255 && link.red() == link.green() && link.red() < 255,
+                 qPrintable(link.name()));
+        // Readable: at least the contrast of mid-grey text on that background.
+        const auto lum = [](const QColor& c) { return c.lightnessF(); };
+        QVERIFY2(lum(link) - lum(background) > 0.4, qPrintable(link.name()));
+      }
+    }
+  }
+
   void keysCloseTheBox() {
     const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Return, QDialog::Accepted},
                                             {Qt::Key_Enter, QDialog::Accepted},

@@ -169,6 +169,15 @@ TEST(Launcher, NoAssociationIsToldApartFromAMissingFile) {
             int(LaunchResult::kLaunched));
 }
 
+TEST(Launcher, TextWithoutADefaultGoesToAnyTextApplication) {
+  Sandbox box;  // an editor is installed, but nobody made it the default
+  box.AddRecorderApp("editor.desktop", "%f", "text/plain;");
+  const std::string file = (box.Root() / "data.qqq").string();
+  WriteFile(file, std::string("\x00\x01 binary", 9));
+  EXPECT_EQ(box.InChild([&] { return int(OpenInTextEditor(file)); }), int(LaunchResult::kLaunched));
+  EXPECT_EQ(box.WaitForCall(), Args{file});
+}
+
 // The menu entry cannot set a working folder from the environment, so its command line
 // makes and enters the settings folder itself before starting the program.
 TEST(DesktopEntry, StartsTheProgramInItsSettingsFolder) {

@@ -22,8 +22,13 @@ using findlark::SingleInstance;
 namespace {
 
 // Another start, in a process of its own: it claims `key` on "go" (see single_instance_child).
-std::unique_ptr<QProcess> StartChild(const QString& key) {
+std::unique_ptr<QProcess> StartChild(const QString& key, const QByteArray& token = {}) {
   auto child = std::make_unique<QProcess>();
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove(QStringLiteral("XDG_ACTIVATION_TOKEN"));
+  if (!token.isNull())
+    env.insert(QStringLiteral("XDG_ACTIVATION_TOKEN"), QString::fromLatin1(token));
+  child->setProcessEnvironment(env);
   child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
   child->start(QStringLiteral(SINGLE_INSTANCE_CHILD), {key});
   return child;
@@ -63,6 +68,28 @@ class SingleInstanceTest : public QObject {
     }
     SingleInstance next(QStringLiteral("second"));  // once the first has ended
     QVERIFY(next.Claim());
+  }
+
+  void activationTokenIsHandedOn() {
+    // The launcher's token reaches the running instance; a malformed one is not passed on.
+    const std::pair<QByteArray, QByteArray> cases[] = {
+        {QByteArray(), QByteArray()},         {"wl-token_0123:abc/DEF=", "wl-token_0123:abc/DEF="},
+        {"two words", QByteArray()},          {"line\nshow", QByteArray()},
+        {QByteArray(300, 'x'), QByteArray()},
+    };
+    SingleInstance first(QStringLiteral("token"));
+    QSignalSpy shown(&first, &SingleInstance::showRequested);
+    QVERIFY(first.Claim());
+    for (const auto& [token, handedOn] : cases) {
+      auto child = StartChild(QStringLiteral("token"), token);
+      QVERIFY(child->waitForStarted());
+      child->write("go\n");
+      QCOMPARE(ReadVerdict(*child), QByteArray("lost"));
+      child->closeWriteChannel();
+      QVERIFY(child->waitForFinished());
+      QVERIFY(shown.wait(10000));
+      QCOMPARE(shown.takeFirst().at(0).toByteArray(), handedOn);
+    }
   }
 
   void leftoverRendezvousIsTakenOver() {

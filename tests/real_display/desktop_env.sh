@@ -66,7 +66,8 @@ export QT_QPA_PLATFORM=xcb
 # The browser engine will not run as root with its sandbox, and Xvfb has no GL.
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 
-# Starts Xvfb on a free display, openbox, and trayer when the first argument is "tray".
+# Starts Xvfb on a free display, openbox, and trayer when the first argument is "tray"; with
+# "bare", the X server alone (for a nested compositor, which a window manager would move about).
 # Displays are picked at random above 100, away from the low numbers other tools take first.
 start_desktop() {
   local n xvfb _
@@ -86,6 +87,10 @@ start_desktop() {
   done
   [ -n "${DISPLAY:-}" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
 
+  if [ "${1:-}" = bare ]; then
+    note "display $DISPLAY"
+    return
+  fi
   openbox >"$WORK/openbox.log" 2>&1 &
   STARTED+=("$!")
   wait_until wmctrl -m >/dev/null 2>&1 ||

@@ -4,6 +4,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -11,7 +12,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -21,6 +24,13 @@
 #include "ui/results_model.h"
 
 using namespace findlark;
+
+// The command ids are fixed once, here; the tests below use the names.
+static_assert(kIdOptionsButton == 1001 && kCmdSearchContents == 0x8003 &&
+              kCmdSearchAllDrives == 0x8004 && kCmdBrowse == 0x8005 && kCmdTrayOpen == 0x8006 &&
+              kCmdExit == 0x8007 && kCmdOpen == 0x8008 && kCmdOpenFolder == 0x8009 &&
+              kCmdOpenWithNotepad == 0x800A && kCmdAbout == 0x800B && kCmdSaveResults == 0x800C &&
+              kCmdTypeAll == 0x800E && kCmdTypeFirst == 0x800F && kCmdTypeLast == 0x801B);
 
 namespace {
 
@@ -35,6 +45,7 @@ class TestDlg : public CSearchDlg {
   QMessageBox::StandardButton answer = QMessageBox::No;
   QStringList questions, errors, launches;              // launches: "app|editor|folder <path>"
   LaunchResult launchResult = LaunchResult::kLaunched;  // of the default app
+  LaunchResult editorResult = LaunchResult::kLaunched;
   QStringList navigated;
   bool trayAvailable = false;
   int aboutShown = 0;
@@ -69,12 +80,35 @@ class TestDlg : public CSearchDlg {
   LaunchResult Launch(LaunchKind kind, const std::string& path) override {
     const char* names[] = {"app ", "editor ", "folder "};
     launches << names[int(kind)] + QString::fromStdString(path);
-    return kind == LaunchKind::kDefaultApp ? launchResult : LaunchResult::kLaunched;
+    if (kind == LaunchKind::kDefaultApp) return launchResult;
+    return kind == LaunchKind::kTextEditor ? editorResult : LaunchResult::kLaunched;
   }
   void Navigate(const std::string& path) override { navigated << QString::fromStdString(path); }
   bool TrayAvailable() const override { return trayAvailable; }
   void ShowAbout() override { ++aboutShown; }
+
+ public:
+  // The real pickers, closed at once; gives the folder each opened in.
+  QString OpenedIn(bool save) {
+    QString shown;
+    QTimer::singleShot(0, [&shown] {
+      if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+        shown = d->directory().absolutePath();
+        d->reject();
+      }
+    });
+    save ? CSearchDlg::AskSavePath() : CSearchDlg::AskFolder();
+    return shown;
+  }
 };
+
+// Keys as the user types them: to whatever has the focus in the active window.
+void TypeKeys(const QString& text, Qt::Key end = Qt::Key_Return) {
+  QWidget* focus = QApplication::focusWidget();
+  QVERIFY(focus);
+  QTest::keyClicks(focus, text);
+  QTest::keyClick(focus, end);
+}
 
 void WriteFile(const QString& path, const QByteArray& bytes) {
   QFile f(path);
@@ -119,14 +153,18 @@ class SearchDlgTest : public QObject {
   void init();
   void layoutTable();
   void keysAndOnOkFocus();
+  void keyboardOnly();
+  void layoutAtDoubleFont();
   void commandRoutingAndOpening();
   void runStateTable();
   void endingARun();
+  void focusAfterARun();
   void manyHitsAllRecorded();
   void itemDataFromTheView();
   void rightClickRules();
   void optionsMenuStates();
   void settingsReadAndWritten();
+  void pickersStartAtHomeOrTheFolder();
   void previewRule();
   void minimiseHidesOnlyWithTray();
 
@@ -205,12 +243,102 @@ void SearchDlgTest::keysAndOnOkFocus() {
   QVERIFY(dlg->Searching());
 }
 
+void SearchDlgTest::keyboardOnly() {
+  auto dlg = Searched();
+  QVERIFY(dlg);
+  dlg->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+  QWindow* window = dlg->windowHandle();
+
+  // Tab goes round: search box, Search, tree, Options, preview, and back to the box.
+  dlg->SearchEdit()->setFocus();
+  QWidgetList order;
+  for (int i = 0; i < 5; ++i) {
+    QTest::keyClick(window, Qt::Key_Tab);
+    order << QApplication::focusWidget();
+  }
+  QCOMPARE(order, QWidgetList({dlg->SearchButton(), dlg->Tree(), dlg->OptionsButton(),
+                               dlg->Browser(), dlg->SearchEdit()}));
+
+  // The flat buttons look different with the focus than without.
+  for (QPushButton* button : {dlg->SearchButton(), dlg->OptionsButton()}) {
+    dlg->SearchEdit()->setFocus();
+    const QImage without = button->grab().toImage();
+    button->setFocus(Qt::TabFocusReason);
+    QVERIFY2(button->grab().toImage() != without, qPrintable(button->text()));
+    QVERIFY(button->isFlat());
+  }
+
+  // The Options menu opens at the key press itself (Alt+O, Space on the button), so that a
+  // Wayland compositor sees it tied to that key; Enter on the button does nothing.
+  struct OptionsKey {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    QWidget* from;
+    size_t menus;
+  };
+  for (const OptionsKey& k : {OptionsKey{Qt::Key_O, Qt::AltModifier, dlg->SearchEdit(), 1},
+                              OptionsKey{Qt::Key_Space, {}, dlg->OptionsButton(), 1},
+                              OptionsKey{Qt::Key_Return, {}, dlg->OptionsButton(), 0}}) {
+    k.from->setFocus(Qt::TabFocusReason);
+    dlg->menus.clear();
+    QTest::keyPress(window, k.key, k.modifiers);
+    QCOMPARE(dlg->menus.size(), k.menus);
+    QTest::keyRelease(window, k.key, k.modifiers);
+    QCOMPARE(dlg->menus.size(), k.menus);  // once
+    QVERIFY(!dlg->Searching());
+    QCOMPARE(QApplication::focusWidget(), k.menus ? dlg->SearchEdit() : k.from);
+  }
+
+  // Shift+F10 opens the result menu for the selected hit, as the Menu key does (the Menu key
+  // itself reaches the window only through the platform, in the real-display tests).
+  for (int row : {0, 1}) {
+    const QModelIndex hit = Leaf(*dlg, kDocuments, row);
+    dlg->Tree()->setCurrentIndex(hit);
+    dlg->Tree()->setFocus();
+    dlg->menus.clear();
+    dlg->launches.clear();
+    dlg->pickId = kCmdOpen;
+    QTest::keyClick(window, Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(dlg->menus,
+             (std::vector<QStringList>{{"!&Open", "Open with Notepad", "Open &Folder"}}));
+    QCOMPARE(dlg->Tree()->currentIndex(), hit);
+    QCOMPARE(dlg->launches.size(), 1);
+    const auto record =
+        dlg->Results().store.View(hit.data(ResultsModel::kItemDataRole).toLongLong());
+    QCOMPARE(dlg->launches[0], "app " + QString::fromStdString(std::string(record.path)));
+  }
+}
+
+void SearchDlgTest::layoutAtDoubleFont() {
+  TestDlg dlg;
+  QFont font = dlg.font();
+  font.setPointSizeF(font.pointSizeF() * 2);
+  dlg.setFont(font);
+  dlg.resize(900, 600);
+  // The box holds its text, descenders and all; the captions fit their buttons.
+  QLineEdit* edit = dlg.SearchEdit();
+  QVERIFY(edit->height() >= edit->sizeHint().height());
+  QVERIFY(edit->contentsRect().height() >= edit->fontMetrics().height());
+  for (QWidget* control : QWidgetList{dlg.OptionsButton(), dlg.SearchButton(), dlg.Status()}) {
+    QVERIFY(control->width() >= control->sizeHint().width());
+    QVERIFY(control->height() >= control->sizeHint().height());
+  }
+  // Every size grown by one factor, as dialog units do; the rest follows below the status line.
+  const double factor = dlg.OptionsButton()->height() / 24.0;
+  QVERIFY(factor > 1.5);
+  QVERIFY(qAbs(dlg.OptionsButton()->width() - 80 * factor) <= 1);
+  QVERIFY(qAbs(dlg.Status()->height() - 20 * factor) <= 1);
+  QCOMPARE(dlg.Tree()->y(), dlg.Status()->geometry().bottom() + 1);
+}
+
 void SearchDlgTest::commandRoutingAndOpening() {
   auto dlg = Searched();
   QVERIFY(dlg);
   const QString plans = data_->filePath("Plans");
   dlg->Tree()->setCurrentIndex(Leaf(*dlg, kFolders));
-  for (int id : {0x8008, 0x800A, 0x8009}) dlg->OnCommand(id);  // Open, Notepad, Open Folder
+  for (int id : {kCmdOpen, kCmdOpenWithNotepad, kCmdOpenFolder})
+    dlg->OnCommand(id);  // Open, Notepad, Open Folder
   QCOMPARE(dlg->launches,
            QStringList({"app " + plans, "editor " + plans, "folder " + data_->path()}));
   // A double click opens, unless it lands on another row than the selected one.
@@ -231,52 +359,61 @@ void SearchDlgTest::commandRoutingAndOpening() {
   QCOMPARE(dlg->questions.size(), 2);
   QCOMPARE(dlg->launches,
            QStringList({"app " + plans, "app " + plans, "editor " + plans, "app " + plans}));
+  // No application for text at all: the user is told so.
+  dlg->editorResult = LaunchResult::kNoAssociation;
+  dlg->OnCommand(kCmdOpenWithNotepad);
+  QCOMPARE(dlg->errors, QStringList{"There is no application installed that can open text files."});
+  dlg->errors.clear();
+  dlg->launches.removeLast();
   // Nothing selected that is a hit: the commands do nothing.
   dlg->Tree()->setCurrentIndex(dlg->Model()->NodeIndex(kFolders));
-  for (int id : {0x8008, 0x800A, 0x8009}) dlg->OnCommand(id);
+  for (int id : {kCmdOpen, kCmdOpenWithNotepad, kCmdOpenFolder}) dlg->OnCommand(id);
   QCOMPARE(dlg->launches.size(), 4);
 
-  dlg->OnCommand(1001);
+  dlg->OnCommand(kIdOptionsButton);
   QCOMPARE(dlg->menus.size(), size_t{1});
-  dlg->OnCommand(0x800B);
+  dlg->OnCommand(kCmdAbout);
   QCOMPARE(dlg->aboutShown, 1);
-  dlg->OnCommand(0x800C);  // save, cancelled
+  dlg->OnCommand(kCmdSaveResults);  // save, cancelled
   dlg->saveAnswer = work_->filePath("results.html");
-  dlg->OnCommand(0x800C);
+  dlg->OnCommand(kCmdSaveResults);
   QVERIFY(ReadFile(dlg->saveAnswer).contains("<title>Findlark Search Results for 'plan'</title>"));
   QVERIFY(dlg->errors.isEmpty());
   dlg->saveAnswer = work_->filePath("missing/results.html");
-  dlg->OnCommand(0x800C);
+  dlg->OnCommand(kCmdSaveResults);
   QCOMPARE(dlg->errors.size(), 1);
   QVERIFY(dlg->errors[0].contains("missing/results.html"));
 
-  dlg->OnCommand(0x8003);
+  dlg->OnCommand(kCmdSearchContents);
   QVERIFY(dlg->SearchContents());
-  dlg->OnCommand(0x8003);
+  dlg->OnCommand(kCmdSearchContents);
   QVERIFY(!dlg->SearchContents());
   // The type block, its ends, and the id just past it.
-  const std::pair<int, FileCategory> types[] = {
-      {0x800F, kDocuments}, {0x8011, kMusic}, {0x801B, kOther}, {0x801C, kOther}, {0x800E, -1}};
+  const std::pair<int, FileCategory> types[] = {{kCmdTypeFirst, kDocuments},
+                                                {kCmdTypeFirst + int(kMusic), kMusic},
+                                                {kCmdTypeLast, kOther},
+                                                {kCmdTypeLast + 1, kOther},
+                                                {kCmdTypeAll, -1}};
   for (const auto& [id, category] : types) {
     dlg->OnCommand(id);
     QCOMPARE(dlg->TypeFilter(), category);
   }
   dlg->folderAnswer = plans + "//";
-  dlg->OnCommand(0x8005);
+  dlg->OnCommand(kCmdBrowse);
   QCOMPARE(QString::fromStdString(dlg->SearchFolder()), plans);
   dlg->folderAnswer.clear();  // a cancelled picker changes nothing
-  dlg->OnCommand(0x8005);
+  dlg->OnCommand(kCmdBrowse);
   QCOMPARE(dlg->FolderName(), std::string("Plans"));
-  dlg->OnCommand(0x8004);
+  dlg->OnCommand(kCmdSearchAllDrives);
   QVERIFY(dlg->SearchFolder().empty());
   dlg->folderAnswer = "/";
-  dlg->OnCommand(0x8005);
+  dlg->OnCommand(kCmdBrowse);
   QCOMPARE(dlg->SearchFolder(), std::string("/"));
 
   dlg->hide();
-  dlg->OnCommand(0x8006);
+  dlg->OnCommand(kCmdTrayOpen);
   QVERIFY(dlg->isVisible());
-  dlg->OnCommand(0x8007);
+  dlg->OnCommand(kCmdExit);
   QVERIFY(!dlg->isVisible());
   QCOMPARE(dlg->result(), int(QDialog::Accepted));
 }
@@ -337,6 +474,37 @@ void SearchDlgTest::endingARun() {
       QCOMPARE(dlg->result(), int(QDialog::Accepted));
       QVERIFY(QFile::exists(work_->filePath("settings.ini")));
     }
+  }
+}
+
+void SearchDlgTest::focusAfterARun() {
+  auto dlg = Window(data_->path());
+  QVERIFY(dlg);
+  dlg->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+  // Type, Enter, wait, type a new text, Enter: the second search is for the new text.
+  dlg->SearchEdit()->setFocus();
+  TypeKeys("plan");
+  QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
+  QCOMPARE(QApplication::focusWidget(), dlg->SearchEdit());
+  QCOMPARE(dlg->SearchEdit()->selectedText(), QStringLiteral("plan"));
+  TypeKeys("other");
+  QVERIFY(dlg->Searching());
+  QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
+  QCOMPARE(dlg->QueryLower(), std::string("other"));
+  QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 1 found."));
+
+  // Focus the run did not take, or that the user moved meanwhile, stays where it is.
+  for (QWidget* moveTo : {static_cast<QWidget*>(nullptr), static_cast<QWidget*>(dlg->Tree())}) {
+    dlg->SearchButton()->setFocus();
+    dlg->OnOK();
+    if (moveTo) {
+      dlg->SearchEdit()->setFocus();
+      dlg->OnOK();
+      moveTo->setFocus();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
+    QCOMPARE(QApplication::focusWidget(), moveTo ? moveTo : dlg->SearchButton());
   }
 }
 
@@ -419,7 +587,8 @@ void SearchDlgTest::optionsMenuStates() {
 
   // Choices made from the menu itself; "&" in a folder name is no mnemonic.
   dlg.folderAnswer = data_->path() + "/Reports & Co/";
-  for (int id : {0x8011, 0x8003, 0x8005, 0}) {  // Music, contents, Browse, nothing
+  // Music, contents, Browse, nothing.
+  for (int id : {kCmdTypeFirst + int(kMusic), int(kCmdSearchContents), int(kCmdBrowse), 0}) {
     dlg.pickId = id;
     dlg.OnCommand(kIdOptionsButton);
   }
@@ -458,6 +627,39 @@ void SearchDlgTest::settingsReadAndWritten() {
   }
   QCOMPARE(ReadFile(settings), QByteArray("0|/srv/Work/Docs\r\n"));
   QVERIFY(!QFile::exists(data_->filePath("settings.ini")));
+  QVERIFY(QDir::setCurrent(work_->path()));
+
+  // A folder with a line break cannot be stored on the one line: none is, and the next start
+  // searches the whole machine rather than the part of the name before the break.
+  const QString broken = data_->filePath("two\nlines");
+  QVERIFY(QDir().mkpath(broken));
+  {
+    TestDlg dlg;
+    dlg.folderAnswer = broken;
+    dlg.OnCommand(kCmdBrowse);
+    QCOMPARE(QString::fromStdString(dlg.SearchFolder()), broken);
+    dlg.OnExit();
+  }
+  QCOMPARE(ReadFile(settings), QByteArray("0|\r\n"));
+  TestDlg next;
+  QVERIFY(next.SearchFolder().empty());
+}
+
+void SearchDlgTest::pickersStartAtHomeOrTheFolder() {
+  // The working folder (the settings folder, started from the menu) is never where they open.
+  const QString home = QDir(QDir::homePath()).absolutePath();
+  QVERIFY(QDir::currentPath() != home);
+  TestDlg dlg;
+  QCOMPARE(dlg.OpenedIn(true), home);
+  QCOMPARE(dlg.OpenedIn(false), home);
+  const QString plans = data_->filePath("Plans");
+  for (const auto& [folder, expected] :
+       {std::pair{plans, plans}, {data_->filePath("gone"), home}}) {
+    dlg.folderAnswer = folder;
+    dlg.OnCommand(kCmdBrowse);
+    QCOMPARE(dlg.OpenedIn(false), expected);
+    QCOMPARE(dlg.OpenedIn(true), home);
+  }
 }
 
 void SearchDlgTest::previewRule() {
