@@ -81,6 +81,10 @@ class PreviewPage : public QWebEnginePage {
     return isMainFrame && samePage && (type == NavigationTypeTyped || type == NavigationTypeReload);
   }
 
+  // What a page has to say goes nowhere: it is not ours to print.
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                const QString&) override {}
+
   QWebEnginePage* createWindow(WebWindowType) override {
     return new LinkCatcher(profile(), onLink_);
   }
