@@ -81,6 +81,13 @@ class PreviewPage : public QWebEnginePage {
     return isMainFrame && samePage && (type == NavigationTypeTyped || type == NavigationTypeReload);
   }
 
+  // No page ever raises a dialog, should a script run after all.
+  void javaScriptAlert(const QUrl&, const QString&) override {}
+  bool javaScriptConfirm(const QUrl&, const QString&) override { return false; }
+  bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override {
+    return false;
+  }
+
   // What a page has to say goes nowhere: it is not ours to print.
   void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
                                 const QString&) override {}
