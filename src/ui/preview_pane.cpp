@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
+#include <QFocusEvent>
 #include <QLibrary>
 #include <QOpenGLContext>
 #include <QPainter>
@@ -111,6 +112,28 @@ void PreviewPane::ShowFocus(bool shown) {
   if (shown) focusFrame_->raise();
 }
 
+void PreviewPane::focusInEvent(QFocusEvent* event) {
+  QWidget::focusInEvent(event);
+  // The pane keeps its own place in the Tab order (a focus proxy would drop it from there), and
+  // passes the focus on to the page.
+  if (engine_) engine_->View()->setFocus(event->reason());
+}
+
+bool PreviewPane::focusNextPrevChild(bool next) {
+  // The engine's widgets sit wherever it made them in the window's focus chain; Tab out of the
+  // page goes where Tab out of the pane would.
+  QWidget* focus = QApplication::focusWidget();
+  if (!focus || !isAncestorOf(focus)) return QWidget::focusNextPrevChild(next);
+  QWidget* w = this;
+  do {
+    w = next ? w->nextInFocusChain() : w->previousInFocusChain();
+  } while (w != this && (isAncestorOf(w) || !(w->focusPolicy() & Qt::TabFocus) || !w->isVisible() ||
+                         !w->isEnabled() || w->window() != window()));
+  if (w == this) return false;
+  w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+  return true;
+}
+
 bool PreviewPane::StartBrowser() {
   if (engine_) return true;
   if (engineMissing_) return false;
@@ -131,7 +154,6 @@ bool PreviewPane::StartBrowser() {
   QWidget* view = engine_->View();
   stack_->addWidget(view);
   stack_->setCurrentWidget(view);
-  setFocusProxy(view);
   focusFrame_->raise();
   emit browserStarted();
   return true;

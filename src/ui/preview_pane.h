@@ -35,6 +35,8 @@ class PreviewPane : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
 
  private:
   bool StartBrowser();

@@ -1,5 +1,6 @@
 #include <QFile>
 #include <QImage>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -61,6 +62,7 @@ class PreviewTest : public QObject {
   void hostilePageRunsAndSendsNothing();
   void textAndPicturesStillShow();
   void missingLibraryLeavesPaneBlank();
+  void tabGoesThroughThePage();
 
  private:
   QTemporaryDir dir_;
@@ -185,6 +187,39 @@ void PreviewTest::missingLibraryLeavesPaneBlank() {
   pane.Navigate("/b.txt");  // tried once, not each time
   QVERIFY(!pane.BrowserStarted());
   QCOMPARE(pane.Content()->objectName(), QStringLiteral("blankPage"));
+}
+
+void PreviewTest::tabGoesThroughThePage() {
+  const QString txt = Write(dir_.filePath("tab.txt"), "text\n");
+  QWidget window;
+  auto* before = new QLineEdit(&window);
+  auto* pane = new PreviewPane(&window, QStringLiteral(FINDLARK_PREVIEW_LIBRARY));
+  auto* after = new QLineEdit(&window);
+  pane->setGeometry(0, 30, 200, 100);
+  QWidget::setTabOrder(before, pane);
+  QWidget::setTabOrder(pane, after);
+  window.show();
+  window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  QVERIFY(Previewed(*pane, txt));
+  const auto inPane = [pane] {
+    QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == pane || pane->isAncestorOf(focus));
+  };
+  // Into the page and out again, both ways, twice.
+  for (int round = 0; round < 4; ++round) {
+    const bool forward = round % 2 == 0;
+    QLineEdit* from = forward ? before : after;
+    // Shift+Tab as X11 gives it.
+    const Qt::Key key = forward ? Qt::Key_Tab : Qt::Key_Backtab;
+    const Qt::KeyboardModifiers shift = forward ? Qt::NoModifier : Qt::ShiftModifier;
+    from->setFocus();
+    QTRY_VERIFY(from->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), key, shift);
+    QTRY_VERIFY(inPane());
+    QTest::keyClick(QApplication::focusWidget(), key, shift);
+    QTRY_VERIFY((forward ? after : before)->hasFocus());
+  }
 }
 
 QTEST_MAIN(PreviewTest)
