@@ -41,6 +41,9 @@ write_settings "$WORK/start" 0 "$data"
 
 start_findlark "$WORK/start"
 wait_main_window
+# Until the first preview the browser engine and GL cost nothing: neither is even mapped.
+maps() { grep -Eo 'libQt6WebEngineCore[^ ]*|[a-z0-9_]+_dri\.so|libLLVM[^ ]*' "/proc/$FL_PID/maps" | sort -u; }
+[ -z "$(maps)" ] || fail "mapped before any preview: $(maps | tr '\n' ' ')"
 search_for offer
 
 # The tree: the Documents node first, Webpages the fifth node, the page right under it.
@@ -52,6 +55,7 @@ until {
 }; do
   ((SECONDS < deadline)) || { import -window root "$WORK/shot.png"; fail "the page did not show in the preview"; }
 done
+maps | grep -q WebEngineCore || fail "the preview runs without the browser engine?"
 sleep 3  # time for the page's refresh, timer and form, had they been let through
 [ ! -s "$WORK/heard" ] || fail "the previewed page reached the listener: $(wc -l <"$WORK/heard") connections"
 [ "$(wmctrl -l | grep -c .)" -eq 1 ] || fail "the page opened windows: $(wmctrl -l)"
