@@ -47,8 +47,8 @@ class OnlyThePage : public QWebEngineUrlRequestInterceptor {
 // to the desktop's browser, and the page is gone.
 class LinkCatcher : public QWebEnginePage {
  public:
-  LinkCatcher(QWebEngineProfile* profile, LinkHandler onLink)
-      : QWebEnginePage(profile), onLink_(std::move(onLink)) {}
+  LinkCatcher(QWebEngineProfile* profile, LinkHandler onLink, QObject* parent)
+      : QWebEnginePage(profile, parent), onLink_(std::move(onLink)) {}
 
  protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool) override {
@@ -93,7 +93,7 @@ class PreviewPage : public QWebEnginePage {
                                 const QString&) override {}
 
   QWebEnginePage* createWindow(WebWindowType) override {
-    return new LinkCatcher(profile(), onLink_);
+    return new LinkCatcher(profile(), onLink_, this);
   }
 
  private:
