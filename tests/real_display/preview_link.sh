@@ -70,4 +70,9 @@ sleep 1
 [ ! -s "$WORK/heard" ] || fail "the click made the pane itself load the link"
 preview_shows_text || fail "the pane no longer shows the page"
 
+note "closing the window with the browser running ends the program cleanly"
+wmctrl -i -c "$WIN"
+wait_exit "$FL_PID"
+[ "$STATUS" -eq 0 ] || fail "the program ended with status $STATUS"
+
 echo "PASS"
