@@ -1,5 +1,4 @@
 #include <QByteArray>
-#include <QCoreApplication>
 
 #include "app/search_app.h"
 
@@ -18,8 +17,6 @@ void AllowX11Fallback() {
 
 int main(int argc, char** argv) {
   AllowX11Fallback();
-  // The preview pane's browser engine shares its GL context with the widgets.
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   findlark::CSearchApp app(argc, argv);
   return app.InitInstance();
 }

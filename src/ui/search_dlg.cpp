@@ -164,7 +164,6 @@ void CSearchDlg::CreateControls() {
   m_optionsButton->installEventFilter(this);
 
   m_browser = new PreviewPane(this);
-  m_browser->setFocusPolicy(Qt::StrongFocus);
   FixTabOrder();
 
   // The same context menu the Menu key opens, for keyboards without that key.
