@@ -116,11 +116,16 @@ void LineBuffer::CarryTail(size_t n, size_t keep) {
   char* buf = data_.data();
   const void* lastNl = memrchr(buf, '\n', n);
   const size_t openLine = lastNl ? Offset(lastNl, buf) + 1 : 0;
-  size_t carryStart = std::max(openLine, n > keep ? n - keep : size_t{0});
+  const size_t cut = std::max(openLine, n > keep ? n - keep : size_t{0});
+  // Start the tail on a character boundary, so that it folds as it does in the whole line. After
+  // three continuation bytes in a row none can belong to the same character as `cut`.
+  size_t carryStart = cut;
   for (int k = 0;
        k < 3 && carryStart > openLine && IsCont(static_cast<unsigned char>(buf[carryStart])); ++k) {
     --carryStart;
   }
+  if (carryStart > openLine && IsCont(static_cast<unsigned char>(buf[carryStart])))
+    carryStart = cut;
   if (lastNl != nullptr) {
     head_.clear();
     headFull_ = false;

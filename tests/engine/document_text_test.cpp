@@ -46,6 +46,11 @@ TEST(LineBuffer, GivesTheSameLineAtEveryChunkSize) {
       {"aaaa\naab", "aab", "aab"},  // a partial match just before the edge
       {"needle\nneedle two\n", "needle two", "needle two"},
       {"\n\n\nx\n", "\n", ""},
+      // Stray continuation bytes after a two-byte letter that folds: the tail carried over
+      // must not begin inside that letter.
+      {"\xC3\x9E\x9C\x9E\x9E" + std::string(2, '\0') + "\x9E\xA4" + std::string(1, '\0') +
+           "\x9E\x07\xA4\x9E\x01" + std::string(1, '\0'),
+       "\x9E\x9C", ""},
   };
   LineBuffer lines;
   for (const auto& c : cases) {
