@@ -37,7 +37,7 @@ new=$(realpath build/bench/src/cli/findlark-cli)
 
 python3 bench/make_office.py "$tree"
 
-count() { "$@" 2>/dev/null | tr -cd '\0' | wc -c; }
+count() { { "$@" 2>/dev/null || true; } | tr -cd '\0' | wc -c; }
 
 echo
 echo "$(nproc) cores, load average now: $(cut -d' ' -f1-3 /proc/loadavg); $runs runs per command, warm cache"

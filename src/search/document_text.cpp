@@ -25,7 +25,6 @@ constexpr size_t kMaxSpine = 10000;
 // Memory one XML parser may hold: a giant tag or attribute fails instead of growing.
 constexpr size_t kXmlMemory = size_t{8} << 20;
 constexpr size_t kInflateChunk = 16 * 1024;
-constexpr char kNsSeparator = ' ';
 
 bool EndsWith(std::string_view s, std::string_view end) {
   return s.size() >= end.size() && s.substr(s.size() - end.size()) == end;
@@ -152,10 +151,11 @@ void XmlFree(void* p) {
 
 const XML_Memory_Handling_Suite kXmlAlloc = {XmlMalloc, XmlRealloc, XmlFree};
 
-// Element and attribute names without their namespace: prefixes differ between writers.
+// Element and attribute names without their prefix. Namespaces are not resolved: it costs much
+// of the parse, and the local names alone tell the few elements that matter apart.
 std::string_view LocalName(const XML_Char* name) {
   std::string_view s(name);
-  const size_t sep = s.rfind(kNsSeparator);
+  const size_t sep = s.rfind(':');
   return sep == std::string_view::npos ? s : s.substr(sep + 1);
 }
 
@@ -177,7 +177,7 @@ class XmlHandler {
 class SafeXml {
  public:
   explicit SafeXml(XmlHandler& handler)
-      : handler_(handler), parser_(XML_ParserCreate_MM(nullptr, &kXmlAlloc, " ")) {
+      : handler_(handler), parser_(XML_ParserCreate_MM(nullptr, &kXmlAlloc, nullptr)) {
     if (parser_ == nullptr) return;
     XML_SetUserData(parser_, this);
     XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
@@ -208,6 +208,14 @@ class SafeXml {
   bool Feed(const char* p, size_t n, bool last) {
     return parser_ != nullptr &&
            XML_Parse(parser_, p, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
+  }
+  // The parser's own input buffer, to inflate straight into; then ParseBuffer.
+  void* Buffer(size_t n) {
+    return parser_ != nullptr ? XML_GetBuffer(parser_, static_cast<int>(n)) : nullptr;
+  }
+  bool ParseBuffer(size_t n, bool last) {
+    return XML_ParseBuffer(parser_, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) ==
+           XML_STATUS_OK;
   }
 
  private:
@@ -258,6 +266,10 @@ const Rules& RulesOf(Dialect d) {
       return xhtml;
   }
   return word;
+}
+
+bool IsXmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 // Turns one part's markup into lines of text, appended to `out`.
@@ -312,17 +324,30 @@ class TextHandler final : public XmlHandler {
   }
 
   void Text(std::string_view s) override {
-    if (textDepth_ == 0 || skipDepth_ > 0) return;
-    for (const char c : s) {
-      const bool space = c == '\n' || c == '\r' || (rules_->collapse && (c == ' ' || c == '\t'));
-      if (!space) {
-        Emit(c);
-      } else if (!rules_->collapse) {
-        Emit(' ');  // a line ends only at a paragraph
-      } else if (!lastSpace_ && !atLineStart_) {
-        Emit(' ');
+    if (textDepth_ == 0 || skipDepth_ > 0 || s.empty()) return;
+    if (!rules_->collapse) {
+      const size_t from = out_.size();
+      out_.append(s);
+      for (size_t i = from; i < out_.size(); ++i) {
+        if (out_[i] == '\n' || out_[i] == '\r') out_[i] = ' ';  // a line ends only at a paragraph
+      }
+      atLineStart_ = lastSpace_ = false;
+      return;
+    }
+    while (!s.empty()) {
+      size_t run = 0;
+      while (run < s.size() && !IsXmlSpace(s[run])) ++run;
+      if (run > 0) {
+        out_.append(s.substr(0, run));
+        atLineStart_ = lastSpace_ = false;
+        s.remove_prefix(run);
+      }
+      if (s.empty()) break;
+      if (!lastSpace_ && !atLineStart_) {
+        out_ += ' ';
         lastSpace_ = true;
       }
+      s.remove_prefix(1);
     }
   }
 
@@ -389,7 +414,7 @@ class DocumentText final : public ByteSource {
                const std::atomic<bool>* stop)
       : zip_(zip),
         parts_(parts),
-        in_(std::clamp<size_t>(chunk, 1, kInflateChunk)),
+        chunk_(std::clamp<size_t>(chunk, 1, kInflateChunk)),
         budget_(budget),
         stop_(stop),
         handler_(pending_) {}
@@ -409,15 +434,18 @@ class DocumentText final : public ByteSource {
     return static_cast<ssize_t>(n);
   }
 
-  // Reads the part in hand to its end, so that a match is kept only when the part passes its
-  // CRC and is well-formed.
+  // Inflates the rest of the part in hand, so that a match is kept only when the part passes its
+  // CRC. The rest is not parsed: that would cost as much as reading the whole document.
   bool FinishPart() {
-    while (open_ && !failed_) {
-      if (Stopped()) return false;
-      Pump();
-      pending_.clear();
+    if (!open_ || failed_) return !failed_;
+    open_ = false;
+    xml_.reset();
+    char buf[kInflateChunk];
+    int r;
+    while ((r = unzReadCurrentFile(zip_, buf, sizeof buf)) > 0) {
+      if (!Charge(budget_, r) || Stopped()) return Fail();
     }
-    return !failed_;
+    return unzCloseCurrentFile(zip_) == UNZ_OK && r == 0;
   }
 
  private:
@@ -445,11 +473,13 @@ class DocumentText final : public ByteSource {
       xml_.emplace(handler_);
       return true;
     }
-    const int r = unzReadCurrentFile(zip_, in_.data(), static_cast<unsigned>(in_.size()));
+    void* buf = xml_->Buffer(chunk_);
+    if (buf == nullptr) return Fail();
+    const int r = unzReadCurrentFile(zip_, buf, static_cast<unsigned>(chunk_));
     if (r < 0 || !Charge(budget_, r)) return Fail();
-    if (r > 0) return xml_->Feed(in_.data(), static_cast<size_t>(r), false) || Fail();
+    if (r > 0) return xml_->ParseBuffer(static_cast<size_t>(r), false) || Fail();
     open_ = false;
-    const bool ended = xml_->Feed(nullptr, 0, true);
+    const bool ended = xml_->ParseBuffer(0, true);
     xml_.reset();
     if (unzCloseCurrentFile(zip_) != UNZ_OK || !ended) return Fail();
     handler_.Break();  // a line never runs from one part into the next
@@ -458,7 +488,7 @@ class DocumentText final : public ByteSource {
 
   unzFile zip_;
   const std::vector<Part>& parts_;
-  std::vector<char> in_;
+  size_t chunk_;
   uint64_t& budget_;
   const std::atomic<bool>* stop_;
   std::string pending_;
