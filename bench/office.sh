@@ -3,14 +3,16 @@
 # findlark-cli beside one built from BASE_REF (before documents were read through their text)
 # and ripgrep, warm cache, in one run. Prints medians, ratios and hit counts.
 #
-#   BASE_REF=<commit> bench/office.sh    the commit to compare with (default: main)
+#   BASE_REF=<commit> bench/office.sh    the commit to compare with (default: where this branch
+#                                        left main)
+#   OFFICE=0 bench/office.sh             only /usr/share/doc (plain text, the speed to keep)
 #   RUNS=10 bench/office.sh              runs per command (default 5)
 #   FINDLARK_BENCH_DIR=dir               where the documents go (/tmp/findlark-office)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=${RUNS:-5}
-base_ref=${BASE_REF:-main}
+base_ref=${BASE_REF:-$(git merge-base HEAD main)}
 work=${FINDLARK_BENCH_DIR:-/tmp/findlark-office}
 tree=$work/tree
 out=$work/results
@@ -35,7 +37,7 @@ build . build/bench
 base=$work/base-build/src/cli/findlark-cli
 new=$(realpath build/bench/src/cli/findlark-cli)
 
-python3 bench/make_office.py "$tree"
+[ "${OFFICE:-1}" = 0 ] || python3 bench/make_office.py "$tree"
 
 count() { { "$@" 2>/dev/null || true; } | tr -cd '\0' | wc -c; }
 
@@ -44,8 +46,9 @@ echo "$(nproc) cores, load average now: $(cut -d' ' -f1-3 /proc/loadavg); $runs 
 echo "base: $base_ref ($(git rev-parse --short "$base_ref"))   new: $(git rev-parse --short HEAD)"
 printf '%-14s %10s %10s %10s %8s   %s\n' workload base-s new-s rg-s new/base "hits base/new/rg"
 # name|folder|query
-for w in "office-many|$tree|budget" "office-none|$tree|zqxjkvw" \
-  "doc-many|/usr/share/doc|copyright" "doc-none|/usr/share/doc|zqxjkvw"; do
+workloads=("doc-many|/usr/share/doc|copyright" "doc-none|/usr/share/doc|zqxjkvw")
+[ "${OFFICE:-1}" = 0 ] || workloads+=("office-many|$tree|budget" "office-none|$tree|zqxjkvw")
+for w in "${workloads[@]}"; do
   IFS='|' read -r name folder query <<<"$w"
   hyperfine -N -i --output=pipe --warmup 1 --runs "$runs" --style none \
     --export-json "$out/$name.json" \

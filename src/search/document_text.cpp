@@ -640,7 +640,7 @@ std::string ResolveHref(std::string_view base, std::string_view href) {
   href = href.substr(0, href.find('#'));
   std::string decoded;
   for (size_t i = 0; i < href.size(); ++i) {
-    if (href[i] == '%' && i + 2 < href.size() + 0 && HexValue(href[i + 1]) >= 0 &&
+    if (href[i] == '%' && i + 2 < href.size() && HexValue(href[i + 1]) >= 0 &&
         HexValue(href[i + 2]) >= 0) {
       decoded += static_cast<char>(HexValue(href[i + 1]) * 16 + HexValue(href[i + 2]));
       i += 2;
