@@ -28,13 +28,18 @@ build() {  # source dir, build dir
     -DBUILD_TESTING=OFF >/dev/null
   cmake --build "$2" -j2 --target findlark-cli >/dev/null
 }
-base_src=$work/base-src
-rm -rf "$base_src"
-mkdir -p "$base_src"
-git archive "$base_ref" | tar -x -C "$base_src"
-build "$base_src" "$work/base-build"
+# One folder per base commit: archived files carry the commit's date, so a build folder shared
+# between commits would take old objects for current.
+base_id=$(git rev-parse --short "$base_ref")
+base_src=$work/base-$base_id
+if [ ! -x "$base_src/build/src/cli/findlark-cli" ]; then
+  rm -rf "$base_src"
+  mkdir -p "$base_src"
+  git archive "$base_ref" | tar -x -C "$base_src"
+  build "$base_src" "$base_src/build"
+fi
 build . build/bench
-base=$work/base-build/src/cli/findlark-cli
+base=$base_src/build/src/cli/findlark-cli
 new=$(realpath build/bench/src/cli/findlark-cli)
 
 [ "${OFFICE:-1}" = 0 ] || python3 bench/make_office.py "$tree"
@@ -44,7 +49,9 @@ count() { { "$@" 2>/dev/null || true; } | tr -cd '\0' | wc -c; }
 echo
 echo "$(nproc) cores, load average now: $(cut -d' ' -f1-3 /proc/loadavg); $runs runs per command, warm cache"
 echo "base: $base_ref ($(git rev-parse --short "$base_ref"))   new: $(git rev-parse --short HEAD)"
-printf '%-14s %10s %10s %10s %8s   %s\n' workload base-s new-s rg-s new/base "hits base/new/rg"
+# Wall medians, and the mean CPU time (user + system), which a busy machine disturbs less.
+printf '%-12s %8s %8s %8s %8s %9s %9s %8s  %s\n' workload base-s new-s rg-s new/base \
+  base-cpu new-cpu new/base "hits base/new/rg"
 # name|folder|query
 workloads=("doc-many|/usr/share/doc|copyright" "doc-none|/usr/share/doc|zqxjkvw")
 [ "${OFFICE:-1}" = 0 ] || workloads+=("office-many|$tree|budget" "office-none|$tree|zqxjkvw")
@@ -57,7 +64,10 @@ for w in "${workloads[@]}"; do
   hits="$(count "$base" --contents -0 -- "$query" "$folder")/$(count "$new" --contents -0 -- "$query" "$folder")/$(count rg -u -i -F -l --null -- "$query" "$folder")"
   python3 - "$out/$name.json" "$name" "$hits" <<'PY'
 import json, sys
-r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
-print(f'{sys.argv[2]:<14} {r["base"]:10.3f} {r["new"]:10.3f} {r["rg"]:10.3f} {r["new"] / r["base"]:8.2f}   {sys.argv[3]}')
+res = json.load(open(sys.argv[1]))["results"]
+r = {x["command"]: x["median"] for x in res}
+c = {x["command"]: x["user"] + x["system"] for x in res}
+print(f'{sys.argv[2]:<12} {r["base"]:8.3f} {r["new"]:8.3f} {r["rg"]:8.3f} {r["new"] / r["base"]:8.2f} '
+      f'{c["base"]:9.3f} {c["new"]:9.3f} {c["new"] / c["base"]:8.2f}  {sys.argv[3]}')
 PY
 done
