@@ -197,6 +197,11 @@ class SafeXml {
     XML_SetCharacterDataHandler(parser_, [](void* self, const XML_Char* s, int len) {
       static_cast<SafeXml*>(self)->handler_.Text(std::string_view(s, static_cast<size_t>(len)));
     });
+    // An entity of an external DTD that is never loaded (&nbsp; in older e-books): a space
+    // keeps the words on both sides apart.
+    XML_SetSkippedEntityHandler(parser_, [](void* self, const XML_Char*, int parameter) {
+      if (parameter == 0) static_cast<SafeXml*>(self)->handler_.Text(" ");
+    });
   }
   ~SafeXml() {
     if (parser_ != nullptr) XML_ParserFree(parser_);

@@ -118,6 +118,12 @@ TEST_P(Documents, SearchesTheTextOneParagraphALine) {
   const std::string book = ZipBytes(
       testing::Epub({{"b.xhtml", "<h1>Two</h1><p>Chapter\n   two text</p>"},
                      {"a%20b.xhtml", "<p>Chapter one</p><script>chapter script</script>"}}));
+  // An older e-book: its DTD is named but never loaded, so &nbsp; is left out as a space.
+  Zip older = testing::Epub({{"c.xhtml", "<p>Non&nbsp;breaking</p>"}});
+  older[2].body.insert(older[2].body.find("<html"),
+                       "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+                       "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">");
+  const std::string oldBook = ZipBytes(older);
   const struct {
     const char* format;
     const std::string& bytes;
@@ -153,6 +159,7 @@ TEST_P(Documents, SearchesTheTextOneParagraphALine) {
       {"epub", book, "script", ""},
       {"epub", book, "head title", ""},
       {"epub", book, "epub", ""},
+      {"epub", oldBook, "non breaking", "Non breaking"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Match(c.bytes, c.query), c.line) << c.format << " " << c.query;
