@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config git
   libgtest-dev libgmock-dev
+  libminizip-dev libexpat1-dev zlib1g-dev
+  clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-webengine-dev libglib2.0-dev
   qt6-qpa-plugins qt6-wayland libwayland-dev
   xvfb weston openbox trayer xdotool wmctrl x11-utils imagemagick xauth

@@ -1,26 +1,26 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstddef>
 #include <string>
 
-#include <sys/types.h>
-
 struct stat;
 
 #include "search/case_fold.h"
+#include "search/line_buffer.h"
 
 namespace findlark {
 
-// A matching line longer than this is stored cut (at a UTF-8 boundary); the tip shows less.
-inline constexpr size_t kMaxMatchLine = 16 * 1024;
-
 // First line of the file that contains the query (compared folded, returned as read, its
-// CR LF dropped); the file ends at its first 0x1A byte. Empty when no line matches, on any
-// file error, when the path is not a regular file (FIFOs and devices are never opened), or
-// when `stop` becomes set between reads. Memory stays bounded whatever the file holds.
+// CR LF dropped); the file ends at its first 0x1A byte. An office document (a zip holding
+// Office Open XML, OpenDocument or EPUB) is searched through its text, one paragraph a line.
+// Empty when no line matches, on any file error, when the path is not a regular file (FIFOs
+// and devices are never opened), or when `stop` becomes set between reads. Memory stays
+// bounded whatever the file holds. `chunk` is the read size (small ones for tests).
 std::string MatchContent(const std::string& path, const QueryMatcher& query,
-                         const std::atomic<bool>* stop = nullptr);
+                         const std::atomic<bool>* stop = nullptr, size_t chunk = kReadChunk);
 
 // The same for `name` relative to an open directory; the walk uses it to avoid path lookups.
 // With `followLink` false the name is opened with O_NOFOLLOW (the walk saw a plain file);
