@@ -44,8 +44,8 @@ if command -v clang++ >/dev/null 2>&1; then
   rm -rf "$seeds"
   build/fuzz/tests/fuzz/fuzz_seeds "$seeds"
   # name|runs: a fixed seed and run count, so a run takes the same path every time.
-  for spec in document_text\|5000 line_matcher\|200000; do
-    IFS='|' read -r name runs <<<"$spec"
+  for fuzzer in document_text\|5000 line_matcher\|200000; do
+    IFS='|' read -r name runs <<<"$fuzzer"
     corpus=build/fuzz/corpus-$name
     rm -rf "$corpus"
     mkdir -p "$corpus"
