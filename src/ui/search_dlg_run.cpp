@@ -25,6 +25,10 @@ constexpr auto kDrainBudget = std::chrono::milliseconds(8);
 // While hits flow, the window fetches them this often instead of being woken for each one;
 // the worker's queue holds far more than it can find in this time.
 constexpr auto kDrainPause = std::chrono::milliseconds(10);
+// A drain that found the queue this full means the worker was waiting for room: come back
+// almost at once, so a fast walk is not held to one queueful per pause.
+constexpr size_t kFullDrain = 4096;
+constexpr auto kBusyPause = std::chrono::milliseconds(1);
 
 // The least time between two tree updates. The merge runs on a helper and costs the window next
 // to nothing, but hits shown ten times a second are as fresh as the eye can follow, and fewer
@@ -93,7 +97,8 @@ void CSearchDlg::OnDrainDue() {
         this, [this] { OnDrainDue(); }, Qt::QueuedConnection);
   } else if (taken > 0 && !m_run.WalkDone()) {
     // Hits are flowing: come back for the next ones shortly rather than be woken for each.
-    QTimer::singleShot(kDrainPause, this, [this] { OnDrainDue(); });
+    QTimer::singleShot(taken >= kFullDrain ? kBusyPause : kDrainPause, this,
+                       [this] { OnDrainDue(); });
   } else {
     m_drainPosted.store(false);
     // A hit queued since the last take found the flag set and woke nobody.
