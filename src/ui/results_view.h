@@ -2,6 +2,7 @@
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QModelIndex>
 #include <QPersistentModelIndex>
 #include <QPoint>
@@ -22,7 +23,8 @@ class ResultsModel;
 // The results tree at any size. Rows are laid out by arithmetic over the thirteen category
 // counts, so an update costs the same for ten hits as for ten million, and only the rows on
 // screen are ever asked for. It draws with the platform style as a tree view does (branch
-// arrows, icons, selection highlight) and is readable by screen readers.
+// arrows, icons, selection highlight) and is readable by screen readers. Right clicks and the
+// menu key reach the owner as customContextMenuRequested, at a point in viewport coordinates.
 class ResultsView : public QAbstractScrollArea {
   Q_OBJECT
  signals:
@@ -67,6 +69,7 @@ class ResultsView : public QAbstractScrollArea {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  bool event(QEvent* event) override;
   bool viewportEvent(QEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
   void changeEvent(QEvent* event) override;
@@ -85,6 +88,7 @@ class ResultsView : public QAbstractScrollArea {
   bool OnBranch(const QPoint& viewportPos, Row row) const;
   void UpdateScrollBars();
   void UpdateMetrics();
+  void KeyboardSearch(const QString& typed);
   void StartDrag();
   void CopyCurrent();
   void OnModelReset();
@@ -100,6 +104,8 @@ class ResultsView : public QAbstractScrollArea {
   int m_indent = 20;
   QPoint m_pressPos;
   QPersistentModelIndex m_pressed;  // a left press on a leaf that may become a drag
+  QString m_typed;                  // the prefix typed so far
+  QElapsedTimer m_typedClock;
   mutable uint64_t m_leafQueries = 0;
   std::unordered_map<uint64_t, unsigned> m_accessibleIds;  // item key -> QAccessible::Id
 };

@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "results/results_tree.h"
@@ -117,6 +119,22 @@ void ResultsViewTest::keyboardTable() {
   QTest::keyClick(&f.view, Qt::Key_PageDown);
   QCOMPARE(f.view.visualRect(f.view.currentIndex()).top(), (page - 1) * f.view.RowHeight());
 
+  // Typed letters jump to the next row whose label starts with them, ignoring case.
+  const std::tuple<const char*, QModelIndex, QModelIndex> typed[] = {
+      {"b", f.Node(kDocuments), f.Leaf(kDocuments, 1)},
+      {"B", f.Leaf(kDocuments, 1), f.Leaf(kDocuments, 1)},  // the only one: it wraps back
+      {"mu", f.Leaf(kDocuments, 0), f.Node(kMusic)},
+      {"m", f.Node(kMusic), f.Leaf(kMusic, 0)},
+      {"a", f.Leaf(kMusic, 0), f.Node(kApplications)},
+      {"zz", f.Leaf(kDocuments, 2), f.Leaf(kDocuments, 2)},  // no match: stays
+  };
+  for (const auto& [text, from, to] : typed) {
+    f.view.setCurrentIndex(from);
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);  // a fresh prefix
+    QTest::keyClicks(&f.view, text);
+    QVERIFY2(f.view.currentIndex() == to, text);
+  }
+
   // Enter is left to the window.
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QApplication::sendEvent(&f.view, &enter);
@@ -147,6 +165,15 @@ void ResultsViewTest::mouseButtons() {
   QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, docs.center());
   QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
   QCOMPARE(f.view.indexAt(f.view.visualRect(f.Node(kPictures)).center()), f.Node(kPictures));
+
+  // The menu key asks for the selected row's menu, at that row.
+  f.view.setContextMenuPolicy(Qt::CustomContextMenu);
+  QSignalSpy menu(&f.view, &ResultsView::customContextMenuRequested);
+  f.view.setCurrentIndex(f.Leaf(kMusic, 0));
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0), f.view.mapToGlobal(QPoint()));
+  QApplication::sendEvent(&f.view, &key);
+  QCOMPARE(menu.size(), 1);
+  QCOMPARE(f.view.indexAt(menu[0][0].toPoint()), f.Leaf(kMusic, 0));
 }
 
 void ResultsViewTest::mimeDataKeepsOddNames() {
