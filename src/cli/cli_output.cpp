@@ -87,8 +87,7 @@ void AppendTerminalText(std::string& out, std::string_view text) {
 
 void AppendTsvLine(std::string& out, const ResultRecord& record) {
   FileCategory category = record.category;
-  AppendTsvField(out,
-                 (category >= 0 && category < kCategoryCount) ? g_categoryNames[category] : "");
+  AppendTsvField(out, category.Valid() ? g_categoryNames[category] : "");
   out.push_back('\t');
   AppendTsvField(out, record.path);
   out.push_back('\t');

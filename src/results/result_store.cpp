@@ -95,8 +95,7 @@ uint32_t ResultStore::Append(const ResultRecord& record) {
   const std::string_view match = Bounded(record.matchLine, kMaxLongText);
   const std::string_view ext = Bounded(record.extension, kMaxShortText);
   // A category outside the thirteen would index past the tree's nodes.
-  const FileCategory category =
-      record.category >= 0 && record.category < kCategoryCount ? record.category : kOther;
+  const FileCategory category = record.category.Valid() ? record.category : FileCategory(kOther);
 
   Entry entry{};
   entry.text = Store(path, size, date, match, ext);

@@ -13,10 +13,6 @@ unsigned char FoldAscii(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-bool ValidCategory(FileCategory category) {
-  return category >= 0 && category < kCategoryCount;
-}
-
 // Compares the folded forms of two labels. ASCII is folded in place; from the first other byte
 // on, the rest of both is folded by the routine that matching uses. Up to there both hold only
 // ASCII, so that place starts a character in each.
@@ -92,12 +88,12 @@ void ResultsTree::Clear() {
 }
 
 size_t ResultsTree::ChildCount(FileCategory category) const {
-  if (!ValidCategory(category) || !lists_[category]) return 0;
+  if (!category.Valid() || !lists_[category]) return 0;
   return lists_[category]->size();
 }
 
 std::string ResultsTree::NodeLabel(FileCategory category) const {
-  if (!ValidCategory(category)) return {};
+  if (!category.Valid()) return {};
   std::string label = g_categoryNames[category];
   label += " (";
   label += std::to_string(ChildCount(category));
@@ -207,7 +203,7 @@ void ResultsTree::ApplyMerge(LeafMerge& merge) {
 }
 
 int64_t ResultsTree::RowOf(FileCategory category, uint32_t record, const ResultStore& store) const {
-  if (!ValidCategory(category) || !lists_[category] || record >= store.size()) return -1;
+  if (!category.Valid() || !lists_[category] || record >= store.size()) return -1;
   const LeafList& list = *lists_[category];
   const std::string_view label = store.View(record).Title();
   const uint64_t key = LabelKey(label);
@@ -237,13 +233,13 @@ std::optional<TreeItem> ResultsTree::FirstChild(std::optional<TreeItem> parent) 
     if (!hasNodes_) return std::nullopt;
     return TreeItem{0, -1};
   }
-  if (!parent->IsNode() || !ValidCategory(parent->category) || !hasNodes_) return std::nullopt;
+  if (!parent->IsNode() || !parent->category.Valid() || !hasNodes_) return std::nullopt;
   if (ChildCount(parent->category) == 0) return std::nullopt;
   return TreeItem{parent->category, 0};
 }
 
 std::optional<TreeItem> ResultsTree::NextSibling(TreeItem item) const {
-  if (!hasNodes_ || !ValidCategory(item.category)) return std::nullopt;
+  if (!hasNodes_ || !item.category.Valid()) return std::nullopt;
   if (item.IsNode()) {
     if (item.category + 1 >= kCategoryCount) return std::nullopt;
     return TreeItem{item.category + 1, -1};
@@ -254,7 +250,7 @@ std::optional<TreeItem> ResultsTree::NextSibling(TreeItem item) const {
 }
 
 int64_t ResultsTree::ItemData(TreeItem item) const {
-  if (item.IsNode() || !ValidCategory(item.category)) return kNodeData;
+  if (item.IsNode() || !item.category.Valid()) return kNodeData;
   if (item.row >= static_cast<int64_t>(ChildCount(item.category))) return kNodeData;
   return lists_[item.category]->records[static_cast<size_t>(item.row)];
 }

@@ -125,7 +125,7 @@ void ResultsModel::Apply(LeafMerge& merge) {
 }
 
 QModelIndex ResultsModel::NodeIndex(FileCategory category) const {
-  if (!results_.tree.HasNodes() || category < 0 || category >= kCategoryCount) return {};
+  if (!results_.tree.HasNodes() || !category.Valid()) return {};
   return createIndex(category, 0, quintptr{0});
 }
 

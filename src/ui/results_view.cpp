@@ -130,7 +130,7 @@ class ResultsViewAccessible : public QAccessibleWidget {
   }
   int indexOfChild(const QAccessibleInterface* child) const override {
     const auto* item = dynamic_cast<const ResultsItemAccessible*>(child);
-    return item && item->IsNode() ? item->Category() : -1;
+    return item && item->IsNode() ? int{item->Category()} : -1;
   }
   QAccessibleInterface* childAt(int x, int y) const override {
     ResultsView* view = View();

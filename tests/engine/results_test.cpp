@@ -125,6 +125,26 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
   EXPECT_EQ(r.tree.NodeLabel(kMusic), "Music (0)");
 }
 
+// A category from outside the thirteen can index nothing: the store files it under Other, and
+// the tree answers for no such node.
+TEST(ResultsTree, CategoriesOutOfRange) {
+  for (const int c : {kTypeFilterAll, kCategoryCount, 1000})
+    EXPECT_FALSE(FileCategory(c).Valid()) << c;
+  EXPECT_TRUE(FileCategory(kDocuments).Valid() && FileCategory(kOther).Valid());
+  SearchResults r;
+  r.ResetResults();
+  std::vector<ResultRecord> hits = {Hit("/a/x.q", -1), Hit("/a/y.q", kCategoryCount),
+                                    Hit("/a/z.q", 1000)};
+  r.RecordHits(hits);
+  EXPECT_EQ(r.tree.NodeLabel(kOther), "Other (3)");
+  for (const int c : {kTypeFilterAll, kCategoryCount}) {
+    EXPECT_EQ(r.tree.NodeLabel(c), "");
+    EXPECT_EQ(r.tree.ChildCount(c), 0u);
+    EXPECT_EQ(r.tree.ItemData({c, 0}), kNodeData);
+    EXPECT_EQ(r.tree.RowOf(c, 0, r.store), -1);
+  }
+}
+
 TEST(ResultsTree, AMillionHitsInOneCategory) {
   constexpr uint32_t kHits = 1000000, kLabels = 50000;
   // Scattered labels, many duplicates, long shared prefixes.
