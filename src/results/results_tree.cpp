@@ -294,7 +294,6 @@ void LeafMerger::Start(LeafMerge merge, std::function<void()> done) {
     std::lock_guard lock(mutex_);
     pending_ = std::move(merge);
     done_ = std::move(done);
-    cancel_.store(false);
   }
   wake_.notify_all();
 }
@@ -304,15 +303,24 @@ std::optional<LeafMerge> LeafMerger::Take() {
   return std::exchange(finished_, std::nullopt);
 }
 
-void LeafMerger::Cancel() {
-  std::unique_lock lock(mutex_);
-  cancel_.store(true);
-  pending_.reset();
-  idle_.wait(lock, [this] { return !running_; });
-  if (finished_) garbage_.push_back(std::make_shared<LeafLists>(std::move(finished_->lists)));
-  finished_.reset();
-  cancel_.store(false);
+void LeafMerger::Abandon() {
+  {
+    std::lock_guard lock(mutex_);
+    pending_.reset();
+    if (running_) {
+      cancel_.store(true);
+      dropRunning_ = true;
+    }
+    if (finished_) garbage_.push_back(std::make_shared<LeafLists>(std::move(finished_->lists)));
+    finished_.reset();
+  }
   wake_.notify_all();
+}
+
+void LeafMerger::Cancel() {
+  Abandon();
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return !running_; });
 }
 
 void LeafMerger::Dispose(std::shared_ptr<void> garbage) {
@@ -340,18 +348,19 @@ void LeafMerger::Loop() {
     pending_.reset();
     std::function<void()> done = std::move(done_);
     running_ = true;
+    dropRunning_ = false;
+    cancel_.store(false);
     lock.unlock();
     const bool complete = ResultsTree::RunMerge(merge, &cancel_);
-    if (!complete) merge.lists = {};  // dropped here, where the merge ran
     lock.lock();
     running_ = false;
-    if (complete && !cancel_.load()) {
-      finished_ = std::move(merge);
-      lock.unlock();
-      if (done) done();
-      lock.lock();
-    }
+    const bool keep = complete && !dropRunning_ && !quit_;
+    if (keep) finished_ = std::move(merge);
     idle_.notify_all();
+    lock.unlock();
+    if (keep && done) done();
+    merge = {};  // an abandoned merge's lists go here, unlocked
+    lock.lock();
   }
 }
 

@@ -111,8 +111,11 @@ class LeafMerger {
   bool Busy() const;  // a merge is running or its result not yet taken
   // Runs `merge` on the helper; `done` is called there once it is finished (not if cancelled).
   void Start(LeafMerge merge, std::function<void()> done);
-  std::optional<LeafMerge> Take();              // the finished merge, once
-  void Cancel();                                // ends the running merge early and drops its result
+  std::optional<LeafMerge> Take();  // the finished merge, once
+  // Drops the pending and finished merges and ends the running one early, without waiting:
+  // what it reads stays alive, as things disposed of are freed on the helper between merges.
+  void Abandon();
+  void Cancel();                                // Abandon, and wait until the helper is idle
   void Dispose(std::shared_ptr<void> garbage);  // released on the helper
 
  private:
@@ -126,6 +129,7 @@ class LeafMerger {
   std::optional<LeafMerge> finished_;
   std::vector<std::shared_ptr<void>> garbage_;
   bool running_ = false;
+  bool dropRunning_ = false;  // the running merge was abandoned
   bool quit_ = false;
   std::atomic<bool> cancel_{false};
   std::thread thread_;

@@ -23,9 +23,9 @@ ResultsModel::ResultsModel(QObject* parent) : QAbstractItemModel(parent) {
 
 void ResultsModel::ResetResults() {
   beginResetModel();
-  // A merge still reading the old store ends first; the old store and leaves are freed on the
-  // helper, as dropping millions of them takes longer than a frame.
-  merger_.Cancel();
+  // A merge still reading the old store is dropped; the old store and leaves are freed on the
+  // helper once it has ended, as dropping millions of them takes longer than a frame.
+  merger_.Abandon();
   merging_ = false;
   ++generation_;
   merger_.Dispose(std::make_shared<SearchResults>(std::move(results_)));

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <random>
+#include <thread>
 
 #include "results/results_tree.h"
 
@@ -71,13 +72,29 @@ TEST(LeafMerger, MergesWhileTheOwnerAppendsAndMatchesOneMerge) {
       ASSERT_EQ(async.tree.ChildData(c, row), sync.tree.ChildData(c, row)) << c << " " << row;
   }
 
-  // Cancelled, a merge leaves nothing to take, and the store may then be dropped.
-  merger.Start(async.tree.PlanMerge(async.store, 0, static_cast<uint32_t>(async.store.size())),
-               [&] { done.Signal(); });
+  // Abandoned, a merge is not waited for and leaves nothing to take; the store it reads may be
+  // handed over at once, and the next run's merge gives only its own leaves.
+  for (int round = 0; round < 20; ++round) {
+    auto old = std::make_shared<SearchResults>(std::move(async));
+    merger.Start(old->tree.PlanMerge(old->store, 0, static_cast<uint32_t>(old->store.size())),
+                 [&] { done.Signal(); });
+    if (round % 2) std::this_thread::yield();
+    merger.Abandon();
+    merger.Dispose(std::move(old));
+    async.ResetResults();
+    async.store.Append(Hit(round, kMusic));
+    merger.Start(async.tree.PlanMerge(async.store, 0, 1), [&] { done.Signal(); });
+    std::optional<LeafMerge> merge;
+    while (!(merge = merger.Take())) done.Wait();
+    EXPECT_EQ(merge->last, 1u);
+    EXPECT_TRUE(merge->touched[kMusic] && !merge->touched[kDocuments]);
+    async.tree.ApplyMerge(*merge);
+    EXPECT_EQ(async.tree.NodeLabel(kMusic), "Music (1)");
+    // Enough records for the next round's merge to be under way when it is abandoned.
+    for (uint32_t i = 1; i < 30000; ++i) async.store.Append(Hit(i, i % 4));
+  }
   merger.Cancel();
-  EXPECT_FALSE(merger.Take());
   EXPECT_FALSE(merger.Busy());
-  merger.Dispose(std::make_shared<SearchResults>(std::move(async)));
 }
 
 }  // namespace
