@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolTip>
 #include <memory>
 #include <random>
 #include <string>
@@ -165,6 +166,18 @@ void ResultsViewTest::mouseButtons() {
   QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, docs.center());
   QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
   QCOMPARE(f.view.indexAt(f.view.visualRect(f.Node(kPictures)).center()), f.Node(kPictures));
+
+  // A tip for a hit, none for a node.
+  const QModelIndex hit = f.Leaf(kMusic, 0);
+  const QPoint hitAt = f.view.visualRect(hit).center();
+  QHelpEvent tip(QEvent::ToolTip, hitAt, f.view.viewport()->mapToGlobal(hitAt));
+  QApplication::sendEvent(f.view.viewport(), &tip);
+  QCOMPARE(QToolTip::text(), hit.data(Qt::ToolTipRole).toString());
+  QVERIFY(QToolTip::text().contains(QStringLiteral("/d/m.mp3")));
+  const QPoint nodeAt = f.view.visualRect(f.Node(kVideo)).center();
+  QHelpEvent none(QEvent::ToolTip, nodeAt, f.view.viewport()->mapToGlobal(nodeAt));
+  QApplication::sendEvent(f.view.viewport(), &none);
+  QVERIFY(!none.isAccepted());
 
   // The menu key asks for the selected row's menu, at that row.
   f.view.setContextMenuPolicy(Qt::CustomContextMenu);
