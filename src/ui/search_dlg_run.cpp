@@ -31,9 +31,12 @@ constexpr size_t kFullDrain = 4096;
 constexpr auto kBusyPause = std::chrono::milliseconds(1);
 
 // The least time between two tree updates. The merge runs on a helper and costs the window next
-// to nothing, but hits shown ten times a second are as fresh as the eye can follow, and fewer
-// merges of a big tree leave more of the machine to the walk.
-constexpr auto kUpdateInterval = std::chrono::milliseconds(100);
+// to nothing, but each one copies every leaf of the categories it touches: as the tree grows,
+// merges come less often (100 ms at first, 500 ms from two million hits on), which leaves more
+// of the machine to the walk while the hits still appear several times a second.
+Clock::duration UpdateInterval(int shownHits) {
+  return std::chrono::milliseconds(std::clamp(100 + shownHits / 5000, 100, 500));
+}
 
 }  // namespace
 
@@ -144,7 +147,7 @@ void CSearchDlg::ScheduleTreeUpdate() {
       m_updateScheduled = true;
       const unsigned ticket = ++m_updateTicket;
       const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-          m_lastUpdate + kUpdateInterval - Clock::now());
+          m_lastUpdate + UpdateInterval(Results().foundCount) - Clock::now());
       QTimer::singleShot(std::max(wait, std::chrono::milliseconds::zero()), this, [this, ticket] {
         if (ticket != m_updateTicket || !m_searching || m_finalShown) return;
         UpdateTree();
