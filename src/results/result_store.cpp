@@ -117,11 +117,18 @@ uint32_t ResultStore::Append(const ResultRecord& record) {
 
 RecordView ResultStore::View(size_t index) const {
   if (index >= size_) return {};
-  return ViewStable(index);
+  return MakeReader().View(index);
 }
 
-RecordView ResultStore::ViewStable(size_t index) const {
-  const Entry& e = chunks_[index >> kChunkBits][index & (kChunkSize - 1)];
+ResultStore::Reader ResultStore::MakeReader() const {
+  Reader reader;
+  reader.chunks_ = chunks_.get();
+  return reader;
+}
+
+RecordView ResultStore::Reader::View(size_t index) const {
+  const auto* chunks = static_cast<const std::unique_ptr<Entry[]>*>(chunks_);
+  const Entry& e = chunks[index >> kChunkBits][index & (kChunkSize - 1)];
   RecordView view;
   const char* p = e.text;
   view.path = {p, e.pathLen};

@@ -26,7 +26,7 @@ struct RecordView {
 // The hits of one run in the order found. Texts live in large blocks and records in fixed-size
 // chunks of a compact table, so ten million hits cost little beyond their path text, and
 // nothing stored ever moves: growing never copies the table, and a record appended before
-// another thread learned of it (through a lock or a queue) may be read there with ViewStable
+// another thread learned of it (through a lock or a queue) may be read there through a Reader
 // while appends go on.
 class ResultStore {
  public:
@@ -39,8 +39,18 @@ class ResultStore {
   bool empty() const { return size_ == 0; }
   uint32_t Append(const ResultRecord& record);  // returns the new record's index
   RecordView View(size_t index) const;          // an empty view past the end
-  // View without reading the size, for a thread other than the appending one.
-  RecordView ViewStable(size_t index) const;
+
+  // Reads the records appended before it was made, on any thread, for as long as they live:
+  // moving the store (to free it elsewhere) leaves them where they are; Clear ends them.
+  class Reader {
+   public:
+    RecordView View(size_t index) const;
+
+   private:
+    friend class ResultStore;
+    const void* chunks_ = nullptr;
+  };
+  Reader MakeReader() const;
   ResultRecord Get(size_t index) const { return View(index).ToRecord(); }
   void Clear();                  // releases the storage
   size_t BytesReserved() const;  // heap held: record table capacity plus text blocks

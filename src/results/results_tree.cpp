@@ -33,33 +33,34 @@ int CompareFolded(std::string_view a, std::string_view b) {
   return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-// The first eight bytes of the folded label, big-endian and padded with zeros (which no label
-// holds). A smaller key means a smaller label; equal keys need the full comparison.
-uint64_t LabelKey(std::string_view label) {
-  const size_t n = std::min<size_t>(label.size(), 8);
+// The first sixteen bytes of the folded label as two big-endian numbers, padded with zeros
+// (which no label holds). A smaller key means a smaller label; equal keys need the full
+// comparison. The leaf lists keep the first number; a batch is sorted by both.
+std::array<uint64_t, 2> LabelKeys(std::string_view label) {
+  const size_t n = std::min<size_t>(label.size(), 16);
   bool ascii = true;
   for (size_t i = 0; i < n; ++i) ascii = ascii && !(static_cast<unsigned char>(label[i]) & 0x80);
   std::string folded;
   if (!ascii) {
-    // Sixteen bytes hold at least eight folded bytes of whole characters.
-    FoldCaseInto(label.substr(0, std::min<size_t>(label.size(), 16)), folded);
+    // Thirty-two bytes hold at least sixteen folded bytes of whole characters.
+    FoldCaseInto(label.substr(0, std::min<size_t>(label.size(), 32)), folded);
     label = folded;
   }
-  uint64_t key = 0;
-  for (size_t i = 0; i < 8; ++i) {
+  std::array<uint64_t, 2> keys{};
+  for (size_t i = 0; i < 16; ++i) {
+    uint64_t& key = keys[i / 8];
     key <<= 8;
     if (i < label.size()) key |= FoldAscii(static_cast<unsigned char>(label[i]));
   }
-  return key;
+  return keys;
 }
 
-bool KeyedLess(uint64_t keyA, std::string_view a, uint64_t keyB, std::string_view b) {
-  if (keyA != keyB) return keyA < keyB;
-  return LabelLess(a, b);
+uint64_t LabelKey(std::string_view label) {
+  return LabelKeys(label)[0];
 }
 
-std::string_view LabelOf(const ResultStore& store, uint32_t record) {
-  return store.ViewStable(record).Title();
+std::string_view LabelOf(const ResultStore::Reader& store, uint32_t record) {
+  return store.View(record).Title();
 }
 
 // How often a long loop looks at the cancel flag.
@@ -71,10 +72,16 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 
 }  // namespace
 
-bool LabelLess(std::string_view a, std::string_view b) {
+int LabelOrder(std::string_view a, std::string_view b) {
   const int order = CompareFolded(a, b);
-  if (order != 0) return order < 0;
-  return a < b;  // same letters in another case: a fixed order keeps the tree deterministic
+  if (order != 0) return order;
+  // Same letters in another case: a fixed order keeps the tree deterministic.
+  const int raw = a.compare(b);
+  return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
+}
+
+bool LabelLess(std::string_view a, std::string_view b) {
+  return LabelOrder(a, b) < 0;
 }
 
 void ResultsTree::Reset() {
@@ -110,7 +117,7 @@ void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first) {
 LeafMerge ResultsTree::PlanMerge(const ResultStore& store, uint32_t first, uint32_t last) const {
   LeafMerge merge;
   merge.lists = lists_;
-  merge.store = &store;
+  merge.store = store.MakeReader();
   merge.first = first;
   merge.last = std::max(first, std::min(last, static_cast<uint32_t>(store.size())));
   return merge;
@@ -119,17 +126,19 @@ LeafMerge ResultsTree::PlanMerge(const ResultStore& store, uint32_t first, uint3
 bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
   struct Added {
     uint64_t key;
+    uint64_t key2;           // the next eight folded bytes, for sorting the batch
     std::string_view label;  // points into the store, which never moves its texts
     uint32_t record;
   };
-  const ResultStore& store = *merge.store;
+  const ResultStore::Reader& store = merge.store;
   // Found order within each category; the store keeps categories in range.
   std::array<std::vector<Added>, kCategoryCount> batch;
   for (uint32_t i = merge.first; i < merge.last; ++i) {
     if ((i & (kCancelStride - 1)) == 0 && Cancelled(cancel)) return false;
-    const RecordView view = store.ViewStable(i);
+    const RecordView view = store.View(i);
     const std::string_view label = view.Title();
-    batch[view.category].push_back({LabelKey(label), label, i});
+    const auto keys = LabelKeys(label);
+    batch[view.category].push_back({keys[0], keys[1], label, i});
   }
 
   for (FileCategory c = 0; c < kCategoryCount; ++c) {
@@ -140,8 +149,12 @@ bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
       continue;
     }
     if (Cancelled(cancel)) return false;
-    std::stable_sort(added.begin(), added.end(), [](const Added& a, const Added& b) {
-      return KeyedLess(a.key, a.label, b.key, b.label);
+    // Equal labels keep found order, which is record order.
+    std::sort(added.begin(), added.end(), [](const Added& a, const Added& b) {
+      if (a.key != b.key) return a.key < b.key;
+      if (a.key2 != b.key2) return a.key2 < b.key2;
+      const int order = LabelOrder(a.label, b.label);
+      return order != 0 ? order < 0 : a.record < b.record;
     });
 
     static const LeafList kEmpty;

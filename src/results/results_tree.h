@@ -46,8 +46,8 @@ using LeafLists = std::array<std::shared_ptr<const LeafList>, kCategoryCount>;
 // One merge of new records into the leaf lists: what it reads, and then what it made.
 struct LeafMerge {
   LeafLists lists;  // the lists to merge into; after RunMerge the merged ones (null: untouched)
-  const ResultStore* store = nullptr;
-  uint32_t first = 0;  // the new records are [first, last)
+  ResultStore::Reader store;  // stays valid when the store object is moved away
+  uint32_t first = 0;         // the new records are [first, last)
   uint32_t last = 0;
   std::array<bool, kCategoryCount> touched{};
 };
@@ -98,6 +98,7 @@ class ResultsTree {
 // Orders leaf labels as the tree does: byte-wise after the one case fold of matching, then
 // byte-wise as they stand, so labels that differ only in case keep a fixed order.
 bool LabelLess(std::string_view a, std::string_view b);
+int LabelOrder(std::string_view a, std::string_view b);  // <0, 0, >0 in that order
 
 // One helper thread that runs merges away from the owner's thread, and frees big things there
 // too: dropping ten million leaves or records takes longer than a frame.

@@ -21,7 +21,7 @@ using Clock = std::chrono::steady_clock;
 // Hits moved out of the worker's queue at a time; its lock is held only while they move.
 constexpr size_t kTakeHits = 2048;
 // Window-thread time spent storing hits before other events get their turn.
-constexpr auto kDrainBudget = std::chrono::milliseconds(8);
+constexpr auto kDrainBudget = std::chrono::milliseconds(4);
 // While hits flow, the window fetches them this often instead of being woken for each one;
 // the worker's queue holds far more than it can find in this time.
 constexpr auto kDrainPause = std::chrono::milliseconds(10);

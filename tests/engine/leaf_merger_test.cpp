@@ -75,10 +75,11 @@ TEST(LeafMerger, MergesWhileTheOwnerAppendsAndMatchesOneMerge) {
   // Abandoned, a merge is not waited for and leaves nothing to take; the store it reads may be
   // handed over at once, and the next run's merge gives only its own leaves.
   for (int round = 0; round < 20; ++round) {
-    auto old = std::make_shared<SearchResults>(std::move(async));
-    merger.Start(old->tree.PlanMerge(old->store, 0, static_cast<uint32_t>(old->store.size())),
+    // Planned on the live store, which is then moved away and reused, as a new search does.
+    merger.Start(async.tree.PlanMerge(async.store, 0, static_cast<uint32_t>(async.store.size())),
                  [&] { done.Signal(); });
     if (round % 2) std::this_thread::yield();
+    auto old = std::make_shared<SearchResults>(std::move(async));
     merger.Abandon();
     merger.Dispose(std::move(old));
     async.ResetResults();
