@@ -33,10 +33,9 @@ int CompareFolded(std::string_view a, std::string_view b) {
   return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-// The first sixteen bytes of the folded label as two big-endian numbers, padded with zeros
-// (which no label holds). A smaller key means a smaller label; equal keys need the full
-// comparison. The leaf lists keep the first number; a batch is sorted by both.
-std::array<uint64_t, 2> LabelKeys(std::string_view label) {
+// No label holds a zero byte, so a smaller key means a smaller label; equal keys need the full
+// comparison.
+LeafKey LabelKey(std::string_view label) {
   const size_t n = std::min<size_t>(label.size(), 16);
   bool ascii = true;
   for (size_t i = 0; i < n; ++i) ascii = ascii && !(static_cast<unsigned char>(label[i]) & 0x80);
@@ -46,17 +45,13 @@ std::array<uint64_t, 2> LabelKeys(std::string_view label) {
     FoldCaseInto(label.substr(0, std::min<size_t>(label.size(), 32)), folded);
     label = folded;
   }
-  std::array<uint64_t, 2> keys{};
+  LeafKey keys{};
   for (size_t i = 0; i < 16; ++i) {
     uint64_t& key = keys[i / 8];
     key <<= 8;
     if (i < label.size()) key |= FoldAscii(static_cast<unsigned char>(label[i]));
   }
   return keys;
-}
-
-uint64_t LabelKey(std::string_view label) {
-  return LabelKeys(label)[0];
 }
 
 std::string_view LabelOf(const ResultStore::Reader& store, uint32_t record) {
@@ -125,8 +120,7 @@ LeafMerge ResultsTree::PlanMerge(const ResultStore& store, uint32_t first, uint3
 
 bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
   struct Added {
-    uint64_t key;
-    uint64_t key2;           // the next eight folded bytes, for sorting the batch
+    LeafKey key;
     std::string_view label;  // points into the store, which never moves its texts
     uint32_t record;
   };
@@ -137,8 +131,7 @@ bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
     if ((i & (kCancelStride - 1)) == 0 && Cancelled(cancel)) return false;
     const RecordView view = store.View(i);
     const std::string_view label = view.Title();
-    const auto keys = LabelKeys(label);
-    batch[view.category].push_back({keys[0], keys[1], label, i});
+    batch[view.category].push_back({LabelKey(label), label, i});
   }
 
   for (FileCategory c = 0; c < kCategoryCount; ++c) {
@@ -152,7 +145,6 @@ bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
     // Equal labels keep found order, which is record order.
     std::sort(added.begin(), added.end(), [](const Added& a, const Added& b) {
       if (a.key != b.key) return a.key < b.key;
-      if (a.key2 != b.key2) return a.key2 < b.key2;
       const int order = LabelOrder(a.label, b.label);
       return order != 0 ? order < 0 : a.record < b.record;
     });
@@ -172,7 +164,7 @@ bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
       if ((j & (kCancelStride - 1)) == 0 && Cancelled(cancel)) return false;
       const Added& a = added[j];
       const auto before = [&](size_t at) {
-        const uint64_t key = old.keys[at];
+        const LeafKey& key = old.keys[at];
         if (a.key != key) return a.key < key;
         return LabelLess(a.label, LabelOf(store, old.records[at]));
       };
@@ -219,7 +211,7 @@ int64_t ResultsTree::RowOf(FileCategory category, uint32_t record, const ResultS
   if (!category.Valid() || !lists_[category] || record >= store.size()) return -1;
   const LeafList& list = *lists_[category];
   const std::string_view label = store.View(record).Title();
-  const uint64_t key = LabelKey(label);
+  const LeafKey key = LabelKey(label);
   // Leaves stand in (label, found order) order, and found order is record order.
   size_t lo = 0, hi = list.size();
   while (lo < hi) {
@@ -279,7 +271,7 @@ size_t ResultsTree::BytesReserved() const {
   size_t bytes = 0;
   for (const auto& list : lists_) {
     if (!list) continue;
-    bytes += sizeof(LeafList) + list->keys.capacity() * sizeof(uint64_t) +
+    bytes += sizeof(LeafList) + list->keys.capacity() * sizeof(LeafKey) +
              list->records.capacity() * sizeof(uint32_t);
   }
   return bytes;

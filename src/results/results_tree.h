@@ -33,11 +33,14 @@ struct TreeItem {
   friend bool operator==(const TreeItem&, const TreeItem&) = default;
 };
 
-// The leaves of one category in display order. Per leaf, its record and the first eight bytes
-// of its folded label, which order most pairs of leaves without a visit to the store.
-// A published list never changes: a merge builds a new one.
+// The first sixteen bytes of a folded label as two big-endian numbers, padded with zeros.
+using LeafKey = std::array<uint64_t, 2>;
+
+// The leaves of one category in display order. Per leaf, its record and its key, which orders
+// most pairs of leaves without a visit to the store (names often share eight bytes, rarely
+// sixteen). A published list never changes: a merge builds a new one.
 struct LeafList {
-  std::vector<uint64_t> keys;
+  std::vector<LeafKey> keys;
   std::vector<uint32_t> records;
   size_t size() const { return records.size(); }
 };
