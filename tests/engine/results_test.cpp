@@ -90,13 +90,26 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
   EXPECT_FALSE(LabelLess("plan", "plan"));
 
   std::mt19937 rng(7);
-  const char* names[] = {"a",      "A",  "b", "readme", "README",
-                         "Readme", "zz", "",  "m.tar",  "\xC3\x89t\xC3\xA9"};
+  // Long names share their first eight and sixteen bytes, some only after folding.
+  const char* names[] = {"a",
+                         "A",
+                         "b",
+                         "readme",
+                         "README",
+                         "Readme",
+                         "zz",
+                         "",
+                         "m.tar",
+                         "\xC3\x89t\xC3\xA9",
+                         "Report-2023-\xC3\x89t\xC3\xA9-long",
+                         "report-2023-\xC3\xA9t\xC3\xA9-LONG-x",
+                         "report-2023-e"};
   SearchResults r;
   r.ResetResults();
   for (int round = 0; round < 200; ++round) {
     std::vector<ResultRecord> batch(rng() % 40);
-    for (auto& hit : batch) hit = Hit("/x/" + std::string(names[rng() % 10]) + ".e", rng() % 3);
+    for (auto& hit : batch)
+      hit = Hit("/x/" + std::string(names[rng() % std::size(names)]) + ".e", rng() % 3);
     r.RecordHits(batch);
   }
   // Every leaf is found again by its record, as the view finds its current item.
