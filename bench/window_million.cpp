@@ -1,12 +1,16 @@
-// Runs one real search in the window over a big tree and reports how responsive the window
-// thread stayed while the hits were recorded, how long recording took and what each hit cost.
+// Runs one search in the window and reports how responsive the window thread stayed while the
+// hits were recorded, how long recording took and what each hit cost.
 //
-//   window_million_bench [--tree DIR] [--query TEXT] [--hidden] [--no-select]
+//   window_million_bench [--tree DIR | --hits N] [--query TEXT] [--hidden] [--no-select]
 //
-// The default tree is the one bench/make_tree.py makes (1,000,000 files, 10,100 folders); the
-// default query "-" matches every file and no folder. Unless --no-select is given, a leaf in the
-// middle of Documents is made current early on and must still be the same hit at the end, as a
-// user reading a hit while the list grows would expect.
+// --tree walks a real tree: by default the one bench/make_tree.py makes (1,000,000 files, 10,100
+// folders), where the default query "-" matches every file and no folder. --hits N instead feeds
+// N generated hits (varied names, all thirteen categories) through the same queue and recording
+// path as a walk, without touching the disk. Unless --no-select is given, a leaf in the middle of
+// Documents is made current early on and must still be the same hit at the end, as a user
+// reading a hit while the list grows would expect. The last line of output reads:
+//
+//   hits N, longest gap X ms, gaps over 16 ms G, bytes per hit B, total T s
 //
 // Run it with QT_QPA_PLATFORM=offscreen, or on a display (such as Xvfb) to include painting
 // through the X server. A wall-clock gap much longer than its CPU time means the window thread
@@ -21,7 +25,6 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -30,8 +33,11 @@
 #include <string>
 #include <vector>
 
+#include "results/display_text.h"
 #include "results/results_tree.h"
+#include "search/directory_walk.h"
 #include "ui/results_model.h"
+#include "ui/results_view.h"
 #include "ui/search_dlg.h"
 
 using namespace findlark;
@@ -55,19 +61,73 @@ long RssKiB() {
   return -1;
 }
 
+// N hits with names of many shapes: words in mixed case, numbers, a few accented letters, and
+// extensions of every category; paths as deep as a home folder's.
+void GenerateHits(int64_t count, HitSink& sink, const std::atomic<bool>& stop) {
+  static const char* const kWords[] = {"report",
+                                       "Photo",
+                                       "notes",
+                                       "song",
+                                       "MOVIE",
+                                       "index",
+                                       "budget",
+                                       "slides",
+                                       "setup",
+                                       "backup",
+                                       "main",
+                                       "README",
+                                       "\xC3\xA9t\xC3\xA9",
+                                       "\xC3\x89"
+                                       "cole",
+                                       "IMG_",
+                                       "node"};
+  static const char* const kExts[] = {"txt", "jpg", "mp3", "mp4", "html", "pdf", "xls",
+                                      "ppt", "exe", "zip", "c",   "",     "dat", "doc"};
+  const std::string size = FormatSize(12345);
+  const std::string date = FormatHitDate(1181000000);
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int64_t i = 0; i < count && !stop.load(std::memory_order_relaxed); ++i) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    const uint64_t r = state >> 16;
+    ResultRecord hit;
+    const char* word = kWords[r % std::size(kWords)];
+    const char* ext = kExts[(r >> 8) % std::size(kExts)];
+    hit.path = "/home/user/d" + std::to_string((r >> 16) % 100) + "/s" +
+               std::to_string((r >> 24) % 100) + "/" + word + "-" + std::to_string(i % 1000003);
+    if (*ext) {
+      hit.path += '.';
+      hit.path += ext;
+    }
+    hit.extension = ExtensionOf(hit.path.substr(hit.path.rfind('/') + 1));
+    hit.category = ClassifyEntry(false, hit.extension).value_or(kOther);
+    hit.sizeText = size;
+    hit.dateText = date;
+    sink.OnHit(std::move(hit));
+  }
+}
+
 // The window with nothing that leaves the process: no folder dialog, tray or preview.
 class BenchDlg : public CSearchDlg {
  public:
   QString folder;
+  int64_t generated = -1;  // --hits
 
  protected:
   QString AskFolder() override { return folder; }
   void Navigate(const std::string&) override {}
   bool TrayAvailable() const override { return false; }
+  void BeforeRun(SearchOptions& options) override {
+    if (generated < 0) return;
+    const int64_t count = generated;
+    options.source = [count](HitSink& sink, const std::atomic<bool>& stop) {
+      GenerateHits(count, sink, stop);
+    };
+  }
 };
 
 struct Options {
   QString tree = QStringLiteral("/tmp/findlark-bench/tree");
+  int64_t hits = -1;
   QString query = QStringLiteral("-");
   bool hidden = false;
   bool select = true;
@@ -78,6 +138,10 @@ bool ParseArgs(const QStringList& args, Options* options) {
     const QString& a = args[i];
     if (a == QLatin1String("--tree") && i + 1 < args.size()) {
       options->tree = args[++i];
+    } else if (a == QLatin1String("--hits") && i + 1 < args.size()) {
+      bool ok = false;
+      options->hits = args[++i].toLongLong(&ok);
+      if (!ok || options->hits < 0) options->hits = -1;
     } else if (a == QLatin1String("--query") && i + 1 < args.size()) {
       options->query = args[++i];
     } else if (a == QLatin1String("--hidden")) {
@@ -86,7 +150,7 @@ bool ParseArgs(const QStringList& args, Options* options) {
       options->select = false;
     } else {
       std::fprintf(stderr,
-                   "usage: window_million_bench [--tree DIR] [--query TEXT] [--hidden] "
+                   "usage: window_million_bench [--tree DIR | --hits N] [--query TEXT] [--hidden] "
                    "[--no-select]\n");
       return false;
     }
@@ -100,7 +164,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   Options options;
   if (!ParseArgs(app.arguments(), &options)) return 2;
-  if (!QDir(options.tree).exists()) {
+  if (options.hits < 0 && !QDir(options.tree).exists()) {
     std::fprintf(stderr, "window_million_bench: no tree at %s (python3 bench/make_tree.py DIR)\n",
                  qPrintable(options.tree));
     return 2;
@@ -114,6 +178,7 @@ int main(int argc, char** argv) {
 
   BenchDlg dlg;
   dlg.folder = options.tree;
+  dlg.generated = options.hits;
   dlg.OnCommand(kCmdBrowse);
   dlg.resize(1000, 700);
   if (!options.hidden) {
@@ -123,7 +188,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(500, &settle, &QEventLoop::quit);
     settle.exec();
   }
-  QTreeView* tree = dlg.Tree();
+  ResultsView* tree = dlg.Tree();
   ResultsModel* model = dlg.Model();
 
   int updates = 0;  // structural changes the view had to take in
@@ -224,12 +289,17 @@ int main(int argc, char** argv) {
   std::printf(
       "window_million: %d hits in %.2f s (%s, %s); event loop: longest gap %.1f ms (%.1f ms of "
       "it on the CPU, at %d hits), longest CPU-bound gap %.1f ms, %d gaps > 16 ms, %d > 50 ms, "
-      "%d probes; %d view updates; RSS %+.1f MiB = %.0f "
+      "%d probes; %d view updates, %llu leaves asked for; RSS %+.1f MiB = %.0f "
       "B/hit beyond %.1f MiB of paths (store+tree %.0f B/hit); current item %s\n",
       hits, (endNs - startNs) / 1e9, qPrintable(QGuiApplication::platformName()),
       options.hidden ? "hidden" : "shown", maxGapNs / 1e6, maxGapCpuNs / 1e6,
       static_cast<int>(maxGapAt), maxCpuGapNs / 1e6, gapsOver16, gapsOver50, ticks, updates,
-      (rssAfter - rssBefore) / 1024.0, perHit, pathBytes / 1048576.0, heldPerHit, verdict.c_str());
+      static_cast<unsigned long long>(tree->LeafQueries()), (rssAfter - rssBefore) / 1024.0, perHit,
+      pathBytes / 1048576.0, heldPerHit, verdict.c_str());
+  std::printf(
+      "hits %d, longest gap %.1f ms, gaps over 16 ms %d, bytes per hit %.0f, total %.2f s\n", hits,
+      maxGapNs / 1e6, gapsOver16, perHit, (endNs - startNs) / 1e9);
+  std::fflush(stdout);
   dlg.OnExit();
   return verdict == "LOST" ? 1 : 0;
 }

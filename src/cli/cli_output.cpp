@@ -97,7 +97,7 @@ namespace {
 template <typename Field>
 void AppendTsvLineWith(std::string& out, const ResultRecord& record, Field field) {
   FileCategory category = record.category;
-  field(out, (category >= 0 && category < kCategoryCount) ? g_categoryNames[category] : "");
+  field(out, category.Valid() ? g_categoryNames[category] : "");
   out.push_back('\t');
   field(out, record.path);
   out.push_back('\t');

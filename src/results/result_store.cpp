@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace findlark {
 
@@ -46,8 +47,22 @@ ResultRecord RecordView::ToRecord() const {
 
 ResultStore::ResultStore() = default;
 ResultStore::~ResultStore() = default;
-ResultStore::ResultStore(ResultStore&&) noexcept = default;
-ResultStore& ResultStore::operator=(ResultStore&&) noexcept = default;
+ResultStore::ResultStore(ResultStore&& other) noexcept {
+  *this = std::move(other);
+}
+
+ResultStore& ResultStore::operator=(ResultStore&& other) noexcept {
+  if (this == &other) return *this;
+  size_ = std::exchange(other.size_, 0);
+  chunks_ = std::move(other.chunks_);
+  chunkCount_ = std::exchange(other.chunkCount_, 0);
+  blocks_ = std::move(other.blocks_);
+  other.blocks_.clear();
+  blockUsed_ = std::exchange(other.blockUsed_, 0);
+  blockSize_ = std::exchange(other.blockSize_, 0);
+  blockBytes_ = std::exchange(other.blockBytes_, 0);
+  return *this;
+}
 
 const char* ResultStore::Store(std::string_view a, std::string_view b, std::string_view c,
                                std::string_view d, std::string_view e) {
@@ -72,14 +87,15 @@ const char* ResultStore::Store(std::string_view a, std::string_view b, std::stri
 }
 
 uint32_t ResultStore::Append(const ResultRecord& record) {
+  // The last index a uint32_t leaf can name; a run past it keeps what it has.
+  if (size_ >= kMaxChunks * kChunkSize - 1) return static_cast<uint32_t>(size_ - 1);
   const std::string_view path = Bounded(record.path, kMaxLongText);
   const std::string_view size = Bounded(record.sizeText, kMaxShortText);
   const std::string_view date = Bounded(record.dateText, kMaxShortText);
   const std::string_view match = Bounded(record.matchLine, kMaxLongText);
   const std::string_view ext = Bounded(record.extension, kMaxShortText);
   // A category outside the thirteen would index past the tree's nodes.
-  const FileCategory category =
-      record.category >= 0 && record.category < kCategoryCount ? record.category : kOther;
+  const FileCategory category = record.category.Valid() ? record.category : FileCategory(kOther);
 
   Entry entry{};
   entry.text = Store(path, size, date, match, ext);
@@ -89,12 +105,30 @@ uint32_t ResultStore::Append(const ResultRecord& record) {
   entry.dateLen = static_cast<uint16_t>(date.size());
   entry.extLen = static_cast<uint16_t>(ext.size());
   entry.category = static_cast<uint8_t>(category);
-  entries_.push_back(entry);
-  return static_cast<uint32_t>(entries_.size() - 1);
+  if (!chunks_) chunks_ = std::make_unique<std::unique_ptr<Entry[]>[]>(kMaxChunks);
+  const size_t chunk = size_ >> kChunkBits;
+  if (chunk == chunkCount_) {
+    chunks_[chunk] = std::make_unique_for_overwrite<Entry[]>(kChunkSize);
+    ++chunkCount_;
+  }
+  chunks_[chunk][size_ & (kChunkSize - 1)] = entry;
+  return static_cast<uint32_t>(size_++);
 }
 
 RecordView ResultStore::View(size_t index) const {
-  const Entry& e = entries_.at(index);
+  if (index >= size_) return {};
+  return MakeReader().View(index);
+}
+
+ResultStore::Reader ResultStore::MakeReader() const {
+  Reader reader;
+  reader.chunks_ = chunks_.get();
+  return reader;
+}
+
+RecordView ResultStore::Reader::View(size_t index) const {
+  const auto* chunks = static_cast<const std::unique_ptr<Entry[]>*>(chunks_);
+  const Entry& e = chunks[index >> kChunkBits][index & (kChunkSize - 1)];
   RecordView view;
   const char* p = e.text;
   view.path = {p, e.pathLen};
@@ -111,7 +145,9 @@ RecordView ResultStore::View(size_t index) const {
 }
 
 void ResultStore::Clear() {
-  std::vector<Entry>().swap(entries_);
+  chunks_.reset();
+  chunkCount_ = 0;
+  size_ = 0;
   std::vector<std::unique_ptr<char[]>>().swap(blocks_);
   blockUsed_ = 0;
   blockSize_ = 0;
@@ -119,7 +155,8 @@ void ResultStore::Clear() {
 }
 
 size_t ResultStore::BytesReserved() const {
-  return entries_.capacity() * sizeof(Entry) +
+  return (chunks_ ? kMaxChunks * sizeof(chunks_[0]) : 0) +
+         chunkCount_ * kChunkSize * sizeof(Entry) +
          blocks_.capacity() * sizeof(std::unique_ptr<char[]>) + blockBytes_;
 }
 

@@ -23,21 +23,36 @@ struct RecordView {
   ResultRecord ToRecord() const;
 };
 
-// The hits of one run in the order found. Texts live in large blocks and records in a compact
-// table, so a million hits cost little beyond their path text; nothing stored ever moves.
+// The hits of one run in the order found. Texts live in large blocks and records in fixed-size
+// chunks of a compact table, so ten million hits cost little beyond their path text, and
+// nothing stored ever moves: growing never copies the table, and a record appended before
+// another thread learned of it (through a lock or a queue) may be read there through a Reader
+// while appends go on.
 class ResultStore {
  public:
   ResultStore();
   ~ResultStore();
-  ResultStore(ResultStore&&) noexcept;
-  ResultStore& operator=(ResultStore&&) noexcept;
+  ResultStore(ResultStore&& other) noexcept;  // `other` is left empty
+  ResultStore& operator=(ResultStore&& other) noexcept;
 
-  size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
   uint32_t Append(const ResultRecord& record);  // returns the new record's index
-  RecordView View(size_t index) const;
+  RecordView View(size_t index) const;          // an empty view past the end
+
+  // Reads the records appended before it was made, on any thread, for as long as they live:
+  // moving the store (to free it elsewhere) leaves them where they are; Clear ends them.
+  class Reader {
+   public:
+    RecordView View(size_t index) const;
+
+   private:
+    friend class ResultStore;
+    const void* chunks_ = nullptr;
+  };
+  Reader MakeReader() const;
   ResultRecord Get(size_t index) const { return View(index).ToRecord(); }
-  void Clear();  // releases the storage
+  void Clear();                  // releases the storage
   size_t BytesReserved() const;  // heap held: record table capacity plus text blocks
 
  private:
@@ -50,10 +65,17 @@ class ResultStore {
     uint16_t extLen;
     uint8_t category;
   };
-  const char* Store(std::string_view a, std::string_view b, std::string_view c,
-                    std::string_view d, std::string_view e);
+  const char* Store(std::string_view a, std::string_view b, std::string_view c, std::string_view d,
+                    std::string_view e);
 
-  std::vector<Entry> entries_;
+  static constexpr size_t kChunkBits = 16;
+  static constexpr size_t kChunkSize = size_t{1} << kChunkBits;
+  // Enough chunk slots for every index a uint32_t can give; the table never reallocates.
+  static constexpr size_t kMaxChunks = (size_t{1} << 32) >> kChunkBits;
+
+  size_t size_ = 0;
+  std::unique_ptr<std::unique_ptr<Entry[]>[]> chunks_;  // kMaxChunks slots once used
+  size_t chunkCount_ = 0;
   std::vector<std::unique_ptr<char[]>> blocks_;
   size_t blockUsed_ = 0;
   size_t blockSize_ = 0;

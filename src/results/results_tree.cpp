@@ -1,6 +1,9 @@
 #include "results/results_tree.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "search/case_fold.h"
 
 namespace findlark {
 
@@ -10,55 +13,70 @@ unsigned char FoldAscii(unsigned char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
 }
 
-bool ValidCategory(FileCategory category) {
-  return category >= 0 && category < kCategoryCount;
+// Compares the folded forms of two labels. ASCII is folded in place; from the first other byte
+// on, the rest of both is folded by the routine that matching uses. Up to there both hold only
+// ASCII, so that place starts a character in each.
+int CompareFolded(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if ((x | y) & 0x80) break;
+    if (FoldAscii(x) != FoldAscii(y)) return FoldAscii(x) < FoldAscii(y) ? -1 : 1;
+  }
+  if (i == n) return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+  thread_local std::string foldedA, foldedB;
+  FoldCaseInto(a.substr(i), foldedA);
+  FoldCaseInto(b.substr(i), foldedB);
+  const int order = foldedA.compare(foldedB);
+  return order < 0 ? -1 : (order > 0 ? 1 : 0);
 }
 
-// The first eight folded bytes, big-endian and padded with zeros. Keys order labels coarsely:
-// a smaller key means a smaller label; equal keys need the full comparison.
-uint64_t LabelKey(std::string_view label) {
-  uint64_t key = 0;
-  for (size_t i = 0; i < 8; ++i) {
+// No label holds a zero byte, so a smaller key means a smaller label; equal keys need the full
+// comparison.
+LeafKey LabelKey(std::string_view label) {
+  const size_t n = std::min<size_t>(label.size(), 16);
+  bool ascii = true;
+  for (size_t i = 0; i < n; ++i) ascii = ascii && !(static_cast<unsigned char>(label[i]) & 0x80);
+  std::string folded;
+  if (!ascii) {
+    // Thirty-two bytes hold at least sixteen folded bytes of whole characters.
+    FoldCaseInto(label.substr(0, std::min<size_t>(label.size(), 32)), folded);
+    label = folded;
+  }
+  LeafKey keys{};
+  for (size_t i = 0; i < 16; ++i) {
+    uint64_t& key = keys[i / 8];
     key <<= 8;
     if (i < label.size()) key |= FoldAscii(static_cast<unsigned char>(label[i]));
   }
-  return key;
+  return keys;
+}
+
+std::string_view LabelOf(const ResultStore::Reader& store, uint32_t record) {
+  return store.View(record).Title();
+}
+
+// How often a long loop looks at the cancel flag.
+constexpr size_t kCancelStride = 1 << 16;
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+  return cancel && cancel->load(std::memory_order_relaxed);
 }
 
 }  // namespace
 
-namespace {
-
-// LabelLess for labels whose first `skip` folded bytes are known to be equal.
-bool LabelLessFrom(std::string_view a, std::string_view b, size_t skip) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = skip; i < n; ++i) {
-    const unsigned char x = FoldAscii(static_cast<unsigned char>(a[i]));
-    const unsigned char y = FoldAscii(static_cast<unsigned char>(b[i]));
-    if (x != y) return x < y;
-  }
-  if (a.size() != b.size()) return a.size() < b.size();
+int LabelOrder(std::string_view a, std::string_view b) {
+  const int order = CompareFolded(a, b);
+  if (order != 0) return order;
   // Same letters in another case: a fixed order keeps the tree deterministic.
-  for (size_t i = 0; i < n; ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x != y) return x < y;
-  }
-  return false;
+  const int raw = a.compare(b);
+  return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
 }
-
-// Orders two labels by key first. Equal keys of labels that both fill them mean equal first
-// eight folded bytes, which the full comparison then skips: names that share a long prefix
-// (IMG_2023..., report-...) are common, and ties are where a merge spends its time.
-bool KeyedLess(uint64_t keyA, std::string_view a, uint64_t keyB, std::string_view b) {
-  if (keyA != keyB) return keyA < keyB;
-  return LabelLessFrom(a, b, a.size() >= 8 && b.size() >= 8 ? 8 : 0);
-}
-
-}  // namespace
 
 bool LabelLess(std::string_view a, std::string_view b) {
-  return LabelLessFrom(a, b, 0);
+  return LabelOrder(a, b) < 0;
 }
 
 void ResultsTree::Reset() {
@@ -67,63 +85,88 @@ void ResultsTree::Reset() {
 }
 
 void ResultsTree::Clear() {
-  for (auto& list : leaves_) std::vector<uint32_t>().swap(list);
-  for (auto& list : keys_) std::vector<uint64_t>().swap(list);
-  for (auto& list : labels_) std::vector<std::string_view>().swap(list);
+  for (auto& list : lists_) list.reset();
   hasNodes_ = false;
 }
 
+size_t ResultsTree::ChildCount(FileCategory category) const {
+  if (!category.Valid() || !lists_[category]) return 0;
+  return lists_[category]->size();
+}
+
 std::string ResultsTree::NodeLabel(FileCategory category) const {
-  if (!ValidCategory(category)) return {};
+  if (!category.Valid()) return {};
   std::string label = g_categoryNames[category];
   label += " (";
-  label += std::to_string(leaves_[category].size());
+  label += std::to_string(ChildCount(category));
   label += ')';
   return label;
 }
 
-void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first, RowLists* newRows) {
-  if (newRows) {
-    for (auto& rows : *newRows) rows.clear();
-  }
-  if (first >= store.size()) return;
-  hasNodes_ = true;
+void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first) {
+  LeafMerge merge = PlanMerge(store, first, static_cast<uint32_t>(store.size()));
+  RunMerge(merge);
+  ApplyMerge(merge);
+}
 
+LeafMerge ResultsTree::PlanMerge(const ResultStore& store, uint32_t first, uint32_t last) const {
+  LeafMerge merge;
+  merge.lists = lists_;
+  merge.store = store.MakeReader();
+  merge.first = first;
+  merge.last = std::max(first, std::min(last, static_cast<uint32_t>(store.size())));
+  return merge;
+}
+
+bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
   struct Added {
-    uint64_t key;
+    LeafKey key;
     std::string_view label;  // points into the store, which never moves its texts
-    uint32_t index;
+    uint32_t record;
   };
+  const ResultStore::Reader& store = merge.store;
   // Found order within each category; the store keeps categories in range.
   std::array<std::vector<Added>, kCategoryCount> batch;
-  for (size_t i = first; i < store.size(); ++i) {
+  for (uint32_t i = merge.first; i < merge.last; ++i) {
+    if ((i & (kCancelStride - 1)) == 0 && Cancelled(cancel)) return false;
     const RecordView view = store.View(i);
     const std::string_view label = view.Title();
-    batch[view.category].push_back({LabelKey(label), label, static_cast<uint32_t>(i)});
+    batch[view.category].push_back({LabelKey(label), label, i});
   }
 
   for (FileCategory c = 0; c < kCategoryCount; ++c) {
     std::vector<Added>& added = batch[c];
-    if (added.empty()) continue;
-    std::stable_sort(added.begin(), added.end(), [](const Added& a, const Added& b) {
-      return KeyedLess(a.key, a.label, b.key, b.label);
+    merge.touched[c] = !added.empty();
+    if (added.empty()) {
+      merge.lists[c].reset();
+      continue;
+    }
+    if (Cancelled(cancel)) return false;
+    // Equal labels keep found order, which is record order.
+    std::sort(added.begin(), added.end(), [](const Added& a, const Added& b) {
+      if (a.key != b.key) return a.key < b.key;
+      const int order = LabelOrder(a.label, b.label);
+      return order != 0 ? order < 0 : a.record < b.record;
     });
 
-    std::vector<uint32_t>& leaves = leaves_[c];
-    std::vector<uint64_t>& keys = keys_[c];
-    std::vector<std::string_view>& labels = labels_[c];
-    const size_t oldSize = leaves.size();
+    static const LeafList kEmpty;
+    const LeafList& old = merge.lists[c] ? *merge.lists[c] : kEmpty;
+    const size_t oldSize = old.size();
+    auto merged = std::make_shared<LeafList>();
+    merged->keys.reserve(oldSize + added.size());
+    merged->records.reserve(oldSize + added.size());
 
-    // Each new leaf goes after every existing leaf with an equal label: those were found
-    // earlier. The batch is sorted, so each search starts where the previous one ended, and
-    // gallops forward before it halves: a batch spread over a large category then costs a few
-    // comparisons per leaf instead of a full binary search.
-    std::vector<size_t> place(added.size());
+    // Each new leaf goes after every old leaf with an equal label: those were found earlier.
+    // The batch is sorted, so each search starts where the previous one ended and gallops
+    // forward before it halves; the old leaves in between are copied as one run.
     size_t from = 0;
     for (size_t j = 0; j < added.size(); ++j) {
+      if ((j & (kCancelStride - 1)) == 0 && Cancelled(cancel)) return false;
       const Added& a = added[j];
       const auto before = [&](size_t at) {
-        return KeyedLess(a.key, a.label, keys[at], labels[at]);
+        const LeafKey& key = old.keys[at];
+        if (a.key != key) return a.key < key;
+        return LabelLess(a.label, LabelOf(store, old.records[at]));
       };
       size_t lo = from, hi = oldSize;  // the place lies in [lo, hi]
       for (size_t step = 1; lo < hi; step *= 2) {
@@ -142,33 +185,52 @@ void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first, RowList
           lo = mid + 1;
         }
       }
-      place[j] = from = lo;
+      merged->keys.insert(merged->keys.end(), old.keys.begin() + from, old.keys.begin() + lo);
+      merged->records.insert(merged->records.end(), old.records.begin() + from,
+                             old.records.begin() + lo);
+      merged->keys.push_back(a.key);
+      merged->records.push_back(a.record);
+      from = lo;
     }
+    merged->keys.insert(merged->keys.end(), old.keys.begin() + from, old.keys.end());
+    merged->records.insert(merged->records.end(), old.records.begin() + from, old.records.end());
+    merge.lists[c] = std::move(merged);
+    std::vector<Added>().swap(added);
+  }
+  return true;
+}
 
-    // Merge from the back, moving each run of old leaves once.
-    leaves.resize(oldSize + added.size());
-    keys.resize(oldSize + added.size());
-    labels.resize(oldSize + added.size());
-    size_t oldEnd = oldSize;
-    for (size_t j = added.size(); j-- > 0;) {
-      const size_t at = place[j];
-      std::move_backward(leaves.begin() + at, leaves.begin() + oldEnd,
-                         leaves.begin() + oldEnd + j + 1);
-      std::move_backward(keys.begin() + at, keys.begin() + oldEnd, keys.begin() + oldEnd + j + 1);
-      std::move_backward(labels.begin() + at, labels.begin() + oldEnd,
-                         labels.begin() + oldEnd + j + 1);
-      leaves[at + j] = added[j].index;
-      keys[at + j] = added[j].key;
-      labels[at + j] = added[j].label;
-      oldEnd = at;
+void ResultsTree::ApplyMerge(LeafMerge& merge) {
+  hasNodes_ = true;
+  for (FileCategory c = 0; c < kCategoryCount; ++c) {
+    if (merge.touched[c]) std::swap(lists_[c], merge.lists[c]);
+  }
+}
+
+int64_t ResultsTree::RowOf(FileCategory category, uint32_t record, const ResultStore& store) const {
+  if (!category.Valid() || !lists_[category] || record >= store.size()) return -1;
+  const LeafList& list = *lists_[category];
+  const std::string_view label = store.View(record).Title();
+  const LeafKey key = LabelKey(label);
+  // Leaves stand in (label, found order) order, and found order is record order.
+  size_t lo = 0, hi = list.size();
+  while (lo < hi) {
+    const size_t mid = lo + (hi - lo) / 2;
+    const uint32_t other = list.records[mid];
+    bool less;  // the leaf at mid stands before `record`'s
+    if (list.keys[mid] != key) {
+      less = list.keys[mid] < key;
+    } else {
+      const std::string_view otherLabel = store.View(other).Title();
+      less = LabelLess(otherLabel, label) || (!LabelLess(label, otherLabel) && other < record);
     }
-
-    if (newRows) {
-      auto& rows = (*newRows)[c];
-      rows.resize(added.size());
-      for (size_t j = 0; j < added.size(); ++j) rows[j] = static_cast<uint32_t>(place[j] + j);
+    if (less) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
     }
   }
+  return lo < list.size() && list.records[lo] == record ? static_cast<int64_t>(lo) : -1;
 }
 
 std::optional<TreeItem> ResultsTree::FirstChild(std::optional<TreeItem> parent) const {
@@ -176,27 +238,26 @@ std::optional<TreeItem> ResultsTree::FirstChild(std::optional<TreeItem> parent) 
     if (!hasNodes_) return std::nullopt;
     return TreeItem{0, -1};
   }
-  if (!parent->IsNode() || !ValidCategory(parent->category) || !hasNodes_) return std::nullopt;
-  if (leaves_[parent->category].empty()) return std::nullopt;
+  if (!parent->IsNode() || !parent->category.Valid() || !hasNodes_) return std::nullopt;
+  if (ChildCount(parent->category) == 0) return std::nullopt;
   return TreeItem{parent->category, 0};
 }
 
 std::optional<TreeItem> ResultsTree::NextSibling(TreeItem item) const {
-  if (!hasNodes_ || !ValidCategory(item.category)) return std::nullopt;
+  if (!hasNodes_ || !item.category.Valid()) return std::nullopt;
   if (item.IsNode()) {
     if (item.category + 1 >= kCategoryCount) return std::nullopt;
     return TreeItem{item.category + 1, -1};
   }
   const auto next = item.row + 1;
-  if (next >= static_cast<int64_t>(leaves_[item.category].size())) return std::nullopt;
+  if (next >= static_cast<int64_t>(ChildCount(item.category))) return std::nullopt;
   return TreeItem{item.category, next};
 }
 
 int64_t ResultsTree::ItemData(TreeItem item) const {
-  if (item.IsNode() || !ValidCategory(item.category)) return kNodeData;
-  const auto& leaves = leaves_[item.category];
-  if (item.row >= static_cast<int64_t>(leaves.size())) return kNodeData;
-  return leaves[static_cast<size_t>(item.row)];
+  if (item.IsNode() || !item.category.Valid()) return kNodeData;
+  if (item.row >= static_cast<int64_t>(ChildCount(item.category))) return kNodeData;
+  return lists_[item.category]->records[static_cast<size_t>(item.row)];
 }
 
 std::string ResultsTree::ItemText(TreeItem item, const ResultStore& store) const {
@@ -208,10 +269,104 @@ std::string ResultsTree::ItemText(TreeItem item, const ResultStore& store) const
 
 size_t ResultsTree::BytesReserved() const {
   size_t bytes = 0;
-  for (const auto& list : leaves_) bytes += list.capacity() * sizeof(uint32_t);
-  for (const auto& list : keys_) bytes += list.capacity() * sizeof(uint64_t);
-  for (const auto& list : labels_) bytes += list.capacity() * sizeof(std::string_view);
+  for (const auto& list : lists_) {
+    if (!list) continue;
+    bytes += sizeof(LeafList) + list->keys.capacity() * sizeof(LeafKey) +
+             list->records.capacity() * sizeof(uint32_t);
+  }
   return bytes;
+}
+
+LeafMerger::LeafMerger() : thread_(&LeafMerger::Loop, this) {}
+
+LeafMerger::~LeafMerger() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+    cancel_.store(true);
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+bool LeafMerger::Busy() const {
+  std::lock_guard lock(mutex_);
+  return pending_.has_value() || running_ || finished_.has_value();
+}
+
+void LeafMerger::Start(LeafMerge merge, std::function<void()> done) {
+  {
+    std::lock_guard lock(mutex_);
+    pending_ = std::move(merge);
+    done_ = std::move(done);
+  }
+  wake_.notify_all();
+}
+
+std::optional<LeafMerge> LeafMerger::Take() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(finished_, std::nullopt);
+}
+
+void LeafMerger::Abandon() {
+  {
+    std::lock_guard lock(mutex_);
+    pending_.reset();
+    if (running_) {
+      cancel_.store(true);
+      dropRunning_ = true;
+    }
+    if (finished_) garbage_.push_back(std::make_shared<LeafLists>(std::move(finished_->lists)));
+    finished_.reset();
+  }
+  wake_.notify_all();
+}
+
+void LeafMerger::Cancel() {
+  Abandon();
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [this] { return !running_; });
+}
+
+void LeafMerger::Dispose(std::shared_ptr<void> garbage) {
+  {
+    std::lock_guard lock(mutex_);
+    garbage_.push_back(std::move(garbage));
+  }
+  wake_.notify_all();
+}
+
+void LeafMerger::Loop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return quit_ || pending_ || !garbage_.empty(); });
+    if (!garbage_.empty()) {
+      std::vector<std::shared_ptr<void>> drop;
+      drop.swap(garbage_);
+      lock.unlock();
+      drop.clear();
+      lock.lock();
+      continue;
+    }
+    if (quit_) return;
+    LeafMerge merge = std::move(*pending_);
+    pending_.reset();
+    std::function<void()> done = std::move(done_);
+    running_ = true;
+    dropRunning_ = false;
+    cancel_.store(false);
+    lock.unlock();
+    const bool complete = ResultsTree::RunMerge(merge, &cancel_);
+    lock.lock();
+    running_ = false;
+    const bool keep = complete && !dropRunning_ && !quit_;
+    if (keep) finished_ = std::move(merge);
+    idle_.notify_all();
+    lock.unlock();
+    if (keep && done) done();
+    merge = {};  // an abandoned merge's lists go here, unlocked
+    lock.lock();
+  }
 }
 
 void SearchResults::ResetResults() {
@@ -220,11 +375,11 @@ void SearchResults::ResetResults() {
   foundCount = 0;
 }
 
-void SearchResults::RecordHits(std::vector<ResultRecord>& batch, ResultsTree::RowLists* newRows) {
+void SearchResults::RecordHits(std::vector<ResultRecord>& batch) {
   if (!tree.HasNodes()) tree.Reset();
   const auto first = static_cast<uint32_t>(store.size());
   for (const ResultRecord& record : batch) store.Append(record);
-  tree.InsertLeaves(store, first, newRows);
+  tree.InsertLeaves(store, first);
   foundCount += static_cast<int>(batch.size());
 }
 

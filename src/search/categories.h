@@ -7,13 +7,27 @@
 
 namespace findlark {
 
-// Index 0-12: tree position of the category node, icon index, and type-filter value.
-using FileCategory = int;
-
 inline constexpr int kCategoryCount = 13;
 inline constexpr int kTypeFilterAll = -1;
 
-enum : FileCategory {
+// Index 0-12: tree position of the category node, icon index, and type-filter value (where
+// kTypeFilterAll means every type). It converts to and from int, so it indexes and counts as the
+// number it is; Valid() is the one range check for a value read from anywhere.
+class FileCategory {
+ public:
+  constexpr FileCategory(int value = 0) : value_(value) {}
+  constexpr operator int() const { return value_; }
+  constexpr FileCategory& operator++() {
+    ++value_;
+    return *this;
+  }
+  constexpr bool Valid() const { return value_ >= 0 && value_ < kCategoryCount; }
+
+ private:
+  int value_;
+};
+
+enum : int {
   kDocuments = 0,
   kPictures = 1,
   kMusic = 2,

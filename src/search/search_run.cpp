@@ -137,7 +137,9 @@ void SearchRun::Worker(SearchOptions options) {
   walk.details = options.details;
   walk.stop = &stop_;
   RunSink sink(*this);
-  if (!options.folder.empty()) {
+  if (options.source) {
+    options.source(sink, stop_);
+  } else if (!options.folder.empty()) {
     SearchFolder(options.folder, walk, sink);
   } else if (!stop_.load()) {
     const std::unordered_set<std::string> pruned = PseudoMounts();

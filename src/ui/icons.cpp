@@ -33,7 +33,7 @@ QIcon AppIcon() {
 }
 
 QString CategoryIconPath(int category) {
-  if (category < 0 || category >= kCategoryCount) return {};
+  if (!FileCategory(category).Valid()) return {};
   return QStringLiteral(":/icons/") + QLatin1String(kCategoryIconFiles[category]);
 }
 

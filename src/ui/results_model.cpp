@@ -1,6 +1,9 @@
 #include "ui/results_model.h"
 
+#include <QMetaObject>
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 #include "results/hit_info.h"
 #include "ui/icons.h"
@@ -20,7 +23,14 @@ ResultsModel::ResultsModel(QObject* parent) : QAbstractItemModel(parent) {
 
 void ResultsModel::ResetResults() {
   beginResetModel();
+  // A merge still reading the old store is dropped; the old store and leaves are freed on the
+  // helper once it has ended, as dropping millions of them takes longer than a frame.
+  merger_.Abandon();
+  merging_ = false;
+  ++generation_;
+  merger_.Dispose(std::make_shared<SearchResults>(std::move(results_)));
   results_.ResetResults();
+  lastTouched_ = {};
   endResetModel();
 }
 
@@ -35,55 +45,87 @@ void ResultsModel::AppendHits(const std::vector<ResultRecord>& batch) {
 }
 
 std::array<bool, kCategoryCount> ResultsModel::RecordAppendedHits() {
-  std::array<bool, kCategoryCount> touched{};
-  if (!results_.tree.HasNodes() || AppendedHits() == 0) return touched;
+  if (merging_) {
+    merger_.Cancel();
+    merging_ = false;
+  }
+  lastTouched_ = {};
+  if (!results_.tree.HasNodes() || AppendedHits() == 0) return lastTouched_;
+  LeafMerge merge = results_.tree.PlanMerge(results_.store, static_cast<uint32_t>(AppendedFrom()),
+                                            static_cast<uint32_t>(results_.store.size()));
+  ResultsTree::RunMerge(merge);
+  Apply(merge);
+  return lastTouched_;
+}
 
-  // One layout change per merge: far cheaper for the view than one insert per run of rows,
-  // and persistent indexes (selection, current item) follow their leaves to their new rows.
+bool ResultsModel::StartMerge() {
+  if (merging_ || !results_.tree.HasNodes() || AppendedHits() == 0) return false;
+  merging_ = true;
+  const uint64_t generation = generation_;
+  merger_.Start(results_.tree.PlanMerge(results_.store, static_cast<uint32_t>(AppendedFrom()),
+                                        static_cast<uint32_t>(results_.store.size())),
+                [this, generation] {
+                  // On the helper: the swap itself happens on this model's thread.
+                  QMetaObject::invokeMethod(
+                      this,
+                      [this, generation] {
+                        if (generation == generation_) FinishMerge();
+                      },
+                      Qt::QueuedConnection);
+                });
+  return true;
+}
+
+void ResultsModel::FinishMerge() {
+  std::optional<LeafMerge> merge = merger_.Take();
+  if (!merge) return;
+  merging_ = false;
+  Apply(*merge);
+  emit hitsRecorded();
+}
+
+void ResultsModel::Apply(LeafMerge& merge) {
+  // One layout change per merge, and persistent indexes (the view's current item) follow their
+  // leaves to their new rows: each is found again by its label, in logarithmic time.
   emit layoutAboutToBeChanged();
-  ResultsTree::RowLists newRows;
-  results_.tree.InsertLeaves(results_.store, static_cast<uint32_t>(AppendedFrom()), &newRows);
-  // Last, as the recording steps require: only now do readers see the new records.
-  results_.foundCount = static_cast<int>(results_.store.size());
-
-  // A leaf at old row r moves down by the number of new rows placed before it. New row n_j
-  // (the j-th new row, ascending) lies before old row r exactly when n_j - j <= r.
   const QModelIndexList from = persistentIndexList();
+  std::vector<int64_t> records;
+  records.reserve(static_cast<size_t>(from.size()));
+  for (const QModelIndex& old : from) records.push_back(ItemData(old));
+
+  results_.tree.ApplyMerge(merge);
+  // Last, as the recording steps require: only now do readers see the new records.
+  results_.foundCount = static_cast<int>(merge.last);
+  lastTouched_ = merge.touched;
+  merger_.Dispose(std::make_shared<LeafLists>(std::move(merge.lists)));
+
   QModelIndexList to;
   to.reserve(from.size());
-  for (const QModelIndex& old : from) {
-    if (!old.isValid() || !IsLeaf(old)) {
+  for (qsizetype i = 0; i < from.size(); ++i) {
+    const QModelIndex& old = from[i];
+    if (!old.isValid() || !IsLeaf(old) || records[static_cast<size_t>(i)] < 0) {
       to.append(old);
       continue;
     }
-    const auto& rows = newRows[LeafCategory(old)];
-    int64_t lo = 0;
-    int64_t hi = static_cast<int64_t>(rows.size());
-    while (lo < hi) {
-      const int64_t mid = (lo + hi) / 2;
-      if (static_cast<int64_t>(rows[mid]) - mid <= old.row()) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    to.append(createIndex(old.row() + static_cast<int>(lo), old.column(), old.internalId()));
+    const FileCategory category = LeafCategory(old);
+    const int64_t row = results_.tree.RowOf(
+        category, static_cast<uint32_t>(records[static_cast<size_t>(i)]), results_.store);
+    to.append(row < 0 ? QModelIndex()
+                      : createIndex(static_cast<int>(row), old.column(), old.internalId()));
   }
   changePersistentIndexList(from, to);
   emit layoutChanged();
 
   for (int c = 0; c < kCategoryCount; ++c) {
-    touched[c] = !newRows[c].empty();
-    if (touched[c]) {
+    if (lastTouched_[c]) {
       const QModelIndex node = NodeIndex(c);
       emit dataChanged(node, node, {Qt::DisplayRole});
     }
   }
-  return touched;
 }
 
 QModelIndex ResultsModel::NodeIndex(FileCategory category) const {
-  if (!results_.tree.HasNodes() || category < 0 || category >= kCategoryCount) return {};
+  if (!results_.tree.HasNodes() || !category.Valid()) return {};
   return createIndex(category, 0, quintptr{0});
 }
 

@@ -17,6 +17,9 @@ namespace findlark {
 // reads the engine's tree and store directly, so a million hits cost the view nothing extra.
 class ResultsModel : public QAbstractItemModel {
   Q_OBJECT
+ signals:
+  void hitsRecorded();  // a merge made new leaves visible; see LastTouched()
+
  public:
   // The item data of the item-data rule: -1 for category nodes, the record index for leaves.
   static constexpr int kItemDataRole = Qt::UserRole + 1;
@@ -27,15 +30,22 @@ class ResultsModel : public QAbstractItemModel {
 
   // Empties the store and shows thirteen fresh nodes labelled " (0)".
   void ResetResults();
-  // Records a batch of hits in found order; returns which categories got new leaves.
+  // Records a batch of hits in found order, merged on this thread; returns which categories
+  // got new leaves. For small runs and tests: the window merges off its thread (below).
   std::array<bool, kCategoryCount> RecordHits(std::vector<ResultRecord>& batch);
-  // The same in two steps. AppendHits only stores the records: no row appears and no reader
-  // sees them, as the found count stays put. RecordAppendedHits then gives every stored record
-  // its leaf in one merge, which the view takes in as one layout change. Every layout change
-  // makes the view walk all rows of the expanded categories, so the window spaces them out.
+  // The same in steps. AppendHits only stores the records: no row appears and no reader sees
+  // them, as the found count stays put. RecordAppendedHits gives every stored record its leaf
+  // at once. StartMerge instead merges them on a helper thread and returns at once; when the
+  // merge is done the new lists are swapped in on this thread, the found count rises, and
+  // hitsRecorded() is emitted. The window thread's work per merge is then independent of the
+  // number of hits.
   void AppendHits(const std::vector<ResultRecord>& batch);
   std::array<bool, kCategoryCount> RecordAppendedHits();
+  bool StartMerge();  // false when nothing is waiting or a merge is already running
+  bool Merging() const { return merging_; }
   size_t AppendedHits() const { return results_.store.size() - AppendedFrom(); }
+  // Which categories the last recording gave new leaves.
+  const std::array<bool, kCategoryCount>& LastTouched() const { return lastTouched_; }
 
   QModelIndex NodeIndex(FileCategory category) const;
   // The item data of `index`, or kNodeData for anything that is not a leaf.
@@ -57,9 +67,15 @@ class ResultsModel : public QAbstractItemModel {
   }
 
   size_t AppendedFrom() const { return static_cast<size_t>(results_.foundCount); }
+  void FinishMerge();
+  void Apply(LeafMerge& merge);
 
   SearchResults results_;
   std::array<QIcon, kCategoryCount> icons_;
+  std::array<bool, kCategoryCount> lastTouched_{};
+  bool merging_ = false;
+  uint64_t generation_ = 0;  // which run a finished merge belongs to
+  LeafMerger merger_;        // last: it is joined before the store it reads goes away
 };
 
 // Tip text as plain text that Qt never mistakes for rich text.

@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
-#include <QTreeView>
 #include <algorithm>
 #include <cerrno>
 
@@ -23,6 +22,7 @@
 #include "ui/icons.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
+#include "ui/results_view.h"
 
 namespace findlark {
 
@@ -139,23 +139,19 @@ void CSearchDlg::CreateControls() {
   connect(m_searchButton, &QPushButton::clicked, this, [this] { OnOK(); });
 
   m_model = new ResultsModel(this);
-  m_tree = new QTreeView(this);
-  m_tree->setModel(m_model);
-  m_tree->setUniformRowHeights(true);
-  m_tree->setHeaderHidden(true);
-  m_tree->setIconSize(QSize(16, 16));
-  m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
-  m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  m_tree = new ResultsView(m_model, this);
+  m_tree->setFrameShape(QFrame::StyledPanel);
   m_tree->setContextMenuPolicy(Qt::CustomContextMenu);
   m_tree->viewport()->installEventFilter(this);
-  connect(m_tree, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+  connect(m_tree, &ResultsView::doubleClicked, this, [this](const QModelIndex& index) {
     // A second click on a node soon after the keys moved the selection elsewhere counts as a
     // double click on the node, but must not open the hit the keys went to.
     if (index == m_tree->currentIndex()) OnOpen();
   });
-  connect(m_tree, &QTreeView::customContextMenuRequested, this, &CSearchDlg::OnTreeRClick);
-  connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+  connect(m_tree, &ResultsView::customContextMenuRequested, this, &CSearchDlg::OnTreeRClick);
+  connect(m_tree, &ResultsView::currentChanged, this,
           [this](const QModelIndex& current) { OnCurrentChanged(current); });
+  connect(m_model, &ResultsModel::hitsRecorded, this, &CSearchDlg::OnHitsRecorded);
 
   m_searchEdit = new QLineEdit(this);
 

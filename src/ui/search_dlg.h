@@ -24,12 +24,12 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTreeView;
 
 namespace findlark {
 
 class PreviewPane;
 class ResultsModel;
+class ResultsView;
 struct SearchResults;
 
 // Command ids of the buttons and menu items; every one goes through CSearchDlg::OnCommand.
@@ -98,7 +98,7 @@ class CSearchDlg : public QDialog {
   QLineEdit* SearchEdit() const { return m_searchEdit; }
   QPushButton* SearchButton() const { return m_searchButton; }
   QLabel* Status() const { return m_status; }
-  QTreeView* Tree() const { return m_tree; }
+  ResultsView* Tree() const { return m_tree; }
   QWidget* Browser() const;
 
  protected:
@@ -114,6 +114,7 @@ class CSearchDlg : public QDialog {
   virtual LaunchResult Launch(LaunchKind kind, const std::string& path);
   virtual void Navigate(const std::string& path);  // the preview pane
   virtual bool TrayAvailable() const;
+  virtual void BeforeRun(SearchOptions&) {}  // benchmarks feed their own hits here
 
   void reject() override;  // Escape does nothing
   void keyPressEvent(QKeyEvent* event) override;
@@ -145,6 +146,7 @@ class CSearchDlg : public QDialog {
   bool StoreQueuedHits(size_t* taken);
   void ScheduleTreeUpdate();
   void UpdateTree();
+  void OnHitsRecorded();
   void PostDrain();
   void OnTimer();
   void StopAndJoin();
@@ -154,7 +156,7 @@ class CSearchDlg : public QDialog {
   // Controls, in the order of the window's tab chain they are created in.
   QLabel* m_status = nullptr;
   QPushButton* m_searchButton = nullptr;
-  QTreeView* m_tree = nullptr;
+  ResultsView* m_tree = nullptr;
   QLineEdit* m_searchEdit = nullptr;
   QPushButton* m_optionsButton = nullptr;
   PreviewPane* m_browser = nullptr;

@@ -43,7 +43,7 @@ void CSearchDlg::OnOptions() {
     categories.push_back(
         AddCommand(*types, QString::fromUtf8(g_categoryNames[c]), kCmdTypeFirst + c, &typeGroup));
   }
-  if (m_typeFilter >= 0 && m_typeFilter < kCategoryCount) {
+  if (m_typeFilter.Valid()) {
     categories[m_typeFilter]->setChecked(true);
   } else {
     all->setChecked(true);

@@ -4,7 +4,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
-#include <QTreeView>
 #include <ctime>
 
 #include "persist/html_export.h"
@@ -12,14 +11,13 @@
 #include "results/results_tree.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
+#include "ui/results_view.h"
 #include "ui/search_dlg.h"
 
 namespace findlark {
 
 std::optional<int64_t> CSearchDlg::GetSelectedHit() const {
-  const QModelIndex current = m_tree->currentIndex();
-  if (!current.isValid()) return std::nullopt;
-  const int64_t data = current.data(ResultsModel::kItemDataRole).toLongLong();
+  const int64_t data = m_model->ItemData(m_tree->currentIndex());
   if (!Results().RefersToRecord(data)) return std::nullopt;
   return data;
 }
@@ -68,8 +66,7 @@ void CSearchDlg::OnTreeRClick(const QPoint& viewportPos) {
 }
 
 void CSearchDlg::OnCurrentChanged(const QModelIndex& current) {
-  if (!current.isValid()) return;
-  const int64_t data = current.data(ResultsModel::kItemDataRole).toLongLong();
+  const int64_t data = m_model->ItemData(current);
   if (!Results().RefersToRecord(data)) return;
   const RecordView record = Results().store.View(static_cast<size_t>(data));
   if (IsPreviewable(record)) Navigate(std::string(record.path));

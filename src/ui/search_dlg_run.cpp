@@ -3,13 +3,13 @@
 #include <QMetaObject>
 #include <QPushButton>
 #include <QTimer>
-#include <QTreeView>
 #include <algorithm>
 #include <chrono>
 
 #include "search/case_fold.h"
 #include "search/search_run.h"
 #include "ui/results_model.h"
+#include "ui/results_view.h"
 #include "ui/search_dlg.h"
 
 namespace findlark {
@@ -21,17 +21,21 @@ using Clock = std::chrono::steady_clock;
 // Hits moved out of the worker's queue at a time; its lock is held only while they move.
 constexpr size_t kTakeHits = 2048;
 // Window-thread time spent storing hits before other events get their turn.
-constexpr auto kDrainBudget = std::chrono::milliseconds(8);
+constexpr auto kDrainBudget = std::chrono::milliseconds(4);
 // While hits flow, the window fetches them this often instead of being woken for each one;
 // the worker's queue holds far more than it can find in this time.
 constexpr auto kDrainPause = std::chrono::milliseconds(10);
+// A drain that found the queue this full means the worker was waiting for room: come back
+// almost at once, so a fast walk is not held to one queueful per pause.
+constexpr size_t kFullDrain = 4096;
+constexpr auto kBusyPause = std::chrono::milliseconds(1);
 
-// The time between two tree updates. Each update makes the view walk every row of the expanded
-// categories (a million rows take tens of milliseconds), so updates come less often as the tree
-// grows: the window stays free for the user, and the hits still appear several times a second.
+// The least time between two tree updates. The merge runs on a helper and costs the window next
+// to nothing, but each one copies every leaf of the categories it touches: as the tree grows,
+// merges come less often (100 ms at first, 500 ms from two million hits on), which leaves more
+// of the machine to the walk while the hits still appear several times a second.
 Clock::duration UpdateInterval(int shownHits) {
-  const auto ms = std::clamp(shownHits / 5000, 100, 250);
-  return std::chrono::milliseconds(ms);
+  return std::chrono::milliseconds(std::clamp(100 + shownHits / 5000, 100, 500));
 }
 
 }  // namespace
@@ -72,6 +76,7 @@ void CSearchDlg::StartSearch() {
   options.typeFilter = m_typeFilter;
   options.searchContents = m_searchContents;
   options.folder = m_searchFolder;
+  BeforeRun(options);
   m_run.Start(std::move(options));
 
   m_progressTimer.start();
@@ -100,7 +105,8 @@ void CSearchDlg::OnDrainDue() {
         this, [this] { OnDrainDue(); }, Qt::QueuedConnection);
   } else if (taken > 0 && !m_run.WalkDone()) {
     // Hits are flowing: come back for the next ones shortly rather than be woken for each.
-    QTimer::singleShot(kDrainPause, this, [this] { OnDrainDue(); });
+    QTimer::singleShot(taken >= kFullDrain ? kBusyPause : kDrainPause, this,
+                       [this] { OnDrainDue(); });
   } else {
     m_drainPosted.store(false);
     // A hit queued since the last take found the flag set and woke nobody.
@@ -134,11 +140,12 @@ bool CSearchDlg::StoreQueuedHits(size_t* taken) {
 }
 
 void CSearchDlg::ScheduleTreeUpdate() {
-  // The tree takes the stored hits in from a timer of its own, spaced out as the tree grows; the
-  // view then lays the rows out in a later pass of the event loop than the merge. Once the walk
-  // is over nothing else is coming, so the last hits go in at once and the final text follows.
+  // Stored hits go into the tree by merges on a helper thread, one at a time, spaced out by a
+  // timer; when one finishes, OnHitsRecorded plans the next. Once the walk is over nothing else
+  // is coming, so the last hits go in at once and the final text follows.
   const bool walkDone = m_run.Finished();
   if (m_model->AppendedHits() > 0) {
+    if (m_model->Merging()) return;  // its end comes back here
     if (walkDone) {
       UpdateTree();
     } else if (!m_updateScheduled) {
@@ -149,11 +156,11 @@ void CSearchDlg::ScheduleTreeUpdate() {
       QTimer::singleShot(std::max(wait, std::chrono::milliseconds::zero()), this, [this, ticket] {
         if (ticket != m_updateTicket || !m_searching || m_finalShown) return;
         UpdateTree();
-        DrainHits();  // the final text, if the walk has ended meanwhile
       });
     }
+    return;
   }
-  if (walkDone && m_model->AppendedHits() == 0) {
+  if (walkDone && !m_model->Merging()) {
     // Written here, on the window thread, once every hit is recorded: nothing can overwrite it.
     m_status->setText(
         QString::fromStdString(FinalStatusText(m_run.Cancelled(), Results().foundCount)));
@@ -166,9 +173,15 @@ void CSearchDlg::UpdateTree() {
   ++m_updateTicket;  // an update planned for later would find nothing left to do
   m_updateScheduled = false;
   m_lastUpdate = Clock::now();
-  const auto touched = m_model->RecordAppendedHits();
+  m_model->StartMerge();
+}
+
+void CSearchDlg::OnHitsRecorded() {
+  // A category node is expanded by each hit recorded under it.
+  const auto& touched = m_model->LastTouched();
   for (int c = 0; c < kCategoryCount; ++c)
     if (touched[c]) m_tree->expand(m_model->NodeIndex(c));
+  DrainHits();  // the next merge, or the final text
 }
 
 void CSearchDlg::OnTimer() {

@@ -57,27 +57,70 @@ std::vector<uint32_t> Leaves(const ResultsTree& tree, FileCategory c) {
 
 // Merged batches must give what one stable sort of everything in found order gives.
 TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
-  EXPECT_TRUE(LabelLess("apple", "Banana") && LabelLess("Plan", "plan"));
-  EXPECT_FALSE(LabelLess("plan", "Plan") || LabelLess("plan", "plan"));
-  EXPECT_TRUE(LabelLess("_", "Z") && LabelLess("zebra", "\xC3\x89t\xC3\xA9"));  // 'z' > '_'
+  // Case is folded as matching folds it, beyond ASCII too; the raw bytes only break ties.
+  const std::pair<const char*, const char*> ordered[] = {
+      {"apple", "Banana"},
+      {"Plan", "plan"},
+      {"_", "Z"},                      // '_' < 'z'
+      {"zebra", "\xC3\x89t\xC3\xA9"},  // z < É
+      {"\xC3\xA9"
+       "a",
+       "\xC3\x89"
+       "z"},  // éa < Éz
+      {"\xC3\x89"
+       "a",
+       "\xC3\xA9"
+       "a"},  // Éa, éa: same letters, bytes decide
+      {"report-\xC3\x89"
+       "a",
+       "REPORT-\xC3\xA9"
+       "b"},  // past the eight-byte key
+      {"\xD0\x96"
+       "a",
+       "\xD0\xB6"
+       "b"},  // Жa < жb
+      {"a\xFF",
+       "A\xFF"
+       "b"},  // invalid bytes stay as they are
+  };
+  for (const auto& [a, b] : ordered) {
+    EXPECT_TRUE(LabelLess(a, b)) << a << " < " << b;
+    EXPECT_FALSE(LabelLess(b, a)) << b << " < " << a;
+  }
+  EXPECT_FALSE(LabelLess("plan", "plan"));
 
   std::mt19937 rng(7);
-  const char* names[] = {"a", "A", "b", "readme", "README", "Readme", "zz", "", "m.tar", "m"};
+  // Some labels order differently once folded, within and past the first eight bytes.
+  const char* names[] = {"a",
+                         "A",
+                         "b",
+                         "readme",
+                         "README",
+                         "Readme",
+                         "zz",
+                         "",
+                         "m.tar",
+                         "\xC3\x89t\xC3\xA9",
+                         "\xC3\x89z",
+                         "\xC3\xA9"
+                         "a",
+                         "report-2023-\xC3\x89z",
+                         "Report-2023-\xC3\xA9"
+                         "a-long"};
   SearchResults r;
   r.ResetResults();
   for (int round = 0; round < 200; ++round) {
     std::vector<ResultRecord> batch(rng() % 40);
-    for (auto& hit : batch) hit = Hit("/x/" + std::string(names[rng() % 10]) + ".e", rng() % 3);
-    const uint32_t first = r.store.size();
-    ResultsTree::RowLists rows;
-    r.RecordHits(batch, &rows);
-    for (FileCategory c = 0; c < 3; ++c) {
-      std::vector<uint32_t> added;
-      for (uint32_t row = 0; row < r.tree.ChildCount(c); ++row)
-        if (r.tree.ChildData(c, row) >= first) added.push_back(row);
-      EXPECT_EQ(rows[c], added);
-    }
+    for (auto& hit : batch)
+      hit = Hit("/x/" + std::string(names[rng() % std::size(names)]) + ".e", rng() % 3);
+    r.RecordHits(batch);
   }
+  // Every leaf is found again by its record, as the view finds its current item.
+  for (FileCategory c = 0; c < 3; ++c) {
+    for (uint32_t row = 0; row < r.tree.ChildCount(c); ++row)
+      ASSERT_EQ(r.tree.RowOf(c, r.tree.ChildData(c, row), r.store), row);
+  }
+  EXPECT_EQ(r.tree.RowOf(kVideo, 0, r.store), -1);
   EXPECT_EQ(r.foundCount, static_cast<int>(r.store.size()));
   EXPECT_TRUE(r.RefersToRecord(0) && !r.RefersToRecord(r.foundCount) &&
               !r.RefersToRecord(kNodeData));
@@ -96,6 +139,26 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
   r.ResetResults();
   EXPECT_EQ(r.store.size(), 0u);
   EXPECT_EQ(r.tree.NodeLabel(kMusic), "Music (0)");
+}
+
+// A category from outside the thirteen can index nothing: the store files it under Other, and
+// the tree answers for no such node.
+TEST(ResultsTree, CategoriesOutOfRange) {
+  for (const int c : {kTypeFilterAll, kCategoryCount, 1000})
+    EXPECT_FALSE(FileCategory(c).Valid()) << c;
+  EXPECT_TRUE(FileCategory(kDocuments).Valid() && FileCategory(kOther).Valid());
+  SearchResults r;
+  r.ResetResults();
+  std::vector<ResultRecord> hits = {Hit("/a/x.q", -1), Hit("/a/y.q", kCategoryCount),
+                                    Hit("/a/z.q", 1000)};
+  r.RecordHits(hits);
+  EXPECT_EQ(r.tree.NodeLabel(kOther), "Other (3)");
+  for (const int c : {kTypeFilterAll, kCategoryCount}) {
+    EXPECT_EQ(r.tree.NodeLabel(c), "");
+    EXPECT_EQ(r.tree.ChildCount(c), 0u);
+    EXPECT_EQ(r.tree.ItemData({c, 0}), kNodeData);
+    EXPECT_EQ(r.tree.RowOf(c, 0, r.store), -1);
+  }
 }
 
 TEST(ResultsTree, AMillionHitsInOneCategory) {

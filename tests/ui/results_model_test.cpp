@@ -2,6 +2,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QPersistentModelIndex>
+#include <QSignalSpy>
 #include <QTest>
 #include <string>
 #include <vector>
@@ -42,6 +43,7 @@ class ResultsModelTest : public QObject {
   void batchesKeepModelAndIndexesConsistent();
   void appendedHitsStayHiddenUntilRecorded();
   void tipsAndIcons();
+  void mergesOffThreadAndANewSearchDropsTheOld();
 };
 
 void ResultsModelTest::batchesKeepModelAndIndexesConsistent() {
@@ -124,6 +126,41 @@ void ResultsModelTest::tipsAndIcons() {
 
   model.ResetResults();  // no old leaf is left to refer to a record
   QCOMPARE(model.rowCount(model.NodeIndex(kDocuments)), 0);
+}
+
+void ResultsModelTest::mergesOffThreadAndANewSearchDropsTheOld() {
+  ResultsModel model;
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QSignalSpy recorded(&model, &ResultsModel::hitsRecorded);
+  model.ResetResults();
+  std::vector<ResultRecord> first = {Hit("m.mp3", kMusic)};
+  model.RecordHits(first);
+  const QPersistentModelIndex m(model.index(0, 0, model.NodeIndex(kMusic)));
+
+  // Many hits sorting before "m": while they merge, the old rows stand as they were.
+  std::vector<ResultRecord> many;
+  for (int i = 0; i < 200000; ++i) many.push_back(Hit("a" + std::to_string(i) + ".mp3", kMusic));
+  model.AppendHits(many);
+  QVERIFY(model.StartMerge());
+  QVERIFY(!model.StartMerge());  // one at a time
+  QCOMPARE(model.rowCount(model.NodeIndex(kMusic)), 1);
+  QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 1, 60000);
+  QCOMPARE(model.results().foundCount, 200001);
+  QCOMPARE(Label(model.NodeIndex(kMusic)), QStringLiteral("Music (200001)"));
+  QCOMPARE(m.row(), 200000);  // the persistent index followed its leaf past the new ones
+  QVERIFY(model.LastTouched()[kMusic] && !model.LastTouched()[kDocuments]);
+
+  // A new search while a merge runs: the old merge never shows, the new one does.
+  model.AppendHits(many);
+  QVERIFY(model.StartMerge());
+  model.ResetResults();
+  std::vector<ResultRecord> one = {Hit("z.txt", kDocuments)};
+  model.AppendHits(one);
+  QVERIFY(model.StartMerge());
+  QTRY_COMPARE_WITH_TIMEOUT(recorded.size(), 2, 60000);
+  QCOMPARE(model.results().foundCount, 1);
+  QCOMPARE(Labels(model, kDocuments), QStringList{"z"});
+  QCOMPARE(model.rowCount(model.NodeIndex(kMusic)), 0);
 }
 
 QTEST_MAIN(ResultsModelTest)

@@ -10,10 +10,10 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeView>
 #include <QWindow>
 #include <algorithm>
 #include <functional>
@@ -22,6 +22,7 @@
 #include "results/results_tree.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
+#include "ui/results_view.h"
 
 using namespace findlark;
 
@@ -546,7 +547,7 @@ void SearchDlgTest::itemDataFromTheView() {
 void SearchDlgTest::rightClickRules() {
   auto dlg = Searched();
   QVERIFY(dlg);
-  QTreeView* tree = dlg->Tree();
+  ResultsView* tree = dlg->Tree();
   const QModelIndex first = Leaf(*dlg, kDocuments, 0), second = Leaf(*dlg, kDocuments, 1);
   tree->setCurrentIndex(first);
   // On a category node and on empty space: no menu, selection unchanged.

@@ -1,0 +1,746 @@
+#include "ui/results_view.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDrag>
+#include <QGuiApplication>
+#include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QToolTip>
+#include <algorithm>
+#include <climits>
+
+#include "persist/html_export.h"
+#include "results/results_tree.h"
+#include "search/case_fold.h"
+#include "ui/results_model.h"
+
+namespace findlark {
+
+namespace {
+
+uint64_t ItemKey(FileCategory category, int64_t record) {
+  return (static_cast<uint64_t>(category) << 33) | static_cast<uint64_t>(record + 1);
+}
+
+// A category node or one hit, as a screen reader sees it. A leaf is tied to its record, not to
+// its row, so it stays the same object while hits arriving above it move it down.
+class ResultsItemAccessible : public QAccessibleInterface {
+ public:
+  ResultsItemAccessible(ResultsView* view, FileCategory category, int64_t record)
+      : m_view(view), m_category(category), m_record(record) {}
+
+  bool IsNode() const { return m_record < 0; }
+  FileCategory Category() const { return m_category; }
+  int64_t Row() const {
+    if (!m_view || IsNode()) return -1;
+    return m_view->AccessibleRowOf(m_category, m_record);
+  }
+  QModelIndex Index() const {
+    if (!m_view) return {};
+    const ResultsModel* model = m_view->model();
+    const QModelIndex node = model->NodeIndex(m_category);
+    if (IsNode()) return node;
+    const int64_t row = Row();
+    return row < 0 ? QModelIndex() : model->index(static_cast<int>(row), 0, node);
+  }
+
+  bool isValid() const override { return m_view && Index().isValid(); }
+  QObject* object() const override { return nullptr; }
+  QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
+  QAccessibleInterface* parent() const override {
+    if (!m_view) return nullptr;
+    if (IsNode()) return QAccessible::queryAccessibleInterface(m_view);
+    return m_view->AccessibleItem(m_category, -1);
+  }
+  int childCount() const override {
+    if (!m_view || !IsNode() || !m_view->isExpanded(Index())) return 0;
+    return m_view->model()->rowCount(Index());
+  }
+  QAccessibleInterface* child(int index) const override {
+    if (index < 0 || index >= childCount()) return nullptr;
+    return m_view->AccessibleItem(m_category, index);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    const auto* item = dynamic_cast<const ResultsItemAccessible*>(child);
+    if (!item || !IsNode() || item->IsNode() || item->m_category != m_category) return -1;
+    const int64_t row = item->Row();
+    return row < childCount() ? static_cast<int>(row) : -1;
+  }
+  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+  QString text(QAccessible::Text t) const override {
+    if (t != QAccessible::Name) return {};
+    return Index().data(Qt::DisplayRole).toString();
+  }
+  void setText(QAccessible::Text, const QString&) override {}
+  QRect rect() const override {
+    if (!m_view) return {};
+    const QRect r = m_view->visualRect(Index());
+    if (r.isEmpty()) return {};
+    return QRect(m_view->viewport()->mapToGlobal(r.topLeft()), r.size());
+  }
+  QAccessible::Role role() const override { return QAccessible::TreeItem; }
+  QAccessible::State state() const override {
+    QAccessible::State s;
+    if (!m_view) {
+      s.invalid = true;
+      return s;
+    }
+    const QModelIndex index = Index();
+    s.selectable = true;
+    s.focusable = true;
+    const bool current = index.isValid() && index == m_view->currentIndex();
+    s.selected = current;
+    s.focused = current && m_view->hasFocus();
+    if (IsNode() && m_view->model()->rowCount(index) > 0) {
+      s.expandable = true;
+      s.expanded = m_view->isExpanded(index);
+      s.collapsed = !s.expanded;
+    }
+    if (m_view->visualRect(index).isEmpty()) s.offscreen = true;
+    return s;
+  }
+
+ private:
+  QPointer<ResultsView> m_view;
+  FileCategory m_category;
+  int64_t m_record;  // -1: the category node
+};
+
+// The view itself: its children are the thirteen category nodes (the scroll bars stay out).
+class ResultsViewAccessible : public QAccessibleWidget {
+ public:
+  explicit ResultsViewAccessible(ResultsView* view) : QAccessibleWidget(view, QAccessible::Tree) {}
+
+  ResultsView* View() const { return static_cast<ResultsView*>(widget()); }
+  int childCount() const override { return View()->model()->rowCount(); }
+  QAccessibleInterface* child(int index) const override {
+    if (index < 0 || index >= childCount()) return nullptr;
+    return View()->AccessibleItem(index, -1);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    const auto* item = dynamic_cast<const ResultsItemAccessible*>(child);
+    return item && item->IsNode() ? int{item->Category()} : -1;
+  }
+  QAccessibleInterface* childAt(int x, int y) const override {
+    ResultsView* view = View();
+    const QModelIndex index = view->indexAt(view->viewport()->mapFromGlobal(QPoint(x, y)));
+    if (!index.isValid()) return nullptr;
+    const QModelIndex node = index.parent().isValid() ? index.parent() : index;
+    return view->AccessibleItem(node.row(), -1);
+  }
+  QAccessibleInterface* focusChild() const override {
+    ResultsView* view = View();
+    const QModelIndex current = view->currentIndex();
+    if (!view->hasFocus() || !current.isValid()) return nullptr;
+    if (!current.parent().isValid()) return view->AccessibleItem(current.row(), -1);
+    return view->AccessibleItem(current.parent().row(), current.row());
+  }
+};
+
+QAccessibleInterface* ResultsViewFactory(const QString&, QObject* object) {
+  if (auto* view = qobject_cast<ResultsView*>(object)) return new ResultsViewAccessible(view);
+  return nullptr;
+}
+
+}  // namespace
+
+QMimeData* HitMimeData(std::string_view path) {
+  auto* mime = new QMimeData;
+  mime->setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(FileUrl(path) + "\r\n"));
+  mime->setText(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())));
+  return mime;
+}
+
+ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
+    : QAbstractScrollArea(parent), m_model(model) {
+  static const bool factoryInstalled = [] {
+    QAccessible::installFactory(ResultsViewFactory);
+    return true;
+  }();
+  (void)factoryInstalled;
+
+  setFocusPolicy(Qt::StrongFocus);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  viewport()->setBackgroundRole(QPalette::Base);
+  viewport()->setAutoFillBackground(true);
+  viewport()->setMouseTracking(false);
+  setAttribute(Qt::WA_InputMethodEnabled, false);
+  verticalScrollBar()->setSingleStep(1);
+  UpdateMetrics();
+
+  connect(m_model, &QAbstractItemModel::modelReset, this, &ResultsView::OnModelReset);
+  connect(m_model, &QAbstractItemModel::layoutChanged, this, &ResultsView::OnLayoutChanged);
+  connect(m_model, &QAbstractItemModel::dataChanged, this, &ResultsView::OnLabelsChanged);
+}
+
+ResultsView::~ResultsView() {
+  DropAccessibleItems();
+}
+
+int64_t ResultsView::VisibleRowCount() const {
+  const int nodes = m_model->rowCount();
+  int64_t rows = nodes;
+  for (int c = 0; c < nodes; ++c)
+    if (m_expanded[c]) rows += m_model->results().tree.ChildCount(c);
+  return rows;
+}
+
+ResultsView::Row ResultsView::RowAt(int64_t row) const {
+  for (FileCategory c = 0; c < m_model->rowCount(); ++c) {
+    if (row == 0) return {c, -1};
+    --row;
+    const int64_t leaves =
+        m_expanded[c] ? static_cast<int64_t>(m_model->results().tree.ChildCount(c)) : 0;
+    if (row < leaves) return {c, row};
+    row -= leaves;
+  }
+  return {kCategoryCount - 1, -1};
+}
+
+int64_t ResultsView::RowOf(const QModelIndex& index) const {
+  if (!index.isValid() || index.model() != m_model) return -1;
+  const QModelIndex parent = index.parent();
+  const FileCategory category = parent.isValid() ? parent.row() : index.row();
+  if (parent.isValid() && !m_expanded[category]) return -1;
+  int64_t row = 0;
+  for (FileCategory c = 0; c < category; ++c) {
+    ++row;
+    if (m_expanded[c]) row += static_cast<int64_t>(m_model->results().tree.ChildCount(c));
+  }
+  return parent.isValid() ? row + 1 + index.row() : row;
+}
+
+QModelIndex ResultsView::IndexOf(Row row) const {
+  const QModelIndex node = m_model->NodeIndex(row.category);
+  if (row.leaf < 0) return node;
+  ++m_leafQueries;
+  return m_model->index(static_cast<int>(row.leaf), 0, node);
+}
+
+void ResultsView::setCurrentIndex(const QModelIndex& index) {
+  if (index.isValid() && index.model() != m_model) return;
+  if (QModelIndex(m_current) == index) return;
+  m_current = index;
+  if (index.parent().isValid()) m_expanded[index.parent().row()] = true;
+  UpdateScrollBars();
+  viewport()->update();
+  NotifyCurrent(hasFocus());
+  emit currentChanged(index);
+}
+
+bool ResultsView::isExpanded(const QModelIndex& index) const {
+  return index.isValid() && index.model() == m_model && !index.parent().isValid() &&
+         m_expanded[index.row()];
+}
+
+void ResultsView::expand(const QModelIndex& index) {
+  if (index.isValid() && index.model() == m_model && !index.parent().isValid())
+    SetExpanded(index.row(), true);
+}
+
+void ResultsView::collapse(const QModelIndex& index) {
+  if (index.isValid() && index.model() == m_model && !index.parent().isValid())
+    SetExpanded(index.row(), false);
+}
+
+void ResultsView::SetExpanded(FileCategory category, bool expanded) {
+  if (m_expanded[category] == expanded) return;
+  // Keep the first row on screen where it is, unless it is one of the leaves that go away.
+  const int64_t top = verticalScrollBar()->value();
+  const Row topRow = top < VisibleRowCount() ? RowAt(top) : Row{};
+  m_expanded[category] = expanded;
+  const QModelIndex current = m_current;
+  if (!expanded && current.isValid() && current.parent().isValid() &&
+      current.parent().row() == category) {
+    setCurrentIndex(m_model->NodeIndex(category));  // as a tree does: the node takes it
+  }
+  UpdateScrollBars();
+  if (!(topRow.category == category && topRow.leaf >= 0)) {
+    const int64_t newTop = RowOf(IndexOf(topRow));
+    if (newTop >= 0)
+      verticalScrollBar()->setValue(static_cast<int>(std::min<int64_t>(newTop, INT_MAX)));
+  }
+  viewport()->update();
+  if (QAccessible::isActive()) {
+    if (QAccessibleInterface* node = AccessibleItem(category, -1)) {
+      QAccessible::State changed;
+      changed.expanded = true;
+      changed.collapsed = true;
+      QAccessibleStateChangeEvent event(node, changed);
+      QAccessible::updateAccessibility(&event);
+    }
+  }
+}
+
+QModelIndex ResultsView::indexAt(const QPoint& viewportPos) const {
+  if (viewportPos.y() < 0 || viewportPos.x() < 0 || viewportPos.x() >= viewport()->width())
+    return {};
+  const int64_t row = verticalScrollBar()->value() + viewportPos.y() / m_rowHeight;
+  if (row >= VisibleRowCount()) return {};
+  return IndexOf(RowAt(row));
+}
+
+QRect ResultsView::visualRect(const QModelIndex& index) const {
+  const int64_t row = RowOf(index);
+  if (row < 0) return {};
+  const int64_t offset = row - verticalScrollBar()->value();
+  if (offset < 0 || offset * m_rowHeight >= viewport()->height()) return {};
+  const int x = index.parent().isValid() ? 2 * m_indent : m_indent;
+  return QRect(x, static_cast<int>(offset) * m_rowHeight, std::max(0, viewport()->width() - x),
+               m_rowHeight);
+}
+
+void ResultsView::scrollTo(const QModelIndex& index) {
+  const int64_t row = RowOf(index);
+  if (row < 0) return;
+  const int64_t top = verticalScrollBar()->value();
+  const int64_t page = std::max(1, viewport()->height() / m_rowHeight);
+  int64_t newTop = top;
+  if (row < top) newTop = row;
+  if (row >= top + page) newTop = row - page + 1;
+  verticalScrollBar()->setValue(static_cast<int>(std::min<int64_t>(newTop, INT_MAX)));
+}
+
+void ResultsView::UpdateMetrics() {
+  m_indent = style()->pixelMetric(QStyle::PM_TreeViewIndentation, nullptr, this);
+  if (m_indent <= 0) m_indent = 20;
+  QStyleOptionViewItem option;
+  option.initFrom(this);
+  option.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+  option.text = QStringLiteral("Xg");
+  option.decorationSize = QSize(16, 16);
+  option.icon = QIcon();
+  const QSize size = style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this);
+  m_rowHeight = std::max({size.height(), fontMetrics().height(), 16});
+  UpdateScrollBars();
+}
+
+void ResultsView::UpdateScrollBars() {
+  const int64_t rows = VisibleRowCount();
+  const int page = std::max(1, viewport()->height() / m_rowHeight);
+  const int64_t max = std::max<int64_t>(0, rows - page);
+  verticalScrollBar()->setRange(0, static_cast<int>(std::min<int64_t>(max, INT_MAX)));
+  verticalScrollBar()->setPageStep(page);
+}
+
+void ResultsView::paintEvent(QPaintEvent* event) {
+  QPainter painter(viewport());
+  const int64_t rows = VisibleRowCount();
+  const int64_t top = verticalScrollBar()->value();
+  const int width = viewport()->width();
+  const QRect area = event->rect();
+  const QModelIndex current = m_current;
+  QStyle* s = style();
+  const bool decorationSelected =
+      s->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
+
+  for (int64_t r = top + area.top() / m_rowHeight; r < rows; ++r) {
+    const int y = static_cast<int>(r - top) * m_rowHeight;
+    if (y > area.bottom()) break;
+    const Row row = RowAt(r);
+    const QModelIndex index = IndexOf(row);
+    const bool node = row.leaf < 0;
+    const int count = static_cast<int>(m_model->results().tree.ChildCount(row.category));
+    const bool lastNode = row.category == m_model->rowCount() - 1;
+
+    // Branch column(s): the arrow of a node, the guide lines of a leaf.
+    QStyleOption branch;
+    branch.initFrom(this);
+    branch.state &= ~QStyle::State_HasFocus;
+    if (node) {
+      branch.rect = QRect(0, y, m_indent, m_rowHeight);
+      branch.state |= QStyle::State_Item;
+      if (!lastNode) branch.state |= QStyle::State_Sibling;
+      if (count > 0) branch.state |= QStyle::State_Children;
+      if (m_expanded[row.category]) branch.state |= QStyle::State_Open;
+      s->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
+    } else {
+      if (!lastNode) {
+        branch.rect = QRect(0, y, m_indent, m_rowHeight);
+        branch.state |= QStyle::State_Sibling;
+        s->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
+        branch.state &= ~QStyle::State_Sibling;
+      }
+      branch.rect = QRect(m_indent, y, m_indent, m_rowHeight);
+      branch.state |= QStyle::State_Item;
+      if (row.leaf + 1 < count) branch.state |= QStyle::State_Sibling;
+      s->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
+    }
+
+    QStyleOptionViewItem option;
+    option.initFrom(this);
+    option.widget = this;
+    option.index = index;
+    option.state &= ~QStyle::State_HasFocus;
+    option.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    option.text = index.data(Qt::DisplayRole).toString();
+    option.icon = index.data(Qt::DecorationRole).value<QIcon>();
+    option.decorationSize = QSize(16, 16);
+    option.decorationPosition = QStyleOptionViewItem::Left;
+    option.decorationAlignment = Qt::AlignCenter;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    option.textElideMode = Qt::ElideRight;
+    option.viewItemPosition = QStyleOptionViewItem::OnlyOne;
+    option.showDecorationSelected = decorationSelected;
+    const int x = node ? m_indent : 2 * m_indent;
+    option.rect = QRect(x, y, std::max(0, width - x), m_rowHeight);
+    if (index == current) {
+      option.state |= QStyle::State_Selected;
+      if (hasFocus()) option.state |= QStyle::State_HasFocus;
+    }
+    s->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
+  }
+}
+
+void ResultsView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  UpdateScrollBars();
+}
+
+void ResultsView::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange) UpdateMetrics();
+}
+
+void ResultsView::scrollContentsBy(int, int) {
+  viewport()->update();
+}
+
+void ResultsView::MoveTo(int64_t row) {
+  const int64_t rows = VisibleRowCount();
+  if (rows == 0) return;
+  row = std::clamp<int64_t>(row, 0, rows - 1);
+  const QModelIndex index = IndexOf(RowAt(row));
+  setCurrentIndex(index);
+  scrollTo(index);
+}
+
+void ResultsView::keyPressEvent(QKeyEvent* event) {
+  if (event == QKeySequence::Copy) {
+    CopyCurrent();
+    event->accept();
+    return;
+  }
+  const int64_t rows = VisibleRowCount();
+  const int64_t row = CurrentRow();
+  const int64_t page = std::max(1, viewport()->height() / m_rowHeight);
+  const QModelIndex current = m_current;
+  const bool isNode = current.isValid() && !current.parent().isValid();
+  if (event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier)) {
+    QAbstractScrollArea::keyPressEvent(event);
+    return;
+  }
+  switch (event->key()) {
+    case Qt::Key_Up:
+      MoveTo(row < 0 ? 0 : row - 1);
+      break;
+    case Qt::Key_Down:
+      MoveTo(row < 0 ? 0 : row + 1);
+      break;
+    case Qt::Key_PageUp:
+      MoveTo(row < 0 ? 0 : row - (page - 1 > 0 ? page - 1 : 1));
+      break;
+    case Qt::Key_PageDown:
+      MoveTo(row < 0 ? 0 : row + (page - 1 > 0 ? page - 1 : 1));
+      break;
+    case Qt::Key_Home:
+      MoveTo(0);
+      break;
+    case Qt::Key_End:
+      MoveTo(rows - 1);
+      break;
+    case Qt::Key_Left:
+    case Qt::Key_Minus:
+      if (isNode && m_expanded[current.row()]) {
+        SetExpanded(current.row(), false);
+      } else if (current.isValid() && !isNode) {
+        MoveTo(RowOf(current.parent()));
+      }
+      break;
+    case Qt::Key_Right:
+    case Qt::Key_Plus:
+      if (isNode && m_model->rowCount(current) > 0) {
+        if (!m_expanded[current.row()]) {
+          SetExpanded(current.row(), true);
+        } else if (event->key() == Qt::Key_Right) {
+          MoveTo(row + 1);
+        }
+      }
+      break;
+    default:
+      if (!event->text().isEmpty() && event->text().at(0).isPrint() &&
+          !(event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier))) {
+        KeyboardSearch(event->text());
+        break;
+      }
+      // Enter and the rest belong to the window.
+      event->ignore();
+      return;
+  }
+  event->accept();
+}
+
+void ResultsView::KeyboardSearch(const QString& typed) {
+  // Letters typed in quick succession make one prefix; a new prefix looks past the current row.
+  if (!m_typedClock.isValid() || m_typedClock.elapsed() > QApplication::keyboardInputInterval())
+    m_typed.clear();
+  m_typedClock.restart();
+  const bool extending = !m_typed.isEmpty();
+  m_typed += typed;
+  const QByteArray utf8 = m_typed.toUtf8();
+  const std::string prefix = FoldCase(std::string_view(utf8.constData(), utf8.size()));
+  const auto startsWith = [&](std::string_view label) {
+    return FoldCase(label).compare(0, prefix.size(), prefix) == 0;
+  };
+
+  // Rows in display order from the start, wrapping once. Leaves stand sorted by their folded
+  // labels, so the matches in a category are one run, found by halving.
+  const SearchResults& results = m_model->results();
+  const int nodes = m_model->rowCount();
+  if (nodes == 0) return;
+  const QModelIndex current = m_current;
+  FileCategory category = 0;
+  int64_t from = -1;  // in `category`: -1 the node, else the first leaf row to consider
+  if (current.isValid()) {
+    category = current.parent().isValid() ? current.parent().row() : current.row();
+    from = current.parent().isValid() ? current.row() : -1;
+    if (!extending) ++from;
+  }
+  for (int step = 0; step <= nodes; ++step, category = (category + 1) % nodes, from = -1) {
+    if (from < 0) {
+      if (startsWith(m_model->results().tree.NodeLabel(category))) {
+        MoveTo(RowOf(m_model->NodeIndex(category)));
+        return;
+      }
+      from = 0;
+    }
+    if (!m_expanded[category]) continue;
+    const auto count = static_cast<int64_t>(results.tree.ChildCount(category));
+    const auto title = [&](int64_t row) {
+      return results.store.View(results.tree.ChildData(category, static_cast<size_t>(row))).Title();
+    };
+    int64_t lo = 0, hi = count;
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if (FoldCase(title(mid)) < prefix) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    const int64_t row = std::max(lo, from);
+    if (row < count && startsWith(title(row))) {
+      MoveTo(RowOf(m_model->index(static_cast<int>(row), 0, m_model->NodeIndex(category))));
+      return;
+    }
+  }
+}
+
+bool ResultsView::OnBranch(const QPoint& viewportPos, Row row) const {
+  return row.leaf < 0 && viewportPos.x() < m_indent;
+}
+
+void ResultsView::mousePressEvent(QMouseEvent* event) {
+  m_pressed = QPersistentModelIndex();
+  if (event->button() != Qt::LeftButton) {
+    event->ignore();
+    return;
+  }
+  const QPoint pos = event->position().toPoint();
+  const QModelIndex index = indexAt(pos);
+  if (!index.isValid()) return;
+  const int64_t row = RowOf(index);
+  if (OnBranch(pos, RowAt(row))) {
+    if (m_model->rowCount(index) > 0) SetExpanded(index.row(), !m_expanded[index.row()]);
+    return;
+  }
+  setCurrentIndex(index);
+  if (index.parent().isValid()) {
+    m_pressed = index;
+    m_pressPos = pos;
+  }
+}
+
+void ResultsView::mouseMoveEvent(QMouseEvent* event) {
+  if (!(event->buttons() & Qt::LeftButton) || !m_pressed.isValid()) return;
+  if ((event->position().toPoint() - m_pressPos).manhattanLength() <
+      QApplication::startDragDistance())
+    return;
+  StartDrag();
+}
+
+void ResultsView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) m_pressed = QPersistentModelIndex();
+}
+
+void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
+  // Only the left button opens: a middle or right double click does nothing here.
+  if (event->button() != Qt::LeftButton) {
+    event->ignore();
+    return;
+  }
+  const QPoint pos = event->position().toPoint();
+  const QModelIndex index = indexAt(pos);
+  if (!index.isValid()) return;
+  if (OnBranch(pos, RowAt(RowOf(index)))) {
+    mousePressEvent(event);  // a quick second click on the arrow toggles again
+    return;
+  }
+  setCurrentIndex(index);
+  if (!index.parent().isValid() && m_model->rowCount(index) > 0)
+    SetExpanded(index.row(), !m_expanded[index.row()]);
+  emit doubleClicked(index);
+}
+
+void ResultsView::StartDrag() {
+  const QModelIndex index = m_pressed;
+  m_pressed = QPersistentModelIndex();
+  const int64_t record = m_model->ItemData(index);
+  if (!m_model->results().RefersToRecord(record)) return;
+  const std::string_view path = m_model->results().store.View(static_cast<size_t>(record)).path;
+  auto* drag = new QDrag(this);
+  drag->setMimeData(HitMimeData(path));
+  drag->setPixmap(index.data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16));
+  drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
+}
+
+void ResultsView::CopyCurrent() {
+  const int64_t record = m_model->ItemData(m_current);
+  if (!m_model->results().RefersToRecord(record)) return;
+  const std::string_view path = m_model->results().store.View(static_cast<size_t>(record)).path;
+  QGuiApplication::clipboard()->setMimeData(HitMimeData(path));
+}
+
+void ResultsView::focusInEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusInEvent(event);
+  viewport()->update();
+  NotifyCurrent(true);
+}
+
+void ResultsView::focusOutEvent(QFocusEvent* event) {
+  QAbstractScrollArea::focusOutEvent(event);
+  viewport()->update();
+}
+
+bool ResultsView::event(QEvent* event) {
+  // The menu key asks for the menu of the selected row, where a click on it would.
+  if (event->type() == QEvent::ContextMenu &&
+      static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard &&
+      contextMenuPolicy() == Qt::CustomContextMenu) {
+    const QRect rect = visualRect(m_current);
+    if (!rect.isEmpty()) emit customContextMenuRequested(rect.center());
+    event->accept();
+    return true;
+  }
+  return QAbstractScrollArea::event(event);
+}
+
+bool ResultsView::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString tip = index.isValid() ? index.data(Qt::ToolTipRole).toString() : QString();
+    if (tip.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(index));
+    }
+    return true;
+  }
+  return QAbstractScrollArea::viewportEvent(event);
+}
+
+void ResultsView::OnModelReset() {
+  DropAccessibleItems();
+  m_current = QPersistentModelIndex();
+  m_pressed = QPersistentModelIndex();
+  m_expanded = {};
+  verticalScrollBar()->setValue(0);
+  UpdateScrollBars();
+  viewport()->update();
+  emit currentChanged({});
+  if (QAccessible::isActive()) {
+    QAccessibleEvent event(this, QAccessible::ObjectReorder);
+    QAccessible::updateAccessibility(&event);
+  }
+}
+
+void ResultsView::OnLayoutChanged() {
+  // Rows only ever come in, so the scroll position in rows is kept, as a tree view keeps it;
+  // nothing here depends on how many rows there are.
+  UpdateScrollBars();
+  viewport()->update();
+}
+
+void ResultsView::OnLabelsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+  viewport()->update();
+  if (!QAccessible::isActive() || topLeft.parent().isValid()) return;
+  for (int c = topLeft.row(); c <= bottomRight.row(); ++c) {
+    const auto found = m_accessibleIds.find(ItemKey(c, -1));
+    if (found == m_accessibleIds.end()) continue;
+    if (QAccessibleInterface* node = QAccessible::accessibleInterface(found->second)) {
+      QAccessibleEvent event(node, QAccessible::NameChanged);
+      QAccessible::updateAccessibility(&event);
+    }
+  }
+}
+
+QAccessibleInterface* ResultsView::AccessibleItem(FileCategory category, int64_t row) {
+  if (category < 0 || category >= m_model->rowCount()) return nullptr;
+  int64_t record = -1;
+  if (row >= 0) {
+    record =
+        m_model->ItemData(m_model->index(static_cast<int>(row), 0, m_model->NodeIndex(category)));
+    if (!m_model->results().RefersToRecord(record)) return nullptr;
+  }
+  const uint64_t key = ItemKey(category, record);
+  if (const auto found = m_accessibleIds.find(key); found != m_accessibleIds.end()) {
+    if (QAccessibleInterface* item = QAccessible::accessibleInterface(found->second)) return item;
+  }
+  auto* item = new ResultsItemAccessible(this, category, record);
+  m_accessibleIds[key] = QAccessible::registerAccessibleInterface(item);
+  return item;
+}
+
+int64_t ResultsView::AccessibleRowOf(FileCategory category, int64_t record) const {
+  if (!m_model->results().RefersToRecord(record)) return -1;
+  return m_model->results().tree.RowOf(category, static_cast<uint32_t>(record),
+                                       m_model->results().store);
+}
+
+void ResultsView::DropAccessibleItems() {
+  for (const auto& [key, id] : m_accessibleIds) {
+    if (QAccessible::accessibleInterface(id)) QAccessible::deleteAccessibleInterface(id);
+  }
+  m_accessibleIds.clear();
+}
+
+void ResultsView::NotifyCurrent(bool focus) {
+  if (!QAccessible::isActive()) return;
+  const QModelIndex current = m_current;
+  if (!current.isValid()) return;
+  QAccessibleInterface* item = current.parent().isValid()
+                                   ? AccessibleItem(current.parent().row(), current.row())
+                                   : AccessibleItem(current.row(), -1);
+  if (!item) return;
+  QAccessibleEvent selection(item, QAccessible::Selection);
+  QAccessible::updateAccessibility(&selection);
+  if (focus) {
+    QAccessibleEvent event(item, QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
+  }
+}
+
+}  // namespace findlark

@@ -1,0 +1,87 @@
+#!/usr/bin/python3
+"""Reads the results tree as a screen reader does, over AT-SPI: a category's label, a hit's
+name, and the selection following a click and the Down key."""
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+TIMEOUT = float(sys.argv[1]) if len(sys.argv) > 1 else 20
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def poll(what, probe):
+    deadline = time.time() + TIMEOUT
+    while time.time() < deadline:
+        try:
+            found = probe()
+        except Exception:  # objects come and go while the window builds itself
+            found = None
+        if found:
+            return found
+        time.sleep(0.2)
+    fail("timed out waiting for " + what)
+
+
+def walk(acc, depth=0):
+    """Everything below acc, but not into the preview's web document."""
+    if acc is None or depth > 12:
+        return
+    yield acc
+    if acc.getRoleName() in ("document web", "document frame"):
+        return
+    for child in acc:
+        yield from walk(child, depth + 1)
+
+
+def app():
+    for a in pyatspi.Registry.getDesktop(0):
+        if a is not None and a.name.lower() == "findlark":
+            return a
+    return None
+
+
+def first(role, predicate=lambda a: True):
+    for acc in walk(app()):
+        if acc.getRoleName() == role and predicate(acc):
+            return acc
+    return None
+
+
+def selected(acc):
+    return acc.getState().contains(pyatspi.STATE_SELECTED)
+
+
+def click(acc):
+    x, y, w, h = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    subprocess.run(["xdotool", "mousemove", str(x + w // 2), str(y + h // 2), "click", "1"],
+                   check=True)
+
+
+poll("the application", app)
+poll("the final status", lambda: first("label", lambda a: a.name.startswith("Search complete")))
+tree = poll("the results tree", lambda: first("tree"))
+
+docs = poll("the Documents node", lambda: tree[0] if tree.childCount == 13 else None)
+# Qt's bridge reports tree items as table cells.
+if docs.getRoleName() not in ("tree item", "table cell") or docs.name != "Documents (2)":
+    fail("first category reads %r as %r" % (docs.name, docs.getRoleName()))
+if tree[2].name != "Music (1)":
+    fail("third category reads %r" % tree[2].name)
+names = [docs[i].name for i in range(docs.childCount)]
+if names != ["budget plan", "plan"]:
+    fail("Documents holds %r" % names)
+
+first_hit, second_hit = docs[0], docs[1]
+click(first_hit)
+poll("the clicked hit to be selected", lambda: selected(first_hit))
+subprocess.run(["xdotool", "key", "Down"], check=True)
+poll("the selection to move down", lambda: selected(second_hit) and not selected(first_hit))
+if not second_hit.getState().contains(pyatspi.STATE_FOCUSED):
+    fail("the selected hit is not focused")
+print("read %r, %r; selection moved to %r" % (docs.name, first_hit.name, second_hit.name))

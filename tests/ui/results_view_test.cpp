@@ -1,0 +1,303 @@
+#include "ui/results_view.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolTip>
+#include <memory>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "results/results_tree.h"
+#include "ui/results_model.h"
+
+using namespace findlark;
+
+namespace {
+
+ResultRecord Hit(const std::string& path, FileCategory category) {
+  ResultRecord r;
+  r.path = path;
+  r.sizeText = "1 KB";
+  r.dateText = "June 04, 2007";
+  r.category = category;
+  return r;
+}
+
+QString Label(const QModelIndex& index) {
+  return index.data().toString();
+}
+
+// A model and a shown view over it: Documents a, b, c and Music m.
+struct Fixture {
+  ResultsModel model;
+  ResultsView view{&model};
+
+  Fixture() {
+    model.ResetResults();
+    std::vector<ResultRecord> batch = {Hit("/d/c.txt", kDocuments), Hit("/d/a.txt", kDocuments),
+                                       Hit("/d/m.mp3", kMusic), Hit("/d/b.txt", kDocuments)};
+    model.RecordHits(batch);
+    view.expand(model.NodeIndex(kDocuments));
+    view.expand(model.NodeIndex(kMusic));
+    view.resize(300, 200);
+    view.show();
+  }
+  QModelIndex Node(FileCategory c) const { return model.NodeIndex(c); }
+  QModelIndex Leaf(FileCategory c, int row) const { return model.index(row, 0, Node(c)); }
+};
+
+}  // namespace
+
+class ResultsViewTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void keyboardTable();
+  void mouseButtons();
+  void mimeDataKeepsOddNames();
+  void accessibleTree();
+  void twoMillionHitsCostOnlyTheVisibleRows();
+};
+
+void ResultsViewTest::keyboardTable() {
+  // The rows: Documents, a, b, c, Pictures, Music, m, Video ... Other.
+  struct Case {
+    const char* name;
+    FileCategory fromCategory;
+    int fromRow;  // -1: the node
+    int key;
+    FileCategory toCategory;
+    int toRow;
+    bool documentsExpanded;
+  };
+  const Case cases[] = {
+      {"down into leaves", kDocuments, -1, Qt::Key_Down, kDocuments, 0, true},
+      {"up to the node", kDocuments, 0, Qt::Key_Up, kDocuments, -1, true},
+      {"down past the last leaf", kDocuments, 2, Qt::Key_Down, kPictures, -1, true},
+      {"up into the previous category", kVideo, -1, Qt::Key_Up, kMusic, 0, true},
+      {"up at the top stays", kDocuments, -1, Qt::Key_Up, kDocuments, -1, true},
+      {"down at the bottom stays", kOther, -1, Qt::Key_Down, kOther, -1, true},
+      {"home", kMusic, 0, Qt::Key_Home, kDocuments, -1, true},
+      {"end", kDocuments, 1, Qt::Key_End, kOther, -1, true},
+      {"page down stops at the end", kMusic, 0, Qt::Key_PageDown, kOther, -1, true},
+      {"page up stops at the top", kPictures, -1, Qt::Key_PageUp, kDocuments, -1, true},
+      {"left on a leaf goes to its node", kDocuments, 2, Qt::Key_Left, kDocuments, -1, true},
+      {"left on an open node collapses", kDocuments, -1, Qt::Key_Left, kDocuments, -1, false},
+      {"right on an open node enters", kDocuments, -1, Qt::Key_Right, kDocuments, 0, true},
+      {"right on an empty node does nothing", kPictures, -1, Qt::Key_Right, kPictures, -1, true},
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    f.view.resize(300, 2000);  // every row on screen: a page reaches the ends
+    f.view.setCurrentIndex(c.fromRow < 0 ? f.Node(c.fromCategory)
+                                         : f.Leaf(c.fromCategory, c.fromRow));
+    QTest::keyClick(&f.view, static_cast<Qt::Key>(c.key));
+    const QModelIndex want = c.toRow < 0 ? f.Node(c.toCategory) : f.Leaf(c.toCategory, c.toRow);
+    QVERIFY2(f.view.currentIndex() == want, c.name);
+    QVERIFY2(f.view.isExpanded(f.Node(kDocuments)) == c.documentsExpanded, c.name);
+  }
+
+  // Collapsed, a node is one row; Right opens it again; a page moves by a screenful.
+  Fixture f;
+  f.view.setCurrentIndex(f.Leaf(kDocuments, 1));
+  f.view.collapse(f.Node(kDocuments));
+  QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));  // the node takes the selection
+  QTest::keyClick(&f.view, Qt::Key_Down);
+  QCOMPARE(f.view.currentIndex(), f.Node(kPictures));
+  f.view.setCurrentIndex(f.Node(kDocuments));
+  QTest::keyClick(&f.view, Qt::Key_Right);
+  QVERIFY(f.view.isExpanded(f.Node(kDocuments)));
+  const int page = f.view.viewport()->height() / f.view.RowHeight();
+  QVERIFY(page > 2 && page < 15);
+  f.view.setCurrentIndex(f.Node(kDocuments));
+  QTest::keyClick(&f.view, Qt::Key_PageDown);
+  QCOMPARE(f.view.visualRect(f.view.currentIndex()).top(), (page - 1) * f.view.RowHeight());
+
+  // Typed letters jump to the next row whose label starts with them, ignoring case.
+  const std::tuple<const char*, QModelIndex, QModelIndex> typed[] = {
+      {"b", f.Node(kDocuments), f.Leaf(kDocuments, 1)},
+      {"B", f.Leaf(kDocuments, 1), f.Leaf(kDocuments, 1)},  // the only one: it wraps back
+      {"mu", f.Leaf(kDocuments, 0), f.Node(kMusic)},
+      {"m", f.Node(kMusic), f.Leaf(kMusic, 0)},
+      {"a", f.Leaf(kMusic, 0), f.Node(kApplications)},
+      {"zz", f.Leaf(kDocuments, 2), f.Leaf(kDocuments, 2)},  // no match: stays
+  };
+  for (const auto& [text, from, to] : typed) {
+    f.view.setCurrentIndex(from);
+    QTest::qWait(QApplication::keyboardInputInterval() + 50);  // a fresh prefix
+    QTest::keyClicks(&f.view, text);
+    QVERIFY2(f.view.currentIndex() == to, text);
+  }
+
+  // Enter is left to the window.
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(&f.view, &enter);
+  QVERIFY(!enter.isAccepted());
+}
+
+void ResultsViewTest::mouseButtons() {
+  struct Case {
+    Qt::MouseButton button;
+    bool opens;
+  };
+  for (const Case& c :
+       {Case{Qt::LeftButton, true}, Case{Qt::MiddleButton, false}, Case{Qt::RightButton, false}}) {
+    Fixture f;
+    QSignalSpy opened(&f.view, &ResultsView::doubleClicked);
+    const QModelIndex leaf = f.Leaf(kMusic, 0);
+    QTest::mouseDClick(f.view.viewport(), c.button, {}, f.view.visualRect(leaf).center());
+    QCOMPARE(opened.size(), c.opens ? 1 : 0);
+    QCOMPARE(f.view.currentIndex() == leaf, c.opens);
+  }
+  // A click on a node's arrow folds it; a click on its label selects it.
+  Fixture f;
+  const QRect docs = f.view.visualRect(f.Node(kDocuments));
+  QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {},
+                    QPoint(docs.left() - 5, docs.center().y()));
+  QVERIFY(!f.view.isExpanded(f.Node(kDocuments)));
+  QVERIFY(!f.view.currentIndex().isValid());
+  QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, docs.center());
+  QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
+  QCOMPARE(f.view.indexAt(f.view.visualRect(f.Node(kPictures)).center()), f.Node(kPictures));
+
+  // A tip for a hit, none for a node.
+  const QModelIndex hit = f.Leaf(kMusic, 0);
+  const QPoint hitAt = f.view.visualRect(hit).center();
+  QHelpEvent tip(QEvent::ToolTip, hitAt, f.view.viewport()->mapToGlobal(hitAt));
+  QApplication::sendEvent(f.view.viewport(), &tip);
+  QCOMPARE(QToolTip::text(), hit.data(Qt::ToolTipRole).toString());
+  QVERIFY(QToolTip::text().contains(QStringLiteral("/d/m.mp3")));
+  const QPoint nodeAt = f.view.visualRect(f.Node(kVideo)).center();
+  QHelpEvent none(QEvent::ToolTip, nodeAt, f.view.viewport()->mapToGlobal(nodeAt));
+  QApplication::sendEvent(f.view.viewport(), &none);
+  QVERIFY(!none.isAccepted());
+
+  // The menu key asks for the selected row's menu, at that row.
+  f.view.setContextMenuPolicy(Qt::CustomContextMenu);
+  QSignalSpy menu(&f.view, &ResultsView::customContextMenuRequested);
+  f.view.setCurrentIndex(f.Leaf(kMusic, 0));
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(0, 0), f.view.mapToGlobal(QPoint()));
+  QApplication::sendEvent(&f.view, &key);
+  QCOMPARE(menu.size(), 1);
+  QCOMPARE(f.view.indexAt(menu[0][0].toPoint()), f.Leaf(kMusic, 0));
+}
+
+void ResultsViewTest::mimeDataKeepsOddNames() {
+  // The URL keeps every byte, valid UTF-8 or not; the text is the path as typed.
+  const std::pair<std::string, QByteArray> cases[] = {
+      {"/tmp/a b.txt", "file:///tmp/a%20b.txt"},
+      {"/x/\xC3\xA9t\xC3\xA9", "file:///x/%C3%A9t%C3%A9"},
+      {"/x/\xFF\xFE.bin", "file:///x/%FF%FE.bin"},
+      {"/x/%41#?;&+.txt", "file:///x/%2541%23%3F%3B%26%2B.txt"},
+      {"/x/line\nbreak\r", "file:///x/line%0Abreak%0D"},
+  };
+  for (const auto& [path, url] : cases) {
+    std::unique_ptr<QMimeData> mime(HitMimeData(path));
+    const QByteArray list = mime->data(QStringLiteral("text/uri-list"));
+    QCOMPARE(list, url + "\r\n");
+    QCOMPARE(QByteArray::fromPercentEncoding(list.mid(7).chopped(2)).toStdString(), path);
+    if (QString::fromStdString(path).toStdString() == path)
+      QCOMPARE(mime->text(), QString::fromStdString(path));
+  }
+
+  // Ctrl+C on a hit copies it; on a node nothing.
+  Fixture f;
+  QGuiApplication::clipboard()->clear();
+  f.view.setCurrentIndex(f.Node(kDocuments));
+  QTest::keyClick(&f.view, Qt::Key_C, Qt::ControlModifier);
+  QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
+  f.view.setCurrentIndex(f.Leaf(kDocuments, 0));
+  QTest::keyClick(&f.view, Qt::Key_C, Qt::ControlModifier);
+  QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/d/a.txt"));
+}
+
+void ResultsViewTest::accessibleTree() {
+  Fixture f;
+  QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&f.view);
+  QVERIFY(tree);
+  QCOMPARE(tree->role(), QAccessible::Tree);
+  QCOMPARE(tree->childCount(), kCategoryCount);
+  QAccessibleInterface* docs = tree->child(kDocuments);
+  QCOMPARE(docs->text(QAccessible::Name), QStringLiteral("Documents (3)"));
+  QVERIFY(docs->state().expanded && docs->state().expandable);
+  QCOMPARE(docs->childCount(), 3);
+  QAccessibleInterface* b = docs->child(1);
+  QCOMPARE(b->role(), QAccessible::TreeItem);
+  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
+  QCOMPARE(b->parent(), docs);
+  QCOMPARE(docs->indexOfChild(b), 1);
+  QVERIFY(!b->state().selected);
+  f.view.setCurrentIndex(f.Leaf(kDocuments, 1));
+  QVERIFY(b->state().selected);
+
+  // A hit found later but sorting earlier moves b down; the object follows its hit.
+  std::vector<ResultRecord> more = {Hit("/d/A0.txt", kDocuments)};
+  f.model.RecordHits(more);
+  QCOMPARE(docs->indexOfChild(b), 2);
+  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
+  QVERIFY(b->state().selected);
+  QCOMPARE(docs->text(QAccessible::Name), QStringLiteral("Documents (4)"));
+  f.view.collapse(f.Node(kDocuments));
+  QCOMPARE(docs->childCount(), 0);
+  QVERIFY(docs->state().collapsed);
+}
+
+void ResultsViewTest::twoMillionHitsCostOnlyTheVisibleRows() {
+  ResultsModel model;
+  ResultsView view(&model);
+  view.resize(300, 400);
+  view.show();
+  model.ResetResults();
+  view.expand(model.NodeIndex(kDocuments));
+  const int onScreen = view.viewport()->height() / view.RowHeight() + 1;
+
+  // Uneven batches, labels scattered over the whole range so every batch lands throughout.
+  constexpr int kHits = 2'000'000;
+  const int sizes[] = {1, 7, 3000, 250'000, 13, 600'000, 99'999, 1'046'980};
+  std::mt19937 rng(11);
+  int made = 0;
+  uint32_t chosen = 0;
+  QPersistentModelIndex kept;
+  for (const int size : sizes) {
+    std::vector<ResultRecord> batch;
+    batch.reserve(static_cast<size_t>(size));
+    for (int i = 0; i < size; ++i, ++made)
+      batch.push_back(Hit("/d/n" + std::to_string(rng() % 1'000'000) + ".txt", kDocuments));
+    view.ResetLeafQueries();
+    model.RecordHits(batch);
+    view.viewport()->repaint();
+    // The view asked about the rows on screen, never about the rest.
+    QVERIFY2(view.LeafQueries() <= static_cast<uint64_t>(onScreen),
+             qPrintable(QString::number(view.LeafQueries())));
+    if (made > 100'000 && !kept.isValid()) {
+      const QModelIndex leaf = model.index(made / 2, 0, model.NodeIndex(kDocuments));
+      view.setCurrentIndex(leaf);
+      kept = leaf;
+      chosen = static_cast<uint32_t>(model.ItemData(leaf));
+    }
+  }
+  QCOMPARE(made, kHits);
+  QCOMPARE(Label(model.NodeIndex(kDocuments)), QStringLiteral("Documents (2000000)"));
+  QCOMPARE(view.VisibleRowCount(), int64_t{kHits + kCategoryCount});
+  // The current item stayed on its hit while two million others came in around it.
+  QCOMPARE(model.ItemData(view.currentIndex()), int64_t{chosen});
+
+  // Keys at the far end cost no more than at the start.
+  view.ResetLeafQueries();
+  QTest::keyClick(&view, Qt::Key_End);
+  QTest::keyClick(&view, Qt::Key_PageUp);
+  view.viewport()->repaint();
+  QVERIFY(view.LeafQueries() <= static_cast<uint64_t>(3 * onScreen));
+  const QModelIndex last = model.index(kHits - 1, 0, model.NodeIndex(kDocuments));
+  QVERIFY(!view.visualRect(last).isEmpty());
+}
+
+QTEST_MAIN(ResultsViewTest)
+#include "results_view_test.moc"
