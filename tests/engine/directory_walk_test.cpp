@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -246,7 +247,7 @@ TEST(DirectoryWalk, ContentThreadsGiveTheSequentialHitsInItsOrder) {
   WriteContentTree(tree);
 
   Walk sequential("needle", true);
-  sequential.options.contentThreads = 1;
+  sequential.options.threads = 1;
   sequential.Run(tree.root());
   ASSERT_GT(sequential.hits.size(), 150u);
   EXPECT_EQ(sequential.byPath.at("f3.txt").matchLine, "file 3 Needle");
@@ -257,7 +258,7 @@ TEST(DirectoryWalk, ContentThreadsGiveTheSequentialHitsInItsOrder) {
 
   for (int threads : {2, 3}) {
     Walk parallel("needle", true);
-    parallel.options.contentThreads = threads;
+    parallel.options.threads = threads;
     parallel.Run(tree.root());
     EXPECT_EQ(PathsAndLines(parallel), PathsAndLines(sequential)) << threads;
     for (const ResultRecord& r : parallel.hits) {
@@ -273,12 +274,12 @@ TEST(DirectoryWalk, StopWithContentThreadsEndsAtTheHitInHand) {
   testing::TestTree tree;
   WriteContentTree(tree);
   Walk sequential("needle", true);
-  sequential.options.contentThreads = 1;
+  sequential.options.threads = 1;
   sequential.Run(tree.root());
 
   for (size_t stopAt : {1u, 5u, 40u}) {
     Walk parallel("needle", true);
-    parallel.options.contentThreads = 3;
+    parallel.options.threads = 3;
     parallel.StopAt(stopAt);
     parallel.Run(tree.root());
     // Hits after the one in hand may only be folders on the way out, and none match here.
@@ -302,7 +303,7 @@ TEST(DirectoryWalk, AHugeFileFurtherOnDoesNotHoldUpEarlierHits) {
   // The last hit before the huge file stops the walk; a helper or the walker reading the
   // huge file ahead would keep that hit from ever arriving.
   Walk walk("needle", true);
-  walk.options.contentThreads = 3;
+  walk.options.threads = 3;
   walk.StopAt(before);
   walk.Run(tree.root());
   EXPECT_EQ(walk.hits.size(), before);
@@ -316,8 +317,11 @@ TEST(Drives, MountinfoGivesUnescapedPseudoMountPoints) {
       "26 1 0:6 / /run rw,nosuid - tmpfs tmpfs rw\n"
       "garbage line\n"
       "28 1 0:8 / /dev rw - devtmpfs udev rw";  // no final line feed
-  EXPECT_EQ(PseudoMountsFrom(mountinfo),
+  const PseudoMountTable table = PseudoMountsFrom(mountinfo);
+  EXPECT_EQ(table.mountPoints,
             (std::unordered_set<std::string>{"/proc", "/mnt/my sys\\x", "/dev"}));
+  EXPECT_EQ(table.devices,
+            (std::unordered_set<dev_t>{makedev(0, 21), makedev(0, 5), makedev(0, 8)}));
 }
 
 }  // namespace

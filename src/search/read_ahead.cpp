@@ -1,0 +1,265 @@
+#include "search/read_ahead.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace findlark {
+namespace {
+
+// How many jobs past the walker's position a helper may go: bounds the answers held per chunk.
+constexpr size_t kWorkAhead = 32;
+// Folders opened ahead and not yet taken; each holds a descriptor and part of its listing.
+constexpr int kMaxListingsAhead = 16;
+// A job takes some microseconds; a short spin before sleeping saves the futex round trip that
+// would otherwise cost about as much as the job.
+constexpr int kSpinRounds = 2000;
+// The largest file the walker reads for a later entry while it waits for a helper, so that a
+// huge one cannot hold up the entry in hand.
+constexpr off_t kWalkerSideMax = 256 * 1024;
+// getdents64 fails rather than return part of a record; a record is at most about 280 bytes.
+constexpr size_t kListingRoom = 1024;
+
+void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+}  // namespace
+
+FolderListing ListFolderAt(int dirFd, const char* name) {
+  FolderListing listing;
+  listing.fd = openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (listing.fd < 0) return listing;
+  if (fstat(listing.fd, &listing.st) != 0) {
+    close(listing.fd);
+    listing.fd = -1;
+    return listing;
+  }
+  // Read into a buffer of this thread's and keep only what came: most folders are small.
+  thread_local std::vector<char> buffer(kListingChunk);
+  size_t used = 0;
+  while (kListingChunk - used >= kListingRoom) {
+    const auto n = syscall(SYS_getdents64, listing.fd, buffer.data() + used, kListingChunk - used);
+    if (n <= 0) {  // an error part way ends the listing quietly, as it does for the walker
+      listing.complete = true;
+      break;
+    }
+    used += static_cast<size_t>(n);
+  }
+  listing.records.assign(buffer.data(), buffer.data() + used);
+  return listing;
+}
+
+size_t ReadAhead::Chunk::JobFor(const char* name) {
+  if (!planned_) return kNoJob;
+  while (cursor_ < jobs_.size() && jobs_[cursor_].name < name) ++cursor_;
+  if (cursor_ < jobs_.size() && jobs_[cursor_].name == name) return cursor_++;
+  return kNoJob;
+}
+
+ReadAhead::ReadAhead(int helpers, FileReader readFile, const std::atomic<bool>* stop)
+    : helpersWanted_(std::max(helpers, 0)), readFile_(std::move(readFile)), stop_(stop) {}
+
+ReadAhead::~ReadAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+    Changed();
+  }
+  workCv_.notify_all();
+  for (std::thread& helper : helpers_) helper.join();
+}
+
+template <class Ready>
+void ReadAhead::WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                          int& sleepers, Ready ready) {
+  if (ready()) return;
+  const unsigned seen = changes_.load(std::memory_order_acquire);
+  lock.unlock();
+  for (int k = 0; k < kSpinRounds && changes_.load(std::memory_order_acquire) == seen; ++k) {
+    CpuRelax();
+  }
+  lock.lock();
+  ++sleepers;
+  cv.wait(lock, ready);
+  --sleepers;
+}
+
+void ReadAhead::Plan(Chunk& chunk, int dirFd, std::vector<Job>& jobs) {
+  if (jobs.empty() || helpersWanted_ == 0) return;
+  bool wake = false;
+  {
+    std::lock_guard lock(mutex_);
+    chunk.jobs_.swap(jobs);
+    chunk.slots_.resize(chunk.jobs_.size());
+    for (Chunk::Slot& slot : chunk.slots_) {
+      slot.state = State::kOpen;
+      slot.answer = Answer();
+    }
+    chunk.dirFd_ = dirFd;
+    chunk.cursor_ = chunk.taken_ = chunk.claimNext_ = 0;
+    chunk.planned_ = true;
+    chunks_.push_back(&chunk);
+    Changed();
+    wake = idleHelpers_ > 0;
+  }
+  jobs.clear();
+  while (static_cast<int>(helpers_.size()) < helpersWanted_) {
+    helpers_.emplace_back(&ReadAhead::HelperLoop, this);
+  }
+  if (wake) workCv_.notify_all();
+}
+
+void ReadAhead::Retire(Chunk& chunk) {
+  if (!chunk.planned_) return;
+  std::unique_lock lock(mutex_);
+  chunks_.erase(std::find(chunks_.begin(), chunks_.end(), &chunk));
+  WaitUntil(lock, doneCv_, waitingWalker_, [&] { return chunk.inFlight_ == 0; });
+  for (size_t i = 0; i < chunk.slots_.size(); ++i) {
+    FolderListing& folder = chunk.slots_[i].answer.folder;
+    if (chunk.slots_[i].state == State::kDone && chunk.jobs_[i].kind == Kind::kFolder &&
+        folder.fd >= 0) {
+      close(folder.fd);
+      folder.fd = -1;
+      --listingsHeld_;
+    }
+  }
+  chunk.planned_ = false;
+  Changed();
+  const bool wake = idleHelpers_ > 0;  // room for more listings ahead elsewhere
+  lock.unlock();
+  if (wake) workCv_.notify_all();
+}
+
+ReadAhead::Answer ReadAhead::Work(const Chunk& chunk, size_t index, off_t maxSize,
+                                  bool& declined) const {
+  const Job& job = chunk.jobs_[index];
+  Answer answer;
+  declined = false;
+  if (job.kind == Kind::kFolder) {
+    answer.folder = ListFolderAt(chunk.dirFd_, job.name);
+  } else {
+    answer.matchLine = readFile_(chunk.dirFd_, job.name, job.kind == Kind::kLinkedFile,
+                                 &answer.fileStat, maxSize, declined);
+  }
+  return answer;
+}
+
+// Whether an answer made earlier still holds for the entry as it is now. Only answers that would
+// make something of the entry are checked: a folder to enter, a file that matched.
+bool ReadAhead::StillTrue(const Chunk& chunk, size_t index, const Answer& answer) const {
+  const Job& job = chunk.jobs_[index];
+  struct stat now;
+  if (job.kind == Kind::kFolder) {
+    return answer.folder.fd >= 0 &&
+           fstatat(chunk.dirFd_, job.name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISDIR(now.st_mode) && SameFile(now, answer.folder.st);
+  }
+  if (answer.matchLine.empty()) return true;
+  const int flags = job.kind == Kind::kLinkedFile ? 0 : AT_SYMLINK_NOFOLLOW;
+  return fstatat(chunk.dirFd_, job.name, &now, flags) == 0 && SameFile(now, answer.fileStat);
+}
+
+ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
+  std::unique_lock lock(mutex_);
+  if (index >= chunk.taken_) {
+    chunk.taken_ = index;  // lets helpers go further ahead
+    Changed();
+    if (idleHelpers_ > 0) workCv_.notify_all();
+  }
+  Chunk::Slot& slot = chunk.slots_[index];
+  bool declined = false;
+  for (;;) {
+    if (slot.state == State::kDone) {
+      slot.state = State::kTaken;
+      Answer answer = std::move(slot.answer);
+      if (chunk.jobs_[index].kind == Kind::kFolder && answer.folder.fd >= 0) --listingsHeld_;
+      lock.unlock();
+      if (StillTrue(chunk, index, answer)) return answer;
+      if (answer.folder.fd >= 0) close(answer.folder.fd);
+      return Work(chunk, index, -1, declined);
+    }
+    if (slot.state == State::kOpen) {
+      slot.state = State::kTaken;
+      lock.unlock();
+      return Work(chunk, index, -1, declined);
+    }
+    // A helper has it: rather than idle, do a later job meanwhile, but not a large file.
+    Chunk* other = nullptr;
+    size_t otherIndex = 0;
+    if (FindAnyWork(other, otherIndex)) {
+      RunSlot(lock, *other, otherIndex, kWalkerSideMax);
+      continue;
+    }
+    WaitUntil(lock, doneCv_, waitingWalker_, [&] { return slot.state == State::kDone; });
+  }
+}
+
+bool ReadAhead::FindWork(Chunk& chunk, size_t& index) {
+  const size_t limit = std::min(chunk.jobs_.size(), chunk.taken_ + kWorkAhead);
+  size_t next = std::max(chunk.claimNext_, chunk.taken_);
+  while (next < limit && chunk.slots_[next].state != State::kOpen) ++next;
+  chunk.claimNext_ = next;
+  for (; next < limit; ++next) {
+    if (chunk.slots_[next].state != State::kOpen) continue;
+    if (chunk.jobs_[next].kind == Kind::kFolder && listingsHeld_ >= kMaxListingsAhead) continue;
+    index = next;
+    return true;
+  }
+  return false;
+}
+
+bool ReadAhead::FindAnyWork(Chunk*& chunk, size_t& index) {
+  if (Stopped()) return false;
+  for (auto it = chunks_.rbegin(); it != chunks_.rend(); ++it) {
+    if (FindWork(**it, index)) {
+      chunk = *it;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Does one job with the lock released; the chunk stays planned while its inFlight count is up.
+void ReadAhead::RunSlot(std::unique_lock<std::mutex>& lock, Chunk& chunk, size_t index,
+                        off_t maxSize) {
+  Chunk::Slot& slot = chunk.slots_[index];
+  const bool folder = chunk.jobs_[index].kind == Kind::kFolder;
+  slot.state = State::kBusy;
+  ++chunk.inFlight_;
+  if (folder) ++listingsHeld_;
+  lock.unlock();
+  bool declined = false;
+  Answer answer = Work(chunk, index, maxSize, declined);
+  lock.lock();
+  if (folder && answer.folder.fd < 0) --listingsHeld_;
+  slot.answer = std::move(answer);
+  slot.state = declined ? State::kOpen : State::kDone;
+  if (declined) chunk.claimNext_ = std::min(chunk.claimNext_, index);
+  --chunk.inFlight_;
+  Changed();
+  if (waitingWalker_ > 0) doneCv_.notify_all();
+}
+
+void ReadAhead::HelperLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    Chunk* chunk = nullptr;
+    size_t index = 0;
+    WaitUntil(lock, workCv_, idleHelpers_, [&] { return quit_ || FindAnyWork(chunk, index); });
+    if (quit_) return;
+    RunSlot(lock, *chunk, index, -1);
+  }
+}
+
+}  // namespace findlark
