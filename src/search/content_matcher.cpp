@@ -236,7 +236,8 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
 }
 
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
-                           const std::atomic<bool>* stop, bool followLink, struct stat* fileStat) {
+                           const std::atomic<bool>* stop, bool followLink,
+                           struct stat* fileStat) {
   bool declined = false;
   return MatchSmallContentAt(dirFd, name, query, stop, followLink, fileStat, -1, declined);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <cstddef>
 #include <string>
+
+#include <sys/types.h>
 
 struct stat;
 
