@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -49,7 +50,10 @@ struct Frame {
   bool noRead = false;       // on a pseudo file system: matched by name only
   bool holdsMounts = false;  // a pruned mount point is among its entries
   size_t prefixLen = 0;      // bytes of the walker's path that name this folder, with its "/"
-  ReadAhead::Chunk ahead;    // helpers' work on the current listing chunk (shallow folders)
+  // Helpers' work on the current listing chunk (shallow folders only): its sub-folders, which
+  // may have come planned with the folder itself, and its files.
+  std::unique_ptr<ReadAhead::Chunk> folders = std::make_unique<ReadAhead::Chunk>();
+  ReadAhead::Chunk files;
 };
 
 ssize_t GetDents(int fd, char* buf, size_t len) {
@@ -64,7 +68,6 @@ int UsableCpus() {
 }
 
 int HelperCount(const WalkOptions& options) {
-  if (options.threads <= 0 && !options.searchContents) return 0;
   const int threads = options.threads > 0 ? options.threads : std::min(UsableCpus(), 2);
   return threads - 1;
 }
@@ -88,6 +91,9 @@ class Walker {
             HelperCount(options),
             [this](int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
                    bool& declined) { return ReadFile(dirFd, name, link, st, maxSize, declined); },
+            [this](const FolderListing& listing, size_t depth, std::vector<ReadAhead::Job>& jobs) {
+              PlanListedAhead(listing, depth, jobs);
+            },
             options.stop) {}
 
   void Run(std::string_view root);
@@ -98,7 +104,9 @@ class Walker {
   }
   void SetUpPruning(const std::string& root);
   bool IsPruned(const Frame& frame, std::string_view name);
-  void PushFrame(int fd, FolderListing* listed);
+  void PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead::Chunk> inside);
+  void PlanListedAhead(const FolderListing& listing, size_t depth,
+                       std::vector<ReadAhead::Job>& jobs) const;
   void PopFrame();
   int FindParentAgain(const Frame& child, const Frame& parent);
   bool NextEntry(Frame& frame, const char*& name, unsigned char& type);
@@ -125,6 +133,7 @@ class Walker {
   // folders that hold them (only their entries need a look-up).
   std::unordered_set<std::string> pruned_;
   std::unordered_set<std::string> prunedParents_;
+  std::unordered_set<ino_t> prunedParentInodes_;  // the same folders, known by inode alone
   ReadAhead ahead_;  // last: its helpers are joined before the rest goes
 };
 
@@ -142,7 +151,10 @@ void Walker::SetUpPruning(const std::string& root) {
     std::string path = root == "/" ? std::string() : root;
     path.append(mount, real == "/" ? 0 : real.size());
     const size_t slash = path.rfind('/');
-    prunedParents_.insert(slash == 0 ? std::string("/") : path.substr(0, slash));
+    std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+    struct stat st;
+    if (stat(parent.c_str(), &st) == 0) prunedParentInodes_.insert(st.st_ino);
+    prunedParents_.insert(std::move(parent));
     pruned_.insert(std::move(path));
   }
 }
@@ -167,7 +179,7 @@ std::string Walker::ReadFile(int dirFd, const char* name, bool link, struct stat
                              declined);
 }
 
-void Walker::PushFrame(int fd, FolderListing* listed) {
+void Walker::PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead::Chunk> inside) {
   if (depth_ == frames_.size()) frames_.emplace_back();
   Frame& frame = frames_[depth_];
   frame.index = depth_;
@@ -177,7 +189,8 @@ void Walker::PushFrame(int fd, FolderListing* listed) {
   if (listed != nullptr) {
     frame.st = listed->st;
     frame.haveStat = true;
-    frame.listing.assign(listed->records.begin(), listed->records.end());
+    // Moved, not copied: the work planned inside names entries of this very buffer.
+    frame.listing = std::move(listed->records);
     frame.end = frame.listing.size();
     frame.eof = listed->complete;
   } else {
@@ -187,6 +200,7 @@ void Walker::PushFrame(int fd, FolderListing* listed) {
     frame.end = 0;
     frame.eof = false;
   }
+  if (inside) frame.folders = std::move(inside);
   frame.noRead = options_.searchContents && options_.unreadable != nullptr &&
                  (!frame.haveStat || options_.unreadable->count(frame.st.st_dev) != 0);
   frame.prefixLen = path_.size();
@@ -201,6 +215,25 @@ void Walker::PushFrame(int fd, FolderListing* listed) {
   if (listed != nullptr && !frame.done) PlanChunk(frame);
 }
 
+// The sub-folders of a folder that a helper listed ahead, planned in turn. The walker plans
+// the folders that hold pruned mount points itself, as only it knows their paths.
+void Walker::PlanListedAhead(const FolderListing& listing, size_t depth,
+                             std::vector<ReadAhead::Job>& jobs) const {
+  if (depth >= kKeepOpenDepth || options_.ignoreListedTypes ||
+      prunedParentInodes_.count(listing.st.st_ino) != 0)
+    return;
+  for (size_t pos = 0; pos < listing.records.size();) {
+    const char* record = listing.records.data() + pos;
+    unsigned short recLen;
+    std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
+    pos += recLen;
+    const char* name = record + kNameOffset;
+    if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name)) {
+      jobs.push_back({name, ReadAhead::Kind::kFolder});
+    }
+  }
+}
+
 // Hands the helpers what the walker will need from the chunk just read: the folders to enter
 // and the files to search, as far as the listing alone can tell. A job that turns out not to be
 // needed just has its answer dropped.
@@ -208,34 +241,45 @@ void Walker::PlanChunk(Frame& frame) {
   if (!ahead_.enabled() || frame.index >= kKeepOpenDepth || frame.fd < 0 ||
       options_.ignoreListedTypes)
     return;
-  const bool files = options_.searchContents && !frame.noRead;
+  if (frame.folders->planned()) {
+    ahead_.Adopt(*frame.folders);  // came planned with the folder
+  } else {
+    for (size_t pos = frame.pos; pos < frame.end;) {
+      const char* record = frame.listing.data() + pos;
+      unsigned short recLen;
+      std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
+      pos += recLen;
+      const char* name = record + kNameOffset;
+      if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name) &&
+          !IsPruned(frame, name)) {
+        jobs_.push_back({name, ReadAhead::Kind::kFolder});
+      }
+    }
+    ahead_.Plan(*frame.folders, frame.fd, frame.index, jobs_);
+  }
+  if (!options_.searchContents || frame.noRead) return;
   for (size_t pos = frame.pos; pos < frame.end;) {
     const char* record = frame.listing.data() + pos;
     unsigned short recLen;
     std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
     pos += recLen;
     const auto type = static_cast<unsigned char>(record[kTypeOffset]);
-    const char* name = record + kNameOffset;
-    if (type == DT_DIR) {
-      if (!IsDots(name) && !IsPruned(frame, name)) {
-        jobs_.push_back({name, ReadAhead::Kind::kFolder});
-      }
-      continue;
-    }
-    if (!files || (type != DT_REG && type != DT_LNK)) continue;
-    const std::string_view nameView(name);
-    if (options_.query->Find(nameView, scratch_) != std::string_view::npos) continue;
-    const std::optional<FileCategory> category = AdmittedCategory(nameView, false);
-    if (!category || !IsContentSearchable(*category) || IsPruned(frame, nameView)) continue;
-    jobs_.push_back({name, type == DT_LNK ? ReadAhead::Kind::kLinkedFile : ReadAhead::Kind::kFile});
+    if (type != DT_REG && type != DT_LNK) continue;
+    const std::string_view name(record + kNameOffset);
+    if (options_.query->Find(name, scratch_) != std::string_view::npos) continue;
+    const std::optional<FileCategory> category = AdmittedCategory(name, false);
+    if (!category || !IsContentSearchable(*category) || IsPruned(frame, name)) continue;
+    jobs_.push_back(
+        {name.data(), type == DT_LNK ? ReadAhead::Kind::kLinkedFile : ReadAhead::Kind::kFile});
   }
-  ahead_.Plan(frame.ahead, frame.fd, jobs_);
+  ahead_.Plan(frame.files, frame.fd, frame.index, jobs_);
 }
 
 bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
   if (frame.pos >= frame.end) {
     if (frame.eof || frame.fd < 0) return false;
-    ahead_.Retire(frame.ahead);
+    ahead_.Retire(frame.files);
+    ahead_.Retire(*frame.folders);
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
     const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
     frame.pos = 0;
@@ -306,7 +350,8 @@ int Walker::FindParentAgain(const Frame& child, const Frame& parent) {
 
 void Walker::PopFrame() {
   Frame& child = frames_[depth_ - 1];
-  ahead_.Retire(child.ahead);
+  ahead_.Retire(child.files);
+  ahead_.Retire(*child.folders);
   if (depth_ == 1) {
     if (child.fd >= 0) close(child.fd);
     child.fd = -1;
@@ -334,7 +379,6 @@ void Walker::PopFrame() {
 }
 
 void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
-  const size_t job = frame.ahead.JobFor(name);
   if (IsDots(name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
@@ -353,10 +397,14 @@ void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
   }
   const std::string_view nameView(name);
   if (type == DT_DIR) {
+    const size_t job = frame.folders->JobFor(name);
     if (!IsPruned(frame, nameView)) {
       FolderListing listed;
+      std::unique_ptr<ReadAhead::Chunk> inside;
       if (job != ReadAhead::kNoJob) {
-        listed = std::move(ahead_.Take(frame.ahead, job).folder);
+        ReadAhead::Answer answer = ahead_.Take(*frame.folders, job);
+        listed = std::move(answer.folder);
+        inside = std::move(answer.inside);
       } else {
         listed.fd = openat(frame.fd, name, kFolderFlags);
       }
@@ -370,7 +418,7 @@ void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
           frame.fd = -1;
         }
         // The entry itself is handled when the subtree is done.
-        PushFrame(listed.fd, job != ReadAhead::kNoJob ? &listed : nullptr);
+        PushFrame(listed.fd, job != ReadAhead::kNoJob ? &listed : nullptr, std::move(inside));
         return;
       }
     }
@@ -378,7 +426,7 @@ void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
     return;
   }
   const Kind kind = type == DT_REG ? Kind::kRegular : type == DT_LNK ? Kind::kLink : Kind::kSpecial;
-  HandleEntry(frame, nameView, name, kind, known, job);
+  HandleEntry(frame, nameView, name, kind, known, frame.files.JobFor(name));
 }
 
 std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder) {
@@ -430,7 +478,7 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
     if (!IsContentSearchable(*category) || !regular || frame.fd < 0 || frame.noRead) return;
     struct stat fileStat;
     if (job != ReadAhead::kNoJob) {
-      ReadAhead::Answer answer = ahead_.Take(frame.ahead, job);
+      ReadAhead::Answer answer = ahead_.Take(frame.files, job);
       matchLine = std::move(answer.matchLine);
       fileStat = answer.fileStat;
     } else if (!IsPruned(frame, name)) {
@@ -475,7 +523,7 @@ void Walker::Run(std::string_view root) {
   SetUpPruning(folder);
   path_ = std::move(folder);
   if (path_.back() != '/') path_.push_back('/');
-  PushFrame(fd, nullptr);
+  PushFrame(fd, nullptr, nullptr);
 
   while (depth_ > 0) {
     Frame& frame = frames_[depth_ - 1];

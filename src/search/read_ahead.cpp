@@ -9,13 +9,13 @@
 namespace findlark {
 namespace {
 
-// How many jobs past the walker's position a helper may go: bounds the answers held per chunk.
+// How many file jobs past the walker's position a helper may go: bounds the answers held.
 constexpr size_t kWorkAhead = 32;
 // Folders opened ahead and not yet taken; each holds a descriptor and part of its listing.
-constexpr int kMaxListingsAhead = 16;
+constexpr int kMaxListingsAhead = 48;
 // A job takes some microseconds; a short spin before sleeping saves the futex round trip that
 // would otherwise cost about as much as the job.
-constexpr int kSpinRounds = 2000;
+constexpr int kSpinRounds = 300;
 // The largest file the walker reads for a later entry while it waits for a helper, so that a
 // huge one cannot hold up the entry in hand.
 constexpr off_t kWalkerSideMax = 256 * 1024;
@@ -67,8 +67,12 @@ size_t ReadAhead::Chunk::JobFor(const char* name) {
   return kNoJob;
 }
 
-ReadAhead::ReadAhead(int helpers, FileReader readFile, const std::atomic<bool>* stop)
-    : helpersWanted_(std::max(helpers, 0)), readFile_(std::move(readFile)), stop_(stop) {}
+ReadAhead::ReadAhead(int helpers, FileReader readFile, FolderPlanner planFolder,
+                     const std::atomic<bool>* stop)
+    : helpersWanted_(std::max(helpers, 0)),
+      readFile_(std::move(readFile)),
+      planFolder_(std::move(planFolder)),
+      stop_(stop) {}
 
 ReadAhead::~ReadAhead() {
   {
@@ -95,18 +99,18 @@ void ReadAhead::WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_var
   --sleepers;
 }
 
-void ReadAhead::Plan(Chunk& chunk, int dirFd, std::vector<Job>& jobs) {
+void ReadAhead::Plan(Chunk& chunk, int dirFd, size_t depth, std::vector<Job>& jobs) {
   if (jobs.empty() || helpersWanted_ == 0) return;
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
     chunk.jobs_.swap(jobs);
+    chunk.slots_.clear();
     chunk.slots_.resize(chunk.jobs_.size());
-    for (Chunk::Slot& slot : chunk.slots_) {
-      slot.state = State::kOpen;
-      slot.answer = Answer();
-    }
+    chunk.parent_ = nullptr;
     chunk.dirFd_ = dirFd;
+    chunk.depth_ = depth;
+    chunk.folders_ = chunk.jobs_.front().kind == Kind::kFolder;
     chunk.cursor_ = chunk.taken_ = chunk.claimNext_ = 0;
     chunk.planned_ = true;
     chunks_.push_back(&chunk);
@@ -120,20 +124,46 @@ void ReadAhead::Plan(Chunk& chunk, int dirFd, std::vector<Job>& jobs) {
   if (wake) workCv_.notify_all();
 }
 
+void ReadAhead::Adopt(Chunk& chunk) {
+  if (!chunk.planned_) return;
+  std::lock_guard lock(mutex_);
+  chunks_.push_back(&chunk);
+}
+
+// Drops the answers of `chunk` that nobody took, and those of the chunks planned inside them.
+// Nothing may be in flight there.
+void ReadAhead::ReleaseSlots(Chunk& chunk) {
+  for (Chunk::Slot& slot : chunk.slots_) {
+    if (slot.state != State::kDone || !slot.answer) continue;
+    Answer& answer = *slot.answer;
+    if (answer.folder.fd >= 0) {
+      close(answer.folder.fd);
+      --listingsHeld_;
+    }
+    if (answer.inside) ReleaseSlots(*answer.inside);
+    slot.answer.reset();
+  }
+}
+
+// Drops an answer the walker took but cannot use.
+void ReadAhead::Release(std::unique_lock<std::mutex>& lock, Answer& answer) {
+  if (answer.inside) {
+    Chunk& inside = *answer.inside;
+    WaitUntil(lock, doneCv_, waitingWalker_, [&] { return inside.inFlight_ == 0; });
+    ReleaseSlots(inside);
+    answer.inside.reset();
+  }
+  if (answer.folder.fd >= 0) close(answer.folder.fd);
+  answer.folder.fd = -1;
+}
+
 void ReadAhead::Retire(Chunk& chunk) {
   if (!chunk.planned_) return;
   std::unique_lock lock(mutex_);
-  chunks_.erase(std::find(chunks_.begin(), chunks_.end(), &chunk));
+  const auto it = std::find(chunks_.begin(), chunks_.end(), &chunk);
+  if (it != chunks_.end()) chunks_.erase(it);
   WaitUntil(lock, doneCv_, waitingWalker_, [&] { return chunk.inFlight_ == 0; });
-  for (size_t i = 0; i < chunk.slots_.size(); ++i) {
-    FolderListing& folder = chunk.slots_[i].answer.folder;
-    if (chunk.slots_[i].state == State::kDone && chunk.jobs_[i].kind == Kind::kFolder &&
-        folder.fd >= 0) {
-      close(folder.fd);
-      folder.fd = -1;
-      --listingsHeld_;
-    }
-  }
+  ReleaseSlots(chunk);
   chunk.planned_ = false;
   Changed();
   const bool wake = idleHelpers_ > 0;  // room for more listings ahead elsewhere
@@ -141,17 +171,31 @@ void ReadAhead::Retire(Chunk& chunk) {
   if (wake) workCv_.notify_all();
 }
 
-ReadAhead::Answer ReadAhead::Work(const Chunk& chunk, size_t index, off_t maxSize,
-                                  bool& declined) const {
+std::unique_ptr<ReadAhead::Answer> ReadAhead::Work(Chunk& chunk, size_t index, off_t maxSize,
+                                                   bool planInside, bool& declined) {
   const Job& job = chunk.jobs_[index];
-  Answer answer;
+  auto answer = std::make_unique<Answer>();
   declined = false;
-  if (job.kind == Kind::kFolder) {
-    answer.folder = ListFolderAt(chunk.dirFd_, job.name);
-  } else {
-    answer.matchLine = readFile_(chunk.dirFd_, job.name, job.kind == Kind::kLinkedFile,
-                                 &answer.fileStat, maxSize, declined);
+  if (job.kind != Kind::kFolder) {
+    answer->matchLine = readFile_(chunk.dirFd_, job.name, job.kind == Kind::kLinkedFile,
+                                  &answer->fileStat, maxSize, declined);
+    return answer;
   }
+  answer->folder = ListFolderAt(chunk.dirFd_, job.name);
+  if (!planInside || answer->folder.fd < 0) return answer;
+  std::vector<Job> jobs;
+  planFolder_(answer->folder, chunk.depth_ + 1, jobs);
+  if (jobs.empty()) return answer;
+  // Published with the answer, under the lock.
+  auto inside = std::make_unique<Chunk>();
+  inside->parent_ = &chunk;
+  inside->dirFd_ = answer->folder.fd;
+  inside->depth_ = chunk.depth_ + 1;
+  inside->folders_ = true;
+  inside->planned_ = true;
+  inside->slots_.resize(jobs.size());
+  inside->jobs_ = std::move(jobs);
+  answer->inside = std::move(inside);
   return answer;
 }
 
@@ -173,7 +217,7 @@ bool ReadAhead::StillTrue(const Chunk& chunk, size_t index, const Answer& answer
 ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
   std::unique_lock lock(mutex_);
   if (index >= chunk.taken_) {
-    chunk.taken_ = index;  // lets helpers go further ahead
+    chunk.taken_ = index + 1;  // lets helpers go further ahead
     Changed();
     if (idleHelpers_ > 0) workCv_.notify_all();
   }
@@ -182,22 +226,31 @@ ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
   for (;;) {
     if (slot.state == State::kDone) {
       slot.state = State::kTaken;
-      Answer answer = std::move(slot.answer);
-      if (chunk.jobs_[index].kind == Kind::kFolder && answer.folder.fd >= 0) --listingsHeld_;
+      std::unique_ptr<Answer> answer = std::move(slot.answer);
+      if (answer->folder.fd >= 0) --listingsHeld_;
       lock.unlock();
-      if (StillTrue(chunk, index, answer)) return answer;
-      if (answer.folder.fd >= 0) close(answer.folder.fd);
-      return Work(chunk, index, -1, declined);
+      if (StillTrue(chunk, index, *answer)) return std::move(*answer);
+      lock.lock();
+      Release(lock, *answer);
+      lock.unlock();
+      return std::move(*Work(chunk, index, -1, false, declined));
     }
     if (slot.state == State::kOpen) {
       slot.state = State::kTaken;
       lock.unlock();
-      return Work(chunk, index, -1, declined);
+      return std::move(*Work(chunk, index, -1, false, declined));
     }
-    // A helper has it: rather than idle, do a later job meanwhile, but not a large file.
+    if (chunk.folders_) {
+      // A helper is listing it. Listing it again costs less than waiting for a helper that
+      // may have lost its CPU to another program; the helper's answer is dropped.
+      slot.state = State::kTaken;
+      lock.unlock();
+      return std::move(*Work(chunk, index, -1, false, declined));
+    }
+    // A helper is reading it: rather than idle, do the next job meanwhile, but not a large file.
     Chunk* other = nullptr;
     size_t otherIndex = 0;
-    if (FindAnyWork(other, otherIndex)) {
+    if (FindAnyWork(false, other, otherIndex)) {
       RunSlot(lock, *other, otherIndex, kWalkerSideMax);
       continue;
     }
@@ -205,48 +258,88 @@ ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
   }
 }
 
-bool ReadAhead::FindWork(Chunk& chunk, size_t& index) {
+bool ReadAhead::FindFileWork(Chunk& chunk, size_t& index) {
   const size_t limit = std::min(chunk.jobs_.size(), chunk.taken_ + kWorkAhead);
   size_t next = std::max(chunk.claimNext_, chunk.taken_);
   while (next < limit && chunk.slots_[next].state != State::kOpen) ++next;
   chunk.claimNext_ = next;
-  for (; next < limit; ++next) {
-    if (chunk.slots_[next].state != State::kOpen) continue;
-    if (chunk.jobs_[next].kind == Kind::kFolder && listingsHeld_ >= kMaxListingsAhead) continue;
-    index = next;
-    return true;
-  }
-  return false;
+  if (next >= limit) return false;
+  index = next;
+  return true;
 }
 
-bool ReadAhead::FindAnyWork(Chunk*& chunk, size_t& index) {
-  if (Stopped()) return false;
-  for (auto it = chunks_.rbegin(); it != chunks_.rend(); ++it) {
-    if (FindWork(**it, index)) {
-      chunk = *it;
+// The open folder job that comes next in walk order after `passedOne` more open jobs, going
+// through the folders already listed ahead.
+bool ReadAhead::FindFolderWork(Chunk& chunk, size_t from, bool& passedOne, Chunk*& found,
+                               size_t& index) {
+  for (size_t i = from; i < chunk.slots_.size(); ++i) {
+    const Chunk::Slot& slot = chunk.slots_[i];
+    if (slot.state == State::kOpen) {
+      if (!passedOne) {
+        passedOne = true;
+        continue;
+      }
+      found = &chunk;
+      index = i;
+      return true;
+    }
+    if (slot.state == State::kDone && slot.answer->inside &&
+        FindFolderWork(*slot.answer->inside, 0, passedOne, found, index)) {
       return true;
     }
   }
   return false;
 }
 
-// Does one job with the lock released; the chunk stays planned while its inFlight count is up.
+// `leaveFirst`: a helper leaves the first open folder job to the walker, which will be there
+// soonest; both then list different folders instead of racing for the same one.
+bool ReadAhead::FindAnyWork(bool leaveFirst, Chunk*& chunk, size_t& index) {
+  if (Stopped()) return false;
+  bool passedOne = !leaveFirst;
+  const bool foldersAllowed = listingsHeld_ < kMaxListingsAhead;
+  for (auto it = chunks_.rbegin(); it != chunks_.rend(); ++it) {
+    Chunk& candidate = **it;
+    if (!candidate.folders_) {
+      if (FindFileWork(candidate, index)) {
+        chunk = &candidate;
+        return true;
+      }
+    } else if (foldersAllowed &&
+               FindFolderWork(candidate, candidate.taken_, passedOne, chunk, index)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Does one job with the lock released; the chunks stay planned while their inFlight is up.
 void ReadAhead::RunSlot(std::unique_lock<std::mutex>& lock, Chunk& chunk, size_t index,
                         off_t maxSize) {
   Chunk::Slot& slot = chunk.slots_[index];
-  const bool folder = chunk.jobs_[index].kind == Kind::kFolder;
+  const bool folder = chunk.folders_;
   slot.state = State::kBusy;
-  ++chunk.inFlight_;
+  for (Chunk* c = &chunk; c != nullptr; c = c->parent_) ++c->inFlight_;
   if (folder) ++listingsHeld_;
+  if (!folder) chunk.claimNext_ = index + 1;
   lock.unlock();
   bool declined = false;
-  Answer answer = Work(chunk, index, maxSize, declined);
+  std::unique_ptr<Answer> answer = Work(chunk, index, maxSize, true, declined);
   lock.lock();
-  if (folder && answer.folder.fd < 0) --listingsHeld_;
-  slot.answer = std::move(answer);
-  slot.state = declined ? State::kOpen : State::kDone;
-  if (declined) chunk.claimNext_ = std::min(chunk.claimNext_, index);
-  --chunk.inFlight_;
+  if (folder && answer->folder.fd < 0) --listingsHeld_;
+  if (slot.state == State::kTaken) {  // the walker did it itself meanwhile
+    if (answer->folder.fd >= 0) {
+      close(answer->folder.fd);
+      --listingsHeld_;
+    }
+    if (answer->inside) ReleaseSlots(*answer->inside);
+  } else if (declined) {
+    slot.state = State::kOpen;
+    chunk.claimNext_ = std::min(chunk.claimNext_, index);
+  } else {
+    slot.answer = std::move(answer);
+    slot.state = State::kDone;
+  }
+  for (Chunk* c = &chunk; c != nullptr; c = c->parent_) --c->inFlight_;
   Changed();
   if (waitingWalker_ > 0) doneCv_.notify_all();
 }
@@ -256,7 +349,8 @@ void ReadAhead::HelperLoop() {
   for (;;) {
     Chunk* chunk = nullptr;
     size_t index = 0;
-    WaitUntil(lock, workCv_, idleHelpers_, [&] { return quit_ || FindAnyWork(chunk, index); });
+    WaitUntil(lock, workCv_, idleHelpers_,
+              [&] { return quit_ || FindAnyWork(true, chunk, index); });
     if (quit_) return;
     RunSlot(lock, *chunk, index, -1);
   }
