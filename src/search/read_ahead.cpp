@@ -12,7 +12,7 @@ namespace {
 // How many file jobs past the walker's position a helper may go: bounds the answers held.
 constexpr size_t kWorkAhead = 32;
 // Folders opened ahead and not yet taken; each holds a descriptor and part of its listing.
-constexpr int kMaxListingsAhead = 48;
+constexpr int kMaxListingsAhead = 64;
 // A job takes some microseconds; a short spin before sleeping saves the futex round trip that
 // would otherwise cost about as much as the job.
 constexpr int kSpinRounds = 300;
@@ -28,6 +28,16 @@ void CpuRelax() {
 #else
   std::this_thread::yield();
 #endif
+}
+
+// The lock is held for a few hundred nanoseconds at a time: a short spin on it is cheaper than
+// sleeping, and keeps a thread just woken from taking the CPU of the thread it waits for.
+void LockSoon(std::unique_lock<std::mutex>& lock) {
+  for (int k = 0; k < 100; ++k) {
+    if (lock.try_lock()) return;
+    CpuRelax();
+  }
+  lock.lock();
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -103,7 +113,8 @@ void ReadAhead::Plan(Chunk& chunk, int dirFd, size_t depth, std::vector<Job>& jo
   if (jobs.empty() || helpersWanted_ == 0) return;
   bool wake = false;
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_, std::defer_lock);
+    LockSoon(lock);
     chunk.jobs_.swap(jobs);
     chunk.slots_.clear();
     chunk.slots_.resize(chunk.jobs_.size());
@@ -126,7 +137,8 @@ void ReadAhead::Plan(Chunk& chunk, int dirFd, size_t depth, std::vector<Job>& jo
 
 void ReadAhead::Adopt(Chunk& chunk) {
   if (!chunk.planned_) return;
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_, std::defer_lock);
+  LockSoon(lock);
   chunks_.push_back(&chunk);
 }
 
@@ -159,7 +171,8 @@ void ReadAhead::Release(std::unique_lock<std::mutex>& lock, Answer& answer) {
 
 void ReadAhead::Retire(Chunk& chunk) {
   if (!chunk.planned_) return;
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(mutex_, std::defer_lock);
+  LockSoon(lock);
   const auto it = std::find(chunks_.begin(), chunks_.end(), &chunk);
   if (it != chunks_.end()) chunks_.erase(it);
   WaitUntil(lock, doneCv_, waitingWalker_, [&] { return chunk.inFlight_ == 0; });
@@ -215,11 +228,16 @@ bool ReadAhead::StillTrue(const Chunk& chunk, size_t index, const Answer& answer
 }
 
 ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(mutex_, std::defer_lock);
+  LockSoon(lock);
   if (index >= chunk.taken_) {
     chunk.taken_ = index + 1;  // lets helpers go further ahead
     Changed();
-    if (idleHelpers_ > 0) workCv_.notify_all();
+    if (idleHelpers_ > 0) {
+      lock.unlock();  // so that the helper woken does not at once wait for the lock
+      workCv_.notify_all();
+      LockSoon(lock);
+    }
   }
   Chunk::Slot& slot = chunk.slots_[index];
   bool declined = false;
@@ -268,11 +286,11 @@ bool ReadAhead::FindFileWork(Chunk& chunk, size_t& index) {
   return true;
 }
 
-// The open folder job that comes next in walk order after `passedOne` more open jobs, going
-// through the folders already listed ahead.
-bool ReadAhead::FindFolderWork(Chunk& chunk, size_t from, bool& passedOne, Chunk*& found,
+// The open folder job among jobs [from, to) of `chunk` that comes next in walk order after
+// `passedOne` more open jobs, going through the folders already listed ahead.
+bool ReadAhead::FindFolderWork(Chunk& chunk, size_t from, size_t to, bool& passedOne, Chunk*& found,
                                size_t& index) {
-  for (size_t i = from; i < chunk.slots_.size(); ++i) {
+  for (size_t i = from; i < to; ++i) {
     const Chunk::Slot& slot = chunk.slots_[i];
     if (slot.state == State::kOpen) {
       if (!passedOne) {
@@ -283,9 +301,9 @@ bool ReadAhead::FindFolderWork(Chunk& chunk, size_t from, bool& passedOne, Chunk
       index = i;
       return true;
     }
-    if (slot.state == State::kDone && slot.answer->inside &&
-        FindFolderWork(*slot.answer->inside, 0, passedOne, found, index)) {
-      return true;
+    if (slot.state == State::kDone && slot.answer->inside) {
+      Chunk& inside = *slot.answer->inside;
+      if (FindFolderWork(inside, 0, inside.slots_.size(), passedOne, found, index)) return true;
     }
   }
   return false;
@@ -296,16 +314,41 @@ bool ReadAhead::FindFolderWork(Chunk& chunk, size_t from, bool& passedOne, Chunk
 bool ReadAhead::FindAnyWork(bool leaveFirst, Chunk*& chunk, size_t& index) {
   if (Stopped()) return false;
   bool passedOne = !leaveFirst;
-  const bool foldersAllowed = listingsHeld_ < kMaxListingsAhead;
-  for (auto it = chunks_.rbegin(); it != chunks_.rend(); ++it) {
-    Chunk& candidate = **it;
+  for (size_t pos = chunks_.size(); pos-- > 0;) {
+    Chunk& candidate = *chunks_[pos];
     if (!candidate.folders_) {
       if (FindFileWork(candidate, index)) {
         chunk = &candidate;
         return true;
       }
-    } else if (foldersAllowed &&
-               FindFolderWork(candidate, candidate.taken_, passedOne, chunk, index)) {
+      continue;
+    }
+    for (size_t i = candidate.taken_; i < candidate.slots_.size(); ++i) {
+      if (FindFolderWork(candidate, i, i + 1, passedOne, chunk, index)) {
+        return listingsHeld_ < kMaxListingsAhead || MakeRoomBefore(pos, i);
+      }
+    }
+  }
+  return false;
+}
+
+// Folders listed far ahead wait for the walker while it works nearer: drops the one it will
+// need last, if that comes after job `index` of the walker's chunk at `pos`, so that the work
+// nearer the walker can go on.
+bool ReadAhead::MakeRoomBefore(size_t pos, size_t index) {
+  for (size_t p = 0; p <= pos; ++p) {
+    Chunk& chunk = *chunks_[p];
+    if (!chunk.folders_) continue;
+    const size_t first = p == pos ? index + 1 : chunk.taken_;
+    for (size_t i = chunk.slots_.size(); i-- > first;) {
+      Chunk::Slot& slot = chunk.slots_[i];
+      if (slot.state != State::kDone || slot.answer->folder.fd < 0) continue;
+      if (slot.answer->inside && slot.answer->inside->inFlight_ != 0) continue;
+      close(slot.answer->folder.fd);
+      --listingsHeld_;
+      if (slot.answer->inside) ReleaseSlots(*slot.answer->inside);
+      slot.answer.reset();
+      slot.state = State::kOpen;
       return true;
     }
   }
@@ -324,7 +367,7 @@ void ReadAhead::RunSlot(std::unique_lock<std::mutex>& lock, Chunk& chunk, size_t
   lock.unlock();
   bool declined = false;
   std::unique_ptr<Answer> answer = Work(chunk, index, maxSize, true, declined);
-  lock.lock();
+  LockSoon(lock);
   if (folder && answer->folder.fd < 0) --listingsHeld_;
   if (slot.state == State::kTaken) {  // the walker did it itself meanwhile
     if (answer->folder.fd >= 0) {
@@ -341,7 +384,11 @@ void ReadAhead::RunSlot(std::unique_lock<std::mutex>& lock, Chunk& chunk, size_t
   }
   for (Chunk* c = &chunk; c != nullptr; c = c->parent_) --c->inFlight_;
   Changed();
-  if (waitingWalker_ > 0) doneCv_.notify_all();
+  if (waitingWalker_ > 0) {
+    lock.unlock();
+    doneCv_.notify_all();
+    LockSoon(lock);
+  }
 }
 
 void ReadAhead::HelperLoop() {

@@ -117,7 +117,9 @@ class ReadAhead {
                                bool& declined);
   bool StillTrue(const Chunk& chunk, size_t index, const Answer& answer) const;
   bool FindFileWork(Chunk& chunk, size_t& index);
-  bool FindFolderWork(Chunk& chunk, size_t from, bool& passedOne, Chunk*& found, size_t& index);
+  bool FindFolderWork(Chunk& chunk, size_t from, size_t to, bool& passedOne, Chunk*& found,
+                      size_t& index);
+  bool MakeRoomBefore(size_t pos, size_t index);
   bool FindAnyWork(bool leaveFirst, Chunk*& chunk, size_t& index);
   void RunSlot(std::unique_lock<std::mutex>& lock, Chunk& chunk, size_t index, off_t maxSize);
   void Release(std::unique_lock<std::mutex>& lock, Answer& answer);
