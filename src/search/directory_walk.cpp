@@ -112,8 +112,8 @@ class Walker {
   bool NextEntry(Frame& frame, const char*& name, unsigned char& type);
   void ReadRestOfListing(Frame& frame);
   void PlanChunk(Frame& frame);
-  void TakeEntry(Frame& frame, const char* name, unsigned char type);
-  void HandleEntry(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
+  void VisitEntry(Frame& frame, const char* name, unsigned char type);
+  void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
                    const struct stat* known, size_t job = ReadAhead::kNoJob);
   // The entry's category when it is not skipped and the type filter admits it; sets extension_.
   std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
@@ -365,7 +365,8 @@ void Walker::PopFrame() {
   }
   if (child.fd >= 0) close(child.fd);
   child.fd = -1;
-  const bool childHasStat = child.haveStat;
+  // A shallow folder is looked up afresh, as one that vanished meanwhile is no hit.
+  const bool childHasStat = child.haveStat && child.index >= kKeepOpenDepth;
   const struct stat childStat = child.st;
   const size_t childPrefix = child.prefixLen;
   if (child.index >= kKeepOpenDepth) std::vector<char>().swap(child.listing);
@@ -373,12 +374,12 @@ void Walker::PopFrame() {
 
   // The folder's own entry comes after its subtree, even when Stop came during the descent.
   const std::string_view name(path_.data() + parent.prefixLen, childPrefix - parent.prefixLen - 1);
-  HandleEntry(parent, name, nullptr, Kind::kDir, childHasStat ? &childStat : nullptr);
+  MatchAndRecord(parent, name, nullptr, Kind::kDir, childHasStat ? &childStat : nullptr);
   path_.resize(parent.prefixLen);
   if (Stopped()) parent.done = true;
 }
 
-void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
+void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
   if (IsDots(name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
@@ -422,11 +423,11 @@ void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
         return;
       }
     }
-    HandleEntry(frame, nameView, name, Kind::kDir, known);
+    MatchAndRecord(frame, nameView, name, Kind::kDir, known);
     return;
   }
   const Kind kind = type == DT_REG ? Kind::kRegular : type == DT_LNK ? Kind::kLink : Kind::kSpecial;
-  HandleEntry(frame, nameView, name, kind, known, frame.files.JobFor(name));
+  MatchAndRecord(frame, nameView, name, kind, known, frame.files.JobFor(name));
 }
 
 std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder) {
@@ -443,7 +444,7 @@ std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool
   return category;
 }
 
-void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
+void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
                          const struct stat* known, size_t job) {
   const QueryMatcher& query = *options_.query;
   const bool nameHit = query.Find(name, scratch_) != std::string_view::npos;
@@ -534,7 +535,7 @@ void Walker::Run(std::string_view root) {
       continue;
     }
     const size_t before = depth_;
-    TakeEntry(frame, name, type);
+    VisitEntry(frame, name, type);
     // After every entry, skipped ones included; a descent is tested when it returns.
     if (depth_ == before && Stopped()) frame.done = true;
   }
