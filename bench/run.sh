@@ -73,20 +73,19 @@ for w in "${workloads[@]}"; do
     rg -u -i -F -l --null -- "$query" "$folder" | count_nul >"$out/$name.peer.count" || true
     grep -r -i -F -l -Z -- "$query" "$folder" | count_nul >"$out/$name.gnu.count" || true
   fi
+  mine=("${ours[@]:1}")  # our arguments, for the older build too
+  pin=""
+  if [[ $name == *-1cpu ]]; then
+    pin="taskset -c 0 "
+    ours=(taskset -c 0 "${ours[@]}")
+    peer=(taskset -c 0 "${peer[@]}")
+    gnu=(taskset -c 0 "${gnu[@]}")
+  fi
   extra=()
   if [ -n "$before" ]; then
-    mine=("${ours[@]:1}")
-    extra+=(-n before "${before@Q} ${mine[*]@Q}")
+    extra+=(-n before "$pin${before@Q} ${mine[*]@Q}")
   fi
-  [ "$kind" = name ] && extra+=(-n limit "${limit@Q} 2 ${query@Q} ${folder@Q}")
-  pin=()
-  [[ $name == *-1cpu ]] && pin=(taskset -c 0)
-  if [ ${#pin[@]} -gt 0 ]; then
-    ours=("${pin[@]}" "${ours[@]}")
-    peer=("${pin[@]}" "${peer[@]}")
-    gnu=("${pin[@]}" "${gnu[@]}")
-    for ((i = 1; i < ${#extra[@]}; i += 2)); do extra[i]="taskset -c 0 ${extra[i]}"; done
-  fi
+  [ "$kind" = name ] && extra+=(-n limit "$pin${limit@Q} 2 ${query@Q} ${folder@Q}")
   echo "== $name" >&2
   # --output=pipe: ripgrep and grep take shortcuts when stdout is /dev/null.
   hyperfine -N -i --output=pipe --warmup 1 --runs "$runs" --style none \
