@@ -13,9 +13,13 @@ namespace {
 constexpr size_t kWorkAhead = 32;
 // Folders opened ahead and not yet taken; each holds a descriptor and part of its listing.
 constexpr int kMaxListingsAhead = 64;
-// A job takes some microseconds; a short spin before sleeping saves the futex round trip that
-// would otherwise cost about as much as the job.
-constexpr int kSpinRounds = 300;
+// A helper that waits for room is woken when the walker has taken this many fewer, not at
+// each one, so that the two do not take turns on one CPU.
+constexpr int kListingsToWake = kMaxListingsAhead / 2;
+// A job takes some microseconds: the walker, waiting for one, spins about that long before it
+// sleeps, which saves the futex round trip. An idle helper spins less, as it may wait long.
+constexpr int kWalkerSpin = 3000;
+constexpr int kHelperSpin = 300;
 // The largest file the walker reads for a later entry while it waits for a helper, so that a
 // huge one cannot hold up the entry in hand.
 constexpr off_t kWalkerSideMax = 256 * 1024;
@@ -99,8 +103,9 @@ void ReadAhead::WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_var
                           int& sleepers, Ready ready) {
   if (ready()) return;
   const unsigned seen = changes_.load(std::memory_order_acquire);
+  const int spin = &cv == &doneCv_ ? kWalkerSpin : kHelperSpin;
   lock.unlock();
-  for (int k = 0; k < kSpinRounds && changes_.load(std::memory_order_acquire) == seen; ++k) {
+  for (int k = 0; k < spin && changes_.load(std::memory_order_acquire) == seen; ++k) {
     CpuRelax();
   }
   lock.lock();
@@ -140,6 +145,9 @@ void ReadAhead::Adopt(Chunk& chunk) {
   std::unique_lock lock(mutex_, std::defer_lock);
   LockSoon(lock);
   chunks_.push_back(&chunk);
+  // Its work was in sight already, through the folder listed ahead: a helper still spinning
+  // looks again, a sleeping one is not worth the wake-up.
+  Changed();
 }
 
 // Drops the answers of `chunk` that nobody took, and those of the chunks planned inside them.
@@ -176,10 +184,12 @@ void ReadAhead::Retire(Chunk& chunk) {
   const auto it = std::find(chunks_.begin(), chunks_.end(), &chunk);
   if (it != chunks_.end()) chunks_.erase(it);
   WaitUntil(lock, doneCv_, waitingWalker_, [&] { return chunk.inFlight_ == 0; });
+  const bool wasFull = listingsHeld_ >= kListingsToWake;
   ReleaseSlots(chunk);
   chunk.planned_ = false;
   Changed();
-  const bool wake = idleHelpers_ > 0;  // room for more listings ahead elsewhere
+  // Helpers wait for room to list more ahead, or for new work, which Plan announces.
+  const bool wake = wasFull && listingsHeld_ < kListingsToWake && idleHelpers_ > 0;
   lock.unlock();
   if (wake) workCv_.notify_all();
 }
@@ -231,9 +241,11 @@ ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
   std::unique_lock lock(mutex_, std::defer_lock);
   LockSoon(lock);
   if (index >= chunk.taken_) {
-    chunk.taken_ = index + 1;  // lets helpers go further ahead
+    // Lets helpers read further ahead; folders they list however far ahead.
+    const bool moreWork = !chunk.folders_ && chunk.jobs_.size() > chunk.taken_ + kWorkAhead;
+    chunk.taken_ = index + 1;
     Changed();
-    if (idleHelpers_ > 0) {
+    if (moreWork && idleHelpers_ > 0) {
       lock.unlock();  // so that the helper woken does not at once wait for the lock
       workCv_.notify_all();
       LockSoon(lock);
@@ -245,8 +257,13 @@ ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
     if (slot.state == State::kDone) {
       slot.state = State::kTaken;
       std::unique_ptr<Answer> answer = std::move(slot.answer);
-      if (answer->folder.fd >= 0) --listingsHeld_;
+      bool wake = false;
+      if (answer->folder.fd >= 0) {
+        wake = listingsHeld_-- == kListingsToWake && idleHelpers_ > 0;  // room again
+        Changed();
+      }
       lock.unlock();
+      if (wake) workCv_.notify_all();
       if (StillTrue(chunk, index, *answer)) return std::move(*answer);
       lock.lock();
       Release(lock, *answer);
