@@ -276,8 +276,16 @@ ReadAhead::Answer ReadAhead::Take(Chunk& chunk, size_t index) {
       return std::move(*Work(chunk, index, -1, false, declined));
     }
     if (chunk.folders_) {
-      // A helper is listing it. Listing it again costs less than waiting for a helper that
-      // may have lost its CPU to another program; the helper's answer is dropped.
+      // A helper is listing it: that takes some microseconds, so wait as long. Past that the
+      // helper may have lost its CPU to another program, and listing it again costs less than
+      // waiting on; the helper's answer is then dropped.
+      const unsigned seen = changes_.load(std::memory_order_acquire);
+      lock.unlock();
+      for (int k = 0; k < kWalkerSpin && changes_.load(std::memory_order_acquire) == seen; ++k) {
+        CpuRelax();
+      }
+      LockSoon(lock);
+      if (slot.state == State::kDone) continue;
       slot.state = State::kTaken;
       lock.unlock();
       return std::move(*Work(chunk, index, -1, false, declined));
