@@ -114,7 +114,7 @@ class Walker {
   void PlanChunk(Frame& frame);
   void VisitEntry(Frame& frame, const char* name, unsigned char type);
   void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
-                   const struct stat* known, size_t job = ReadAhead::kNoJob);
+                      const struct stat* known, size_t job = ReadAhead::kNoJob);
   // The entry's category when it is not skipped and the type filter admits it; sets extension_.
   std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
   std::string ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
@@ -127,7 +127,7 @@ class Walker {
   std::string path_;  // the current folder's path followed by "/"
   std::string scratch_;
   std::string extension_;
-  std::vector<char> slurp_;
+  std::vector<char> restOfListing_;
   std::vector<ReadAhead::Job> jobs_;
   // Pseudo mount points below the root, as paths under the root the way it was given, and the
   // folders that hold them (only their entries need a look-up).
@@ -302,16 +302,17 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
 
 // Reads the rest of a deep folder's listing into memory so that its descriptor can be closed.
 void Walker::ReadRestOfListing(Frame& frame) {
-  slurp_.assign(frame.listing.begin() + static_cast<ptrdiff_t>(frame.pos),
-                frame.listing.begin() + static_cast<ptrdiff_t>(frame.end));
+  restOfListing_.assign(frame.listing.begin() + static_cast<ptrdiff_t>(frame.pos),
+                        frame.listing.begin() + static_cast<ptrdiff_t>(frame.end));
   while (!frame.eof) {
-    const size_t used = slurp_.size();
-    slurp_.resize(used + kListingChunk);
-    const ssize_t n = GetDents(frame.fd, slurp_.data() + used, kListingChunk);
-    slurp_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
+    const size_t used = restOfListing_.size();
+    restOfListing_.resize(used + kListingChunk);
+    const ssize_t n = GetDents(frame.fd, restOfListing_.data() + used, kListingChunk);
+    restOfListing_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
     if (n <= 0) frame.eof = true;
   }
-  std::vector<char>(slurp_.begin(), slurp_.end()).swap(frame.listing);  // exact size
+  std::vector<char>(restOfListing_.begin(), restOfListing_.end())
+      .swap(frame.listing);  // exact size
   frame.pos = 0;
   frame.end = frame.listing.size();
 }
@@ -445,7 +446,7 @@ std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool
 }
 
 void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
-                         const struct stat* known, size_t job) {
+                            const struct stat* known, size_t job) {
   const QueryMatcher& query = *options_.query;
   const bool nameHit = query.Find(name, scratch_) != std::string_view::npos;
   if (!nameHit && !options_.searchContents) return;
