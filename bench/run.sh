@@ -8,6 +8,10 @@
 #   FINDLARK_BENCH_DIR=dir       where the generated tree and the results go (/tmp/findlark-bench)
 #   WINDOW=0 bench/run.sh        skip the window benchmark (built into build/bench-gui, or
 #                                FINDLARK_WINDOW_BENCH=path; QT_QPA_PLATFORM defaults to offscreen)
+#   FINDLARK_CLI_BEFORE=path     also time that binary (an older build) in the same runs
+#
+# Rows ending in "-1cpu" run every command on CPU 0 alone (taskset). Name rows also time
+# bench/min_walker.cpp on two threads: a walk that only lists and counts, the limit in sight.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +22,7 @@ out=$work/results
 mkdir -p "$out"
 rm -f "$out"/*.json "$out"/*.count
 
-for tool in hyperfine fdfind rg find grep python3 /usr/bin/time; do
+for tool in hyperfine fdfind rg find grep python3 /usr/bin/time taskset c++; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/install-deps.sh)" >&2; exit 2; }
 done
 
@@ -30,6 +34,9 @@ if [ -z "$cli" ]; then
   cli=build/bench/src/cli/findlark-cli
 fi
 cli=$(realpath "$cli")
+before=${FINDLARK_CLI_BEFORE:+$(realpath "$FINDLARK_CLI_BEFORE")}
+limit=$work/min_walker
+c++ -O2 -std=c++20 -pthread bench/min_walker.cpp -o "$limit"
 
 python3 bench/make_tree.py "$tree"
 
@@ -43,6 +50,8 @@ workloads=(
   "doc-none|content|/usr/share/doc|zqxjkvw"
   "include-many|content|/usr/include|copyright"
   "include-none|content|/usr/include|zqxjkvw"
+  "usr-none-1cpu|name|/usr|zqxjkvw"
+  "doc-none-1cpu|content|/usr/share/doc|zqxjkvw"
 )
 
 count_nul() { tr -cd '\0' | wc -c; }
@@ -64,11 +73,24 @@ for w in "${workloads[@]}"; do
     rg -u -i -F -l --null -- "$query" "$folder" | count_nul >"$out/$name.peer.count" || true
     grep -r -i -F -l -Z -- "$query" "$folder" | count_nul >"$out/$name.gnu.count" || true
   fi
+  mine=("${ours[@]:1}")  # our arguments, for the older build too
+  pin=""
+  if [[ $name == *-1cpu ]]; then
+    pin="taskset -c 0 "
+    ours=(taskset -c 0 "${ours[@]}")
+    peer=(taskset -c 0 "${peer[@]}")
+    gnu=(taskset -c 0 "${gnu[@]}")
+  fi
+  extra=()
+  if [ -n "$before" ]; then
+    extra+=(-n before "$pin${before@Q} ${mine[*]@Q}")
+  fi
+  [ "$kind" = name ] && extra+=(-n limit "$pin${limit@Q} 2 ${query@Q} ${folder@Q}")
   echo "== $name" >&2
   # --output=pipe: ripgrep and grep take shortcuts when stdout is /dev/null.
   hyperfine -N -i --output=pipe --warmup 1 --runs "$runs" --style none \
     --export-json "$out/$name.json" \
-    -n findlark "${ours[*]@Q}" -n peer "${peer[*]@Q}" -n gnu "${gnu[*]@Q}" >/dev/null
+    -n findlark "${ours[*]@Q}" -n peer "${peer[*]@Q}" -n gnu "${gnu[*]@Q}" "${extra[@]}" >/dev/null
 done
 
 entries() { find "$1" | wc -l; }

@@ -1,5 +1,8 @@
 #include "platform/drives.h"
 
+#include <sys/sysmacros.h>
+
+#include <charconv>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -39,8 +42,26 @@ bool IsPseudoFileSystem(std::string_view fsType) {
   return false;
 }
 
-std::unordered_set<std::string> PseudoMountsFrom(std::string_view mountinfo) {
-  std::unordered_set<std::string> mounts;
+namespace {
+
+// "major:minor" as st_dev gives it; 0 when it is not that.
+dev_t DeviceOf(std::string_view field) {
+  const size_t colon = field.find(':');
+  if (colon == std::string_view::npos) return 0;
+  unsigned major = 0;
+  unsigned minor = 0;
+  const char* end = field.data() + field.size();
+  if (std::from_chars(field.data(), field.data() + colon, major).ec != std::errc() ||
+      std::from_chars(field.data() + colon + 1, end, minor).ptr != end) {
+    return 0;
+  }
+  return makedev(major, minor);
+}
+
+}  // namespace
+
+PseudoMountTable PseudoMountsFrom(std::string_view mountinfo) {
+  PseudoMountTable mounts;
   while (!mountinfo.empty()) {
     const size_t eol = mountinfo.find('\n');
     std::string_view line = mountinfo.substr(0, eol);
@@ -67,12 +88,14 @@ std::unordered_set<std::string> PseudoMountsFrom(std::string_view mountinfo) {
     }
     std::string_view type = rest.substr(typeStart);
     type = type.substr(0, type.find(' '));
-    if (IsPseudoFileSystem(type)) mounts.insert(Unescape(fields[4]));
+    if (!IsPseudoFileSystem(type)) continue;
+    mounts.mountPoints.insert(Unescape(fields[4]));
+    if (const dev_t device = DeviceOf(fields[2])) mounts.devices.insert(device);
   }
   return mounts;
 }
 
-std::unordered_set<std::string> PseudoMounts() {
+PseudoMountTable PseudoMounts() {
   std::ifstream in("/proc/self/mountinfo", std::ios::binary);
   if (!in) return {};
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -1,30 +1,31 @@
 #include "search/directory_walk.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <mutex>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "results/display_text.h"
 #include "search/content_matcher.h"
+#include "search/read_ahead.h"
 
 namespace findlark {
 namespace {
 
-// Bytes asked of one getdents64 call.
-constexpr size_t kListingChunk = 32 * 1024;
-// Folders deeper than this give up their descriptor while a sub-folder is walked, so a tree of
-// any depth needs only about this many descriptors.
+// Folders this deep or deeper give up their descriptor while a sub-folder is walked, so a tree
+// of any depth needs only about this many descriptors.
 constexpr size_t kKeepOpenDepth = 64;
 
 // Offsets inside a linux_dirent64 record.
@@ -32,59 +33,27 @@ constexpr size_t kRecLenOffset = 16;
 constexpr size_t kTypeOffset = 18;
 constexpr size_t kNameOffset = 19;
 
-// How far past the walker's own position a helper may match files: bounds the answers held.
-constexpr size_t kWorkAhead = 32;
-constexpr size_t kNoSlot = static_cast<size_t>(-1);
-// A file takes some microseconds; a short spin before sleeping saves the futex round trip
-// that would otherwise cost about as much as the file.
-constexpr int kSpinRounds = 2000;
-// The largest file the walker reads ahead of its own position while it waits for a helper.
-constexpr off_t kWalkerSideMax = 256 * 1024;
-
-void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#else
-  std::this_thread::yield();
-#endif
-}
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 enum class Kind { kDir, kRegular, kLink, kSpecial };
 
-// A listing entry whose contents will be searched unless something changes before the walker
-// gets there; helper threads may match it ahead of time.
-struct Candidate {
-  size_t offset = 0;  // of its record in the listing chunk
-  bool link = false;
-};
-
-enum class SlotState : unsigned char { kOpen, kBusy, kDone };
-
-struct Slot {
-  SlotState state = SlotState::kOpen;
-  std::string answer;
-  struct stat st {};  // the file's fstat, meaningful when `answer` is not empty
-};
-
 struct Frame {
+  size_t index = 0;  // depth: 0 for the root
   int fd = -1;
   bool haveStat = false;
-  struct stat st {};  // the folder itself, taken when it was opened (only deep ones)
+  struct stat st {};  // the folder itself, taken when it was opened (deep ones at least)
   std::vector<char> listing;
   size_t pos = 0;
   size_t end = 0;
   bool eof = false;
-  bool done = false;     // stopped, or the descriptor could not be got back
-  size_t prefixLen = 0;  // bytes of the walker's path that name this folder, with its "/"
-  // Work-ahead on the current listing chunk. Only shallow frames take part: their descriptor
-  // and chunk stay put until the chunk is used up or the folder is left, and both of those
-  // first wait for the helpers to let go of the frame. Guarded by the walker's mutex.
-  bool ahead = false;
-  std::vector<Candidate> candidates;
-  std::vector<Slot> slots;
-  size_t candNext = 0;   // the walker's position among the candidates
-  size_t claimNext = 0;  // where helpers look for the next open slot
-  int inFlight = 0;      // slots of this frame being matched by helpers
+  bool done = false;         // stopped, or the descriptor could not be got back
+  bool noRead = false;       // on a pseudo file system: matched by name only
+  bool holdsMounts = false;  // a pruned mount point is among its entries
+  size_t prefixLen = 0;      // bytes of the walker's path that name this folder, with its "/"
+  // Helpers' work on the current listing chunk (shallow folders only): its sub-folders, which
+  // may have come planned with the folder itself, and its files.
+  std::unique_ptr<ReadAhead::Chunk> folders = std::make_unique<ReadAhead::Chunk>();
+  ReadAhead::Chunk files;
 };
 
 ssize_t GetDents(int fd, char* buf, size_t len) {
@@ -98,14 +67,34 @@ int UsableCpus() {
   return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
+int HelperCount(const WalkOptions& options) {
+  const int threads = options.threads > 0 ? options.threads : std::min(UsableCpus(), 2);
+  return threads - 1;
+}
+
+bool IsDots(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// `path` is `folder` or lies below it.
+bool IsAtOrBelow(std::string_view path, std::string_view folder) {
+  if (folder == "/") return !path.empty() && path[0] == '/';
+  return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 class Walker {
  public:
-  Walker(const WalkOptions& options, HitSink& sink) : options_(options), sink_(sink) {
-    int threads = options.contentThreads;
-    if (threads <= 0) threads = std::min(UsableCpus(), 2);
-    helpersWanted_ = options.searchContents ? threads - 1 : 0;
-  }
-  ~Walker();
+  Walker(const WalkOptions& options, HitSink& sink)
+      : options_(options),
+        sink_(sink),
+        ahead_(
+            HelperCount(options),
+            [this](int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
+                   bool& declined) { return ReadFile(dirFd, name, link, st, maxSize, declined); },
+            [this](const FolderListing& listing, size_t depth, std::vector<ReadAhead::Job>& jobs) {
+              PlanListedAhead(listing, depth, jobs);
+            },
+            options.stop) {}
 
   void Run(std::string_view root);
 
@@ -113,25 +102,23 @@ class Walker {
   bool Stopped() const {
     return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed);
   }
-  Frame& PushFrame(int fd);
+  void SetUpPruning(const std::string& root);
+  bool IsPruned(const Frame& frame, std::string_view name);
+  void PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead::Chunk> inside);
+  void PlanListedAhead(const FolderListing& listing, size_t depth,
+                       std::vector<ReadAhead::Job>& jobs) const;
   void PopFrame();
+  int FindParentAgain(const Frame& child, const Frame& parent);
   bool NextEntry(Frame& frame, const char*& name, unsigned char& type);
-  void Slurp(Frame& frame);
-  void TakeEntry(Frame& frame, const char* name, unsigned char type);
-  void HandleEntry(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
-                   const struct stat* known, size_t slot = kNoSlot);
+  void ReadRestOfListing(Frame& frame);
+  void PlanChunk(Frame& frame);
+  void VisitEntry(Frame& frame, const char* name, unsigned char type);
+  void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
+                      const struct stat* known, size_t job = ReadAhead::kNoJob);
   // The entry's category when it is not skipped and the type filter admits it; sets extension_.
   std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
-
-  // Work-ahead. Everything below that touches a frame's slots holds mutex_.
-  void PlanChunk(Frame& frame);
-  void Retire(Frame& frame);
-  size_t PassTo(Frame& frame, const char* name);
-  std::string TakeSlot(Frame& frame, size_t index, struct stat& st);
-  bool FindWork(Frame& frame, size_t& index);
-  bool FindAnyWork(Frame*& frame, size_t& index);
-  void RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index, off_t maxSize = -1);
-  void HelperLoop();
+  std::string ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
+                       bool& declined) const;
 
   const WalkOptions& options_;
   HitSink& sink_;
@@ -140,225 +127,161 @@ class Walker {
   std::string path_;  // the current folder's path followed by "/"
   std::string scratch_;
   std::string extension_;
-  std::vector<char> slurp_;
-
-  int helpersWanted_ = 0;
-  std::vector<std::thread> helpers_;  // started with the first candidate
-  std::mutex mutex_;
-  std::condition_variable workCv_;  // helpers wait here for open slots
-  std::condition_variable doneCv_;  // the walker waits here for a helper's slot
-  // Frames whose chunk helpers may work on, outermost first: shallow folders on the current
-  // path. The innermost is served first, then the folders the walker will return to.
-  std::vector<Frame*> aheadFrames_;
-  bool quit_ = false;
-  std::atomic<unsigned> changes_{0};  // bumped under mutex_ whenever a waiter may proceed
-
-  void Changed() { changes_.fetch_add(1, std::memory_order_release); }
-  // Spins a little for a change, then sleeps on `cv` until `ready` holds.
-  template <class Ready>
-  void WaitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Ready ready) {
-    if (ready()) return;
-    const unsigned seen = changes_.load(std::memory_order_acquire);
-    lock.unlock();
-    for (int k = 0; k < kSpinRounds && changes_.load(std::memory_order_acquire) == seen; ++k) {
-      CpuRelax();
-    }
-    lock.lock();
-    cv.wait(lock, ready);
-  }
+  std::vector<char> restOfListing_;
+  std::vector<ReadAhead::Job> jobs_;
+  // Pseudo mount points below the root, as paths under the root the way it was given, and the
+  // folders that hold them (only their entries need a look-up).
+  std::unordered_set<std::string> pruned_;
+  std::unordered_set<std::string> prunedParents_;
+  std::unordered_set<ino_t> prunedParentInodes_;  // the same folders, known by inode alone
+  ReadAhead ahead_;  // last: its helpers are joined before the rest goes
 };
 
-Walker::~Walker() {
-  {
-    std::lock_guard lock(mutex_);
-    quit_ = true;
-    Changed();
+// Mount points are known by their real paths; the walk names entries by the root as given,
+// which may be a link or hold "..".
+void Walker::SetUpPruning(const std::string& root) {
+  if (options_.pruned == nullptr) return;
+  std::string real = root;
+  if (char* resolved = realpath(root.c_str(), nullptr)) {
+    real = resolved;
+    std::free(resolved);
   }
-  workCv_.notify_all();
-  for (std::thread& helper : helpers_) helper.join();
+  for (const std::string& mount : *options_.pruned) {
+    if (mount == real || !IsAtOrBelow(mount, real)) continue;  // the chosen root is walked
+    std::string path = root == "/" ? std::string() : root;
+    path.append(mount, real == "/" ? 0 : real.size());
+    const size_t slash = path.rfind('/');
+    std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+    struct stat st;
+    if (stat(parent.c_str(), &st) == 0) prunedParentInodes_.insert(st.st_ino);
+    prunedParents_.insert(std::move(parent));
+    pruned_.insert(std::move(path));
+  }
 }
 
-// `frame` is the innermost one, whose chunk was just read.
-void Walker::PlanChunk(Frame& frame) {
-  if (helpersWanted_ <= 0 || depth_ > kKeepOpenDepth || frame.fd < 0) {
-    return;
+bool Walker::IsPruned(const Frame& frame, std::string_view name) {
+  if (!frame.holdsMounts) return false;
+  scratch_.assign(path_.data(), frame.prefixLen);
+  scratch_.append(name);
+  return pruned_.count(scratch_) != 0;
+}
+
+// A file on a pseudo file system is never read: some never end, some are used up by reading.
+std::string Walker::ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
+                             bool& declined) const {
+  declined = false;
+  if (link && options_.unreadable != nullptr) {
+    struct stat target;
+    if (fstatat(dirFd, name, &target, 0) != 0 || options_.unreadable->count(target.st_dev) != 0)
+      return {};
   }
-  // The same tests HandleEntry makes before it searches a file's contents, as far as the
-  // listing alone can tell; a candidate that turns out otherwise just has its answer dropped.
-  frame.candidates.clear();
+  return MatchSmallContentAt(dirFd, name, *options_.query, options_.stop, link, st, maxSize,
+                             declined);
+}
+
+void Walker::PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead::Chunk> inside) {
+  if (depth_ == frames_.size()) frames_.emplace_back();
+  Frame& frame = frames_[depth_];
+  frame.index = depth_;
+  frame.fd = fd;
+  frame.pos = 0;
+  frame.haveStat = false;
+  if (listed != nullptr) {
+    frame.st = listed->st;
+    frame.haveStat = true;
+    // Moved, not copied: the work planned inside names entries of this very buffer.
+    frame.listing = std::move(listed->records);
+    frame.end = frame.listing.size();
+    frame.eof = listed->complete;
+  } else {
+    const bool needStat =
+        depth_ >= kKeepOpenDepth || (options_.searchContents && options_.unreadable != nullptr);
+    if (needStat) frame.haveStat = fstat(fd, &frame.st) == 0;
+    frame.end = 0;
+    frame.eof = false;
+  }
+  if (inside) frame.folders = std::move(inside);
+  frame.noRead = options_.searchContents && options_.unreadable != nullptr &&
+                 (!frame.haveStat || options_.unreadable->count(frame.st.st_dev) != 0);
+  frame.prefixLen = path_.size();
+  frame.holdsMounts = false;
+  if (!prunedParents_.empty()) {
+    const size_t len = frame.prefixLen > 1 ? frame.prefixLen - 1 : frame.prefixLen;
+    frame.holdsMounts = prunedParents_.count(path_.substr(0, len)) != 0;
+  }
+  ++depth_;
+  // Stop is looked at once the listing is open, before its first entry.
+  frame.done = Stopped();
+  if (listed != nullptr && !frame.done) PlanChunk(frame);
+}
+
+// The sub-folders of a folder that a helper listed ahead, planned in turn. The walker plans
+// the folders that hold pruned mount points itself, as only it knows their paths.
+void Walker::PlanListedAhead(const FolderListing& listing, size_t depth,
+                             std::vector<ReadAhead::Job>& jobs) const {
+  if (depth >= kKeepOpenDepth || options_.ignoreListedTypes ||
+      prunedParentInodes_.count(listing.st.st_ino) != 0)
+    return;
+  for (size_t pos = 0; pos < listing.records.size();) {
+    const char* record = listing.records.data() + pos;
+    unsigned short recLen;
+    std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
+    pos += recLen;
+    const char* name = record + kNameOffset;
+    if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name)) {
+      jobs.push_back({name, ReadAhead::Kind::kFolder});
+    }
+  }
+}
+
+// Hands the helpers what the walker will need from the chunk just read: the folders to enter
+// and the files to search, as far as the listing alone can tell. A job that turns out not to be
+// needed just has its answer dropped.
+void Walker::PlanChunk(Frame& frame) {
+  if (!ahead_.enabled() || frame.index >= kKeepOpenDepth || frame.fd < 0 ||
+      options_.ignoreListedTypes)
+    return;
+  if (frame.folders->planned()) {
+    ahead_.Adopt(*frame.folders);  // came planned with the folder
+  } else {
+    for (size_t pos = frame.pos; pos < frame.end;) {
+      const char* record = frame.listing.data() + pos;
+      unsigned short recLen;
+      std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
+      pos += recLen;
+      const char* name = record + kNameOffset;
+      if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name) &&
+          !IsPruned(frame, name)) {
+        jobs_.push_back({name, ReadAhead::Kind::kFolder});
+      }
+    }
+    ahead_.Plan(*frame.folders, frame.fd, frame.index, jobs_);
+  }
+  if (!options_.searchContents || frame.noRead) return;
   for (size_t pos = frame.pos; pos < frame.end;) {
     const char* record = frame.listing.data() + pos;
     unsigned short recLen;
     std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
-    const auto type = static_cast<unsigned char>(record[kTypeOffset]);
-    const char* name = record + kNameOffset;
-    const size_t offset = pos;
     pos += recLen;
+    const auto type = static_cast<unsigned char>(record[kTypeOffset]);
     if (type != DT_REG && type != DT_LNK) continue;
-    const std::string_view nameView(name);
-    if (options_.query->Find(nameView, scratch_) != std::string_view::npos) continue;
-    const std::optional<FileCategory> category = AdmittedCategory(nameView, false);
-    if (!category || !IsContentSearchable(*category)) continue;
-    frame.candidates.push_back({offset, type == DT_LNK});
+    const std::string_view name(record + kNameOffset);
+    if (options_.query->Find(name, scratch_) != std::string_view::npos) continue;
+    const std::optional<FileCategory> category = AdmittedCategory(name, false);
+    if (!category || !IsContentSearchable(*category) || IsPruned(frame, name)) continue;
+    jobs_.push_back(
+        {name.data(), type == DT_LNK ? ReadAhead::Kind::kLinkedFile : ReadAhead::Kind::kFile});
   }
-  if (frame.candidates.empty()) return;
-  {
-    std::lock_guard lock(mutex_);
-    frame.slots.resize(frame.candidates.size());
-    for (Slot& slot : frame.slots) {
-      slot.state = SlotState::kOpen;
-      slot.answer.clear();
-    }
-    frame.candNext = frame.claimNext = 0;
-    frame.ahead = true;
-    aheadFrames_.push_back(&frame);
-    Changed();
-  }
-  while (static_cast<int>(helpers_.size()) < helpersWanted_) {
-    helpers_.emplace_back(&Walker::HelperLoop, this);
-  }
-  workCv_.notify_all();
-}
-
-// Helpers let go of the frame: afterwards its descriptor may close and its chunk be replaced.
-void Walker::Retire(Frame& frame) {
-  if (!frame.ahead) return;
-  std::unique_lock lock(mutex_);
-  // Only the innermost frame is ever retired, so it is the last one listed.
-  aheadFrames_.pop_back();
-  WaitUntil(lock, doneCv_, [&] { return frame.inFlight == 0; });
-  frame.ahead = false;
-  frame.candidates.clear();
-  for (Slot& slot : frame.slots) std::string().swap(slot.answer);
-}
-
-// Moves the walker's position up to the entry `name`; returns its slot, or kNoSlot.
-size_t Walker::PassTo(Frame& frame, const char* name) {
-  if (!frame.ahead) return kNoSlot;
-  const size_t offset = static_cast<size_t>(name - kNameOffset - frame.listing.data());
-  size_t index = kNoSlot;
-  {
-    std::lock_guard lock(mutex_);
-    size_t next = frame.candNext;
-    while (next < frame.candidates.size() && frame.candidates[next].offset < offset) {
-      std::string().swap(frame.slots[next].answer);  // passed over: its answer is not wanted
-      ++next;
-    }
-    if (next < frame.candidates.size() && frame.candidates[next].offset == offset) index = next;
-    if (next == frame.candNext) return index;
-    frame.candNext = next;  // lets helpers go further ahead
-    Changed();
-  }
-  workCv_.notify_all();
-  return index;
-}
-
-bool Walker::FindWork(Frame& frame, size_t& index) {
-  if (Stopped()) return false;
-  const size_t limit = std::min(frame.candidates.size(), frame.candNext + kWorkAhead);
-  size_t next = std::max(frame.claimNext, frame.candNext);
-  while (next < limit && frame.slots[next].state != SlotState::kOpen) ++next;
-  frame.claimNext = next;
-  if (next >= limit) return false;
-  index = next;
-  return true;
-}
-
-bool Walker::FindAnyWork(Frame*& frame, size_t& index) {
-  for (auto it = aheadFrames_.rbegin(); it != aheadFrames_.rend(); ++it) {
-    if (FindWork(**it, index)) {
-      frame = *it;
-      return true;
-    }
-  }
-  return false;
-}
-
-// Matches one slot with the lock released; the frame is kept alive by its inFlight count.
-void Walker::RunSlot(std::unique_lock<std::mutex>& lock, Frame& frame, size_t index,
-                     off_t maxSize) {
-  Slot& slot = frame.slots[index];
-  slot.state = SlotState::kBusy;
-  ++frame.inFlight;
-  frame.claimNext = index + 1;
-  const int fd = frame.fd;
-  const char* name = frame.listing.data() + frame.candidates[index].offset + kNameOffset;
-  const bool link = frame.candidates[index].link;
-  lock.unlock();
-  struct stat st;
-  bool declined = false;
-  std::string answer =
-      MatchSmallContentAt(fd, name, *options_.query, options_.stop, link, &st, maxSize, declined);
-  lock.lock();
-  slot.answer = std::move(answer);
-  if (!slot.answer.empty()) slot.st = st;
-  slot.state = declined ? SlotState::kOpen : SlotState::kDone;
-  --frame.inFlight;
-  Changed();
-  doneCv_.notify_all();
-}
-
-void Walker::HelperLoop() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    Frame* frame = nullptr;
-    size_t index = 0;
-    WaitUntil(lock, workCv_, [&] { return quit_ || FindAnyWork(frame, index); });
-    if (quit_) return;
-    RunSlot(lock, *frame, index);
-  }
-}
-
-// The walker's answer for a candidate: a helper's, or its own when no helper has begun it.
-std::string Walker::TakeSlot(Frame& frame, size_t index, struct stat& st) {
-  std::unique_lock lock(mutex_);
-  Slot& slot = frame.slots[index];
-  for (;;) {
-    if (slot.state == SlotState::kDone) {
-      slot.state = SlotState::kBusy;  // taken: nobody claims it again
-      if (!slot.answer.empty()) st = slot.st;
-      return std::move(slot.answer);
-    }
-    if (slot.state == SlotState::kOpen) {
-      slot.state = SlotState::kBusy;
-      lock.unlock();
-      const char* name = frame.listing.data() + frame.candidates[index].offset + kNameOffset;
-      return MatchContentAt(frame.fd, name, *options_.query, options_.stop,
-                            frame.candidates[index].link, &st);
-    }
-    // A helper has it: rather than idle, match a later file meanwhile, but only a small one,
-    // so this entry's hit is not held up by reading something huge.
-    Frame* otherFrame = nullptr;
-    size_t other = 0;
-    if (FindAnyWork(otherFrame, other)) {
-      RunSlot(lock, *otherFrame, other, kWalkerSideMax);
-      continue;
-    }
-    WaitUntil(lock, doneCv_, [&] { return slot.state == SlotState::kDone; });
-  }
-}
-
-Frame& Walker::PushFrame(int fd) {
-  if (depth_ == frames_.size()) frames_.emplace_back();
-  Frame& frame = frames_[depth_];
-  frame.fd = fd;
-  frame.haveStat = false;
-  if (depth_ >= kKeepOpenDepth) frame.haveStat = fstat(fd, &frame.st) == 0;
-  frame.pos = frame.end = 0;
-  frame.eof = false;
-  frame.prefixLen = path_.size();
-  ++depth_;
-  // Stop is looked at once the listing is open, before its first entry.
-  frame.done = Stopped();
-  return frame;
+  ahead_.Plan(frame.files, frame.fd, frame.index, jobs_);
 }
 
 bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
   if (frame.pos >= frame.end) {
     if (frame.eof || frame.fd < 0) return false;
-    Retire(frame);
+    ahead_.Retire(frame.files);
+    ahead_.Retire(*frame.folders);
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
-    const ssize_t n = GetDents(frame.fd, frame.listing.data(), frame.listing.size());
+    const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
     frame.pos = 0;
     // An error part way ends this folder's listing quietly.
     frame.end = n > 0 ? static_cast<size_t>(n) : 0;
@@ -377,25 +300,59 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
   return true;
 }
 
-// Reads the rest of a listing into memory so that the folder's descriptor can be closed.
-void Walker::Slurp(Frame& frame) {
-  slurp_.assign(frame.listing.begin() + static_cast<ptrdiff_t>(frame.pos),
-                frame.listing.begin() + static_cast<ptrdiff_t>(frame.end));
+// Reads the rest of a deep folder's listing into memory so that its descriptor can be closed.
+void Walker::ReadRestOfListing(Frame& frame) {
+  restOfListing_.assign(frame.listing.begin() + static_cast<ptrdiff_t>(frame.pos),
+                        frame.listing.begin() + static_cast<ptrdiff_t>(frame.end));
   while (!frame.eof) {
-    const size_t used = slurp_.size();
-    slurp_.resize(used + kListingChunk);
-    const ssize_t n = GetDents(frame.fd, slurp_.data() + used, kListingChunk);
-    slurp_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
+    const size_t used = restOfListing_.size();
+    restOfListing_.resize(used + kListingChunk);
+    const ssize_t n = GetDents(frame.fd, restOfListing_.data() + used, kListingChunk);
+    restOfListing_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
     if (n <= 0) frame.eof = true;
   }
-  std::vector<char>(slurp_.begin(), slurp_.end()).swap(frame.listing);  // exact size
+  std::vector<char>(restOfListing_.begin(), restOfListing_.end())
+      .swap(frame.listing);  // exact size
   frame.pos = 0;
   frame.end = frame.listing.size();
 }
 
+// A deep parent gave up its descriptor. Through ".." is quickest; when the child was moved
+// elsewhere meanwhile, the parent is found again by its names from the nearest folder still
+// open, so that only the moved subtree is affected.
+int Walker::FindParentAgain(const Frame& child, const Frame& parent) {
+  auto isParent = [&](int fd) {
+    struct stat st;
+    return fd >= 0 && parent.haveStat && fstat(fd, &st) == 0 && st.st_dev == parent.st.st_dev &&
+           st.st_ino == parent.st.st_ino;
+  };
+  int fd = openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (isParent(fd)) return fd;
+  if (fd >= 0) close(fd);
+
+  size_t anchor = parent.index;
+  while (anchor > 0 && frames_[anchor - 1].fd < 0) --anchor;
+  if (anchor == 0) return -1;
+  const Frame& from = frames_[anchor - 1];
+  fd = from.fd;
+  std::string name;
+  for (size_t pos = from.prefixLen; pos < parent.prefixLen && fd >= 0;) {
+    const size_t slash = path_.find('/', pos);
+    name.assign(path_, pos, slash - pos);
+    const int next = openat(fd, name.c_str(), kFolderFlags);
+    if (fd != from.fd) close(fd);
+    fd = next;
+    pos = slash + 1;
+  }
+  if (isParent(fd)) return fd;
+  if (fd >= 0 && fd != from.fd) close(fd);
+  return -1;
+}
+
 void Walker::PopFrame() {
   Frame& child = frames_[depth_ - 1];
-  Retire(child);
+  ahead_.Retire(child.files);
+  ahead_.Retire(*child.folders);
   if (depth_ == 1) {
     if (child.fd >= 0) close(child.fd);
     child.fd = -1;
@@ -404,70 +361,74 @@ void Walker::PopFrame() {
   }
   Frame& parent = frames_[depth_ - 2];
   if (parent.fd < 0) {
-    // Get the parent back through "..", and only if it is still the same folder.
-    int fd = child.fd >= 0 ? openat(child.fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-    struct stat st;
-    if (fd >= 0 && (fstat(fd, &st) != 0 || !parent.haveStat || st.st_dev != parent.st.st_dev ||
-                    st.st_ino != parent.st.st_ino)) {
-      close(fd);
-      fd = -1;
-    }
-    parent.fd = fd;
-    if (fd < 0) parent.done = true;
+    parent.fd = child.fd >= 0 ? FindParentAgain(child, parent) : -1;
+    if (parent.fd < 0) parent.done = true;
   }
   if (child.fd >= 0) close(child.fd);
   child.fd = -1;
-  const size_t childIndex = depth_ - 1;
-  const bool childHasStat = child.haveStat;
+  // A shallow folder is looked up afresh, as one that vanished meanwhile is no hit.
+  const bool childHasStat = child.haveStat && child.index >= kKeepOpenDepth;
   const struct stat childStat = child.st;
   const size_t childPrefix = child.prefixLen;
-  if (childIndex >= kKeepOpenDepth) std::vector<char>().swap(child.listing);
+  if (child.index >= kKeepOpenDepth) std::vector<char>().swap(child.listing);
   --depth_;
 
   // The folder's own entry comes after its subtree, even when Stop came during the descent.
   const std::string_view name(path_.data() + parent.prefixLen, childPrefix - parent.prefixLen - 1);
-  HandleEntry(parent, name, nullptr, Kind::kDir, childHasStat ? &childStat : nullptr);
+  MatchAndRecord(parent, name, nullptr, Kind::kDir, childHasStat ? &childStat : nullptr);
   path_.resize(parent.prefixLen);
   if (Stopped()) parent.done = true;
 }
 
-void Walker::TakeEntry(Frame& frame, const char* name, unsigned char type) {
-  const size_t slot = PassTo(frame, name);
-  if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) return;
+void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
+  if (IsDots(name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
-  if (type == DT_UNKNOWN) {
-    if (fstatat(frame.fd, name, &lst, AT_SYMLINK_NOFOLLOW) != 0) return;  // vanished
-    known = &lst;
-    type = S_ISDIR(lst.st_mode)   ? DT_DIR
-           : S_ISLNK(lst.st_mode) ? DT_LNK
-           : S_ISREG(lst.st_mode) ? DT_REG
-                                  : DT_FIFO;
+  if (type == DT_UNKNOWN || options_.ignoreListedTypes) {
+    if (fstatat(frame.fd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0) {
+      known = &lst;
+      type = S_ISDIR(lst.st_mode)   ? DT_DIR
+             : S_ISLNK(lst.st_mode) ? DT_LNK
+             : S_ISREG(lst.st_mode) ? DT_REG
+                                    : DT_FIFO;
+    } else if (errno == ENOENT) {
+      return;  // vanished
+    } else {
+      type = DT_FIFO;  // cannot be looked up: matched by its name only, never opened
+    }
   }
   const std::string_view nameView(name);
   if (type == DT_DIR) {
-    path_.resize(frame.prefixLen);
-    path_.append(nameView);
-    const bool pruned = options_.pruned != nullptr && options_.pruned->count(path_) != 0;
-    const int fd = pruned ? -1
-                          : openat(frame.fd, name,
-                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0) {
-      path_.push_back('/');
-      if (depth_ > kKeepOpenDepth) {
-        Slurp(frame);
-        close(frame.fd);
-        frame.fd = -1;
+    const size_t job = frame.folders->JobFor(name);
+    if (!IsPruned(frame, nameView)) {
+      FolderListing listed;
+      std::unique_ptr<ReadAhead::Chunk> inside;
+      if (job != ReadAhead::kNoJob) {
+        ReadAhead::Answer answer = ahead_.Take(*frame.folders, job);
+        listed = std::move(answer.folder);
+        inside = std::move(answer.inside);
+      } else {
+        listed.fd = openat(frame.fd, name, kFolderFlags);
       }
-      PushFrame(fd);  // the entry itself is handled when the subtree is done
-      return;
+      if (listed.fd >= 0) {
+        path_.resize(frame.prefixLen);
+        path_.append(nameView);
+        path_.push_back('/');
+        if (frame.index >= kKeepOpenDepth) {
+          ReadRestOfListing(frame);
+          close(frame.fd);
+          frame.fd = -1;
+        }
+        // The entry itself is handled when the subtree is done.
+        PushFrame(listed.fd, job != ReadAhead::kNoJob ? &listed : nullptr, std::move(inside));
+        return;
+      }
     }
-    path_.resize(frame.prefixLen);
-    HandleEntry(frame, nameView, name, Kind::kDir, known);
+    MatchAndRecord(frame, nameView, name, Kind::kDir, known);
     return;
   }
   const Kind kind = type == DT_REG ? Kind::kRegular : type == DT_LNK ? Kind::kLink : Kind::kSpecial;
-  HandleEntry(frame, nameView, name, kind, known, slot);
+  MatchAndRecord(frame, nameView, name, kind, known, frame.files.JobFor(name));
 }
 
 std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder) {
@@ -484,8 +445,8 @@ std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool
   return category;
 }
 
-void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
-                         const struct stat* known, size_t slot) {
+void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
+                            const struct stat* known, size_t job) {
   const QueryMatcher& query = *options_.query;
   const bool nameHit = query.Find(name, scratch_) != std::string_view::npos;
   if (!nameHit && !options_.searchContents) return;
@@ -516,11 +477,16 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
   std::string matchLine;
   if (!nameHit) {
     // FIFOs, sockets and devices are never opened.
-    if (!IsContentSearchable(*category) || !regular || frame.fd < 0) return;
+    if (!IsContentSearchable(*category) || !regular || frame.fd < 0 || frame.noRead) return;
     struct stat fileStat;
-    matchLine = slot != kNoSlot ? TakeSlot(frame, slot, fileStat)
-                                : MatchContentAt(frame.fd, nameZ, query, options_.stop,
-                                                 kind == Kind::kLink, &fileStat);
+    if (job != ReadAhead::kNoJob) {
+      ReadAhead::Answer answer = ahead_.Take(frame.files, job);
+      matchLine = std::move(answer.matchLine);
+      fileStat = answer.fileStat;
+    } else if (!IsPruned(frame, name)) {
+      bool declined = false;
+      matchLine = ReadFile(frame.fd, nameZ, kind == Kind::kLink, &fileStat, -1, declined);
+    }
     if (matchLine.empty()) return;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {
@@ -529,7 +495,10 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
     }
   }
   if (!haveStat && options_.details) {
-    if (frame.fd < 0 || fstatat(frame.fd, nameZ, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    // A name that is gone is no hit; one that only cannot be looked up (a folder that can be
+    // listed but not entered) is a hit without size and date.
+    haveStat = frame.fd >= 0 && fstatat(frame.fd, nameZ, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!haveStat && (frame.fd < 0 || errno == ENOENT)) return;
   }
 
   ResultRecord record;
@@ -539,7 +508,7 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
   // A hit's path never ends in "/" except for the root "/" itself, which is never a hit.
   record.category = *category;
   record.extension = extension_;
-  if (options_.details) {
+  if (options_.details && haveStat) {
     if (*category != kFolders) record.sizeText = FormatSize(static_cast<int64_t>(st.st_size));
     record.dateText = FormatHitDate(st.st_mtime);
   }
@@ -550,13 +519,13 @@ void Walker::HandleEntry(Frame& frame, std::string_view name, const char* nameZ,
 void Walker::Run(std::string_view root) {
   std::string folder = NormalizeRoot(root);
   if (folder.empty()) return;
-  if (options_.pruned != nullptr && options_.pruned->count(folder) != 0) return;
   // The root the user chose is followed even when it is a link.
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return;
+  SetUpPruning(folder);
   path_ = std::move(folder);
   if (path_.back() != '/') path_.push_back('/');
-  PushFrame(fd);
+  PushFrame(fd, nullptr, nullptr);
 
   while (depth_ > 0) {
     Frame& frame = frames_[depth_ - 1];
@@ -567,7 +536,7 @@ void Walker::Run(std::string_view root) {
       continue;
     }
     const size_t before = depth_;
-    TakeEntry(frame, name, type);
+    VisitEntry(frame, name, type);
     // After every entry, skipped ones included; a descent is tested when it returns.
     if (depth_ == before && Stopped()) frame.done = true;
   }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <string>
 #include <unordered_set>
@@ -22,13 +24,18 @@ struct WalkOptions {
   FileCategory typeFilter = kTypeFilterAll;
   bool searchContents = false;
   const std::atomic<bool>* stop = nullptr;
-  // Folders (full paths) that are never entered: the pseudo file systems of a whole-machine search.
+  // Pseudo file systems (/proc, /sys and the like): their mount points (full paths) below the
+  // root are never entered, and no file on one of these devices is ever read, whether found
+  // directly, through a link or under a root inside one (which is still walked by name).
   const std::unordered_set<std::string>* pruned = nullptr;
-  // Threads that read files for a content search, the walker included: 0 picks from the CPUs
-  // this process may use, 1 reads every file on the walker itself. Hits come out the same.
-  int contentThreads = 0;
+  const std::unordered_set<dev_t>* unreadable = nullptr;
+  // Threads that list folders and read files, the walker included: 0 picks from the CPUs this
+  // process may use, 1 does everything on the walker itself. Hits come out the same.
+  int threads = 0;
   // Size and date texts; without them a hit needs no look-up of its own (a list of paths).
   bool details = true;
+  // Looks every entry up as if the listing did not say its type, as on file systems that never do.
+  bool ignoreListedTypes = false;
 };
 
 // Walks everything below `root` depth first (a folder's subtree before its own entry) and

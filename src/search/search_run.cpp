@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <unordered_set>
 
 #include "platform/drives.h"
 #include "search/case_fold.h"
@@ -137,13 +136,15 @@ void SearchRun::Worker(SearchOptions options) {
   walk.details = options.details;
   walk.stop = &stop_;
   RunSink sink(*this);
+  // Pseudo file systems are left out below any root, and never read.
+  const PseudoMountTable pseudo = PseudoMounts();
+  walk.pruned = &pseudo.mountPoints;
+  walk.unreadable = &pseudo.devices;
   if (options.source) {
     options.source(sink, stop_);
   } else if (!options.folder.empty()) {
     SearchFolder(options.folder, walk, sink);
   } else if (!stop_.load()) {
-    const std::unordered_set<std::string> pruned = PseudoMounts();
-    walk.pruned = &pruned;
     SearchFolder("/", walk, sink);
   }
   // Which final text is shown rests on the flag at this moment.

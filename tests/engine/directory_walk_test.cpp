@@ -4,12 +4,22 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <new>
+#include <set>
+#include <sstream>
+#include <thread>
 
 #include "platform/drives.h"
 #include "results/display_text.h"
@@ -18,10 +28,14 @@
 namespace findlark {
 namespace {
 
+// Threads a Walk uses unless told otherwise; the walk tests run once for each count.
+int g_walkThreads = 1;
+
 struct Walk : HitSink {
   explicit Walk(std::string query, bool contents = false) : matcher(std::move(query)) {
     options.query = &matcher;
     options.searchContents = contents;
+    options.threads = g_walkThreads;
   }
   void OnHit(ResultRecord&& record) override {
     hits.push_back(std::move(record));
@@ -58,7 +72,14 @@ struct Walk : HitSink {
   std::atomic<bool> stop{false};
 };
 
-TEST(DirectoryWalk, NamesFieldsAndOrder) {
+// Every case here must give the same hits in the same order on one thread and with helpers.
+struct DirectoryWalk : ::testing::TestWithParam<int> {
+  void SetUp() override { g_walkThreads = GetParam(); }
+  void TearDown() override { g_walkThreads = 1; }
+};
+INSTANTIATE_TEST_SUITE_P(Threads, DirectoryWalk, ::testing::Values(1, 2));
+
+TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
   testing::TestTree tree;
   tree.Write("Annual Report.DOC", "12345", 1700000000);
   tree.Write("REPORTS/q1 Report.txt");
@@ -109,7 +130,7 @@ TEST(DirectoryWalk, NamesFieldsAndOrder) {
   }
 }
 
-TEST(DirectoryWalk, ContentSearchAndTypeFilter) {
+TEST_P(DirectoryWalk, ContentSearchAndTypeFilter) {
   testing::TestTree tree;
   tree.Write("a.txt", "one\nthe Query here\r\n");
   tree.Write("query.txt", "query on its first line\n");
@@ -133,7 +154,7 @@ TEST(DirectoryWalk, ContentSearchAndTypeFilter) {
   EXPECT_EQ(pictures.Run(tree.root()), std::vector<std::string>{"pics/query.png"});
 }
 
-TEST(DirectoryWalk, LinksAreEntriesButNeverDescended) {
+TEST_P(DirectoryWalk, LinksAreEntriesButNeverDescended) {
   testing::TestTree tree;
   tree.Write("target/inner.txt", "hello\n");
   tree.Write("file.txt", "the needle line\n");
@@ -163,7 +184,7 @@ TEST(DirectoryWalk, LinksAreEntriesButNeverDescended) {
   EXPECT_TRUE(Walk("e").Run(tree.Path("gone")).empty());
 }
 
-TEST(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
+TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
   testing::TestTree tree;
   constexpr int kDepth = 5000;  // far past PATH_MAX
   int fd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY);
@@ -195,7 +216,7 @@ TEST(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
   EXPECT_EQ(deepest.size(), tree.root().size() + 2 * kDepth);
 }
 
-TEST(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
+TEST_P(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
   testing::TestTree tree;
   tree.Write("q1/q2/q3/qa");
   tree.Write("q1/q2/q3/qb");
@@ -233,6 +254,18 @@ void WriteContentTree(const testing::TestTree& tree) {
     if (i % 40 == 0) tree.Symlink("f" + n + ".txt", folder + "link" + n + ".txt");
     if (i % 70 == 0) tree.Write(folder + "needle" + n + ".txt", "named\n");
   }
+  // Many small folders, nested a few deep, so that helpers have folders to list ahead.
+  for (int i = 0; i < 120; ++i) {
+    const std::string n = std::to_string(i);
+    tree.Write("tree" + std::to_string(i % 6) + "/branch" + std::to_string(i % 20) + "/leaf" + n +
+                   "/needle" + n + ".c",
+               "int x;\n");
+  }
+}
+
+size_t OpenDescriptors() {
+  return static_cast<size_t>(
+      std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
 std::vector<std::pair<std::string, std::string>> PathsAndLines(const Walk& walk) {
@@ -241,49 +274,61 @@ std::vector<std::pair<std::string, std::string>> PathsAndLines(const Walk& walk)
   return out;
 }
 
-TEST(DirectoryWalk, ContentThreadsGiveTheSequentialHitsInItsOrder) {
+TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrder) {
   testing::TestTree tree;
   WriteContentTree(tree);
 
-  Walk sequential("needle", true);
-  sequential.options.contentThreads = 1;
-  sequential.Run(tree.root());
-  ASSERT_GT(sequential.hits.size(), 150u);
-  EXPECT_EQ(sequential.byPath.at("f3.txt").matchLine, "file 3 Needle");
-  EXPECT_EQ(sequential.byPath.at("sub0/f33.txt").matchLine, "file 33 Needle");
-  EXPECT_EQ(sequential.byPath.count("sub0/link40.txt"), 0u);  // f40 does not match
-  EXPECT_EQ(sequential.byPath.at("link120.txt").matchLine, "file 120 Needle");
-  EXPECT_EQ(sequential.byPath.at("needle70.txt").matchLine, "");
+  for (bool contents : {false, true}) {
+    Walk sequential("needle", contents);
+    sequential.options.threads = 1;
+    sequential.Run(tree.root());
+    ASSERT_GT(sequential.hits.size(), contents ? 250u : 120u);
+    EXPECT_EQ(sequential.byPath.at("tree1/branch7/leaf67/needle67.c").matchLine, "");
+    if (contents) {
+      EXPECT_EQ(sequential.byPath.at("f3.txt").matchLine, "file 3 Needle");
+      EXPECT_EQ(sequential.byPath.at("sub0/f33.txt").matchLine, "file 33 Needle");
+      EXPECT_EQ(sequential.byPath.count("sub0/link40.txt"), 0u);  // f40 does not match
+      EXPECT_EQ(sequential.byPath.at("link120.txt").matchLine, "file 120 Needle");
+      EXPECT_EQ(sequential.byPath.at("needle70.txt").matchLine, "");
+    }
 
-  for (int threads : {2, 3}) {
-    Walk parallel("needle", true);
-    parallel.options.contentThreads = threads;
-    parallel.Run(tree.root());
-    EXPECT_EQ(PathsAndLines(parallel), PathsAndLines(sequential)) << threads;
-    for (const ResultRecord& r : parallel.hits) {
-      const ResultRecord& expected = sequential.byPath.at(r.path.substr(tree.root().size() + 1));
-      EXPECT_EQ(std::tuple(r.sizeText, r.dateText),
-                std::tuple(expected.sizeText, expected.dateText))
-          << r.path;
+    for (int threads : {2, 3}) {
+      Walk parallel("needle", contents);
+      parallel.options.threads = threads;
+      parallel.Run(tree.root());
+      EXPECT_EQ(PathsAndLines(parallel), PathsAndLines(sequential)) << threads;
+      for (const ResultRecord& r : parallel.hits) {
+        const ResultRecord& expected = sequential.byPath.at(r.path.substr(tree.root().size() + 1));
+        EXPECT_EQ(std::tuple(r.sizeText, r.dateText),
+                  std::tuple(expected.sizeText, expected.dateText))
+            << r.path;
+      }
     }
   }
 }
 
-TEST(DirectoryWalk, StopWithContentThreadsEndsAtTheHitInHand) {
+TEST(DirectoryWalk, StopWithHelpersEndsAtTheHitInHandAndLetsGoOfWhatIsAhead) {
   testing::TestTree tree;
   WriteContentTree(tree);
-  Walk sequential("needle", true);
-  sequential.options.contentThreads = 1;
-  sequential.Run(tree.root());
+  for (bool contents : {false, true}) {
+    Walk sequential("needle", contents);
+    sequential.options.threads = 1;
+    sequential.Run(tree.root());
 
-  for (size_t stopAt : {1u, 5u, 40u}) {
-    Walk parallel("needle", true);
-    parallel.options.contentThreads = 3;
-    parallel.StopAt(stopAt);
-    parallel.Run(tree.root());
-    // Hits after the one in hand may only be folders on the way out, and none match here.
-    ASSERT_EQ(parallel.hits.size(), stopAt);
-    for (size_t i = 0; i < stopAt; ++i) EXPECT_EQ(parallel.hits[i].path, sequential.hits[i].path);
+    for (size_t stopAt : {1u, 5u, 40u}) {
+      const size_t before = OpenDescriptors();
+      Walk parallel("needle", contents);
+      parallel.options.threads = 3;
+      parallel.StopAt(stopAt);
+      parallel.Run(tree.root());
+      // Folders listed ahead and never entered are closed.
+      EXPECT_EQ(OpenDescriptors(), before);
+      // Hits after the one in hand may only be folders on the way out, and none match here.
+      ASSERT_EQ(parallel.hits.size(), stopAt);
+      for (size_t i = 0; i < stopAt; ++i) {
+        EXPECT_EQ(parallel.hits[i].path, sequential.hits[i].path);
+      }
+    }
   }
 }
 
@@ -302,10 +347,254 @@ TEST(DirectoryWalk, AHugeFileFurtherOnDoesNotHoldUpEarlierHits) {
   // The last hit before the huge file stops the walk; a helper or the walker reading the
   // huge file ahead would keep that hit from ever arriving.
   Walk walk("needle", true);
-  walk.options.contentThreads = 3;
+  walk.options.threads = 3;
   walk.StopAt(before);
   walk.Run(tree.root());
   EXPECT_EQ(walk.hits.size(), before);
+}
+
+// Things that change after helpers may have listed a folder ahead: the walk must give what a
+// walk on one thread gives when the same change happens at the same hit.
+TEST(DirectoryWalk, AFolderChangedAfterItWasListedAhead) {
+  enum Change { kRenamed, kRemoved, kReplacedByAFile };
+  for (Change change : {kRenamed, kRemoved, kReplacedByAFile}) {
+    std::vector<std::vector<std::string>> results;
+    for (int threads : {1, 2}) {
+      testing::TestTree tree;
+      testing::TestTree elsewhere;
+      for (int i = 0; i < 12; ++i) {
+        const std::string dir = "hitdir" + std::to_string(i);
+        tree.Write(dir + "/hit a");
+        tree.Write(dir + "/sub/hit b");
+      }
+      std::string last;  // the folder the walk reaches last
+      for (const auto& e : std::filesystem::directory_iterator(tree.root())) {
+        last = e.path().filename();
+      }
+      Walk walk("hit");
+      walk.options.threads = threads;
+      walk.after = [&] {
+        if (walk.hits.size() != 1) return;
+        // Not an assertion: gives helpers the time to list the folder before it changes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (change == kRenamed) {
+          std::filesystem::rename(tree.Path(last), elsewhere.Path("moved"));
+        } else {
+          std::filesystem::remove_all(tree.Path(last));
+          if (change == kReplacedByAFile) tree.Write(last);
+        }
+      };
+      walk.Run(tree.root());
+      std::vector<std::string> paths;
+      for (const ResultRecord& r : walk.hits) {
+        paths.push_back(r.path.substr(tree.root().size()) + " " + std::to_string(r.category));
+        EXPECT_FALSE(r.path.starts_with(tree.Path(last) + "/")) << r.path;
+      }
+      results.push_back(std::move(paths));
+    }
+    EXPECT_EQ(results[0].size(), change == kReplacedByAFile ? 34u : 33u) << change;
+    EXPECT_EQ(results[1], results[0]) << change;
+  }
+}
+
+// A folder deeper than the depth where descriptors are given up is moved elsewhere while the
+// walk is inside it: only the moved files may be missed.
+TEST_P(DirectoryWalk, ADeepFolderMovedMidWalkLosesNothingElse) {
+  testing::TestTree tree;
+  testing::TestTree elsewhere;
+  std::set<std::string> untouched;
+  std::string path;
+  for (int level = 0; level < 90; ++level) {
+    path += "d/";
+    if (level < 60) continue;
+    for (int k = 0; k < 30; ++k) {
+      const std::string file = path + "f" + std::to_string(level) + "_" + std::to_string(k);
+      tree.Write(file);
+      untouched.insert(file);
+    }
+    if (level == 75) {
+      for (int k = 0; k < 5; ++k) tree.Write(path + "y/yf" + std::to_string(k));
+    }
+  }
+  const std::string moved = tree.Path(path.substr(0, 2 * 76) + "y");
+  Walk walk("f");
+  walk.after = [&] {
+    if (walk.hits.back().path.starts_with(moved + "/") && std::filesystem::exists(moved)) {
+      std::filesystem::rename(moved, elsewhere.Path("y"));
+    }
+  };
+  const std::vector<std::string> found = walk.Run(tree.root());
+  std::vector<std::string> missing;
+  std::set_difference(untouched.begin(), untouched.end(), found.begin(), found.end(),
+                      std::back_inserter(missing));
+  EXPECT_TRUE(missing.empty()) << missing.size() << " missing, the first " << missing.front();
+  EXPECT_FALSE(std::filesystem::exists(moved));  // the move did happen
+}
+
+TEST(DirectoryWalk, EntriesWhoseTypeTheListingDoesNotSay) {
+  testing::TestTree tree;
+  WriteContentTree(tree);
+  tree.Mkfifo("pipe.txt");  // would hang a search that opened it
+  tree.Mkfifo("needle pipe");
+  for (bool contents : {false, true}) {
+    Walk typed("needle", contents);
+    typed.options.threads = 1;
+    typed.Run(tree.root());
+    for (int threads : {1, 2}) {
+      Walk untyped("needle", contents);
+      untyped.options.threads = threads;
+      untyped.options.ignoreListedTypes = true;
+      untyped.Run(tree.root());
+      EXPECT_EQ(PathsAndLines(untyped), PathsAndLines(typed)) << contents << threads;
+    }
+  }
+}
+
+// Heap bytes in use, counted by the replaced operator new below.
+std::atomic<long long> g_heapBytes{0};
+
+struct CountingSink : HitSink {
+  void OnHit(ResultRecord&&) override {
+    if (++hits % 1024 == 0) peak = std::max(peak, g_heapBytes.load());
+  }
+  size_t hits = 0;
+  long long peak = 0;
+};
+
+TEST(DirectoryWalk, AFolderOfAnyWidthTakesBoundedMemory) {
+  testing::TestTree tree;
+  tree.MkdirP("wide");
+  const int dir = open(tree.Path("wide").c_str(), O_RDONLY | O_DIRECTORY);
+  char name[32];
+  for (int i = 0; i < 200000; ++i) {
+    std::snprintf(name, sizeof name, "file %06d", i);
+    close(openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+  }
+  for (int i = 0; i < 200; ++i) {
+    std::snprintf(name, sizeof name, "folder %03d", i);
+    mkdirat(dir, name, 0755);
+  }
+  close(dir);
+  // One thread reads such a folder a chunk at a time as it always did; helpers must too.
+  for (int threads : {2}) {
+    const QueryMatcher matcher("file");
+    WalkOptions options;
+    options.query = &matcher;
+    options.threads = threads;
+    CountingSink sink;
+    const long long before = g_heapBytes.load();
+    sink.peak = before;
+    SearchFolder(tree.root(), options, sink);
+    EXPECT_EQ(sink.hits, 200000u);
+    // The whole listing would be some 6 MB.
+    EXPECT_LT(sink.peak - before, 1 << 20) << threads;
+  }
+}
+
+TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
+  testing::TestTree tree;
+  tree.Write("proc/report.txt");
+  tree.Write("sub/report.txt");
+  testing::TestTree other;
+  other.Symlink(tree.root(), "link to tree");
+  tree.Symlink("/proc/self/status", "status link");
+  std::unordered_set<std::string> pruned = {tree.root() + "/proc"};
+  const PseudoMountTable machine = PseudoMounts();
+  if (machine.devices.empty()) GTEST_SKIP() << "no /proc here";
+
+  // Mount points below the root are left out, the root is found by its real path, and a root
+  // inside one is walked all the same.
+  for (const auto& [root, expected] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {tree.root(), {"sub/report.txt"}},
+           {other.Path("link to tree"), {"sub/report.txt"}},
+           {tree.Path("proc"), {"report.txt"}}}) {
+    Walk walk("report");
+    walk.options.pruned = &pruned;
+    EXPECT_EQ(walk.Run(root), expected) << root;
+  }
+
+  // Files on those devices are matched by name and never read: directly, through a link, or
+  // under a root inside one. Without the table they would be content hits.
+  Walk reading("tgid", true);
+  EXPECT_EQ(reading.Run(tree.root()), std::vector<std::string>{"status link"});
+  for (const std::string& root : {tree.root(), std::string("/proc/self")}) {
+    Walk guarded("tgid", true);
+    guarded.options.unreadable = &machine.devices;
+    EXPECT_TRUE(guarded.Run(root).empty()) << root;
+  }
+  Walk byName("status", true);
+  byName.options.unreadable = &machine.devices;
+  byName.Run("/proc/self");
+  EXPECT_EQ(byName.byPath.count("status"), 1u);
+}
+
+// The hits of a walk of `root` by someone who may list the folder `locked` but not enter it.
+std::vector<ResultRecord> WalkWithoutEntering(const testing::TestTree& tree,
+                                              const std::string& query) {
+  auto walk = [&] {
+    Walk walk(query);
+    walk.Run(tree.root());
+    return walk.hits;
+  };
+  if (geteuid() != 0) {
+    chmod(tree.Path("locked").c_str(), 0644);
+    return walk();
+  }
+  // Root enters everything: the walk runs as nobody, and the folder is root's, mode 744.
+  chmod(tree.root().c_str(), 0755);
+  chmod(tree.Path("locked").c_str(), 0744);
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    std::string out;
+    for (const ResultRecord& r : walk()) {
+      out +=
+          r.path + '\t' + std::to_string(r.category) + '\t' + r.sizeText + '\t' + r.dateText + '\n';
+    }
+    _exit(write(fds[1], out.data(), out.size()) == static_cast<ssize_t>(out.size()) ? 0 : 3);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  std::vector<ResultRecord> hits;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    ResultRecord r;
+    std::istringstream fields(line);
+    std::string category;
+    std::getline(fields, r.path, '\t');
+    std::getline(fields, category, '\t');
+    std::getline(fields, r.sizeText, '\t');
+    std::getline(fields, r.dateText, '\t');
+    r.category = std::stoi(category);
+    hits.push_back(std::move(r));
+  }
+  return hits;
+}
+
+TEST_P(DirectoryWalk, AHitThatCannotBeLookedUpIsKeptWithoutSizeAndDate) {
+  testing::TestTree tree;
+  tree.Write("locked/report.txt", "12345");
+  tree.MkdirP("locked/sub report");
+  tree.Write("open report.txt", "12345", 1700000000);
+  std::vector<std::tuple<std::string, FileCategory, std::string, std::string>> got;
+  for (const ResultRecord& r : WalkWithoutEntering(tree, "report")) {
+    got.emplace_back(r.path.substr(tree.root().size() + 1), r.category, r.sizeText, r.dateText);
+  }
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, (decltype(got){
+                     {"locked/report.txt", kDocuments, "", ""},
+                     {"locked/sub report", kFolders, "", ""},
+                     {"open report.txt", kDocuments, FormatSize(5), FormatHitDate(1700000000)},
+                 }));
 }
 
 TEST(Drives, MountinfoGivesUnescapedPseudoMountPoints) {
@@ -316,9 +605,50 @@ TEST(Drives, MountinfoGivesUnescapedPseudoMountPoints) {
       "26 1 0:6 / /run rw,nosuid - tmpfs tmpfs rw\n"
       "garbage line\n"
       "28 1 0:8 / /dev rw - devtmpfs udev rw";  // no final line feed
-  EXPECT_EQ(PseudoMountsFrom(mountinfo),
+  const PseudoMountTable table = PseudoMountsFrom(mountinfo);
+  EXPECT_EQ(table.mountPoints,
             (std::unordered_set<std::string>{"/proc", "/mnt/my sys\\x", "/dev"}));
+  EXPECT_EQ(table.devices,
+            (std::unordered_set<dev_t>{makedev(0, 21), makedev(0, 5), makedev(0, 8)}));
 }
 
 }  // namespace
 }  // namespace findlark
+
+// Counts the heap bytes in use, for the memory bound above. The size rides in front of the
+// block so that unsized deletes can give it back.
+namespace {
+constexpr size_t kHeader = alignof(std::max_align_t);
+void* CountedNew(size_t n) {
+  auto* p = static_cast<char*>(std::malloc(n + kHeader));
+  if (p == nullptr) throw std::bad_alloc();
+  *reinterpret_cast<size_t*>(p) = n;
+  findlark::g_heapBytes.fetch_add(static_cast<long long>(n), std::memory_order_relaxed);
+  return p + kHeader;
+}
+void CountedDelete(void* q) noexcept {
+  if (q == nullptr) return;
+  char* p = static_cast<char*>(q) - kHeader;
+  findlark::g_heapBytes.fetch_sub(static_cast<long long>(*reinterpret_cast<size_t*>(p)),
+                                  std::memory_order_relaxed);
+  std::free(p);
+}
+}  // namespace
+void* operator new(size_t n) {
+  return CountedNew(n);
+}
+void* operator new[](size_t n) {
+  return CountedNew(n);
+}
+void operator delete(void* p) noexcept {
+  CountedDelete(p);
+}
+void operator delete[](void* p) noexcept {
+  CountedDelete(p);
+}
+void operator delete(void* p, size_t) noexcept {
+  CountedDelete(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+  CountedDelete(p);
+}

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "test_tree.h"
 
@@ -80,6 +83,24 @@ TEST_F(SearchRunTest, RestartAndDestroyAtAnyMoment) {
   ASSERT_EQ(run.TakeHits(hits, 10), 1u);
   EXPECT_EQ(hits[0].path, tree.Path("other/another match"));
   EXPECT_FALSE(run.Cancelled());
+}
+
+// A root inside /proc is walked by name, and nothing there is read: some files never end
+// (/proc/PID/pagemap), some are used up by reading (/proc/kmsg).
+TEST_F(SearchRunTest, AFolderInsideProcIsSearchedByNameOnly) {
+  if (!std::filesystem::exists("/proc/self/status")) GTEST_SKIP() << "no /proc here";
+  for (const auto& [query, contents, expected] :
+       std::vector<std::tuple<const char*, bool, size_t>>{{"tgid", true, 0}, {"status", true, 1}}) {
+    SearchRun run;
+    run.Start({query, kTypeFilterAll, contents, "/proc/self"});
+    run.Join();
+    std::vector<ResultRecord> hits;
+    run.TakeHits(hits, 100000);
+    const auto named = std::count_if(hits.begin(), hits.end(), [](const ResultRecord& r) {
+      return r.path == "/proc/self/status";
+    });
+    EXPECT_EQ(std::tuple(hits.empty(), named), std::tuple(expected == 0, expected)) << query;
+  }
 }
 
 }  // namespace
