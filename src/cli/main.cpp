@@ -202,7 +202,7 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
         }
       }
       found += static_cast<int>(taken);
-      if (kept) kept->RecordHits(batch);
+      if (kept) kept->AppendHits(batch);
     }
     Clock::time_point now = Clock::now();
     if (out.Pending() && (now - lastFlush >= kFlushPeriod || run.WalkDone())) flush(now);
@@ -259,6 +259,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
       CollectHits(run, printer, out, progress, keep ? &results : nullptr, terminals.out);
   if (out.Failed()) run.RequestStop();
   run.Join();
+  if (keep) results.RecordAppended();
   progress.Clear();
 
   const bool cancelled = run.Cancelled();

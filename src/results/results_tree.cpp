@@ -376,11 +376,18 @@ void SearchResults::ResetResults() {
 }
 
 void SearchResults::RecordHits(std::vector<ResultRecord>& batch) {
-  if (!tree.HasNodes()) tree.Reset();
-  const auto first = static_cast<uint32_t>(store.size());
+  AppendHits(batch);
+  RecordAppended();
+}
+
+void SearchResults::AppendHits(const std::vector<ResultRecord>& batch) {
   for (const ResultRecord& record : batch) store.Append(record);
-  tree.InsertLeaves(store, first);
-  foundCount += static_cast<int>(batch.size());
+}
+
+void SearchResults::RecordAppended() {
+  if (!tree.HasNodes()) tree.Reset();
+  tree.InsertLeaves(store, static_cast<uint32_t>(foundCount));
+  foundCount = static_cast<int>(store.size());
 }
 
 }  // namespace findlark

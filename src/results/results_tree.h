@@ -148,6 +148,11 @@ struct SearchResults {
   void ResetResults();  // empties the store, thirteen fresh nodes, count 0
   // The recording steps for a batch, in order: append, insert leaves, counts and labels, count.
   void RecordHits(std::vector<ResultRecord>& batch);
+  // The same in two steps, for a caller that shows nothing until the end: appending is cheap,
+  // and one insert of everything appended costs a sort, where an insert per batch would copy
+  // the growing leaf lists again each time.
+  void AppendHits(const std::vector<ResultRecord>& batch);
+  void RecordAppended();
   bool RefersToRecord(int64_t data) const { return findlark::RefersToRecord(data, foundCount); }
 };
 
