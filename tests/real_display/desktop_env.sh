@@ -167,6 +167,14 @@ expect_same_window() {
 # Gives the main window the keyboard focus.
 focus_main_window() {
   xdotool windowactivate --sync "$WIN" >/dev/null 2>&1 || xdotool windowfocus --sync "$WIN"
+  # On a loaded machine the window manager may not have taken the request yet, and a key sent
+  # now would reach no window.
+  wait_until is_active_window || fail "window $WIN never became active"
+}
+
+is_active_window() {
+  # xdotool prints the active window in decimal; $WIN is hexadecimal.
+  [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]
 }
 
 # True when process $1 has ended (a child that ended stays a zombie until it is waited for).
