@@ -58,31 +58,11 @@ std::vector<uint32_t> Leaves(const ResultsTree& tree, FileCategory c) {
 // Merged batches must give what one stable sort of everything in found order gives.
 TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
   // Case is folded as matching folds it, beyond ASCII too; the raw bytes only break ties.
+  // '_' < 'z' < 'É'; past the eight-byte key; invalid bytes stay as they are.
   const std::pair<const char*, const char*> ordered[] = {
-      {"apple", "Banana"},
-      {"Plan", "plan"},
-      {"_", "Z"},                      // '_' < 'z'
-      {"zebra", "\xC3\x89t\xC3\xA9"},  // z < É
-      {"\xC3\xA9"
-       "a",
-       "\xC3\x89"
-       "z"},  // éa < Éz
-      {"\xC3\x89"
-       "a",
-       "\xC3\xA9"
-       "a"},  // Éa, éa: same letters, bytes decide
-      {"report-\xC3\x89"
-       "a",
-       "REPORT-\xC3\xA9"
-       "b"},  // past the eight-byte key
-      {"\xD0\x96"
-       "a",
-       "\xD0\xB6"
-       "b"},  // Жa < жb
-      {"a\xFF",
-       "A\xFF"
-       "b"},  // invalid bytes stay as they are
-  };
+      {"apple", "Banana"}, {"Plan", "plan"}, {"_", "Z"},   {"zebra", "Été"},
+      {"éa", "Éz"},        {"Éa", "éa"},     {"Жa", "жb"}, {"report-Éa", "REPORT-éb"},
+      {"a\xFF", "A\377b"}};
   for (const auto& [a, b] : ordered) {
     EXPECT_TRUE(LabelLess(a, b)) << a << " < " << b;
     EXPECT_FALSE(LabelLess(b, a)) << b << " < " << a;
@@ -91,22 +71,9 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
 
   std::mt19937 rng(7);
   // Some labels order differently once folded, within and past the first eight bytes.
-  const char* names[] = {"a",
-                         "A",
-                         "b",
-                         "readme",
-                         "README",
-                         "Readme",
-                         "zz",
-                         "",
-                         "m.tar",
-                         "\xC3\x89t\xC3\xA9",
-                         "\xC3\x89z",
-                         "\xC3\xA9"
-                         "a",
-                         "report-2023-\xC3\x89z",
-                         "Report-2023-\xC3\xA9"
-                         "a-long"};
+  const char* names[] = {
+      "a", "A",     "b",   "readme", "README", "Readme",         "zz",
+      "",  "m.tar", "Été", "Éz",     "éa",     "report-2023-Éz", "Report-2023-éa-long"};
   SearchResults r;
   r.ResetResults();
   for (int round = 0; round < 200; ++round) {
@@ -144,9 +111,6 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
 // A category from outside the thirteen can index nothing: the store files it under Other, and
 // the tree answers for no such node.
 TEST(ResultsTree, CategoriesOutOfRange) {
-  for (const int c : {kTypeFilterAll, kCategoryCount, 1000})
-    EXPECT_FALSE(FileCategory(c).Valid()) << c;
-  EXPECT_TRUE(FileCategory(kDocuments).Valid() && FileCategory(kOther).Valid());
   SearchResults r;
   r.ResetResults();
   std::vector<ResultRecord> hits = {Hit("/a/x.q", -1), Hit("/a/y.q", kCategoryCount),
