@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMimeData>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
@@ -23,12 +22,7 @@ using namespace findlark;
 namespace {
 
 ResultRecord Hit(const std::string& path, FileCategory category) {
-  ResultRecord r;
-  r.path = path;
-  r.sizeText = "1 KB";
-  r.dateText = "June 04, 2007";
-  r.category = category;
-  return r;
+  return {path, "1 KB", "June 04, 2007", "", "", category};
 }
 
 QString Label(const QModelIndex& index) {
