@@ -149,13 +149,8 @@ TEST(HostileDocuments, GiveNoMatchWithinBoundedMemory) {
        ZipBytes(testing::Docx("<w:p w:x=\"" + std::string(9 << 20, 'a') + "\"/>" + larkspur)),
        "larkspur"},
   };
-  ASSERT_EQ(MatchContent(
-                [&] {
-                  tree.Write("good", good);
-                  return tree.Path("good");
-                }(),
-                QueryMatcher("larkspur")),
-            "Larkspur");  // the same document, undamaged, matches
+  tree.Write("good", good);  // the same document, undamaged, matches
+  ASSERT_EQ(MatchContent(tree.Path("good"), QueryMatcher("larkspur")), "Larkspur");
   for (const auto& c : cases) {
     tree.Write("doc", c.bytes);
     EXPECT_EQ(MatchContent(tree.Path("doc"), QueryMatcher(c.query)), "") << c.what;
