@@ -25,10 +25,6 @@ ResultRecord Hit(const std::string& path, FileCategory category) {
   return {path, "1 KB", "June 04, 2007", "", "", category};
 }
 
-QString Label(const QModelIndex& index) {
-  return index.data().toString();
-}
-
 // A model and a shown view over it: Documents a, b, c and Music m.
 struct Fixture {
   ResultsModel model;
@@ -278,7 +274,7 @@ void ResultsViewTest::twoMillionHitsCostOnlyTheVisibleRows() {
     }
   }
   QCOMPARE(made, kHits);
-  QCOMPARE(Label(model.NodeIndex(kDocuments)), QStringLiteral("Documents (2000000)"));
+  QCOMPARE(model.NodeIndex(kDocuments).data().toString(), QStringLiteral("Documents (2000000)"));
   QCOMPARE(view.VisibleRowCount(), int64_t{kHits + kCategoryCount});
   // The current item stayed on its hit while two million others came in around it.
   QCOMPARE(model.ItemData(view.currentIndex()), int64_t{chosen});
