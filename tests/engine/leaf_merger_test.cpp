@@ -1,8 +1,7 @@
 // Merges on the helper thread while the owner goes on appending, as the window does.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
 #include <random>
 #include <thread>
 
@@ -12,27 +11,20 @@ namespace findlark {
 namespace {
 
 ResultRecord Hit(uint32_t n, FileCategory category) {
-  return {"/m/" + std::to_string(n % 977) + "/Name" + std::to_string(n * 2654435761u % 5000) + ".x",
-          "1 KB",
-          "June 04, 2007",
-          "",
-          "x",
-          category};
+  const std::string name = std::to_string(n * 2654435761u % 5000);
+  return {"/m/" + std::to_string(n % 977) + "/Name" + name + ".x", "1 KB", "", "", "x", category};
 }
 
+// Set by the merger's callback on its thread, waited for and cleared on the owner's.
 struct Done {
-  std::mutex mutex;
-  std::condition_variable cv;
-  bool done = false;
+  std::atomic<bool> flag{false};
   void Signal() {
-    std::lock_guard lock(mutex);
-    done = true;
-    cv.notify_all();
+    flag = true;
+    flag.notify_all();
   }
   void Wait() {
-    std::unique_lock lock(mutex);
-    cv.wait(lock, [this] { return done; });
-    done = false;
+    flag.wait(false);
+    flag = false;
   }
 };
 

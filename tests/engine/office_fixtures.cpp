@@ -156,24 +156,49 @@ Zip Epub(const std::vector<std::pair<std::string, std::string>>& chapters) {
 }
 
 std::vector<std::pair<std::string, std::string>> SeedDocuments() {
+  Zip docx = Docx(WordParagraph("Intro") + WordParagraph("The quarterly budget for Larkspur") +
+                  "<w:p><w:r><w:t>Delph</w:t></w:r><w:r><w:rPr><w:b/></w:rPr><w:t>inium "
+                  "blue</w:t></w:r></w:p>" +
+                  WordParagraph("Fish &amp; Chips &#233;t&#xE9; &lt;b&gt;") +
+                  WordParagraph("L'ÉTÉ À PARIS") +
+                  "<w:p><w:pPr><w:tabs><w:tab w:val=\"left\"/></w:tabs></w:pPr>"
+                  "<w:r><w:t>Name:</w:t><w:tab/><w:t>Value</w:t></w:r></w:p><w:tbl><w:tr><w:tc>" +
+                  WordParagraph("Cell one") + "</w:tc><w:tc>" + WordParagraph("Cell two") +
+                  "</w:tc></w:tr></w:tbl>");
+  docx.push_back({"word/header1.xml", std::string("<w:hdr xmlns:w=\"") + kWordNs + "\">" +
+                                          WordParagraph("Confidential draft") + "</w:hdr>"});
+  // An older e-book: its DTD is named but never loaded.
+  Zip older = Epub({{"c.xhtml", "<p>Non&nbsp;breaking</p>"}});
+  older[2].body.insert(older[2].body.find("<html"),
+                       "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+                       "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">");
   return {
-      {"docx", ZipBytes(Docx(WordParagraph("The quarterly budget for Larkspur") +
-                             "<w:p><w:r><w:t>Lark</w:t></w:r><w:r><w:tab/><w:t>sp&amp;ur</w:t>"
-                             "</w:r></w:p>"))},
-      {"xlsx", ZipBytes(Xlsx("<si><t>Revenue</t></si><si><r><t>Ri</t></r><r><t>ch</t></r></si>",
-                             "<row><c t=\"inlineStr\"><is><t>Inline</t></is></c>"
+      {"docx", ZipBytes(docx)},
+      {"xlsx", ZipBytes(Xlsx("<si><t>Revenue Q3</t></si><si><r><t>Rich </t></r><r><t>text</t></r>"
+                             "<rPh><t>reading aid</t></rPh></si>",
+                             "<row><c t=\"inlineStr\"><is><t>Inline total</t></is></c>"
                              "<c><v>42</v></c></row>"))},
-      {"pptx", ZipBytes(Pptx({{2, "<a:p><a:r><a:t>Slide two</a:t></a:r><a:br/></a:p>"},
-                              {10, "<a:p><a:r><a:t>Slide ten</a:t></a:r></a:p>"}}))},
+      {"pptx",
+       ZipBytes(Pptx({{10,
+                       "<p:sp><p:txBody><a:p><a:r><a:t>Slide ten</a:t></a:r></a:p></p:txBody>"
+                       "</p:sp>"},
+                      {2,
+                       "<p:sp><p:txBody><a:p><a:r><a:t>Slide two</a:t></a:r><a:br/><a:r>"
+                       "<a:t>goes on</a:t></a:r></a:p><a:p><a:r><a:t>Second box line</a:t>"
+                       "</a:r></a:p></p:txBody></p:sp>"}}))},
       {"odt", ZipBytes(Odf("text",
-                           "<text:h>Title</text:h><text:p>Hello<text:s text:c=\"3\"/>"
-                           "World<text:tab/>&#233;t&#xE9;</text:p>"))},
+                           "<office:text><text:h>Title Here</text:h><text:p>Hello<text:s "
+                           "text:c=\"2\"/> World</text:p><text:p>Spaced\n     out</text:p>"
+                           "<text:list><text:list-item><text:p>Item one</text:p></text:list-item>"
+                           "</text:list></office:text>"))},
       {"ods", ZipBytes(Odf("spreadsheet",
-                           "<table:table><table:table-row><table:table-cell>"
-                           "<text:p>Cell</text:p></table:table-cell>"
-                           "</table:table-row></table:table>"))},
-      {"epub", ZipBytes(Epub({{"b.xhtml", "<h1>Two</h1><p>Chapter\n two</p>"},
-                              {"a%20b.xhtml", "<p>One<br/>line</p><script>x</script>"}}))},
+                           "<office:spreadsheet><table:table><table:table-row><table:table-cell>"
+                           "<text:p>Cell Text</text:p></table:table-cell></table:table-row>"
+                           "</table:table></office:spreadsheet>"))},
+      {"epub",
+       ZipBytes(Epub({{"b.xhtml", "<h1>Two</h1><p>Chapter\n   two text</p>"},
+                      {"a%20b.xhtml", "<p>Chapter one</p><script>chapter script</script>"}}))},
+      {"epub-dtd", ZipBytes(older)},
       {"zip", ZipBytes({{"notes.txt", "plain larkspur notes\n"}})},
   };
 }

@@ -31,7 +31,8 @@ Zip Odf(const std::string& type, const std::string& body);             // type: 
 // chapters: member name under OEBPS/ and its body markup, listed in spine order.
 Zip Epub(const std::vector<std::pair<std::string, std::string>>& chapters);
 
-// Every fixture kind, for seeding the fuzzers.
+// One small document of every kind, by format name: the tests' documents and the fuzzers'
+// seeds.
 std::vector<std::pair<std::string, std::string>> SeedDocuments();
 
 }  // namespace findlark::testing

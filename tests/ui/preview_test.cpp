@@ -59,7 +59,6 @@ class PreviewTest : public QObject {
  private slots:
   void blankPageFollowsPalette();
   void focusIsShown();
-  void linksForBrowser_data();
   void linksForBrowser();
   void hostilePageRunsAndSendsNothing();
   void textAndPicturesStillShow();
@@ -107,23 +106,14 @@ void PreviewTest::focusIsShown() {
   QCOMPARE(focused.pixelColor(40, 30), unfocused.pixelColor(40, 30));  // the page is untouched
 }
 
-void PreviewTest::linksForBrowser_data() {
-  QTest::addColumn<QString>("url");
-  QTest::addColumn<bool>("handedOver");
-  QTest::newRow("http") << "http://example.org/a?b=c" << true;
-  QTest::newRow("https") << "HTTPS://example.org/" << true;
-  QTest::newRow("mail") << "mailto:someone@example.org" << true;
-  QTest::newRow("local file") << "file:///home/user/.ssh/id_rsa" << false;
-  QTest::newRow("relative") << "other.html" << false;
-  QTest::newRow("script") << "javascript:alert(1)" << false;
-  QTest::newRow("other program") << "apt:hello" << false;
-  QTest::newRow("no host") << "http:///path" << false;
-}
-
 void PreviewTest::linksForBrowser() {
-  QFETCH(QString, url);
-  QFETCH(bool, handedOver);
-  QCOMPARE(IsLinkForBrowser(QUrl(url)), handedOver);
+  for (const char* url :
+       {"http://example.org/a?b=c", "HTTPS://example.org/", "mailto:a@example.org"})
+    QVERIFY2(IsLinkForBrowser(QUrl(url)), url);
+  // Local files, relative links, scripts, other programs' schemes, and a web link with no host.
+  for (const char* url : {"file:///home/user/.ssh/id_rsa", "other.html", "javascript:alert(1)",
+                          "apt:hello", "http:///path"})
+    QVERIFY2(!IsLinkForBrowser(QUrl(url)), url);
 }
 
 void PreviewTest::hostilePageRunsAndSendsNothing() {

@@ -5,7 +5,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMimeData>
-#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
@@ -23,16 +22,7 @@ using namespace findlark;
 namespace {
 
 ResultRecord Hit(const std::string& path, FileCategory category) {
-  ResultRecord r;
-  r.path = path;
-  r.sizeText = "1 KB";
-  r.dateText = "June 04, 2007";
-  r.category = category;
-  return r;
-}
-
-QString Label(const QModelIndex& index) {
-  return index.data().toString();
+  return {path, "1 KB", "June 04, 2007", "", "", category};
 }
 
 // A model and a shown view over it: Documents a, b, c and Music m.
@@ -284,7 +274,7 @@ void ResultsViewTest::twoMillionHitsCostOnlyTheVisibleRows() {
     }
   }
   QCOMPARE(made, kHits);
-  QCOMPARE(Label(model.NodeIndex(kDocuments)), QStringLiteral("Documents (2000000)"));
+  QCOMPARE(model.NodeIndex(kDocuments).data().toString(), QStringLiteral("Documents (2000000)"));
   QCOMPARE(view.VisibleRowCount(), int64_t{kHits + kCategoryCount});
   // The current item stayed on its hit while two million others came in around it.
   QCOMPARE(model.ItemData(view.currentIndex()), int64_t{chosen});
