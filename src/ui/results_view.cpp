@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOption>
 #include <QStyleOptionViewItem>
 #include <QToolTip>
 #include <algorithm>
@@ -400,6 +401,19 @@ void ResultsView::paintEvent(QPaintEvent* event) {
       if (hasFocus()) option.state |= QStyle::State_HasFocus;
     }
     s->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
+  }
+
+  // Focused with nothing selected yet: a focus frame on the first row, where Down or a typed
+  // letter starts, or on the view's edge while that row is off screen; else Tab into the tree
+  // would show nothing at all.
+  if (hasFocus() && !current.isValid()) {
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    focus.backgroundColor = palette().color(QPalette::Base);
+    focus.rect = rows > 0 && top == 0
+                     ? QRect(m_indent, 0, std::max(0, width - m_indent), m_rowHeight)
+                     : viewport()->rect().adjusted(1, 1, -1, -1);
+    s->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
   }
 }
 

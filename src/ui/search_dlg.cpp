@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <algorithm>
 #include <cerrno>
@@ -117,7 +118,12 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   m_searchFolder = settings.searchFolder;
   m_folderName = settings.searchFolder.empty() ? std::string() : FolderNameOf(m_searchFolder);
 
-  resize(640, 420);
+  // The first size grows with the font as the controls do, but a large font on a small screen
+  // must not push the Search button off it.
+  const int fontHeight = fontMetrics().height();
+  QSize size(LayoutScaled(640, fontHeight), LayoutScaled(420, fontHeight));
+  if (const QScreen* shown = screen()) size = size.boundedTo(shown->availableSize() * 9 / 10);
+  resize(size);
   LayoutControls(width(), height());
 
   m_progressTimer.setInterval(250);
