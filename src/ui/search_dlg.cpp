@@ -122,7 +122,9 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   // must not push the Search button off it.
   const int fontHeight = fontMetrics().height();
   QSize size(LayoutScaled(640, fontHeight), LayoutScaled(420, fontHeight));
-  if (const QScreen* shown = screen()) size = size.boundedTo(shown->availableSize() * 9 / 10);
+  // Room is left for the frame and the title bar, which the window is centred with.
+  if (const QScreen* shown = screen())
+    size = size.boundedTo(shown->availableSize() - QSize(40, 100));
   resize(size);
   LayoutControls(width(), height());
 
