@@ -403,17 +403,20 @@ void ResultsView::paintEvent(QPaintEvent* event) {
     s->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
   }
 
-  // Focused with nothing selected yet: a focus frame on the first row, where Down or a typed
-  // letter starts, or on the view's edge while that row is off screen; else Tab into the tree
-  // would show nothing at all.
+  // Focused with nothing selected yet: the style's focus frame on the first row, where Down or
+  // a typed letter starts, or a plain frame on the view's edge while there is no such row on
+  // screen; else Tab into the tree would show nothing at all.
   if (hasFocus() && !current.isValid()) {
-    QStyleOptionFocusRect focus;
-    focus.initFrom(this);
-    focus.backgroundColor = palette().color(QPalette::Base);
-    focus.rect = rows > 0 && top == 0
-                     ? QRect(m_indent, 0, std::max(0, width - m_indent), m_rowHeight)
-                     : viewport()->rect().adjusted(1, 1, -1, -1);
-    s->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    if (rows > 0 && top == 0) {
+      QStyleOptionFocusRect focus;
+      focus.initFrom(this);
+      focus.backgroundColor = palette().color(QPalette::Base);
+      focus.rect = QRect(m_indent, 0, std::max(0, width - m_indent), m_rowHeight);
+      s->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    } else {
+      painter.setPen(palette().color(QPalette::Highlight));
+      painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    }
   }
 }
 
