@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QKeyEvent>
@@ -262,6 +263,13 @@ void CSearchDlg::keyPressEvent(QKeyEvent* event) {
 void CSearchDlg::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   if (m_layoutReady) LayoutControls(width(), height());
+}
+
+void CSearchDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Centred on the first show only: back from the tray or at a second start the window stays
+  // where the user left it, which a dialog would otherwise forget at every show.
+  setAttribute(Qt::WA_Moved);
 }
 
 void CSearchDlg::changeEvent(QEvent* event) {
