@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleOption>
 #include <QStyleOptionViewItem>
 #include <QToolTip>
 #include <algorithm>
@@ -400,6 +401,22 @@ void ResultsView::paintEvent(QPaintEvent* event) {
       if (hasFocus()) option.state |= QStyle::State_HasFocus;
     }
     s->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
+  }
+
+  // Focused with nothing selected yet: the style's focus frame on the first row, where Down or
+  // a typed letter starts, or a plain frame on the view's edge while there is no such row on
+  // screen; else Tab into the tree would show nothing at all.
+  if (hasFocus() && !current.isValid()) {
+    if (rows > 0 && top == 0) {
+      QStyleOptionFocusRect focus;
+      focus.initFrom(this);
+      focus.backgroundColor = palette().color(QPalette::Base);
+      focus.rect = QRect(m_indent, 0, std::max(0, width - m_indent), m_rowHeight);
+      s->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    } else {
+      painter.setPen(palette().color(QPalette::Highlight));
+      painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <algorithm>
 #include <cerrno>
@@ -117,7 +119,14 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   m_searchFolder = settings.searchFolder;
   m_folderName = settings.searchFolder.empty() ? std::string() : FolderNameOf(m_searchFolder);
 
-  resize(640, 420);
+  // The first size grows with the font as the controls do, but a large font on a small screen
+  // must not push the Search button off it.
+  const int fontHeight = fontMetrics().height();
+  QSize size(LayoutScaled(640, fontHeight), LayoutScaled(420, fontHeight));
+  // Room is left for the frame and the title bar, which the window is centred with.
+  if (const QScreen* shown = screen())
+    size = size.boundedTo(shown->availableSize() - QSize(40, 100));
+  resize(size);
   LayoutControls(width(), height());
 
   m_progressTimer.setInterval(250);
@@ -254,6 +263,13 @@ void CSearchDlg::keyPressEvent(QKeyEvent* event) {
 void CSearchDlg::resizeEvent(QResizeEvent* event) {
   QDialog::resizeEvent(event);
   if (m_layoutReady) LayoutControls(width(), height());
+}
+
+void CSearchDlg::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Centred on the first show only: back from the tray or at a second start the window stays
+  // where the user left it, which a dialog would otherwise forget at every show.
+  setAttribute(Qt::WA_Moved);
 }
 
 void CSearchDlg::changeEvent(QEvent* event) {

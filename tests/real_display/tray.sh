@@ -14,6 +14,10 @@ wait_main_window
 wait_tray_icon
 
 note "minimise hides the window in the tray"
+wait_until is_viewable "$WIN" || fail "the main window was not shown"
+xdotool windowmove --sync "$WIN" 40 60  # as the user would drag it
+client_geometry
+moved_to="$CX,$CY"
 xdotool windowminimize "$WIN"
 wait_until is_hidden "$WIN" || fail "minimising did not hide the window"
 xdotool search --onlyvisible --name '^Findlark$' | grep -qx "$((WIN))" &&
@@ -23,6 +27,8 @@ note "a left press on the icon shows it"
 xdotool mousemove "$TX" "$TY" mousedown 1
 wait_until is_viewable "$WIN" || fail "a left press on the tray icon did not show the window"
 xdotool mouseup 1
+client_geometry
+[ "$CX,$CY" = "$moved_to" ] || fail "back from the tray the window moved from $moved_to to $CX,$CY"
 
 note "a right press opens the tray menu"
 [ -z "$(popups)" ] || fail "a popup is shown before the right press"

@@ -126,6 +126,23 @@ void ResultsViewTest::keyboardTable() {
     QVERIFY2(f.view.currentIndex() == to, text);
   }
 
+  // Focused before anything is selected, the view still shows it has the focus: on the first
+  // row while it is on screen, on the view's edge after a scroll.
+  for (int scrolled : {0, 1}) {
+    Fixture g;
+    g.view.resize(300, 3 * g.view.RowHeight() + 4);
+    g.view.verticalScrollBar()->setValue(scrolled);
+    g.view.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&g.view));
+    g.view.clearFocus();
+    g.view.setAttribute(Qt::WA_KeyboardFocusChange);  // as a Tab press leaves it
+    const QImage without = g.view.viewport()->grab().toImage();
+    g.view.setFocus(Qt::TabFocusReason);
+    QVERIFY(g.view.hasFocus());
+    QVERIFY2(g.view.viewport()->grab().toImage() != without, scrolled ? "scrolled" : "at top");
+    QVERIFY(!g.view.currentIndex().isValid());
+  }
+
   // Enter is left to the window.
   QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
   QApplication::sendEvent(&f.view, &enter);

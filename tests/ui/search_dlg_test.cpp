@@ -331,6 +331,19 @@ void SearchDlgTest::layoutAtDoubleFont() {
   QVERIFY(qAbs(dlg.OptionsButton()->width() - 80 * factor) <= 1);
   QVERIFY(qAbs(dlg.Status()->height() - 20 * factor) <= 1);
   QCOMPARE(dlg.Tree()->y(), dlg.Status()->geometry().bottom() + 1);
+
+  // Started with a double-size font, the window grows too, so names in the tree still fit,
+  // but never past the screen, where the Search button would be out of reach.
+  const QFont appFont = QApplication::font();
+  QFont big = appFont;
+  big.setPointSizeF(appFont.pointSizeF() * 2);
+  QApplication::setFont(big);
+  TestDlg started;
+  QApplication::setFont(appFont);
+  const QSize screen = started.screen()->availableSize();
+  QVERIFY(started.height() > 420);
+  QVERIFY(started.width() <= screen.width() && started.height() <= screen.height());
+  QVERIFY(started.SearchButton()->geometry().right() < started.width());
 }
 
 void SearchDlgTest::commandRoutingAndOpening() {
