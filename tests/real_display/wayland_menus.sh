@@ -53,9 +53,10 @@ expect_opened() {
 }
 menu_open && fail "a menu shows before any key"
 
-# Taps key $1: the menu opens on its press, and must still be open once it is up.
+# Taps key $1, held as briefly as a hand holds it: the menu opens on its press, and must still
+# be open once it is up.
 open_with_key() {
-  xdotool key "$1"
+  xdotool keydown "$1" sleep 0.05 keyup "$1"
   wait_until menu_open || fail "$1 opened no menu"
 }
 
@@ -74,9 +75,9 @@ wait_until eval '! menu_open' || fail "the menu stayed open after a choice"
 
 note "the right button on the hit: the menu opens at the pointer and its items take a click"
 x=$((WX + 100))  # on the hit's name, so the menu reaches over the preview
-# A quick click: the release follows the press at once, as a hand's does.
-xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$x" "$HIT_Y" sleep 0.3 click 3 \
-  sleep 0.3 mousemove --window "$WESTON" 5 595
+# A quick click: the release follows the press as soon as a hand's does.
+xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$x" "$HIT_Y" sleep 0.3 \
+  mousedown 3 sleep 0.05 mouseup 3 sleep 0.3 mousemove --window "$WESTON" 5 595
 wait_until menu_open || fail "a right click on the hit opened no menu"
 # The pointer stays inside weston from here, so its grab of the menu is never in doubt.
 xdotool mousemove --window "$WESTON" $((x + 40)) $((HIT_Y + 10)) sleep 0.3 mousedown 1 sleep 0.2 \
