@@ -47,10 +47,14 @@ id_of() { awk -v want="$1" '{ l = $0; sub(/^[0-9]+ /, "", l); gsub(/[_&]/, "", l
 click_item() {
   call com.canonical.dbusmenu.Event "$MENU" "$(id_of "$1")" clicked '<int32 0>' 0 >/dev/null
 }
+# A host that asks for the menu all the same gets none drawn by the program: nothing on the
+# screen changes but the search box's blinking caret.
+shoot && cp "$WORK/screen.png" "$WORK/before.png"
 call org.kde.StatusNotifierItem.ContextMenu /StatusNotifierItem 700 500 >/dev/null
-sleep 1  # a menu of the program's own would have shown by now, over the window
-window_place && weston_area_dark "60x40+$((WX + 20))+$((WY + 120))" &&
-  fail "the program showed a menu of its own as well"
+sleep 1  # a menu of the program's own would have shown by now
+shoot
+changed=$(compare -metric AE -fuzz 10% "$WORK/before.png" "$WORK/screen.png" null: 2>&1)
+[ "${changed%%.*}" -lt 200 ] 2>/dev/null || fail "the program showed a menu of its own as well ($changed pixels changed)"
 
 # Minimises with the button of the frame Qt draws, the third from the right; weston's own
 # window sometimes takes the click for itself, so it is repeated until it lands.
