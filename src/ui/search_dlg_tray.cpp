@@ -25,8 +25,8 @@ void CSearchDlg::CreateTray() {
   m_tray->setToolTip(QStringLiteral("Findlark"));
   connect(m_tray, &QSystemTrayIcon::activated, this, &CSearchDlg::OnTrayActivated);
   if (OnWayland()) {
-    // A Wayland client can neither place a popup at the pointer nor show one while its window
-    // is hidden in the tray: the menu goes to the tray host, which draws it itself.
+    // A Wayland client knows no screen positions, so a menu of its own could not stand at the
+    // icon: the menu goes to the tray host, which draws it there itself.
     auto* menu = new QMenu(this);
     AddTrayItems(*menu);
     connect(menu, &QMenu::triggered, this, [this](QAction* chosen) {
