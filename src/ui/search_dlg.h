@@ -129,9 +129,11 @@ class CSearchDlg : public QDialog {
   void FixTabOrder();
   void OnContextMenuKey();
   void OnWindowStateChange();
+  void OnMinimiseRequested();
   void CreateTray();
   void OnTrayActivated(QSystemTrayIcon::ActivationReason reason);
   void ShowTrayMenu();
+  void AddTrayItems(QMenu& menu);
 
   void OnSearchContents();
   void OnSearchAllDrives();
