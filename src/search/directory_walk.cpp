@@ -169,14 +169,8 @@ bool Walker::IsPruned(const Frame& frame, std::string_view name) {
 // A file on a pseudo file system is never read: some never end, some are used up by reading.
 std::string Walker::ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
                              bool& declined) const {
-  declined = false;
-  if (link && options_.unreadable != nullptr) {
-    struct stat target;
-    if (fstatat(dirFd, name, &target, 0) != 0 || options_.unreadable->count(target.st_dev) != 0)
-      return {};
-  }
   return MatchSmallContentAt(dirFd, name, *options_.query, options_.stop, link, st, maxSize,
-                             declined);
+                             declined, options_.unreadable);
 }
 
 void Walker::PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead::Chunk> inside) {
