@@ -44,8 +44,11 @@ void LockSoon(std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
+// The same entry, unchanged: an inode number freed by a removal is often given straight to the
+// next file made, and a file can be rewritten in place; either changes the status time.
 bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 }  // namespace
