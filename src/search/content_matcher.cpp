@@ -71,12 +71,19 @@ std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std:
   return t_lines.FirstMatch(bytes, matcher, stop, chunk);
 }
 
+bool IsUnreadable(const std::unordered_set<dev_t>* unreadable, dev_t dev) {
+  return unreadable != nullptr && unreadable->count(dev) != 0;
+}
+
+// What is open is what gets read, so the descriptor itself decides: a regular file, on a
+// device that may be read.
 std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
                        struct stat* fileStat, off_t maxSize = -1, bool* declined = nullptr,
+                       const std::unordered_set<dev_t>* unreadable = nullptr,
                        size_t chunk = kReadChunk) {
   struct stat st;
   std::string answer;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsUnreadable(unreadable, st.st_dev)) {
     if (maxSize >= 0 && st.st_size > maxSize) {
       *declined = true;
       close(fd);
@@ -100,7 +107,7 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   const int fd = open(path.c_str(), kOpenFlags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, nullptr, -1, nullptr, chunk);
+  return ScanOpened(fd, query, stop, nullptr, -1, nullptr, nullptr, chunk);
 }
 
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
@@ -111,18 +118,21 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
 
 std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher& query,
                                 const std::atomic<bool>* stop, bool followLink,
-                                struct stat* fileStat, off_t maxSize, bool& declined) {
+                                struct stat* fileStat, off_t maxSize, bool& declined,
+                                const std::unordered_set<dev_t>* unreadable) {
   declined = false;
   int flags = kOpenFlags;
   if (followLink) {
     struct stat st;
-    if (fstatat(dirFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode)) return {};
+    if (fstatat(dirFd, name, &st, 0) != 0 || !S_ISREG(st.st_mode) ||
+        IsUnreadable(unreadable, st.st_dev))
+      return {};
   } else {
     flags |= O_NOFOLLOW;
   }
   const int fd = openat(dirFd, name, flags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, fileStat, maxSize, &declined);
+  return ScanOpened(fd, query, stop, fileStat, maxSize, &declined, unreadable);
 }
 
 }  // namespace findlark

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <string>
+#include <unordered_set>
 
 struct stat;
 
@@ -31,9 +32,12 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
                            struct stat* fileStat = nullptr);
 
 // The same, but a file larger than `maxSize` bytes (when that is not negative) is left unread
-// and `declined` set: for work that must not hold its caller up for long.
+// and `declined` set: for work that must not hold its caller up for long. A file that turns out,
+// once open, to lie on one of the `unreadable` devices is not read: a link can be pointed
+// elsewhere between the caller's look-up and the open.
 std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher& query,
                                 const std::atomic<bool>* stop, bool followLink,
-                                struct stat* fileStat, off_t maxSize, bool& declined);
+                                struct stat* fileStat, off_t maxSize, bool& declined,
+                                const std::unordered_set<dev_t>* unreadable = nullptr);
 
 }  // namespace findlark

@@ -50,10 +50,10 @@ struct Frame {
   bool noRead = false;       // on a pseudo file system: matched by name only
   bool holdsMounts = false;  // a pruned mount point is among its entries
   size_t prefixLen = 0;      // bytes of the walker's path that name this folder, with its "/"
-  // Helpers' work on the current listing chunk (shallow folders only): its sub-folders, which
-  // may have come planned with the folder itself, and its files.
+  // Helpers' work on the current listing chunk (shallow folders only): its sub-folders and its
+  // files, either of which may have come planned with the folder itself.
   std::unique_ptr<ReadAhead::Chunk> folders = std::make_unique<ReadAhead::Chunk>();
-  ReadAhead::Chunk files;
+  std::unique_ptr<ReadAhead::Chunk> files = std::make_unique<ReadAhead::Chunk>();
 };
 
 ssize_t GetDents(int fd, char* buf, size_t len) {
@@ -91,8 +91,9 @@ class Walker {
             HelperCount(options),
             [this](int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
                    bool& declined) { return ReadFile(dirFd, name, link, st, maxSize, declined); },
-            [this](const FolderListing& listing, size_t depth, std::vector<ReadAhead::Job>& jobs) {
-              PlanListedAhead(listing, depth, jobs);
+            [this](const FolderListing& listing, size_t depth, std::vector<ReadAhead::Job>& folders,
+                   std::vector<ReadAhead::Job>& files) {
+              PlanListedAhead(listing, depth, folders, files);
             },
             options.stop) {}
 
@@ -104,9 +105,12 @@ class Walker {
   }
   void SetUpPruning(const std::string& root);
   bool IsPruned(const Frame& frame, std::string_view name);
-  void PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead::Chunk> inside);
+  void PushFrame(int fd, FolderListing* listed, ReadAhead::Answer* ahead);
   void PlanListedAhead(const FolderListing& listing, size_t depth,
-                       std::vector<ReadAhead::Job>& jobs) const;
+                       std::vector<ReadAhead::Job>& folders,
+                       std::vector<ReadAhead::Job>& files) const;
+  bool IsFileToRead(std::string_view name, unsigned char type, std::string& scratch,
+                    std::string& extension) const;
   void PopFrame();
   int FindParentAgain(const Frame& child, const Frame& parent);
   bool NextEntry(Frame& frame, const char*& name, unsigned char& type);
@@ -115,8 +119,12 @@ class Walker {
   void VisitEntry(Frame& frame, const char* name, unsigned char type);
   void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
                       const struct stat* known, size_t job = ReadAhead::kNoJob);
-  // The entry's category when it is not skipped and the type filter admits it; sets extension_.
-  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
+  // The entry's category when it is not skipped and the type filter admits it; sets `extension`.
+  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder,
+                                               std::string& extension) const;
+  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder) {
+    return AdmittedCategory(name, isFolder, extension_);
+  }
   std::string ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
                        bool& declined) const;
 
@@ -169,17 +177,11 @@ bool Walker::IsPruned(const Frame& frame, std::string_view name) {
 // A file on a pseudo file system is never read: some never end, some are used up by reading.
 std::string Walker::ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
                              bool& declined) const {
-  declined = false;
-  if (link && options_.unreadable != nullptr) {
-    struct stat target;
-    if (fstatat(dirFd, name, &target, 0) != 0 || options_.unreadable->count(target.st_dev) != 0)
-      return {};
-  }
   return MatchSmallContentAt(dirFd, name, *options_.query, options_.stop, link, st, maxSize,
-                             declined);
+                             declined, options_.unreadable);
 }
 
-void Walker::PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead::Chunk> inside) {
+void Walker::PushFrame(int fd, FolderListing* listed, ReadAhead::Answer* ahead) {
   if (depth_ == frames_.size()) frames_.emplace_back();
   Frame& frame = frames_[depth_];
   frame.index = depth_;
@@ -200,7 +202,8 @@ void Walker::PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead:
     frame.end = 0;
     frame.eof = false;
   }
-  if (inside) frame.folders = std::move(inside);
+  if (ahead != nullptr && ahead->inside) frame.folders = std::move(ahead->inside);
+  if (ahead != nullptr && ahead->files) frame.files = std::move(ahead->files);
   frame.noRead = options_.searchContents && options_.unreadable != nullptr &&
                  (!frame.haveStat || options_.unreadable->count(frame.st.st_dev) != 0);
   frame.prefixLen = path_.size();
@@ -218,20 +221,40 @@ void Walker::PushFrame(int fd, FolderListing* listed, std::unique_ptr<ReadAhead:
 // The sub-folders of a folder that a helper listed ahead, planned in turn. The walker plans
 // the folders that hold pruned mount points itself, as only it knows their paths.
 void Walker::PlanListedAhead(const FolderListing& listing, size_t depth,
-                             std::vector<ReadAhead::Job>& jobs) const {
+                             std::vector<ReadAhead::Job>& folders,
+                             std::vector<ReadAhead::Job>& files) const {
   if (depth >= kKeepOpenDepth || options_.ignoreListedTypes ||
       prunedParentInodes_.count(listing.st.st_ino) != 0)
     return;
+  const bool readFiles =
+      options_.searchContents &&
+      (options_.unreadable == nullptr || options_.unreadable->count(listing.st.st_dev) == 0);
+  std::string scratch;
+  std::string extension;
   for (size_t pos = 0; pos < listing.records.size();) {
     const char* record = listing.records.data() + pos;
     unsigned short recLen;
     std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
     pos += recLen;
     const char* name = record + kNameOffset;
-    if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name)) {
-      jobs.push_back({name, ReadAhead::Kind::kFolder});
+    const auto type = static_cast<unsigned char>(record[kTypeOffset]);
+    if (type == DT_DIR && !IsDots(name)) {
+      folders.push_back({name, ReadAhead::Kind::kFolder});
+    } else if (readFiles && IsFileToRead(name, type, scratch, extension)) {
+      files.push_back(
+          {name, type == DT_LNK ? ReadAhead::Kind::kLinkedFile : ReadAhead::Kind::kFile});
     }
   }
+}
+
+// A file entry whose contents the walk will want, as far as its listing tells: not a hit by
+// name already, and of a category that is searched.
+bool Walker::IsFileToRead(std::string_view name, unsigned char type, std::string& scratch,
+                          std::string& extension) const {
+  if (type != DT_REG && type != DT_LNK) return false;
+  if (options_.query->Find(name, scratch) != std::string_view::npos) return false;
+  const std::optional<FileCategory> category = AdmittedCategory(name, false, extension);
+  return category && IsContentSearchable(*category);
 }
 
 // Hands the helpers what the walker will need from the chunk just read: the folders to enter
@@ -258,27 +281,28 @@ void Walker::PlanChunk(Frame& frame) {
     ahead_.Plan(*frame.folders, frame.fd, frame.index, jobs_);
   }
   if (!options_.searchContents || frame.noRead) return;
+  if (frame.files->planned()) {
+    ahead_.Adopt(*frame.files);
+    return;
+  }
   for (size_t pos = frame.pos; pos < frame.end;) {
     const char* record = frame.listing.data() + pos;
     unsigned short recLen;
     std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
     pos += recLen;
     const auto type = static_cast<unsigned char>(record[kTypeOffset]);
-    if (type != DT_REG && type != DT_LNK) continue;
     const std::string_view name(record + kNameOffset);
-    if (options_.query->Find(name, scratch_) != std::string_view::npos) continue;
-    const std::optional<FileCategory> category = AdmittedCategory(name, false);
-    if (!category || !IsContentSearchable(*category) || IsPruned(frame, name)) continue;
+    if (!IsFileToRead(name, type, scratch_, extension_) || IsPruned(frame, name)) continue;
     jobs_.push_back(
         {name.data(), type == DT_LNK ? ReadAhead::Kind::kLinkedFile : ReadAhead::Kind::kFile});
   }
-  ahead_.Plan(frame.files, frame.fd, frame.index, jobs_);
+  ahead_.Plan(*frame.files, frame.fd, frame.index, jobs_);
 }
 
 bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
   if (frame.pos >= frame.end) {
     if (frame.eof || frame.fd < 0) return false;
-    ahead_.Retire(frame.files);
+    ahead_.Retire(*frame.files);
     ahead_.Retire(*frame.folders);
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
     const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
@@ -351,7 +375,7 @@ int Walker::FindParentAgain(const Frame& child, const Frame& parent) {
 
 void Walker::PopFrame() {
   Frame& child = frames_[depth_ - 1];
-  ahead_.Retire(child.files);
+  ahead_.Retire(*child.files);
   ahead_.Retire(*child.folders);
   if (depth_ == 1) {
     if (child.fd >= 0) close(child.fd);
@@ -401,12 +425,10 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
   if (type == DT_DIR) {
     const size_t job = frame.folders->JobFor(name);
     if (!IsPruned(frame, nameView)) {
-      FolderListing listed;
-      std::unique_ptr<ReadAhead::Chunk> inside;
+      ReadAhead::Answer answer;
+      FolderListing& listed = answer.folder;
       if (job != ReadAhead::kNoJob) {
-        ReadAhead::Answer answer = ahead_.Take(*frame.folders, job);
-        listed = std::move(answer.folder);
-        inside = std::move(answer.inside);
+        answer = ahead_.Take(*frame.folders, job);
       } else {
         listed.fd = openat(frame.fd, name, kFolderFlags);
       }
@@ -420,7 +442,8 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
           frame.fd = -1;
         }
         // The entry itself is handled when the subtree is done.
-        PushFrame(listed.fd, job != ReadAhead::kNoJob ? &listed : nullptr, std::move(inside));
+        PushFrame(listed.fd, job != ReadAhead::kNoJob ? &listed : nullptr,
+                  job != ReadAhead::kNoJob ? &answer : nullptr);
         return;
       }
     }
@@ -428,17 +451,18 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
     return;
   }
   const Kind kind = type == DT_REG ? Kind::kRegular : type == DT_LNK ? Kind::kLink : Kind::kSpecial;
-  MatchAndRecord(frame, nameView, name, kind, known, frame.files.JobFor(name));
+  MatchAndRecord(frame, nameView, name, kind, known, frame.files->JobFor(name));
 }
 
-std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder) {
+std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder,
+                                                     std::string& extension) const {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) {
-    extension_.clear();
+    extension.clear();
   } else {
-    FoldCaseInto(name.substr(dot + 1), extension_);
+    FoldCaseInto(name.substr(dot + 1), extension);
   }
-  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
+  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension);
   if (!category) return std::nullopt;
   if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
     return std::nullopt;
@@ -480,7 +504,7 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
     if (!IsContentSearchable(*category) || !regular || frame.fd < 0 || frame.noRead) return;
     struct stat fileStat;
     if (job != ReadAhead::kNoJob) {
-      ReadAhead::Answer answer = ahead_.Take(frame.files, job);
+      ReadAhead::Answer answer = ahead_.Take(*frame.files, job);
       matchLine = std::move(answer.matchLine);
       fileStat = answer.fileStat;
     } else if (!IsPruned(frame, name)) {

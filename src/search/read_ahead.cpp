@@ -44,8 +44,11 @@ void LockSoon(std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
+// The same entry, unchanged: an inode number freed by a removal is often given straight to the
+// next file made, and a file can be rewritten in place; either changes the status time.
 bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
 }  // namespace
@@ -161,7 +164,7 @@ void ReadAhead::ReleaseSlots(Chunk& chunk) {
       --listingsHeld_;
     }
     if (answer.inside) ReleaseSlots(*answer.inside);
-    slot.answer.reset();
+    slot.answer.reset();  // a file answer holds no descriptor
   }
 }
 
@@ -172,6 +175,11 @@ void ReadAhead::Release(std::unique_lock<std::mutex>& lock, Answer& answer) {
     WaitUntil(lock, doneCv_, waitingWalker_, [&] { return inside.inFlight_ == 0; });
     ReleaseSlots(inside);
     answer.inside.reset();
+  }
+  if (answer.files) {
+    Chunk& files = *answer.files;
+    WaitUntil(lock, doneCv_, waitingWalker_, [&] { return files.inFlight_ == 0; });
+    answer.files.reset();
   }
   if (answer.folder.fd >= 0) close(answer.folder.fd);
   answer.folder.fd = -1;
@@ -206,19 +214,24 @@ std::unique_ptr<ReadAhead::Answer> ReadAhead::Work(Chunk& chunk, size_t index, o
   }
   answer->folder = ListFolderAt(chunk.dirFd_, job.name);
   if (!planInside || answer->folder.fd < 0) return answer;
-  std::vector<Job> jobs;
-  planFolder_(answer->folder, chunk.depth_ + 1, jobs);
-  if (jobs.empty()) return answer;
+  std::vector<Job> folders;
+  std::vector<Job> files;
+  planFolder_(answer->folder, chunk.depth_ + 1, folders, files);
   // Published with the answer, under the lock.
-  auto inside = std::make_unique<Chunk>();
-  inside->parent_ = &chunk;
-  inside->dirFd_ = answer->folder.fd;
-  inside->depth_ = chunk.depth_ + 1;
-  inside->folders_ = true;
-  inside->planned_ = true;
-  inside->slots_.resize(jobs.size());
-  inside->jobs_ = std::move(jobs);
-  answer->inside = std::move(inside);
+  auto plan = [&](std::vector<Job>& jobs, bool areFolders) {
+    if (jobs.empty()) return std::unique_ptr<Chunk>();
+    auto inside = std::make_unique<Chunk>();
+    inside->parent_ = &chunk;
+    inside->dirFd_ = answer->folder.fd;
+    inside->depth_ = chunk.depth_ + 1;
+    inside->folders_ = areFolders;
+    inside->planned_ = true;
+    inside->slots_.resize(jobs.size());
+    inside->jobs_ = std::move(jobs);
+    return inside;
+  };
+  answer->inside = plan(folders, true);
+  answer->files = plan(files, false);
   return answer;
 }
 
@@ -354,6 +367,27 @@ bool ReadAhead::FindAnyWork(bool leaveFirst, Chunk*& chunk, size_t& index) {
       }
     }
   }
+  // Nothing nearer: the files of folders listed ahead, nearest first. Most folders hold a few
+  // files only, and without this a helper would wait while the walker reads them.
+  for (size_t pos = chunks_.size(); pos-- > 0;) {
+    Chunk& candidate = *chunks_[pos];
+    if (candidate.folders_ && FindFileWorkAhead(candidate, candidate.taken_, chunk, index))
+      return true;
+  }
+  return false;
+}
+
+bool ReadAhead::FindFileWorkAhead(Chunk& folders, size_t from, Chunk*& found, size_t& index) {
+  for (size_t i = from; i < folders.slots_.size(); ++i) {
+    const Chunk::Slot& slot = folders.slots_[i];
+    if (slot.state != State::kDone || !slot.answer) continue;
+    if (Chunk* files = slot.answer->files.get(); files != nullptr && FindFileWork(*files, index)) {
+      found = files;
+      return true;
+    }
+    if (slot.answer->inside && FindFileWorkAhead(*slot.answer->inside, 0, found, index))
+      return true;
+  }
   return false;
 }
 
@@ -369,6 +403,7 @@ bool ReadAhead::MakeRoomBefore(size_t pos, size_t index) {
       Chunk::Slot& slot = chunk.slots_[i];
       if (slot.state != State::kDone || slot.answer->folder.fd < 0) continue;
       if (slot.answer->inside && slot.answer->inside->inFlight_ != 0) continue;
+      if (slot.answer->files && slot.answer->files->inFlight_ != 0) continue;
       close(slot.answer->folder.fd);
       --listingsHeld_;
       if (slot.answer->inside) ReleaseSlots(*slot.answer->inside);

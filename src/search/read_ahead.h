@@ -46,7 +46,8 @@ class ReadAhead {
   class Chunk;
   struct Answer {
     FolderListing folder;
-    std::unique_ptr<Chunk> inside;  // a folder listed ahead: the work planned in it meanwhile
+    std::unique_ptr<Chunk> inside;  // a folder listed ahead: the folders planned in it meanwhile
+    std::unique_ptr<Chunk> files;   // and its files, read by a helper with nothing nearer to do
     std::string matchLine;          // a file's first matching line; empty when it has none
     struct stat fileStat {};        // of the file read, when `matchLine` is not empty
   };
@@ -54,10 +55,10 @@ class ReadAhead {
   // that is not negative) is left unread and `declined` set. Called on any thread.
   using FileReader = std::function<std::string(int dirFd, const char* name, bool link,
                                                struct stat* st, off_t maxSize, bool& declined)>;
-  // The folders to enter inside a folder listed ahead at `depth`, in listing order; none when
-  // its descriptor will not stay open. Called on any thread.
-  using FolderPlanner =
-      std::function<void(const FolderListing& listing, size_t depth, std::vector<Job>& jobs)>;
+  // The folders to enter and the files to search inside a folder listed ahead at `depth`, in
+  // listing order; none when its descriptor will not stay open. Called on any thread.
+  using FolderPlanner = std::function<void(const FolderListing& listing, size_t depth,
+                                           std::vector<Job>& folders, std::vector<Job>& files)>;
 
   static constexpr size_t kNoJob = static_cast<size_t>(-1);
 
@@ -121,6 +122,7 @@ class ReadAhead {
                       size_t& index);
   bool MakeRoomBefore(size_t pos, size_t index);
   bool FindAnyWork(bool leaveFirst, Chunk*& chunk, size_t& index);
+  bool FindFileWorkAhead(Chunk& folders, size_t from, Chunk*& found, size_t& index);
   void RunSlot(std::unique_lock<std::mutex>& lock, Chunk& chunk, size_t index, off_t maxSize);
   void Release(std::unique_lock<std::mutex>& lock, Answer& answer);
   void ReleaseSlots(Chunk& chunk);

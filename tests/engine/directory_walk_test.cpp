@@ -397,6 +397,44 @@ TEST(DirectoryWalk, AFolderChangedAfterItWasListedAhead) {
   }
 }
 
+// Helpers read the files of folders they listed ahead: a file that matched then but is gone
+// or replaced when the walker gets there must not be a hit, as on one thread.
+TEST(DirectoryWalk, AFileChangedAfterItWasReadAhead) {
+  enum Change { kRemoved, kReplaced };
+  for (Change change : {kRemoved, kReplaced}) {
+    std::vector<std::vector<std::string>> results;
+    for (int threads : {1, 2}) {
+      testing::TestTree tree;
+      for (int i = 0; i < 40; ++i) tree.Write("dir" + std::to_string(i) + "/f.txt", "needle\n");
+      std::string last;  // the folder the walk reaches last
+      for (const auto& e : std::filesystem::directory_iterator(tree.root())) {
+        last = e.path().filename();
+      }
+      Walk walk("needle", true);
+      walk.options.threads = threads;
+      walk.after = [&] {
+        if (walk.hits.size() != 1) return;
+        // Not an assertion: gives helpers the time to read ahead before the file changes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const std::string file = tree.Path(last + "/f.txt");
+        std::filesystem::remove(file);
+        if (change == kReplaced) {
+          tree.Write(last + "/new.txt", "plain\n");
+          std::filesystem::rename(tree.Path(last + "/new.txt"), file);
+        }
+      };
+      walk.Run(tree.root());
+      std::vector<std::string> paths;
+      for (const ResultRecord& r : walk.hits) {
+        paths.push_back(r.path.substr(tree.root().size()) + " " + r.matchLine);
+      }
+      results.push_back(std::move(paths));
+    }
+    EXPECT_EQ(results[0].size(), 39u) << change;
+    EXPECT_EQ(results[1], results[0]) << change;
+  }
+}
+
 // A folder deeper than the depth where descriptors are given up is moved elsewhere while the
 // walk is inside it: only the moved files may be missed.
 TEST_P(DirectoryWalk, ADeepFolderMovedMidWalkLosesNothingElse) {

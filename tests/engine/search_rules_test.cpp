@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -182,6 +183,30 @@ TEST_P(ContentMatcher, FifosAndDevicesReturnAtOnce) {
   EXPECT_EQ(MatchContent(tree.Path("pipe.txt"), QueryMatcher("x")), "");
   EXPECT_EQ(MatchContent("/dev/zero", QueryMatcher("x")), "");  // endless, no line feed
   EXPECT_EQ(MatchContent(tree.root(), QueryMatcher("x")), "");
+}
+
+TEST(ContentMatcherAt, FilesOnUnreadableDevicesAreRefusedOnceOpen) {
+  // The folder's own device stands in for a pseudo file system. A plain name is opened without
+  // a look-up first, so only the check on the open descriptor can refuse it.
+  testing::TestTree tree;
+  tree.Write("f.txt", "needle");
+  tree.Symlink(tree.Path("f.txt"), "link");
+  struct stat st;
+  ASSERT_EQ(stat(tree.root().c_str(), &st), 0);
+  const std::unordered_set<dev_t> none;
+  const std::unordered_set<dev_t> here = {st.st_dev};
+  const int dirFd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(dirFd, 0);
+  for (const auto& [name, follow] : {std::pair{"f.txt", false}, std::pair{"link", true}}) {
+    for (const auto* devices : {&none, &here}) {
+      bool declined = true;
+      const std::string line = MatchSmallContentAt(dirFd, name, QueryMatcher("needle"), nullptr,
+                                                   follow, nullptr, -1, declined, devices);
+      EXPECT_EQ(line, devices == &none ? "needle" : "") << name;
+      EXPECT_FALSE(declined);
+    }
+  }
+  close(dirFd);
 }
 
 TEST_P(ContentMatcher, FilesThatReportNoSizeAreReadToTheirEnd) {
