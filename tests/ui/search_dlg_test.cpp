@@ -122,13 +122,21 @@ QByteArray ReadFile(const QString& path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Types `query` into the search box, starts the search and waits for its end.
-bool Run(TestDlg& dlg, const QString& query) {
+// Types `query` into the search box and starts the search.
+void Start(TestDlg& dlg, const QString& query) {
   dlg.SearchEdit()->setText(query);
   dlg.SearchEdit()->setFocus();
   dlg.OnOK();
+}
+
+// Starts a search for `query` and waits for its end.
+bool Run(TestDlg& dlg, const QString& query) {
+  Start(dlg, query);
   return QTest::qWaitFor([&] { return !dlg.Searching(); }, 20000);
 }
+
+// The menu a hit's right click or Shift+F10 shows.
+const QStringList kHitMenu = {"!&Open", "Open with Notepad", "Open &Folder"};
 
 // A shown window over `folder` (empty: the whole machine), after searching `query` if given.
 std::unique_ptr<TestDlg> Window(const QString& folder, const QString& query = {}) {
@@ -301,8 +309,7 @@ void SearchDlgTest::keyboardOnly() {
     dlg->launches.clear();
     dlg->pickId = kCmdOpen;
     QTest::keyClick(window, Qt::Key_F10, Qt::ShiftModifier);
-    QCOMPARE(dlg->menus,
-             (std::vector<QStringList>{{"!&Open", "Open with Notepad", "Open &Folder"}}));
+    QCOMPARE(dlg->menus, std::vector<QStringList>{kHitMenu});
     QCOMPARE(dlg->Tree()->currentIndex(), hit);
     QCOMPARE(dlg->launches.size(), 1);
     const auto record =
@@ -351,8 +358,7 @@ void SearchDlgTest::commandRoutingAndOpening() {
   QVERIFY(dlg);
   const QString plans = data_->filePath("Plans");
   dlg->Tree()->setCurrentIndex(Leaf(*dlg, kFolders));
-  for (int id : {kCmdOpen, kCmdOpenWithNotepad, kCmdOpenFolder})
-    dlg->OnCommand(id);  // Open, Notepad, Open Folder
+  for (int id : {kCmdOpen, kCmdOpenWithNotepad, kCmdOpenFolder}) dlg->OnCommand(id);
   QCOMPARE(dlg->launches,
            QStringList({"app " + plans, "editor " + plans, "folder " + data_->path()}));
   // A double click opens, unless it lands on another row than the selected one.
@@ -435,9 +441,7 @@ void SearchDlgTest::commandRoutingAndOpening() {
 void SearchDlgTest::runStateTable() {
   auto dlg = Window(data_->path());
   QVERIFY(dlg);
-  dlg->SearchEdit()->setText("  PLAN ");
-  dlg->SearchEdit()->setFocus();
-  dlg->OnOK();
+  Start(*dlg, "  PLAN ");
   // Running: Stop, search box and Options disabled, button and tree enabled.
   QVERIFY(dlg->Searching());
   QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Stop"));
@@ -471,9 +475,7 @@ void SearchDlgTest::endingARun() {
   for (int way = 0; way < 3; ++way) {
     auto dlg = Window({});
     QVERIFY(dlg);
-    dlg->SearchEdit()->setText("e");
-    dlg->SearchEdit()->setFocus();
-    dlg->OnOK();
+    Start(*dlg, "e");
     QVERIFY(dlg->Searching());
     if (way == 0) {
       dlg->SearchButton()->setFocus();
@@ -574,7 +576,7 @@ void SearchDlgTest::rightClickRules() {
   QContextMenuEvent event(QContextMenuEvent::Mouse, at, tree->viewport()->mapToGlobal(at));
   QApplication::sendEvent(tree->viewport(), &event);
   QCOMPARE(tree->currentIndex(), second);
-  QCOMPARE(dlg->menus, (std::vector<QStringList>{{"!&Open", "Open with Notepad", "Open &Folder"}}));
+  QCOMPARE(dlg->menus, std::vector<QStringList>{kHitMenu});
 
   // A right press never moves the selection by itself; a chosen item acts on the hit.
   QTest::mousePress(tree->viewport(), Qt::RightButton, {}, tree->visualRect(first).center());
@@ -590,13 +592,8 @@ void SearchDlgTest::optionsMenuStates() {
   const QString type = "Find files of type/";
   QStringList expected = {"Search within files", "+" + type + "All", type + "-"};
   for (int c = 0; c < kCategoryCount; ++c) expected << type + g_categoryNames[c];
-  expected << "-"
-           << "+Search all drives"
-           << "Browse..."
-           << "-"
-           << "Save results..."
-           << "-"
-           << "About...";
+  expected +=
+      QStringList{"-", "+Search all drives", "Browse...", "-", "Save results...", "-", "About..."};
   QCOMPARE(dlg.menus[0], expected);
 
   // Choices made from the menu itself; "&" in a folder name is no mnemonic.
