@@ -78,11 +78,12 @@ size_t OpenDescriptors() {
       std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
-// A walk on `threads` threads, already run; the reference the helpers' walks are held to.
+// A finished walk for "needle" on `threads` threads; `untyped` ignores the types listings give.
 std::unique_ptr<Walk> RunWalk(const std::string& root, bool contents, int threads,
-                              const std::string& query = "needle") {
-  auto walk = std::make_unique<Walk>(query, contents);
+                              bool untyped = false) {
+  auto walk = std::make_unique<Walk>("needle", contents);
   walk->options.threads = threads;
+  walk->options.ignoreListedTypes = untyped;
   walk->Run(root);
   return walk;
 }
@@ -248,8 +249,10 @@ TEST_P(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
 }
 
 // Many files read for their contents, some matching, in folders shallow and deep (past the
-// depth where folders give up their descriptor), with links and name hits among them.
+// depth where folders give up their descriptor), with links, pipes and name hits among them.
 void WriteContentTree(const testing::TestTree& tree) {
+  tree.Mkfifo("pipe.txt");  // would hang a search that opened it
+  tree.Mkfifo("needle pipe");
   std::string deep = "deep";
   for (int level = 0; level < 70; ++level) {
     if (level % 9 == 0) {
@@ -280,7 +283,8 @@ std::vector<std::pair<std::string, std::string>> PathsAndLines(const Walk& walk)
   return out;
 }
 
-TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrder) {
+// Helpers, and listings that do not say an entry's type, change nothing in the hits or their order.
+TEST(DirectoryWalk, HelpersAndUntypedListingsGiveTheSequentialHitsInItsOrder) {
   testing::TestTree tree;
   WriteContentTree(tree);
 
@@ -297,9 +301,9 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrder) {
       EXPECT_EQ(sequential.byPath.at("needle70.txt").matchLine, "");
     }
 
-    for (int threads : {2, 3}) {
-      const auto parallel = RunWalk(tree.root(), contents, threads);
-      EXPECT_EQ(PathsAndLines(*parallel), PathsAndLines(sequential)) << threads;
+    for (const auto& [threads, untyped] : {std::pair{1, true}, {2, false}, {2, true}, {3, false}}) {
+      const auto parallel = RunWalk(tree.root(), contents, threads, untyped);
+      EXPECT_EQ(PathsAndLines(*parallel), PathsAndLines(sequential)) << threads << untyped;
       for (const ResultRecord& r : parallel->hits) {
         const ResultRecord& expected = sequential.byPath.at(r.path.substr(tree.root().size() + 1));
         EXPECT_EQ(std::tuple(r.sizeText, r.dateText),
@@ -459,23 +463,6 @@ TEST_P(DirectoryWalk, ADeepFolderMovedMidWalkLosesNothingElse) {
                       std::back_inserter(missing));
   EXPECT_TRUE(missing.empty()) << missing.size() << " missing, the first " << missing.front();
   EXPECT_FALSE(std::filesystem::exists(moved));  // the move did happen
-}
-
-TEST(DirectoryWalk, EntriesWhoseTypeTheListingDoesNotSay) {
-  testing::TestTree tree;
-  WriteContentTree(tree);
-  tree.Mkfifo("pipe.txt");  // would hang a search that opened it
-  tree.Mkfifo("needle pipe");
-  for (bool contents : {false, true}) {
-    const auto typed = RunWalk(tree.root(), contents, 1);
-    for (int threads : {1, 2}) {
-      Walk untyped("needle", contents);
-      untyped.options.threads = threads;
-      untyped.options.ignoreListedTypes = true;
-      untyped.Run(tree.root());
-      EXPECT_EQ(PathsAndLines(untyped), PathsAndLines(*typed)) << contents << threads;
-    }
-  }
 }
 
 // Heap bytes in use, counted by the replaced operator new below.
