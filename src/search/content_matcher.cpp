@@ -110,12 +110,6 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
   return ScanOpened(fd, query, stop, nullptr, -1, nullptr, nullptr, chunk);
 }
 
-std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
-                           const std::atomic<bool>* stop, bool followLink, struct stat* fileStat) {
-  bool declined = false;
-  return MatchSmallContentAt(dirFd, name, query, stop, followLink, fileStat, -1, declined);
-}
-
 std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher& query,
                                 const std::atomic<bool>* stop, bool followLink,
                                 struct stat* fileStat, off_t maxSize, bool& declined,
