@@ -19,7 +19,7 @@
 
 #include "results/display_text.h"
 #include "search/content_matcher.h"
-#include "search/read_ahead.h"
+#include "search/subtree_sharing.h"
 
 namespace findlark {
 namespace {
@@ -34,6 +34,12 @@ constexpr size_t kTypeOffset = 18;
 constexpr size_t kNameOffset = 19;
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+
+// Bytes asked of one getdents64 call.
+constexpr size_t kListingChunk = 32 * 1024;
+
+// Hits a walker for another thread collects before it hands them on.
+constexpr size_t kKeepBatch = 64;
 
 enum class Kind { kDir, kRegular, kLink, kSpecial };
 
@@ -50,10 +56,9 @@ struct Frame {
   bool noRead = false;       // on a pseudo file system: matched by name only
   bool holdsMounts = false;  // a pruned mount point is among its entries
   size_t prefixLen = 0;      // bytes of the walker's path that name this folder, with its "/"
-  // Helpers' work on the current listing chunk (shallow folders only): its sub-folders and its
-  // files, either of which may have come planned with the folder itself.
-  std::unique_ptr<ReadAhead::Chunk> folders = std::make_unique<ReadAhead::Chunk>();
-  std::unique_ptr<ReadAhead::Chunk> files = std::make_unique<ReadAhead::Chunk>();
+  // Sub-folders of the current listing chunk given to other threads, by record offset, the
+  // nearest last.
+  std::vector<std::pair<size_t, Subtree*>> given;
 };
 
 ssize_t GetDents(int fd, char* buf, size_t len) {
@@ -82,88 +87,124 @@ bool IsAtOrBelow(std::string_view path, std::string_view folder) {
   return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
+class Walker;
+
+// What the walkers of one search share: its options, the pruned mount points, where the hits go
+// and the threads that walk parts of it.
+class Search {
+ public:
+  Search(const WalkOptions& options, HitSink& sink);
+  void Run(std::string root);
+
+  // On the thread that called SearchFolder only.
+  void Deliver(ResultRecord&& record) {
+    lastHit_.assign(record.path);
+    sink_.OnHit(std::move(record));
+  }
+  void Collect(Subtree& subtree);
+
+  const WalkOptions& options;
+  // Pseudo mount points below the root, as paths under the root the way it was given, and the
+  // folders that hold them (only their entries need a look-up).
+  std::unordered_set<std::string> pruned;
+  std::unordered_set<std::string> prunedParents;
+
+ private:
+  void SetUpPruning(const std::string& root);
+  // A folder hit that a walk on one thread, stopped just after the last hit delivered, would
+  // still give on its way out: a folder that holds that hit.
+  bool IsOnTheWayOut(const ResultRecord& record) const {
+    return lastHit_.size() > record.path.size() && lastHit_.starts_with(record.path) &&
+           lastHit_[record.path.size()] == '/';
+  }
+
+  HitSink& sink_;
+  std::string lastHit_;
+
+ public:
+  SubtreeSharing sharing;  // last: its helpers are joined before the rest goes
+};
+
+// Walks a tree depth first, on one thread: the search root, handing hits to the sink, or a
+// subtree given by another walker, keeping its hits for whoever collects them.
 class Walker {
  public:
-  Walker(const WalkOptions& options, HitSink& sink)
-      : options_(options),
-        sink_(sink),
-        ahead_(
-            HelperCount(options),
-            [this](int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
-                   bool& declined) { return ReadFile(dirFd, name, link, st, maxSize, declined); },
-            [this](const FolderListing& listing, size_t depth, std::vector<ReadAhead::Job>& folders,
-                   std::vector<ReadAhead::Job>& files) {
-              PlanListedAhead(listing, depth, folders, files);
-            },
-            options.stop) {}
+  Walker(Search& search, Subtree* out) : search_(search), options_(search.options), out_(out) {}
 
   void Run(std::string_view root);
+  void Walk(Subtree& subtree);
 
  private:
   bool Stopped() const {
-    return options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed);
+    return (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) ||
+           (out_ != nullptr && out_->dropped());
   }
-  void SetUpPruning(const std::string& root);
+  void Loop();
   bool IsPruned(const Frame& frame, std::string_view name);
-  void PushFrame(int fd, FolderListing* listed, ReadAhead::Answer* ahead);
-  void PlanListedAhead(const FolderListing& listing, size_t depth,
-                       std::vector<ReadAhead::Job>& folders,
-                       std::vector<ReadAhead::Job>& files) const;
-  bool IsFileToRead(std::string_view name, unsigned char type, std::string& scratch,
-                    std::string& extension) const;
+  void PushFrame(int fd, const struct stat* st);
   void PopFrame();
-  int FindParentAgain(const Frame& child, const Frame& parent);
+  void Give();
+  void TakeBackGiven(Frame& frame);
+  int FindParentAgain(size_t child, size_t parent);
   bool NextEntry(Frame& frame, const char*& name, unsigned char& type);
   void ReadRestOfListing(Frame& frame);
-  void PlanChunk(Frame& frame);
   void VisitEntry(Frame& frame, const char* name, unsigned char type);
   void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
-                      const struct stat* known, size_t job = ReadAhead::kNoJob);
-  // The entry's category when it is not skipped and the type filter admits it; sets `extension`.
-  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder,
-                                               std::string& extension) const;
-  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder) {
-    return AdmittedCategory(name, isFolder, extension_);
-  }
-  std::string ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
-                       bool& declined) const;
+                      const struct stat* known);
+  void Emit(ResultRecord&& record);
+  // The entry's category when it is not skipped and the type filter admits it; sets extension_.
+  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
 
+  Search& search_;
   const WalkOptions& options_;
-  HitSink& sink_;
+  Subtree* const out_;  // null: hits go to the sink as they are found
+  std::vector<Subtree::Item> kept_;
   std::deque<Frame> frames_;  // deque: a reference stays valid while deeper frames are added
-  size_t depth_ = 0;
-  std::string path_;  // the current folder's path followed by "/"
+  size_t depth_ = 0;          // frames in use
+  size_t base_ = 0;           // the depth of the first frame below the search root
+  bool mayGive_ = false;      // a listing was read since Give last found nothing
+  std::string path_;          // the current folder's path followed by "/"
   std::string scratch_;
   std::string extension_;
   std::vector<char> restOfListing_;
-  std::vector<ReadAhead::Job> jobs_;
-  // Pseudo mount points below the root, as paths under the root the way it was given, and the
-  // folders that hold them (only their entries need a look-up).
-  std::unordered_set<std::string> pruned_;
-  std::unordered_set<std::string> prunedParents_;
-  std::unordered_set<ino_t> prunedParentInodes_;  // the same folders, known by inode alone
-  ReadAhead ahead_;  // last: its helpers are joined before the rest goes
 };
+
+Search::Search(const WalkOptions& options, HitSink& sink)
+    : options(options),
+      sink_(sink),
+      sharing(
+          HelperCount(options), [this](Subtree& subtree) { Walker(*this, &subtree).Walk(subtree); },
+          options.stop) {}
+
+void Search::Run(std::string root) {
+  std::string folder = NormalizeRoot(root);
+  if (folder.empty()) return;
+  SetUpPruning(folder);
+  Walker(*this, nullptr).Run(folder);
+}
+
+void Search::Collect(Subtree& subtree) {
+  sharing.Collect(
+      subtree, [this](ResultRecord&& record) { Deliver(std::move(record)); },
+      [this](const ResultRecord& record) { return IsOnTheWayOut(record); });
+}
 
 // Mount points are known by their real paths; the walk names entries by the root as given,
 // which may be a link or hold "..".
-void Walker::SetUpPruning(const std::string& root) {
-  if (options_.pruned == nullptr) return;
+void Search::SetUpPruning(const std::string& root) {
+  if (options.pruned == nullptr) return;
   std::string real = root;
   if (char* resolved = realpath(root.c_str(), nullptr)) {
     real = resolved;
     std::free(resolved);
   }
-  for (const std::string& mount : *options_.pruned) {
+  for (const std::string& mount : *options.pruned) {
     if (mount == real || !IsAtOrBelow(mount, real)) continue;  // the chosen root is walked
     std::string path = root == "/" ? std::string() : root;
     path.append(mount, real == "/" ? 0 : real.size());
     const size_t slash = path.rfind('/');
-    std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
-    struct stat st;
-    if (stat(parent.c_str(), &st) == 0) prunedParentInodes_.insert(st.st_ino);
-    prunedParents_.insert(std::move(parent));
-    pruned_.insert(std::move(path));
+    prunedParents.insert(slash == 0 ? std::string("/") : path.substr(0, slash));
+    pruned.insert(std::move(path));
   }
 }
 
@@ -171,139 +212,82 @@ bool Walker::IsPruned(const Frame& frame, std::string_view name) {
   if (!frame.holdsMounts) return false;
   scratch_.assign(path_.data(), frame.prefixLen);
   scratch_.append(name);
-  return pruned_.count(scratch_) != 0;
+  return search_.pruned.count(scratch_) != 0;
 }
 
-// A file on a pseudo file system is never read: some never end, some are used up by reading.
-std::string Walker::ReadFile(int dirFd, const char* name, bool link, struct stat* st, off_t maxSize,
-                             bool& declined) const {
-  return MatchSmallContentAt(dirFd, name, *options_.query, options_.stop, link, st, maxSize,
-                             declined, options_.unreadable);
-}
-
-void Walker::PushFrame(int fd, FolderListing* listed, ReadAhead::Answer* ahead) {
+void Walker::PushFrame(int fd, const struct stat* st) {
   if (depth_ == frames_.size()) frames_.emplace_back();
   Frame& frame = frames_[depth_];
-  frame.index = depth_;
+  frame.index = base_ + depth_;
   frame.fd = fd;
   frame.pos = 0;
-  frame.haveStat = false;
-  if (listed != nullptr) {
-    frame.st = listed->st;
-    frame.haveStat = true;
-    // Moved, not copied: the work planned inside names entries of this very buffer.
-    frame.listing = std::move(listed->records);
-    frame.end = frame.listing.size();
-    frame.eof = listed->complete;
-  } else {
-    const bool needStat =
-        depth_ >= kKeepOpenDepth || (options_.searchContents && options_.unreadable != nullptr);
-    if (needStat) frame.haveStat = fstat(fd, &frame.st) == 0;
-    frame.end = 0;
-    frame.eof = false;
+  frame.end = 0;
+  frame.eof = false;
+  frame.haveStat = st != nullptr;
+  if (st != nullptr) {
+    frame.st = *st;
+  } else if (frame.index >= kKeepOpenDepth ||
+             (options_.searchContents && options_.unreadable != nullptr)) {
+    frame.haveStat = fstat(fd, &frame.st) == 0;
   }
-  if (ahead != nullptr && ahead->inside) frame.folders = std::move(ahead->inside);
-  if (ahead != nullptr && ahead->files) frame.files = std::move(ahead->files);
   frame.noRead = options_.searchContents && options_.unreadable != nullptr &&
                  (!frame.haveStat || options_.unreadable->count(frame.st.st_dev) != 0);
   frame.prefixLen = path_.size();
   frame.holdsMounts = false;
-  if (!prunedParents_.empty()) {
+  if (!search_.prunedParents.empty()) {
     const size_t len = frame.prefixLen > 1 ? frame.prefixLen - 1 : frame.prefixLen;
-    frame.holdsMounts = prunedParents_.count(path_.substr(0, len)) != 0;
+    frame.holdsMounts = search_.prunedParents.count(path_.substr(0, len)) != 0;
   }
   ++depth_;
+  mayGive_ = true;
   // Stop is looked at once the listing is open, before its first entry.
   frame.done = Stopped();
-  if (listed != nullptr && !frame.done) PlanChunk(frame);
 }
 
-// The sub-folders of a folder that a helper listed ahead, planned in turn. The walker plans
-// the folders that hold pruned mount points itself, as only it knows their paths.
-void Walker::PlanListedAhead(const FolderListing& listing, size_t depth,
-                             std::vector<ReadAhead::Job>& folders,
-                             std::vector<ReadAhead::Job>& files) const {
-  if (depth >= kKeepOpenDepth || options_.ignoreListedTypes ||
-      prunedParentInodes_.count(listing.st.st_ino) != 0)
-    return;
-  const bool readFiles =
-      options_.searchContents &&
-      (options_.unreadable == nullptr || options_.unreadable->count(listing.st.st_dev) == 0);
-  std::string scratch;
-  std::string extension;
-  for (size_t pos = 0; pos < listing.records.size();) {
-    const char* record = listing.records.data() + pos;
-    unsigned short recLen;
-    std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
-    pos += recLen;
-    const char* name = record + kNameOffset;
-    const auto type = static_cast<unsigned char>(record[kTypeOffset]);
-    if (type == DT_DIR && !IsDots(name)) {
-      folders.push_back({name, ReadAhead::Kind::kFolder});
-    } else if (readFiles && IsFileToRead(name, type, scratch, extension)) {
-      files.push_back(
-          {name, type == DT_LNK ? ReadAhead::Kind::kLinkedFile : ReadAhead::Kind::kFile});
-    }
-  }
-}
-
-// A file entry whose contents the walk will want, as far as its listing tells: not a hit by
-// name already, and of a category that is searched.
-bool Walker::IsFileToRead(std::string_view name, unsigned char type, std::string& scratch,
-                          std::string& extension) const {
-  if (type != DT_REG && type != DT_LNK) return false;
-  if (options_.query->Find(name, scratch) != std::string_view::npos) return false;
-  const std::optional<FileCategory> category = AdmittedCategory(name, false, extension);
-  return category && IsContentSearchable(*category);
-}
-
-// Hands the helpers what the walker will need from the chunk just read: the folders to enter
-// and the files to search, as far as the listing alone can tell. A job that turns out not to be
-// needed just has its answer dropped.
-void Walker::PlanChunk(Frame& frame) {
-  if (!ahead_.enabled() || frame.index >= kKeepOpenDepth || frame.fd < 0 ||
-      options_.ignoreListedTypes)
-    return;
-  if (frame.folders->planned()) {
-    ahead_.Adopt(*frame.folders);  // came planned with the folder
-  } else {
-    for (size_t pos = frame.pos; pos < frame.end;) {
+// Another thread is idle: hands it the last sub-folder still ahead in the listing of the
+// shallowest folder that has one, the largest piece of work and the one needed last.
+void Walker::Give() {
+  if (!mayGive_ || options_.ignoreListedTypes) return;
+  for (size_t k = 0; k < depth_; ++k) {
+    Frame& frame = frames_[k];
+    if (frame.done || frame.fd < 0 || frame.index + 1 >= kKeepOpenDepth) continue;
+    const size_t limit = frame.given.empty() ? frame.end : frame.given.back().first;
+    size_t first = limit;
+    size_t last = limit;
+    for (size_t pos = frame.pos; pos < limit;) {
       const char* record = frame.listing.data() + pos;
       unsigned short recLen;
       std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
-      pos += recLen;
       const char* name = record + kNameOffset;
       if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name) &&
           !IsPruned(frame, name)) {
-        jobs_.push_back({name, ReadAhead::Kind::kFolder});
+        if (first == limit) first = pos;
+        last = pos;
       }
+      pos += recLen;
     }
-    ahead_.Plan(*frame.folders, frame.fd, frame.index, jobs_);
-  }
-  if (!options_.searchContents || frame.noRead) return;
-  if (frame.files->planned()) {
-    ahead_.Adopt(*frame.files);
+    // The next folder of the walker's own listing is entered at once: not worth handing over.
+    if (last == limit || (k + 1 == depth_ && last == first)) continue;
+    const char* name = frame.listing.data() + last + kNameOffset;
+    std::string path(path_, 0, frame.prefixLen);
+    path.append(name);
+    path.push_back('/');
+    frame.given.emplace_back(
+        last, search_.sharing.Give(frame.fd, name, std::move(path), frame.index + 1));
     return;
   }
-  for (size_t pos = frame.pos; pos < frame.end;) {
-    const char* record = frame.listing.data() + pos;
-    unsigned short recLen;
-    std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
-    pos += recLen;
-    const auto type = static_cast<unsigned char>(record[kTypeOffset]);
-    const std::string_view name(record + kNameOffset);
-    if (!IsFileToRead(name, type, scratch_, extension_) || IsPruned(frame, name)) continue;
-    jobs_.push_back(
-        {name.data(), type == DT_LNK ? ReadAhead::Kind::kLinkedFile : ReadAhead::Kind::kFile});
-  }
-  ahead_.Plan(*frame.files, frame.fd, frame.index, jobs_);
+  mayGive_ = false;
+}
+
+void Walker::TakeBackGiven(Frame& frame) {
+  for (const auto& [offset, subtree] : frame.given) search_.sharing.TakeBack(*subtree);
+  frame.given.clear();
 }
 
 bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
   if (frame.pos >= frame.end) {
     if (frame.eof || frame.fd < 0) return false;
-    ahead_.Retire(*frame.files);
-    ahead_.Retire(*frame.folders);
+    TakeBackGiven(frame);
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
     const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
     frame.pos = 0;
@@ -313,7 +297,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
       frame.eof = true;
       return false;
     }
-    if (!frame.done) PlanChunk(frame);
+    mayGive_ = true;
   }
   const char* record = frame.listing.data() + frame.pos;
   unsigned short recLen;
@@ -344,7 +328,9 @@ void Walker::ReadRestOfListing(Frame& frame) {
 // A deep parent gave up its descriptor. Through ".." is quickest; when the child was moved
 // elsewhere meanwhile, the parent is found again by its names from the nearest folder still
 // open, so that only the moved subtree is affected.
-int Walker::FindParentAgain(const Frame& child, const Frame& parent) {
+int Walker::FindParentAgain(size_t childAt, size_t parentAt) {
+  const Frame& child = frames_[childAt];
+  const Frame& parent = frames_[parentAt];
   auto isParent = [&](int fd) {
     struct stat st;
     return fd >= 0 && parent.haveStat && fstat(fd, &st) == 0 && st.st_dev == parent.st.st_dev &&
@@ -354,7 +340,7 @@ int Walker::FindParentAgain(const Frame& child, const Frame& parent) {
   if (isParent(fd)) return fd;
   if (fd >= 0) close(fd);
 
-  size_t anchor = parent.index;
+  size_t anchor = parentAt;
   while (anchor > 0 && frames_[anchor - 1].fd < 0) --anchor;
   if (anchor == 0) return -1;
   const Frame& from = frames_[anchor - 1];
@@ -375,8 +361,7 @@ int Walker::FindParentAgain(const Frame& child, const Frame& parent) {
 
 void Walker::PopFrame() {
   Frame& child = frames_[depth_ - 1];
-  ahead_.Retire(*child.files);
-  ahead_.Retire(*child.folders);
+  TakeBackGiven(child);
   if (depth_ == 1) {
     if (child.fd >= 0) close(child.fd);
     child.fd = -1;
@@ -385,7 +370,7 @@ void Walker::PopFrame() {
   }
   Frame& parent = frames_[depth_ - 2];
   if (parent.fd < 0) {
-    parent.fd = child.fd >= 0 ? FindParentAgain(child, parent) : -1;
+    parent.fd = child.fd >= 0 ? FindParentAgain(depth_ - 1, depth_ - 2) : -1;
     if (parent.fd < 0) parent.done = true;
   }
   if (child.fd >= 0) close(child.fd);
@@ -423,16 +408,24 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
   }
   const std::string_view nameView(name);
   if (type == DT_DIR) {
-    const size_t job = frame.folders->JobFor(name);
-    if (!IsPruned(frame, nameView)) {
-      ReadAhead::Answer answer;
-      FolderListing& listed = answer.folder;
-      if (job != ReadAhead::kNoJob) {
-        answer = ahead_.Take(*frame.folders, job);
-      } else {
-        listed.fd = openat(frame.fd, name, kFolderFlags);
+    const size_t offset = static_cast<size_t>(name - kNameOffset - frame.listing.data());
+    if (!frame.given.empty() && frame.given.back().first == offset) {
+      Subtree& subtree = *frame.given.back().second;
+      frame.given.pop_back();
+      if (search_.sharing.Reached(subtree)) {
+        // Its hits come here, then its own entry, as if walked on this thread.
+        if (out_ != nullptr) {
+          kept_.push_back({{}, &subtree});
+        } else {
+          search_.Collect(subtree);
+        }
+        MatchAndRecord(frame, nameView, name, Kind::kDir, nullptr);
+        return;
       }
-      if (listed.fd >= 0) {
+    }
+    if (!IsPruned(frame, nameView)) {
+      const int fd = openat(frame.fd, name, kFolderFlags);
+      if (fd >= 0) {
         path_.resize(frame.prefixLen);
         path_.append(nameView);
         path_.push_back('/');
@@ -442,8 +435,7 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
           frame.fd = -1;
         }
         // The entry itself is handled when the subtree is done.
-        PushFrame(listed.fd, job != ReadAhead::kNoJob ? &listed : nullptr,
-                  job != ReadAhead::kNoJob ? &answer : nullptr);
+        PushFrame(fd, nullptr);
         return;
       }
     }
@@ -451,18 +443,17 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
     return;
   }
   const Kind kind = type == DT_REG ? Kind::kRegular : type == DT_LNK ? Kind::kLink : Kind::kSpecial;
-  MatchAndRecord(frame, nameView, name, kind, known, frame.files->JobFor(name));
+  MatchAndRecord(frame, nameView, name, kind, known);
 }
 
-std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder,
-                                                     std::string& extension) const {
+std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder) {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) {
-    extension.clear();
+    extension_.clear();
   } else {
-    FoldCaseInto(name.substr(dot + 1), extension);
+    FoldCaseInto(name.substr(dot + 1), extension_);
   }
-  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension);
+  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
   if (!category) return std::nullopt;
   if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
     return std::nullopt;
@@ -470,7 +461,7 @@ std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool
 }
 
 void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
-                            const struct stat* known, size_t job) {
+                            const struct stat* known) {
   const QueryMatcher& query = *options_.query;
   const bool nameHit = query.Find(name, scratch_) != std::string_view::npos;
   if (!nameHit && !options_.searchContents) return;
@@ -501,16 +492,14 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
   std::string matchLine;
   if (!nameHit) {
     // FIFOs, sockets and devices are never opened.
-    if (!IsContentSearchable(*category) || !regular || frame.fd < 0 || frame.noRead) return;
+    if (!IsContentSearchable(*category) || !regular || frame.fd < 0 || frame.noRead ||
+        IsPruned(frame, name))
+      return;
+    // A file on a pseudo file system is never read: some never end, some are used up by reading.
     struct stat fileStat;
-    if (job != ReadAhead::kNoJob) {
-      ReadAhead::Answer answer = ahead_.Take(*frame.files, job);
-      matchLine = std::move(answer.matchLine);
-      fileStat = answer.fileStat;
-    } else if (!IsPruned(frame, name)) {
-      bool declined = false;
-      matchLine = ReadFile(frame.fd, nameZ, kind == Kind::kLink, &fileStat, -1, declined);
-    }
+    bool declined = false;
+    matchLine = MatchSmallContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
+                                    &fileStat, -1, declined, options_.unreadable);
     if (matchLine.empty()) return;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {
@@ -537,21 +526,40 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
     record.dateText = FormatHitDate(st.st_mtime);
   }
   record.matchLine = std::move(matchLine);
-  sink_.OnHit(std::move(record));
+  Emit(std::move(record));
+}
+
+void Walker::Emit(ResultRecord&& record) {
+  if (out_ == nullptr) {
+    search_.Deliver(std::move(record));
+    return;
+  }
+  kept_.push_back({std::move(record)});
+  if (kept_.size() >= kKeepBatch) search_.sharing.Keep(*out_, kept_);
 }
 
 void Walker::Run(std::string_view root) {
-  std::string folder = NormalizeRoot(root);
-  if (folder.empty()) return;
   // The root the user chose is followed even when it is a link.
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = open(std::string(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return;
-  SetUpPruning(folder);
-  path_ = std::move(folder);
+  path_ = root;
   if (path_.back() != '/') path_.push_back('/');
-  PushFrame(fd, nullptr, nullptr);
+  PushFrame(fd, nullptr);
+  Loop();
+}
 
+void Walker::Walk(Subtree& subtree) {
+  path_ = subtree.path();
+  base_ = subtree.depth();
+  PushFrame(subtree.fd(), &subtree.st());
+  Loop();
+  search_.sharing.Finish(subtree, kept_);
+}
+
+void Walker::Loop() {
   while (depth_ > 0) {
+    if (search_.sharing.Wanted()) Give();
+    if (out_ != nullptr && out_->wanted() && !kept_.empty()) search_.sharing.Keep(*out_, kept_);
     Frame& frame = frames_[depth_ - 1];
     const char* name = nullptr;
     unsigned char type = DT_UNKNOWN;
@@ -570,8 +578,7 @@ void Walker::Run(std::string_view root) {
 
 void SearchFolder(std::string root, const WalkOptions& options, HitSink& sink) {
   if (options.query == nullptr) return;
-  Walker walker(options, sink);
-  walker.Run(root);
+  Search(options, sink).Run(std::move(root));
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {

@@ -1,0 +1,229 @@
+#include "search/subtree_sharing.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace findlark {
+namespace {
+
+// Hits a helper may hold that nobody has read yet; past this it waits, so that a search where
+// everything is a hit does not keep a copy of a whole subtree's hits.
+constexpr size_t kMaxUnread = 1 << 15;
+
+// Set on helper threads: only they wait for room, as the thread that collects hits never may.
+thread_local bool t_helper = false;
+
+// The same entry, unchanged: an inode number freed by a removal is often given straight to the
+// next folder made, and a removal, rename or new entry inside a folder changes its status time.
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_ctim.tv_sec == b.st_ctim.tv_sec &&
+         a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+}  // namespace
+
+SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop)
+    : walk_(std::move(walk)), stop_(stop) {
+  for (int i = 0; i < helpers; ++i) helpers_.emplace_back(&SubtreeSharing::HelperLoop, this);
+}
+
+SubtreeSharing::~SubtreeSharing() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+    for (Subtree& subtree : subtrees_) subtree.dropped_ = true;
+  }
+  work_.notify_all();
+  room_.notify_all();
+  for (std::thread& helper : helpers_) helper.join();
+}
+
+void SubtreeSharing::UpdateIdle() {
+  idle_.store(idleThreads_ > static_cast<int>(queue_.size()), std::memory_order_relaxed);
+}
+
+Subtree* SubtreeSharing::Give(int parentFd, std::string name, std::string path, size_t depth) {
+  std::lock_guard lock(mutex_);
+  Subtree& subtree = subtrees_.emplace_back();
+  subtree.self_ = std::prev(subtrees_.end());
+  subtree.parentFd_ = parentFd;
+  subtree.name_ = std::move(name);
+  subtree.path_ = std::move(path);
+  subtree.depth_ = depth;
+  queue_.push_back(&subtree);
+  UpdateIdle();
+  if (idleHelpers_ > 0) work_.notify_one();
+  if (collecting_ > 0) news_.notify_all();
+  return &subtree;
+}
+
+// Opens the folder next in the queue. Under the lock, so that its giver, which must keep the
+// parent open until then, cannot pass the entry meanwhile.
+Subtree& SubtreeSharing::TakeUp() {
+  Subtree& subtree = *queue_.front();
+  queue_.pop_front();
+  UpdateIdle();
+  subtree.fd_ = openat(subtree.parentFd_, subtree.name_.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (subtree.fd_ >= 0 && fstat(subtree.fd_, &subtree.st_) != 0) {
+    close(subtree.fd_);
+    subtree.fd_ = -1;
+  }
+  subtree.state_ = subtree.fd_ >= 0 ? Subtree::State::kWalking : Subtree::State::kDone;
+  return subtree;
+}
+
+bool SubtreeSharing::Reached(Subtree& subtree) {
+  std::unique_lock lock(mutex_);
+  if (subtree.state_ == Subtree::State::kQueued || subtree.fd_ < 0) {
+    TakeBack(lock, subtree);
+    return false;
+  }
+  lock.unlock();
+  // The walk on one thread would open the folder now: what was opened earlier must still be it.
+  struct stat now;
+  const bool same =
+      fstatat(subtree.parentFd_, subtree.name_.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(now.st_mode) && SameFile(now, subtree.st_);
+  if (same) return true;
+  lock.lock();
+  Drop(subtree);
+  return false;
+}
+
+void SubtreeSharing::TakeBack(Subtree& subtree) {
+  std::unique_lock lock(mutex_);
+  TakeBack(lock, subtree);
+}
+
+void SubtreeSharing::TakeBack(std::unique_lock<std::mutex>&, Subtree& subtree) {
+  if (subtree.state_ == Subtree::State::kQueued) {
+    queue_.erase(std::find(queue_.begin(), queue_.end(), &subtree));
+    UpdateIdle();
+    subtrees_.erase(subtree.self_);
+    return;
+  }
+  Drop(subtree);
+}
+
+// Under the lock. Its walker, if any, stops at its next entry and frees it when done; the
+// subtrees handed on from inside it are dropped too.
+void SubtreeSharing::Drop(Subtree& subtree) {
+  subtree.dropped_ = true;
+  DropInside(subtree.items_, subtree.read_);
+  subtree.items_.clear();
+  subtree.read_ = 0;
+  if (pausedHelpers_ > 0) room_.notify_all();
+  if (subtree.state_ == Subtree::State::kDone) subtrees_.erase(subtree.self_);
+}
+
+void SubtreeSharing::DropInside(std::vector<Subtree::Item>& items, size_t from) {
+  for (size_t i = from; i < items.size(); ++i) {
+    if (items[i].inside != nullptr) Drop(*items[i].inside);
+  }
+}
+
+void SubtreeSharing::Append(Subtree& subtree, std::vector<Subtree::Item>& items) {
+  if (subtree.dropped_) {
+    DropInside(items, 0);
+  } else {
+    std::move(items.begin(), items.end(), std::back_inserter(subtree.items_));
+  }
+  items.clear();
+  subtree.wanted_.store(false, std::memory_order_relaxed);
+  if (collecting_ > 0) news_.notify_all();
+}
+
+void SubtreeSharing::Keep(Subtree& subtree, std::vector<Subtree::Item>& items) {
+  std::unique_lock lock(mutex_);
+  Append(subtree, items);
+  if (!t_helper) return;
+  ++pausedHelpers_;
+  room_.wait(lock, [&] {
+    return subtree.items_.size() - subtree.read_ < kMaxUnread || subtree.dropped_ || quit_;
+  });
+  --pausedHelpers_;
+}
+
+void SubtreeSharing::Finish(Subtree& subtree, std::vector<Subtree::Item>& items) {
+  std::lock_guard lock(mutex_);
+  Append(subtree, items);
+  subtree.state_ = Subtree::State::kDone;
+  if (subtree.dropped_) subtrees_.erase(subtree.self_);
+}
+
+void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRecord&&)>& deliver,
+                             const std::function<bool(const ResultRecord&)>& afterStop) {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (subtree.read_ < subtree.items_.size()) {
+      Subtree::Item item = std::move(subtree.items_[subtree.read_++]);
+      if (subtree.read_ == subtree.items_.size()) {
+        subtree.items_.clear();
+        subtree.read_ = 0;
+      }
+      if (pausedHelpers_ > 0) room_.notify_all();
+      if (item.inside != nullptr && Stopped()) {
+        // Subtrees further on hold no folder on the way out from where the walk stopped.
+        Drop(*item.inside);
+        continue;
+      }
+      lock.unlock();
+      if (item.inside != nullptr) {
+        Collect(*item.inside, deliver, afterStop);
+      } else if (!Stopped() || afterStop(item.hit)) {
+        deliver(std::move(item.hit));
+      }
+      lock.lock();
+      continue;
+    }
+    if (subtree.state_ == Subtree::State::kDone) break;
+    // Its walker is ahead of nothing: it should hand out what it holds, and some of its work.
+    subtree.wanted_.store(true, std::memory_order_relaxed);
+    if (!queue_.empty() && !Stopped()) {
+      Subtree& other = TakeUp();
+      if (other.fd_ >= 0) {
+        lock.unlock();
+        walk_(other);
+        lock.lock();
+      }
+      continue;
+    }
+    ++idleThreads_;
+    ++collecting_;
+    UpdateIdle();
+    news_.wait(lock);
+    --collecting_;
+    --idleThreads_;
+    UpdateIdle();
+  }
+  subtrees_.erase(subtree.self_);
+}
+
+void SubtreeSharing::HelperLoop() {
+  t_helper = true;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (quit_) return;
+    if (!queue_.empty() && !Stopped()) {
+      Subtree& subtree = TakeUp();
+      if (subtree.fd_ >= 0) {
+        lock.unlock();
+        walk_(subtree);
+        lock.lock();
+      }
+      continue;
+    }
+    ++idleThreads_;
+    ++idleHelpers_;
+    UpdateIdle();
+    work_.wait(lock);
+    --idleHelpers_;
+    --idleThreads_;
+    UpdateIdle();
+  }
+}
+
+}  // namespace findlark

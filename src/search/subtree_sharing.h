@@ -1,0 +1,125 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "results/result_record.h"
+
+namespace findlark {
+
+// A folder that the thread walking its parent handed to an idle thread, which walks the whole
+// subtree and keeps its hits, in walk order, until the walk reaches the folder.
+class Subtree {
+ public:
+  // A hit, or a subtree handed on from inside this one: its hits come at this place.
+  struct Item {
+    ResultRecord hit;
+    Subtree* inside = nullptr;
+  };
+
+  int fd() const { return fd_; }
+  const struct stat& st() const { return st_; }
+  const std::string& path() const { return path_; }  // with a trailing "/"
+  size_t depth() const { return depth_; }
+  // Nobody will want its hits any more: its walker may stop.
+  bool dropped() const { return dropped_.load(std::memory_order_relaxed); }
+  // A thread waits for its hits: what its walker holds should go out now.
+  bool wanted() const { return wanted_.load(std::memory_order_relaxed); }
+
+ private:
+  friend class SubtreeSharing;
+  enum class State : unsigned char { kQueued, kWalking, kDone };
+  int parentFd_ = -1;  // open until the giver reaches the entry or takes it back
+  std::string name_;
+  std::string path_;
+  size_t depth_ = 0;
+  int fd_ = -1;  // opened when a thread takes it up; -1 when that failed
+  struct stat st_ {};
+  State state_ = State::kQueued;
+  std::atomic<bool> dropped_{false};
+  std::atomic<bool> wanted_{false};
+  std::vector<Item> items_;
+  size_t read_ = 0;  // items_ before this were handed on
+  std::list<Subtree>::iterator self_;
+};
+
+// Shares the walk of one search among threads by whole subtrees. A walker hands a sub-folder
+// it will reach later to a thread that has nothing to do (Give); when it gets there it either
+// takes the folder back, if nobody started on it, or takes its hits in their place (Reached,
+// then Collect). Threads only meet at these points, so each one runs the plain depth-first loop
+// on its own part, and the hits come out exactly as one thread would find them.
+class SubtreeSharing {
+ public:
+  // Walks a subtree taken up (its folder open as fd()), keeping its hits with Keep and ending
+  // with Finish. Called on a helper, or on a thread that waits for hits and has nothing else
+  // to do.
+  using WalkFn = std::function<void(Subtree&)>;
+
+  // `helpers` threads besides the one that calls Collect; with none, nothing is ever given.
+  SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop);
+  ~SubtreeSharing();
+  SubtreeSharing(const SubtreeSharing&) = delete;
+  SubtreeSharing& operator=(const SubtreeSharing&) = delete;
+
+  // A thread is idle: a walker looks for something to give at its next entry.
+  bool Wanted() const { return idle_.load(std::memory_order_relaxed); }
+  // Hands the folder `name` inside `parentFd` (kept open until Reached or TakeBack) to
+  // whichever thread is idle. `path` is the folder's path with a trailing "/".
+  Subtree* Give(int parentFd, std::string name, std::string path, size_t depth);
+  // The giver got to the entry. True: another thread has walked or is walking it, and it is
+  // still the same folder; its hits go in this place. False: walk it yourself, as if it had
+  // never been given (nobody had started on it, it could not be opened, or it has changed).
+  bool Reached(Subtree& subtree);
+  // The giver leaves the folder without getting to the entry (the walk was stopped).
+  void TakeBack(Subtree& subtree);
+
+  // Keeps hits of a subtree being walked (and subtrees handed on from inside it). A helper
+  // waits here while a great many of its hits are still unread.
+  void Keep(Subtree& subtree, std::vector<Subtree::Item>& items);
+  // The walk of `subtree` ended; `items` are its last hits.
+  void Finish(Subtree& subtree, std::vector<Subtree::Item>& items);
+
+  // Hands the hits of a subtree Reached, with those of the subtrees given from inside it, to
+  // `deliver` in walk order, as they come; walks subtrees nobody has started on meanwhile.
+  // After Stop, only hits for which `afterStop` says yes are still delivered.
+  void Collect(Subtree& subtree, const std::function<void(ResultRecord&&)>& deliver,
+               const std::function<bool(const ResultRecord&)>& afterStop);
+
+ private:
+  bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
+  void UpdateIdle();
+  Subtree& TakeUp();
+  void TakeBack(std::unique_lock<std::mutex>& lock, Subtree& subtree);
+  void Drop(Subtree& subtree);
+  void DropInside(std::vector<Subtree::Item>& items, size_t from);
+  void Append(Subtree& subtree, std::vector<Subtree::Item>& items);
+  void HelperLoop();
+
+  const WalkFn walk_;
+  const std::atomic<bool>* const stop_;
+  std::mutex mutex_;
+  std::condition_variable work_;  // idle helpers wait for a subtree
+  std::condition_variable news_;  // a collecting thread waits for hits or a subtree
+  std::condition_variable room_;  // a helper waits for its hits to be read
+  int idleThreads_ = 0;
+  int idleHelpers_ = 0;
+  int collecting_ = 0;
+  int pausedHelpers_ = 0;
+  std::atomic<bool> idle_{false};
+  bool quit_ = false;
+  std::list<Subtree> subtrees_;
+  std::deque<Subtree*> queue_;
+  std::vector<std::thread> helpers_;
+};
+
+}  // namespace findlark
