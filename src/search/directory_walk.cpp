@@ -167,6 +167,9 @@ class Walker {
   std::string scratch_;
   std::string extension_;
   std::vector<char> restOfListing_;
+  std::vector<size_t> offsets_;  // for Give
+  std::vector<const char*> names_;
+  std::vector<Subtree*> subtrees_;
 };
 
 Search::Search(const WalkOptions& options, HitSink& sink)
@@ -244,16 +247,17 @@ void Walker::PushFrame(int fd, const struct stat* st) {
   frame.done = Stopped();
 }
 
-// Another thread is idle: hands it the last sub-folder still ahead in the listing of the
-// shallowest folder that has one, the largest piece of work and the one needed last.
+// Another thread is idle: hands over the sub-folders still ahead in the listing of the
+// shallowest folder that has any, the largest pieces of work. The helpers start on the
+// farthest, this walker goes on with the nearest, and what nobody started it takes back.
 void Walker::Give() {
   if (!mayGive_ || options_.ignoreListedTypes) return;
   for (size_t k = 0; k < depth_; ++k) {
     Frame& frame = frames_[k];
     if (frame.done || frame.fd < 0 || frame.index + 1 >= kKeepOpenDepth) continue;
     const size_t limit = frame.given.empty() ? frame.end : frame.given.back().first;
-    size_t first = limit;
-    size_t last = limit;
+    offsets_.clear();
+    names_.clear();
     for (size_t pos = frame.pos; pos < limit;) {
       const char* record = frame.listing.data() + pos;
       unsigned short recLen;
@@ -261,19 +265,21 @@ void Walker::Give() {
       const char* name = record + kNameOffset;
       if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name) &&
           !IsPruned(frame, name)) {
-        if (first == limit) first = pos;
-        last = pos;
+        offsets_.push_back(pos);
+        names_.push_back(name);
       }
       pos += recLen;
     }
     // The next folder of the walker's own listing is entered at once: not worth handing over.
-    if (last == limit || (k + 1 == depth_ && last == first)) continue;
-    const char* name = frame.listing.data() + last + kNameOffset;
-    std::string path(path_, 0, frame.prefixLen);
-    path.append(name);
-    path.push_back('/');
-    frame.given.emplace_back(
-        last, search_.sharing.Give(frame.fd, name, std::move(path), frame.index + 1));
+    if (k + 1 == depth_ && !names_.empty()) {
+      offsets_.erase(offsets_.begin());
+      names_.erase(names_.begin());
+    }
+    if (names_.empty()) continue;
+    subtrees_.clear();
+    search_.sharing.Give(frame.fd, std::string_view(path_.data(), frame.prefixLen), frame.index + 1,
+                         names_, subtrees_);
+    for (size_t i = subtrees_.size(); i-- > 0;) frame.given.emplace_back(offsets_[i], subtrees_[i]);
     return;
   }
   mayGive_ = false;

@@ -10,7 +10,7 @@ namespace {
 
 // Hits a helper may hold that nobody has read yet; past this it waits, so that a search where
 // everything is a hit does not keep a copy of a whole subtree's hits.
-constexpr size_t kMaxUnread = 1 << 15;
+constexpr size_t kMaxUnread = 4096;
 
 // Set on helper threads: only they wait for room, as the thread that collects hits never may.
 thread_local bool t_helper = false;
@@ -44,26 +44,30 @@ void SubtreeSharing::UpdateIdle() {
   idle_.store(idleThreads_ > static_cast<int>(queue_.size()), std::memory_order_relaxed);
 }
 
-Subtree* SubtreeSharing::Give(int parentFd, std::string name, std::string path, size_t depth) {
+void SubtreeSharing::Give(int parentFd, std::string_view parentPath, size_t depth,
+                          const std::vector<const char*>& names, std::vector<Subtree*>& given) {
   std::lock_guard lock(mutex_);
-  Subtree& subtree = subtrees_.emplace_back();
-  subtree.self_ = std::prev(subtrees_.end());
-  subtree.parentFd_ = parentFd;
-  subtree.name_ = std::move(name);
-  subtree.path_ = std::move(path);
-  subtree.depth_ = depth;
-  queue_.push_back(&subtree);
+  for (const char* name : names) {
+    Subtree& subtree = subtrees_.emplace_back();
+    subtree.self_ = std::prev(subtrees_.end());
+    subtree.parentFd_ = parentFd;
+    subtree.name_ = name;
+    subtree.path_.reserve(parentPath.size() + subtree.name_.size() + 1);
+    subtree.path_.append(parentPath).append(subtree.name_).push_back('/');
+    subtree.depth_ = depth;
+    queue_.push_back(&subtree);
+    given.push_back(&subtree);
+  }
   UpdateIdle();
-  if (idleHelpers_ > 0) work_.notify_one();
+  if (idleHelpers_ > 0) work_.notify_all();
   if (collecting_ > 0) news_.notify_all();
-  return &subtree;
 }
 
-// Opens the folder next in the queue. Under the lock, so that its giver, which must keep the
-// parent open until then, cannot pass the entry meanwhile.
+// Opens the folder given last, the farthest from its giver. Under the lock, so that the giver,
+// which must keep the parent open until then, cannot pass the entry meanwhile.
 Subtree& SubtreeSharing::TakeUp() {
-  Subtree& subtree = *queue_.front();
-  queue_.pop_front();
+  Subtree& subtree = *queue_.back();
+  queue_.pop_back();
   UpdateIdle();
   subtree.fd_ = openat(subtree.parentFd_, subtree.name_.c_str(),
                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);

@@ -10,6 +10,7 @@
 #include <list>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -73,9 +74,11 @@ class SubtreeSharing {
 
   // A thread is idle: a walker looks for something to give at its next entry.
   bool Wanted() const { return idle_.load(std::memory_order_relaxed); }
-  // Hands the folder `name` inside `parentFd` (kept open until Reached or TakeBack) to
-  // whichever thread is idle. `path` is the folder's path with a trailing "/".
-  Subtree* Give(int parentFd, std::string name, std::string path, size_t depth);
+  // Hands the folders `names` inside `parentFd` (kept open until each is Reached or taken
+  // back), nearest first, to whichever threads are idle; they start on the farthest, which the
+  // giver needs last. `parentPath` ends in "/". Their subtrees go to `given`, in the same order.
+  void Give(int parentFd, std::string_view parentPath, size_t depth,
+            const std::vector<const char*>& names, std::vector<Subtree*>& given);
   // The giver got to the entry. True: another thread has walked or is walking it, and it is
   // still the same folder; its hits go in this place. False: walk it yourself, as if it had
   // never been given (nobody had started on it, it could not be opened, or it has changed).

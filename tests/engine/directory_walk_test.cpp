@@ -503,6 +503,57 @@ TEST(DirectoryWalk, AFolderOfAnyWidthTakesBoundedMemory) {
   EXPECT_LT(sink.peak - before, 1 << 20);  // the whole listing would be some 6 MB
 }
 
+// A helper far ahead of the hits handed on keeps only so many of its own, and one still waiting
+// for room when the walk is stopped lets go.
+TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
+  testing::TestTree tree;
+  tree.MkdirP("x");
+  tree.MkdirP("y");
+  std::string first;  // walked by the walker itself; a helper is given the other
+  for (const auto& e : std::filesystem::directory_iterator(tree.root())) {
+    if (first.empty()) first = e.path().filename();
+  }
+  tree.Write(first + "/file 1");
+  tree.Write(first + "/file 2");
+  const int dir = open(tree.Path(first == "x" ? "y" : "x").c_str(), O_RDONLY | O_DIRECTORY);
+  char name[32];
+  for (int i = 0; i < 30000; ++i) {
+    std::snprintf(name, sizeof name, "file %06d", i);
+    close(openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+  }
+  close(dir);
+
+  struct LateSink : HitSink {
+    void OnHit(ResultRecord&&) override {
+      // Not an assertion: by the first hit the helper is idle and is given the other folder, and
+      // by the second it is well ahead.
+      if (hits++ < 2) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      peak = std::max(peak, g_heapBytes.load());
+      if (hits == stopAt) stop = true;
+    }
+    size_t hits = 0;
+    size_t stopAt = 0;
+    long long peak = 0;
+    std::atomic<bool> stop{false};
+  };
+  for (size_t stopAt : {0u, 2u}) {
+    const QueryMatcher matcher("file");
+    WalkOptions options;
+    options.query = &matcher;
+    options.threads = 2;
+    LateSink sink;
+    sink.stopAt = stopAt;
+    options.stop = &sink.stop;
+    const size_t descriptors = OpenDescriptors();
+    const long long before = g_heapBytes.load();
+    sink.peak = before;
+    SearchFolder(tree.root(), options, sink);
+    EXPECT_EQ(sink.hits, stopAt == 0 ? 30002u : 2u);
+    EXPECT_LT(sink.peak - before, 4 << 20);  // all of them would take some 9 MB
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+  }
+}
+
 TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
   testing::TestTree tree;
   tree.Write("proc/report.txt");
