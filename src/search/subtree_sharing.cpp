@@ -8,9 +8,10 @@
 namespace findlark {
 namespace {
 
-// Hits a helper may hold that nobody has read yet; past this it waits, so that a search where
-// everything is a hit does not keep a copy of a whole subtree's hits.
-constexpr size_t kMaxUnread = 4096;
+// Hits kept ahead that nobody has collected yet; past this a helper waits (unless its own are
+// the ones awaited), so that a search where everything is a hit does not keep a second copy of
+// most of them. Some 300 bytes each.
+constexpr size_t kMaxUnread = 1 << 16;
 
 // Set on helper threads: only they wait for room, as the thread that collects hits never may.
 thread_local bool t_helper = false;
@@ -116,23 +117,27 @@ void SubtreeSharing::TakeBack(std::unique_lock<std::mutex>&, Subtree& subtree) {
 // subtrees handed on from inside it are dropped too.
 void SubtreeSharing::Drop(Subtree& subtree) {
   subtree.dropped_ = true;
-  DropInside(subtree.items_, subtree.read_);
+  DropInside(subtree.items_);
+  unread_ -= subtree.items_.size();
   subtree.items_.clear();
-  subtree.read_ = 0;
   if (pausedHelpers_ > 0) room_.notify_all();
   if (subtree.state_ == Subtree::State::kDone) subtrees_.erase(subtree.self_);
 }
 
-void SubtreeSharing::DropInside(std::vector<Subtree::Item>& items, size_t from) {
-  for (size_t i = from; i < items.size(); ++i) {
-    if (items[i].inside != nullptr) Drop(*items[i].inside);
+void SubtreeSharing::DropInside(std::vector<Subtree::Item>& items) {
+  for (Subtree::Item& item : items) {
+    if (item.inside != nullptr) Drop(*item.inside);
   }
 }
 
 void SubtreeSharing::Append(Subtree& subtree, std::vector<Subtree::Item>& items) {
   if (subtree.dropped_) {
-    DropInside(items, 0);
+    DropInside(items);
+  } else if (subtree.items_.empty()) {
+    unread_ += items.size();
+    subtree.items_.swap(items);
   } else {
+    unread_ += items.size();
     std::move(items.begin(), items.end(), std::back_inserter(subtree.items_));
   }
   items.clear();
@@ -146,7 +151,7 @@ void SubtreeSharing::Keep(Subtree& subtree, std::vector<Subtree::Item>& items) {
   if (!t_helper) return;
   ++pausedHelpers_;
   room_.wait(lock, [&] {
-    return subtree.items_.size() - subtree.read_ < kMaxUnread || subtree.dropped_ || quit_;
+    return unread_ < kMaxUnread || subtree.collecting_ || subtree.dropped_ || quit_;
   });
   --pausedHelpers_;
 }
@@ -160,26 +165,29 @@ void SubtreeSharing::Finish(Subtree& subtree, std::vector<Subtree::Item>& items)
 
 void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRecord&&)>& deliver,
                              const std::function<bool(const ResultRecord&)>& afterStop) {
+  std::vector<Subtree::Item> items;
   std::unique_lock lock(mutex_);
+  subtree.collecting_ = true;
+  if (pausedHelpers_ > 0) room_.notify_all();
   for (;;) {
-    if (subtree.read_ < subtree.items_.size()) {
-      Subtree::Item item = std::move(subtree.items_[subtree.read_++]);
-      if (subtree.read_ == subtree.items_.size()) {
-        subtree.items_.clear();
-        subtree.read_ = 0;
-      }
+    if (!subtree.items_.empty()) {
+      unread_ -= subtree.items_.size();
+      items.swap(subtree.items_);
       if (pausedHelpers_ > 0) room_.notify_all();
-      if (item.inside != nullptr && Stopped()) {
-        // Subtrees further on hold no folder on the way out from where the walk stopped.
-        Drop(*item.inside);
-        continue;
-      }
       lock.unlock();
-      if (item.inside != nullptr) {
-        Collect(*item.inside, deliver, afterStop);
-      } else if (!Stopped() || afterStop(item.hit)) {
-        deliver(std::move(item.hit));
+      for (Subtree::Item& item : items) {
+        if (item.inside == nullptr) {
+          if (!Stopped() || afterStop(item.hit)) deliver(std::move(item.hit));
+        } else if (!Stopped()) {
+          Collect(*item.inside, deliver, afterStop);
+        } else {
+          // Subtrees further on hold no folder on the way out from where the walk stopped.
+          lock.lock();
+          Drop(*item.inside);
+          lock.unlock();
+        }
       }
+      items.clear();
       lock.lock();
       continue;
     }

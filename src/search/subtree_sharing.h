@@ -47,10 +47,10 @@ class Subtree {
   int fd_ = -1;  // opened when a thread takes it up; -1 when that failed
   struct stat st_ {};
   State state_ = State::kQueued;
+  bool collecting_ = false;  // a thread waits for its hits: its walker must never wait for room
   std::atomic<bool> dropped_{false};
   std::atomic<bool> wanted_{false};
-  std::vector<Item> items_;
-  size_t read_ = 0;  // items_ before this were handed on
+  std::vector<Item> items_;  // kept, not yet collected
   std::list<Subtree>::iterator self_;
 };
 
@@ -104,7 +104,7 @@ class SubtreeSharing {
   Subtree& TakeUp();
   void TakeBack(std::unique_lock<std::mutex>& lock, Subtree& subtree);
   void Drop(Subtree& subtree);
-  void DropInside(std::vector<Subtree::Item>& items, size_t from);
+  void DropInside(std::vector<Subtree::Item>& items);
   void Append(Subtree& subtree, std::vector<Subtree::Item>& items);
   void HelperLoop();
 
@@ -118,6 +118,7 @@ class SubtreeSharing {
   int idleHelpers_ = 0;
   int collecting_ = 0;
   int pausedHelpers_ = 0;
+  size_t unread_ = 0;  // hits kept in all subtrees and not yet collected
   std::atomic<bool> idle_{false};
   bool quit_ = false;
   std::list<Subtree> subtrees_;
