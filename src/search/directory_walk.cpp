@@ -177,7 +177,7 @@ Search::Search(const WalkOptions& options, HitSink& sink)
       sink_(sink),
       sharing(
           HelperCount(options), [this](Subtree& subtree) { Walker(*this, &subtree).Walk(subtree); },
-          options.stop) {}
+          options.stop, options.maxHitsAhead) {}
 
 void Search::Run(std::string root) {
   std::string folder = NormalizeRoot(root);

@@ -36,6 +36,10 @@ struct WalkOptions {
   bool details = true;
   // Looks every entry up as if the listing did not say its type, as on file systems that never do.
   bool ignoreListedTypes = false;
+  // Hits that helper threads may keep ahead of those handed to the sink, some 300 bytes each:
+  // past it they wait, so that a search where everything is a hit does not hold most of them
+  // twice.
+  size_t maxHitsAhead = 1 << 16;
 };
 
 // Walks everything below `root` depth first (a folder's subtree before its own entry) and

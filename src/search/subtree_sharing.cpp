@@ -8,11 +8,6 @@
 namespace findlark {
 namespace {
 
-// Hits kept ahead that nobody has collected yet; past this a helper waits (unless its own are
-// the ones awaited), so that a search where everything is a hit does not keep a second copy of
-// most of them. Some 300 bytes each.
-constexpr size_t kMaxUnread = 1 << 16;
-
 // Set on helper threads: only they wait for room, as the thread that collects hits never may.
 thread_local bool t_helper = false;
 
@@ -25,8 +20,9 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 }  // namespace
 
-SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop)
-    : walk_(std::move(walk)), stop_(stop) {
+SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop,
+                               size_t maxKept)
+    : walk_(std::move(walk)), stop_(stop), maxKept_(maxKept) {
   for (int i = 0; i < helpers; ++i) helpers_.emplace_back(&SubtreeSharing::HelperLoop, this);
 }
 
@@ -150,9 +146,8 @@ void SubtreeSharing::Keep(Subtree& subtree, std::vector<Subtree::Item>& items) {
   Append(subtree, items);
   if (!t_helper) return;
   ++pausedHelpers_;
-  room_.wait(lock, [&] {
-    return unread_ < kMaxUnread || subtree.collecting_ || subtree.dropped_ || quit_;
-  });
+  room_.wait(
+      lock, [&] { return unread_ < maxKept_ || subtree.collecting_ || subtree.dropped_ || quit_; });
   --pausedHelpers_;
 }
 

@@ -67,7 +67,9 @@ class SubtreeSharing {
   using WalkFn = std::function<void(Subtree&)>;
 
   // `helpers` threads besides the one that calls Collect; with none, nothing is ever given.
-  SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop);
+  // Past `maxKept` hits kept and not yet collected, a helper waits (unless its own are the ones
+  // awaited).
+  SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop, size_t maxKept);
   ~SubtreeSharing();
   SubtreeSharing(const SubtreeSharing&) = delete;
   SubtreeSharing& operator=(const SubtreeSharing&) = delete;
@@ -110,6 +112,7 @@ class SubtreeSharing {
 
   const WalkFn walk_;
   const std::atomic<bool>* const stop_;
+  const size_t maxKept_;
   std::mutex mutex_;
   std::condition_variable work_;  // idle helpers wait for a subtree
   std::condition_variable news_;  // a collecting thread waits for hits or a subtree
