@@ -268,7 +268,7 @@ void WriteContentTree(const testing::TestTree& tree) {
     if (i % 40 == 0) tree.Symlink("f" + n + ".txt", folder + "link" + n + ".txt");
     if (i % 70 == 0) tree.Write(folder + "needle" + n + ".txt", "named\n");
   }
-  // Many small folders, nested a few deep, so that helpers have folders to list ahead.
+  // Many small folders, nested a few deep, so that helpers are given folders to walk.
   for (int i = 0; i < 120; ++i) {
     const std::string n = std::to_string(i);
     tree.Write("tree" + std::to_string(i % 6) + "/branch" + std::to_string(i % 20) + "/leaf" + n +
@@ -325,7 +325,7 @@ TEST(DirectoryWalk, StopWithHelpersEndsAtTheHitInHandAndLetsGoOfWhatIsAhead) {
       parallel.options.threads = 3;
       parallel.StopAt(stopAt);
       parallel.Run(tree.root());
-      // Folders listed ahead and never entered are closed.
+      // Folders handed to helpers and never collected are closed.
       EXPECT_EQ(OpenDescriptors(), before);
       // Hits after the one in hand may only be folders on the way out, and none match here.
       ASSERT_EQ(parallel.hits.size(), stopAt);
@@ -357,7 +357,7 @@ TEST(DirectoryWalk, AHugeFileFurtherOnDoesNotHoldUpEarlierHits) {
   EXPECT_EQ(walk.hits.size(), before);
 }
 
-// Things that change after helpers may have listed a folder, or read its files, ahead: the walk
+// Things that change after a helper may have walked a folder ahead of the walker: the walk
 // must give what a walk on one thread gives when the same change happens at the same hit.
 TEST(DirectoryWalk, AFolderOrFileChangedAfterHelpersWentAhead) {
   using Tree = const testing::TestTree&;
