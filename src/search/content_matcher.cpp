@@ -78,17 +78,11 @@ bool IsUnreadable(const std::unordered_set<dev_t>* unreadable, dev_t dev) {
 // What is open is what gets read, so the descriptor itself decides: a regular file, on a
 // device that may be read.
 std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
-                       struct stat* fileStat, off_t maxSize = -1, bool* declined = nullptr,
-                       const std::unordered_set<dev_t>* unreadable = nullptr,
+                       struct stat* fileStat, const std::unordered_set<dev_t>* unreadable = nullptr,
                        size_t chunk = kReadChunk) {
   struct stat st;
   std::string answer;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsUnreadable(unreadable, st.st_dev)) {
-    if (maxSize >= 0 && st.st_size > maxSize) {
-      *declined = true;
-      close(fd);
-      return answer;
-    }
     answer = ScanFile(fd, st.st_size, query, stop, chunk);
     if (fileStat != nullptr) *fileStat = st;
   }
@@ -107,14 +101,12 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   const int fd = open(path.c_str(), kOpenFlags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, nullptr, -1, nullptr, nullptr, chunk);
+  return ScanOpened(fd, query, stop, nullptr, nullptr, chunk);
 }
 
-std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher& query,
-                                const std::atomic<bool>* stop, bool followLink,
-                                struct stat* fileStat, off_t maxSize, bool& declined,
-                                const std::unordered_set<dev_t>* unreadable) {
-  declined = false;
+std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
+                           const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
+                           const std::unordered_set<dev_t>* unreadable) {
   int flags = kOpenFlags;
   if (followLink) {
     struct stat st;
@@ -126,7 +118,7 @@ std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher&
   }
   const int fd = openat(dirFd, name, flags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, fileStat, maxSize, &declined, unreadable);
+  return ScanOpened(fd, query, stop, fileStat, unreadable);
 }
 
 }  // namespace findlark

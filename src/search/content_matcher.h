@@ -26,14 +26,11 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
 // The same for `name` relative to an open directory; the walk uses it to avoid path lookups.
 // With `followLink` false the name is opened with O_NOFOLLOW (the walk saw a plain file);
 // with it true a link is followed, but only to a regular file. When the file was read,
-// `fileStat` (if given) receives its fstat, so a hit needs no second look-up. A file larger
-// than `maxSize` bytes (when that is not negative) is left unread and `declined` set: for work
-// that must not hold its caller up for long. A file that turns out, once open, to lie on one of
-// the `unreadable` devices is not read: a link can be pointed elsewhere between the caller's
-// look-up and the open.
-std::string MatchSmallContentAt(int dirFd, const char* name, const QueryMatcher& query,
-                                const std::atomic<bool>* stop, bool followLink,
-                                struct stat* fileStat, off_t maxSize, bool& declined,
-                                const std::unordered_set<dev_t>* unreadable = nullptr);
+// `fileStat` (if given) receives its fstat, so a hit needs no second look-up. A file that turns
+// out, once open, to lie on one of the `unreadable` devices is not read: a link can be pointed
+// elsewhere between the caller's look-up and the open.
+std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
+                           const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
+                           const std::unordered_set<dev_t>* unreadable = nullptr);
 
 }  // namespace findlark

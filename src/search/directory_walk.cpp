@@ -87,8 +87,6 @@ bool IsAtOrBelow(std::string_view path, std::string_view folder) {
   return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
 }
 
-class Walker;
-
 // What the walkers of one search share: its options, the pruned mount points, where the hits go
 // and the threads that walk parts of it.
 class Search {
@@ -503,9 +501,8 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
       return;
     // A file on a pseudo file system is never read: some never end, some are used up by reading.
     struct stat fileStat;
-    bool declined = false;
-    matchLine = MatchSmallContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
-                                    &fileStat, -1, declined, options_.unreadable);
+    matchLine = MatchContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
+                               &fileStat, options_.unreadable);
     if (matchLine.empty()) return;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {
