@@ -60,9 +60,10 @@ void SubtreeSharing::Give(int parentFd, std::string_view parentPath, size_t dept
   if (collecting_ > 0) news_.notify_all();
 }
 
-// Opens the folder given last, the farthest from its giver. Under the lock, so that the giver,
-// which must keep the parent open until then, cannot pass the entry meanwhile.
-Subtree& SubtreeSharing::TakeUp() {
+// Opens the folder given last, the farthest from its giver, and walks it with the lock released.
+// It is opened under the lock, so that the giver, which must keep the parent open until then,
+// cannot pass the entry meanwhile.
+void SubtreeSharing::WalkNext(std::unique_lock<std::mutex>& lock) {
   Subtree& subtree = *queue_.back();
   queue_.pop_back();
   UpdateIdle();
@@ -72,8 +73,14 @@ Subtree& SubtreeSharing::TakeUp() {
     close(subtree.fd_);
     subtree.fd_ = -1;
   }
-  subtree.state_ = subtree.fd_ >= 0 ? Subtree::State::kWalking : Subtree::State::kDone;
-  return subtree;
+  if (subtree.fd_ < 0) {
+    subtree.state_ = Subtree::State::kDone;
+    return;
+  }
+  subtree.state_ = Subtree::State::kWalking;
+  lock.unlock();
+  walk_(subtree);
+  lock.lock();
 }
 
 bool SubtreeSharing::Reached(Subtree& subtree) {
@@ -190,12 +197,7 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRe
     // Its walker is ahead of nothing: it should hand out what it holds, and some of its work.
     subtree.wanted_.store(true, std::memory_order_relaxed);
     if (!queue_.empty() && !Stopped()) {
-      Subtree& other = TakeUp();
-      if (other.fd_ >= 0) {
-        lock.unlock();
-        walk_(other);
-        lock.lock();
-      }
+      WalkNext(lock);
       continue;
     }
     ++idleThreads_;
@@ -215,12 +217,7 @@ void SubtreeSharing::HelperLoop() {
   for (;;) {
     if (quit_) return;
     if (!queue_.empty() && !Stopped()) {
-      Subtree& subtree = TakeUp();
-      if (subtree.fd_ >= 0) {
-        lock.unlock();
-        walk_(subtree);
-        lock.lock();
-      }
+      WalkNext(lock);
       continue;
     }
     ++idleThreads_;

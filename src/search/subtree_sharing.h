@@ -103,7 +103,7 @@ class SubtreeSharing {
  private:
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
   void UpdateIdle();
-  Subtree& TakeUp();
+  void WalkNext(std::unique_lock<std::mutex>& lock);
   void TakeBack(std::unique_lock<std::mutex>& lock, Subtree& subtree);
   void Drop(Subtree& subtree);
   void DropInside(std::vector<Subtree::Item>& items);
