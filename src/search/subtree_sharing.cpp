@@ -41,6 +41,18 @@ void SubtreeSharing::UpdateIdle() {
   idle_.store(idleThreads_ > static_cast<int>(queue_.size()), std::memory_order_relaxed);
 }
 
+// Counted among the idle threads while it waits, so that walkers give work away.
+void SubtreeSharing::WaitIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                              int& waiting) {
+  ++idleThreads_;
+  ++waiting;
+  UpdateIdle();
+  cv.wait(lock);
+  --waiting;
+  --idleThreads_;
+  UpdateIdle();
+}
+
 void SubtreeSharing::Give(int parentFd, std::string_view parentPath, size_t depth,
                           const std::vector<const char*>& names, std::vector<Subtree*>& given) {
   std::lock_guard lock(mutex_);
@@ -200,13 +212,7 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRe
       WalkNext(lock);
       continue;
     }
-    ++idleThreads_;
-    ++collecting_;
-    UpdateIdle();
-    news_.wait(lock);
-    --collecting_;
-    --idleThreads_;
-    UpdateIdle();
+    WaitIdle(lock, news_, collecting_);
   }
   subtrees_.erase(subtree.self_);
 }
@@ -220,13 +226,7 @@ void SubtreeSharing::HelperLoop() {
       WalkNext(lock);
       continue;
     }
-    ++idleThreads_;
-    ++idleHelpers_;
-    UpdateIdle();
-    work_.wait(lock);
-    --idleHelpers_;
-    --idleThreads_;
-    UpdateIdle();
+    WaitIdle(lock, work_, idleHelpers_);
   }
 }
 

@@ -103,6 +103,7 @@ class SubtreeSharing {
  private:
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
   void UpdateIdle();
+  void WaitIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, int& waiting);
   void WalkNext(std::unique_lock<std::mutex>& lock);
   void TakeBack(std::unique_lock<std::mutex>& lock, Subtree& subtree);
   void Drop(Subtree& subtree);
