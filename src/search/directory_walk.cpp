@@ -59,6 +59,7 @@ struct Frame {
   // Sub-folders of the current listing chunk given to other threads, by record offset, the
   // nearest last.
   std::vector<std::pair<size_t, Subtree*>> given;
+  bool offered = false;  // Give has been through the current listing chunk: nothing is left in it
 };
 
 ssize_t GetDents(int fd, char* buf, size_t len) {
@@ -224,6 +225,7 @@ void Walker::PushFrame(int fd, const struct stat* st) {
   frame.pos = 0;
   frame.end = 0;
   frame.eof = false;
+  frame.offered = false;
   frame.haveStat = st != nullptr;
   if (st != nullptr) {
     frame.st = *st;
@@ -252,7 +254,9 @@ void Walker::Give() {
   if (!mayGive_ || options_.ignoreListedTypes) return;
   for (size_t k = 0; k < depth_; ++k) {
     Frame& frame = frames_[k];
-    if (frame.done || frame.fd < 0 || frame.index + 1 >= kKeepOpenDepth) continue;
+    if (frame.offered || frame.done || frame.fd < 0 || frame.index + 1 >= kKeepOpenDepth) continue;
+    // Every sub-folder ahead in the chunk is given now, or is the walker's very next one.
+    frame.offered = true;
     const size_t limit = frame.given.empty() ? frame.end : frame.given.back().first;
     offsets_.clear();
     names_.clear();
@@ -301,6 +305,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
       frame.eof = true;
       return false;
     }
+    frame.offered = false;
     mayGive_ = true;
   }
   const char* record = frame.listing.data() + frame.pos;
