@@ -568,14 +568,21 @@ bool ResultsView::OnBranch(const QPoint& viewportPos, Row row) const {
   return row.leaf < 0 && viewportPos.x() < m_indent;
 }
 
-void ResultsView::mousePressEvent(QMouseEvent* event) {
-  m_pressed = QPersistentModelIndex();
+// The item under a left-button event (and the event's place); other buttons are ignored, so
+// that they go on to the parent.
+QModelIndex ResultsView::LeftButtonItem(QMouseEvent* event, QPoint& pos) const {
   if (event->button() != Qt::LeftButton) {
     event->ignore();
-    return;
+    return {};
   }
-  const QPoint pos = event->position().toPoint();
-  const QModelIndex index = indexAt(pos);
+  pos = event->position().toPoint();
+  return indexAt(pos);
+}
+
+void ResultsView::mousePressEvent(QMouseEvent* event) {
+  m_pressed = QPersistentModelIndex();
+  QPoint pos;
+  const QModelIndex index = LeftButtonItem(event, pos);
   if (!index.isValid()) return;
   const int64_t row = RowOf(index);
   if (OnBranch(pos, RowAt(row))) {
@@ -603,12 +610,8 @@ void ResultsView::mouseReleaseEvent(QMouseEvent* event) {
 
 void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
   // Only the left button opens: a middle or right double click does nothing here.
-  if (event->button() != Qt::LeftButton) {
-    event->ignore();
-    return;
-  }
-  const QPoint pos = event->position().toPoint();
-  const QModelIndex index = indexAt(pos);
+  QPoint pos;
+  const QModelIndex index = LeftButtonItem(event, pos);
   if (!index.isValid()) return;
   if (OnBranch(pos, RowAt(RowOf(index)))) {
     mousePressEvent(event);  // a quick second click on the arrow toggles again

@@ -86,6 +86,7 @@ class ResultsView : public QAbstractScrollArea {
   void MoveTo(int64_t row);
   void SetExpanded(FileCategory category, bool expanded);
   bool OnBranch(const QPoint& viewportPos, Row row) const;
+  QModelIndex LeftButtonItem(QMouseEvent* event, QPoint& pos) const;
   void UpdateScrollBars();
   void UpdateMetrics();
   void KeyboardSearch(const QString& typed);
