@@ -12,7 +12,18 @@
 namespace findlark {
 namespace {
 
-enum class Opt { kContents, kType, kAllDrives, kFormat, kPrint0, kHtml, kColor, kHelp, kVersion };
+enum class Opt {
+  kContents,
+  kType,
+  kAllDrives,
+  kNetworkMounts,
+  kFormat,
+  kPrint0,
+  kHtml,
+  kColor,
+  kHelp,
+  kVersion
+};
 
 struct OptSpec {
   Opt id;
@@ -25,6 +36,7 @@ constexpr OptSpec kOptions[] = {
     {Opt::kContents, 'c', "contents", false},
     {Opt::kType, 't', "type", true},
     {Opt::kAllDrives, 'a', "all-drives", false},
+    {Opt::kNetworkMounts, 0, "network-mounts", false},
     {Opt::kFormat, 'f', "format", true},
     {Opt::kPrint0, '0', "print0", false},
     {Opt::kHtml, 0, "html", true},
@@ -89,6 +101,9 @@ struct Parser {
         break;
       case Opt::kAllDrives:
         o.allDrives = true;
+        break;
+      case Opt::kNetworkMounts:
+        o.networkMounts = true;
         break;
       case Opt::kFormat:
         if (auto f = FormatByName(value)) {
@@ -263,7 +278,10 @@ std::string HelpText() {
          CategoryList() +
          "\n"
          "                         (case ignored, such as --type \"pdf documents\")\n"
-         "  -a, --all-drives       search the whole machine instead of FOLDER\n"
+         "  -a, --all-drives       search the whole machine instead of FOLDER; like a\n"
+         "                         search of /, it leaves out kernel file systems (/proc,\n"
+         "                         /sys, ...) and network ones (NFS, SMB, sshfs, ...)\n"
+         "      --network-mounts   search network file systems too in such a search\n"
          "  -f, --format FORMAT    how hits are shown: tree (by category, as the window\n"
          "                         shows them; the default on a terminal), paths (one\n"
          "                         path a line; the default otherwise) or tsv (category,\n"
@@ -277,11 +295,13 @@ std::string HelpText() {
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
-         "Hits are listed in the order they are found. Ctrl-C stops the search and prints\n"
-         "what was found so far; a second Ctrl-C ends at once.\n"
+         "Hits are listed in the order they are found. Ctrl-C (or SIGTERM, SIGHUP) stops\n"
+         "the search and prints what was found so far, within a second even when a folder\n"
+         "does not answer (a dead network mount); a second Ctrl-C ends at once. A folder\n"
+         "or file that keeps the search waiting for 2 seconds is named on stderr.\n"
          "\n"
          "Exit status: 0 if something was found, 1 if nothing was, 2 on a usage or\n"
-         "write error, 130 when stopped by Ctrl-C.\n";
+         "write error, 128 + the signal's number when stopped by one (130 for Ctrl-C).\n";
 }
 
 std::string VersionText() {

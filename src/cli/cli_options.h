@@ -14,6 +14,7 @@ struct CliOptions {
   std::string queryLower;  // trimmed and folded, never empty after a successful parse
   std::string folder;      // as given; empty with allDrives
   bool allDrives = false;
+  bool networkMounts = false;  // a whole-machine search enters network file systems too
   bool searchContents = false;
   FileCategory typeFilter = kTypeFilterAll;
   OutputFormat format = OutputFormat::kPaths;

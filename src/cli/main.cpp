@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/child_process.h"
 #include "cli/cli_options.h"
 #include "cli/cli_output.h"
 #include "persist/atomic_file.h"
@@ -32,34 +33,44 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // What a calling script sees.
-enum class ExitStatus : int { kFound = 0, kNothing = 1, kTrouble = 2, kInterrupted = 130 };
+enum class ExitStatus : int { kFound = 0, kNothing = 1, kTrouble = 2 };
 
 constexpr milliseconds kProgressPeriod{250};
 constexpr milliseconds kFlushPeriod{50};  // pending output waits at most this long
 constexpr milliseconds kPollPeriod{50};   // how often a Ctrl-C is looked for
 constexpr milliseconds kGatherPause{2};
 constexpr size_t kBatch = 1024;
+// A stopped walk held by a folder that does not answer is given up after this; the process the
+// shell waits for leaves a little later still, output written or not.
+constexpr milliseconds kStopGrace{500};
+constexpr milliseconds kLeavePatience{1000};
+constexpr milliseconds kWaitingCheck{250};
 
 std::atomic<int> g_interrupts{0};
+std::atomic<int> g_stopSignal{0};
 
-extern "C" void OnInterrupt(int) {
-  // The first Ctrl-C is Stop, handled by the main loop; the second ends at once, the way an
-  // unhandled Ctrl-C would, so a calling shell sees the interrupt.
-  if (g_interrupts.fetch_add(1, std::memory_order_relaxed) > 0) {
+extern "C" void OnStopSignal(int signo) {
+  // The first is Stop, handled by the main loop; a second Ctrl-C ends at once, the way an
+  // unhandled one would, so a calling shell sees the interrupt.
+  if (g_interrupts.fetch_add(1, std::memory_order_relaxed) == 0) {
+    g_stopSignal.store(signo, std::memory_order_relaxed);
+  } else if (signo == SIGINT) {
     signal(SIGINT, SIG_DFL);
     raise(SIGINT);
   }
 }
 
-void InstallInterruptHandler() {
-  // A shell starts background jobs with Ctrl-C ignored; leave it that way.
-  struct sigaction previous {};
-  sigaction(SIGINT, nullptr, &previous);
-  if (previous.sa_handler == SIG_IGN) return;
-  struct sigaction onInt {};
-  onInt.sa_handler = OnInterrupt;
-  sigemptyset(&onInt.sa_mask);
-  sigaction(SIGINT, &onInt, nullptr);
+void InstallStopHandlers() {
+  for (int signo : {SIGINT, SIGTERM, SIGHUP}) {
+    // A shell starts background jobs with Ctrl-C ignored; leave it that way.
+    struct sigaction previous {};
+    sigaction(signo, nullptr, &previous);
+    if (previous.sa_handler == SIG_IGN) continue;
+    struct sigaction onStop {};
+    onStop.sa_handler = OnStopSignal;
+    sigemptyset(&onStop.sa_mask);
+    sigaction(signo, &onStop, nullptr);
+  }
 }
 
 bool InterruptRequested() {
@@ -178,6 +189,8 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
   std::vector<ResultRecord> batch;
   batch.reserve(kBatch);
   Clock::time_point lastFlush = Clock::now();
+  Clock::time_point nextWaitingCheck = lastFlush + kWaitingCheck;
+  std::string waitingFor;  // named once on stderr
   bool stopAsked = false;
   int found = 0;
 
@@ -208,6 +221,15 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
     if (out.Pending() && (now - lastFlush >= kFlushPeriod || run.WalkDone())) flush(now);
     if (out.Failed()) return found;
     progress.Tick(now, found);
+    if (now >= nextWaitingCheck) {
+      nextWaitingCheck = now + kWaitingCheck;
+      std::string stalled = run.WaitingFor();
+      if (!stalled.empty() && stalled != waitingFor) {
+        progress.Clear();
+        Complain("waiting for " + Quoted(stalled) + ", which does not answer");
+      }
+      waitingFor = std::move(stalled);
+    }
     if (taken > 0 && taken < kBatch && !run.WalkDone()) {
       // The queue ran dry. Let hits gather for a moment rather than waking for each one: a
       // wake-up per hit costs more than finding the hit.
@@ -227,6 +249,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   search.queryLower = options.queryLower;
   search.typeFilter = options.typeFilter;
   search.searchContents = options.searchContents;
+  search.networkMounts = options.networkMounts;
   // A plain list of paths shows no sizes or dates, so the walk need not look them up.
   search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
   if (!options.allDrives && !ResolveFolder(options.folder, search.folder)) {
@@ -252,8 +275,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
 
   FdWriter out(STDOUT_FILENO);
   ProgressLine progress(terminals.err);
-  InstallInterruptHandler();
-  SearchRun run;
+  SearchRun run(8192, kStopGrace);
   run.Start(search);
   const int found =
       CollectHits(run, printer, out, progress, keep ? &results : nullptr, terminals.out);
@@ -272,8 +294,9 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   out.Flush();
   if (out.Failed()) return WriteFailed(out.Error(), found);
 
-  ExitStatus status =
-      cancelled && InterruptRequested() ? ExitStatus::kInterrupted : StatusFor(found);
+  ExitStatus status = cancelled && InterruptRequested()
+                          ? static_cast<ExitStatus>(128 + g_stopSignal.load())
+                          : StatusFor(found);
   if (!options.htmlFile.empty() && !WriteResultsPage(options.htmlFile, results, options.queryLower,
                                                      std::time(nullptr), &error)) {
     Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
@@ -311,8 +334,10 @@ int main(int argc, char** argv) {
       break;
     }
     case ParseResult::Action::kRun:
-      status = findlark::Run(parsed.options, terminals);
-      break;
+      findlark::InstallStopHandlers();
+      return findlark::RunInChild(
+          [&] { return static_cast<int>(findlark::Run(parsed.options, terminals)); },
+          findlark::kLeavePatience);
   }
   return static_cast<int>(status);
 }

@@ -42,6 +42,29 @@ bool IsPseudoFileSystem(std::string_view fsType) {
   return false;
 }
 
+bool IsNetworkFileSystem(std::string_view fsType) {
+  static constexpr std::string_view kNetwork[] = {
+      "nfs",   "nfs4", "cifs",   "smb3",      "smbfs",  "ncpfs",   "afs",
+      "ceph",  "9p",   "davfs",  "coda",      "lustre", "glusterfs", "ocfs2",
+  };
+  // FUSE clients of remote servers; local FUSE file systems (fuseblk for NTFS and exFAT disks,
+  // encrypted folders) are searched like any other.
+  static constexpr std::string_view kNetworkFuse[] = {
+      "sshfs",   "rclone",    "gvfsd-fuse", "curlftpfs", "s3fs",     "glusterfs", "davfs",
+      "davfs2",  "smbnetfs",  "httpfs",     "httpfs2",   "gcsfuse",  "goofys",    "afpfs",
+      "ftpfs",   "cloudfuse", "onedriver",  "google-drive-ocamlfuse", "webdav",
+  };
+  for (std::string_view type : kNetwork) {
+    if (type == fsType) return true;
+  }
+  if (!fsType.starts_with("fuse.")) return false;
+  fsType.remove_prefix(5);
+  for (std::string_view type : kNetworkFuse) {
+    if (type == fsType) return true;
+  }
+  return false;
+}
+
 namespace {
 
 // "major:minor" as st_dev gives it; 0 when it is not that.
@@ -60,8 +83,8 @@ dev_t DeviceOf(std::string_view field) {
 
 }  // namespace
 
-PseudoMountTable PseudoMountsFrom(std::string_view mountinfo) {
-  PseudoMountTable mounts;
+MountTable MountsFrom(std::string_view mountinfo) {
+  MountTable mounts;
   while (!mountinfo.empty()) {
     const size_t eol = mountinfo.find('\n');
     std::string_view line = mountinfo.substr(0, eol);
@@ -88,18 +111,22 @@ PseudoMountTable PseudoMountsFrom(std::string_view mountinfo) {
     }
     std::string_view type = rest.substr(typeStart);
     type = type.substr(0, type.find(' '));
+    if (IsNetworkFileSystem(type)) {
+      mounts.networkMountPoints.insert(Unescape(fields[4]));
+      continue;
+    }
     if (!IsPseudoFileSystem(type)) continue;
-    mounts.mountPoints.insert(Unescape(fields[4]));
-    if (const dev_t device = DeviceOf(fields[2])) mounts.devices.insert(device);
+    mounts.pseudoMountPoints.insert(Unescape(fields[4]));
+    if (const dev_t device = DeviceOf(fields[2])) mounts.pseudoDevices.insert(device);
   }
   return mounts;
 }
 
-PseudoMountTable PseudoMounts() {
+MountTable Mounts() {
   std::ifstream in("/proc/self/mountinfo", std::ios::binary);
   if (!in) return {};
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return PseudoMountsFrom(text);
+  return MountsFrom(text);
 }
 
 }  // namespace findlark

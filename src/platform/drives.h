@@ -11,14 +11,21 @@ namespace findlark {
 // Kernel and virtual file systems that a whole-machine search never enters.
 bool IsPseudoFileSystem(std::string_view fsType);
 
-// The mounted pseudo file systems: where they are, and their devices (as st_dev gives them).
-struct PseudoMountTable {
-  std::unordered_set<std::string> mountPoints;
-  std::unordered_set<dev_t> devices;
+// Clients of a server elsewhere (NFS, SMB, sshfs and the like), which a whole-machine search
+// leaves out: a server that has gone away holds whoever looks in for good.
+bool IsNetworkFileSystem(std::string_view fsType);
+
+// The mounted pseudo file systems, where they are and their devices (as st_dev gives them), and
+// where network file systems are mounted.
+struct MountTable {
+  std::unordered_set<std::string> pseudoMountPoints;
+  std::unordered_set<dev_t> pseudoDevices;
+  std::unordered_set<std::string> networkMountPoints;
 };
 
-// Read from a mountinfo text (/proc/self/mountinfo).
-PseudoMountTable PseudoMountsFrom(std::string_view mountinfo);
-PseudoMountTable PseudoMounts();  // of this machine; empty when unknown
+// Read from a mountinfo text (/proc/self/mountinfo), which never calls into a file system, so a
+// dead server cannot hold it.
+MountTable MountsFrom(std::string_view mountinfo);
+MountTable Mounts();  // of this machine; empty when unknown
 
 }  // namespace findlark

@@ -101,15 +101,16 @@ class Search {
     sink_.OnHit(std::move(record));
   }
   void Collect(Subtree& subtree);
+  void SetUpPruning(const std::string& root);
 
   const WalkOptions& options;
   // Pseudo mount points below the root, as paths under the root the way it was given, and the
   // folders that hold them (only their entries need a look-up).
   std::unordered_set<std::string> pruned;
+  std::unordered_set<std::string> skipped;  // pruned, and not even matched by name
   std::unordered_set<std::string> prunedParents;
 
  private:
-  void SetUpPruning(const std::string& root);
   // A folder hit that a walk on one thread, stopped just after the last hit delivered, would
   // still give on its way out: a folder that holds that hit.
   bool IsOnTheWayOut(const ResultRecord& record) const {
@@ -128,7 +129,16 @@ class Search {
 // subtree given by another walker, keeping its hits for whoever collects them.
 class Walker {
  public:
-  Walker(Search& search, Subtree* out) : search_(search), options_(search.options), out_(out) {}
+  Walker(Search& search, Subtree* out)
+      : search_(search),
+        options_(search.options),
+        out_(out),
+        slot_(options_.watch ? options_.watch->Acquire() : nullptr) {}
+  ~Walker() {
+    if (slot_) options_.watch->Release(slot_);
+  }
+  Walker(const Walker&) = delete;
+  Walker& operator=(const Walker&) = delete;
 
   void Run(std::string_view root);
   void Walk(Subtree& subtree);
@@ -139,7 +149,18 @@ class Walker {
            (out_ != nullptr && out_->dropped());
   }
   void Loop();
-  bool IsPruned(const Frame& frame, std::string_view name);
+  bool IsPruned(const Frame& frame, std::string_view name) {
+    return frame.holdsMounts && IsIn(search_.pruned, frame, name);
+  }
+  bool IsSkipped(const Frame& frame, std::string_view name) {
+    return frame.holdsMounts && !search_.skipped.empty() && IsIn(search_.skipped, frame, name);
+  }
+  bool IsIn(const std::unordered_set<std::string>& mounts, const Frame& frame,
+            std::string_view name);
+  // The walk may be held at `path` (a dead network mount): says so before going there.
+  void At(std::string_view path) {
+    if (slot_) slot_->At(path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path);
+  }
   void PushFrame(int fd, const struct stat* st);
   void PopFrame();
   void Give();
@@ -157,6 +178,7 @@ class Walker {
   Search& search_;
   const WalkOptions& options_;
   Subtree* const out_;  // null: hits go to the sink as they are found
+  WalkWatch::Slot* const slot_;
   std::vector<Subtree::Item> kept_;
   std::deque<Frame> frames_;  // deque: a reference stays valid while deeper frames are added
   size_t depth_ = 0;          // frames in use
@@ -181,7 +203,6 @@ Search::Search(const WalkOptions& options, HitSink& sink)
 void Search::Run(std::string root) {
   std::string folder = NormalizeRoot(root);
   if (folder.empty()) return;
-  SetUpPruning(folder);
   Walker(*this, nullptr).Run(folder);
 }
 
@@ -194,27 +215,32 @@ void Search::Collect(Subtree& subtree) {
 // Mount points are known by their real paths; the walk names entries by the root as given,
 // which may be a link or hold "..".
 void Search::SetUpPruning(const std::string& root) {
-  if (options.pruned == nullptr) return;
+  if (options.pruned == nullptr && options.skipped == nullptr) return;
   std::string real = root;
   if (char* resolved = realpath(root.c_str(), nullptr)) {
     real = resolved;
     std::free(resolved);
   }
-  for (const std::string& mount : *options.pruned) {
-    if (mount == real || !IsAtOrBelow(mount, real)) continue;  // the chosen root is walked
+  auto add = [&](const std::string& mount, bool skip) {
+    if (mount == real || !IsAtOrBelow(mount, real)) return;  // the chosen root is walked
     std::string path = root == "/" ? std::string() : root;
     path.append(mount, real == "/" ? 0 : real.size());
     const size_t slash = path.rfind('/');
     prunedParents.insert(slash == 0 ? std::string("/") : path.substr(0, slash));
+    if (skip) skipped.insert(path);
     pruned.insert(std::move(path));
-  }
+  };
+  if (options.pruned != nullptr)
+    for (const std::string& mount : *options.pruned) add(mount, false);
+  if (options.skipped != nullptr)
+    for (const std::string& mount : *options.skipped) add(mount, true);
 }
 
-bool Walker::IsPruned(const Frame& frame, std::string_view name) {
-  if (!frame.holdsMounts) return false;
+bool Walker::IsIn(const std::unordered_set<std::string>& mounts, const Frame& frame,
+                  std::string_view name) {
   scratch_.assign(path_.data(), frame.prefixLen);
   scratch_.append(name);
-  return search_.pruned.count(scratch_) != 0;
+  return mounts.count(scratch_) != 0;
 }
 
 void Walker::PushFrame(int fd, const struct stat* st) {
@@ -399,11 +425,11 @@ void Walker::PopFrame() {
 }
 
 void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
-  if (IsDots(name)) return;
+  if (IsDots(name) || IsSkipped(frame, name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
   if (type == DT_UNKNOWN || options_.ignoreListedTypes) {
-    if (fstatat(frame.fd, name, &lst, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (fstatat(frame.fd, name, &lst, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0) {
       known = &lst;
       type = S_ISDIR(lst.st_mode)   ? DT_DIR
              : S_ISLNK(lst.st_mode) ? DT_LNK
@@ -426,18 +452,22 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
         if (out_ != nullptr) {
           kept_.push_back({{}, &subtree});
         } else {
+          // The helper walking it is watched on its own.
+          if (slot_) slot_->SetWaiting(true);
           search_.Collect(subtree);
+          if (slot_) slot_->SetWaiting(false);
         }
         MatchAndRecord(frame, nameView, name, Kind::kDir, nullptr);
         return;
       }
     }
     if (!IsPruned(frame, nameView)) {
+      path_.resize(frame.prefixLen);
+      path_.append(nameView);
+      At(path_);
+      path_.push_back('/');
       const int fd = openat(frame.fd, name, kFolderFlags);
       if (fd >= 0) {
-        path_.resize(frame.prefixLen);
-        path_.append(nameView);
-        path_.push_back('/');
         if (frame.index >= kKeepOpenDepth) {
           ReadRestOfListing(frame);
           close(frame.fd);
@@ -447,6 +477,7 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
         PushFrame(fd, nullptr);
         return;
       }
+      path_.resize(frame.prefixLen);
     }
     MatchAndRecord(frame, nameView, name, Kind::kDir, known);
     return;
@@ -488,7 +519,7 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
   }
   bool isFolder = kind == Kind::kDir;
   bool regular = kind == Kind::kRegular;
-  if (kind == Kind::kLink && frame.fd >= 0 && fstatat(frame.fd, nameZ, &st, 0) == 0) {
+  if (kind == Kind::kLink && frame.fd >= 0 && fstatat(frame.fd, nameZ, &st, AT_NO_AUTOMOUNT) == 0) {
     // A link takes the kind, size and date of what it points to.
     haveStat = true;
     isFolder = S_ISDIR(st.st_mode);
@@ -506,6 +537,11 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
       return;
     // A file on a pseudo file system is never read: some never end, some are used up by reading.
     struct stat fileStat;
+    if (slot_) {
+      scratch_.assign(path_.data(), frame.prefixLen);
+      scratch_.append(name);
+      At(scratch_);
+    }
     matchLine = MatchContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
                                &fileStat, options_.unreadable);
     if (matchLine.empty()) return;
@@ -518,7 +554,8 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
   if (!haveStat && options_.details) {
     // A name that is gone is no hit; one that only cannot be looked up (a folder that can be
     // listed but not entered) is a hit without size and date.
-    haveStat = frame.fd >= 0 && fstatat(frame.fd, nameZ, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    haveStat =
+        frame.fd >= 0 && fstatat(frame.fd, nameZ, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0;
     if (!haveStat && (frame.fd < 0 || errno == ENOENT)) return;
   }
 
@@ -547,6 +584,8 @@ void Walker::Emit(ResultRecord&& record) {
 }
 
 void Walker::Run(std::string_view root) {
+  At(root);
+  search_.SetUpPruning(std::string(root));
   // The root the user chose is followed even when it is a link.
   const int fd = open(std::string(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return;
@@ -558,6 +597,7 @@ void Walker::Run(std::string_view root) {
 
 void Walker::Walk(Subtree& subtree) {
   path_ = subtree.path();
+  At(path_);
   base_ = subtree.depth();
   PushFrame(subtree.fd(), &subtree.st());
   Loop();
@@ -576,6 +616,7 @@ void Walker::Loop() {
       continue;
     }
     const size_t before = depth_;
+    if (slot_) slot_->Beat();
     VisitEntry(frame, name, type);
     // After every entry, skipped ones included; a descent is tested when it returns.
     if (depth_ == before && Stopped()) frame.done = true;

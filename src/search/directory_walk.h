@@ -9,6 +9,7 @@
 #include "results/result_record.h"
 #include "search/case_fold.h"
 #include "search/categories.h"
+#include "search/walk_watch.h"
 
 namespace findlark {
 
@@ -29,6 +30,11 @@ struct WalkOptions {
   // directly, through a link or under a root inside one (which is still walked by name).
   const std::unordered_set<std::string>* pruned = nullptr;
   const std::unordered_set<dev_t>* unreadable = nullptr;
+  // Mount points (full paths) below the root that are not even looked at: not entered, not
+  // listed as hits (network file systems in a whole-machine search).
+  const std::unordered_set<std::string>* skipped = nullptr;
+  // Told where each walking thread is, so a place that does not answer can be named.
+  WalkWatch* watch = nullptr;
   // Threads that list folders and read files, the walker included: 0 picks from the CPUs this
   // process may use, 1 does everything on the walker itself. Hits come out the same.
   int threads = 0;

@@ -1,18 +1,31 @@
 #include "search/search_run.h"
 
-#include <chrono>
 #include <cstdio>
 
 #include "platform/drives.h"
 #include "search/case_fold.h"
 #include "search/directory_walk.h"
+#include "search/walk_watch.h"
 
 namespace findlark {
 
-std::string ProgressText(int found) {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> g_heldRuns{0};
+
+}  // namespace
+
+std::string ProgressText(int found, std::string_view waitingFor) {
   char text[64];
   std::snprintf(text, sizeof text, "Searching... %d found so far.", found);
-  return text;
+  std::string progress = text;
+  if (!waitingFor.empty()) {
+    progress += " Waiting for ";
+    progress += waitingFor;
+  }
+  return progress;
 }
 
 std::string FinalStatusText(bool cancelled, int found) {
@@ -22,139 +35,220 @@ std::string FinalStatusText(bool cancelled, int found) {
   return text;
 }
 
-class RunSink : public HitSink {
- public:
-  explicit RunSink(SearchRun& run) : run_(run) {}
-  void OnHit(ResultRecord&& record) override { run_.Push(std::move(record)); }
+// What the worker and the owner share. The worker keeps it alive for as long as it runs, so a
+// given-up run's thread never touches anything of the owner's.
+struct SearchRun::State {
+  explicit State(size_t queueCapacity) : capacity(queueCapacity) {}
 
- private:
-  SearchRun& run_;
+  void Push(ResultRecord&& record) {
+    std::unique_lock lock(mutex);
+    // Once Stop is requested the hit goes in regardless: unwinding must never wait on an owner
+    // that has stopped draining.
+    spaceFreed.wait(lock, [this] { return queue.size() < capacity || stop.load() || joining; });
+    if (givenUp) return;  // found too late: nobody is listening
+    const bool wasEmpty = queue.empty();
+    queue.push_back(std::move(record));
+    // Waiters only sleep on an empty queue, so only the first hit of a burst needs to wake them.
+    if (!wasEmpty) return;
+    changed.notify_all();
+    if (wakeup) wakeup();  // under the lock, so it is never called once the run is given up
+  }
+
+  const size_t capacity;
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable spaceFreed;
+  std::condition_variable changed;  // a hit queued, Stop requested, or the walk ended
+  std::deque<ResultRecord> queue;
+  Clock::time_point stopAt;
+  bool walkDone = false;
+  bool cancelled = false;
+  bool joining = false;  // Join() is waiting: pushes no longer block on a full queue
+  bool givenUp = false;
+  std::function<void()> wakeup;
+  WalkWatch watch;
 };
 
-SearchRun::SearchRun(size_t queueCapacity) : capacity_(queueCapacity == 0 ? 1 : queueCapacity) {}
+class RunSink : public HitSink {
+ public:
+  explicit RunSink(SearchRun::State& state) : state_(state) {}
+  void OnHit(ResultRecord&& record) override { state_.Push(std::move(record)); }
+
+ private:
+  SearchRun::State& state_;
+};
+
+SearchRun::SearchRun(size_t queueCapacity, std::chrono::milliseconds grace)
+    : capacity_(queueCapacity == 0 ? 1 : queueCapacity), grace_(grace) {}
 
 SearchRun::~SearchRun() {
+  if (!worker_.joinable()) return;
   RequestStop();
   Join();
 }
 
-void SearchRun::SetWakeup(std::function<void()> wakeup) {
-  std::lock_guard lock(mutex_);
-  wakeup_ = std::move(wakeup);
-}
+void SearchRun::SetWakeup(std::function<void()> wakeup) { wakeup_ = std::move(wakeup); }
 
-void SearchRun::Start(SearchOptions options) {
+bool SearchRun::Start(SearchOptions options) {
   if (worker_.joinable()) {
     RequestStop();
     Join();
   }
-  {
-    std::lock_guard lock(mutex_);
-    queue_.clear();
-    walkDone_ = false;
-    stop_.store(false);
-    cancelled_.store(false);
-    workerWakeup_ = wakeup_;  // the worker reads its own copy, unlocked
-  }
-  worker_ = std::thread(&SearchRun::Worker, this, std::move(options));
+  if (HeldRuns() >= kMaxHeldRuns) return false;
+  state_ = std::make_shared<State>(capacity_);
+  state_->wakeup = wakeup_;
+  worker_ = std::thread(&SearchRun::Worker, state_, std::move(options));
+  return true;
 }
 
 void SearchRun::RequestStop() {
+  if (!state_) return;
   {
     // Under the lock so a worker about to wait on a full queue cannot miss it.
-    std::lock_guard lock(mutex_);
-    stop_.store(true);
+    std::lock_guard lock(state_->mutex);
+    if (!state_->stop.load()) state_->stopAt = Clock::now();
+    state_->stop.store(true);
   }
-  spaceFreed_.notify_all();
+  state_->spaceFreed.notify_all();
+  state_->changed.notify_all();
+}
+
+bool SearchRun::StopRequested() const {
+  return state_ && state_->stop.load(std::memory_order_relaxed);
 }
 
 size_t SearchRun::TakeHits(std::vector<ResultRecord>& out, size_t max) {
+  if (!state_) return 0;
   size_t taken = 0;
   {
-    std::lock_guard lock(mutex_);
-    while (taken < max && !queue_.empty()) {
-      out.push_back(std::move(queue_.front()));
-      queue_.pop_front();
+    std::lock_guard lock(state_->mutex);
+    while (taken < max && !state_->queue.empty()) {
+      out.push_back(std::move(state_->queue.front()));
+      state_->queue.pop_front();
       ++taken;
     }
   }
-  if (taken > 0) spaceFreed_.notify_all();
+  if (taken > 0) state_->spaceFreed.notify_all();
   return taken;
 }
 
 void SearchRun::WaitForHits(int timeoutMs) {
-  std::unique_lock lock(mutex_);
-  hitsQueued_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                       [this] { return !queue_.empty() || walkDone_; });
+  if (!state_) return;
+  std::unique_lock lock(state_->mutex);
+  state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+    return !state_->queue.empty() || state_->walkDone || state_->givenUp;
+  });
 }
 
-bool SearchRun::WalkDone() const {
-  std::lock_guard lock(mutex_);
-  return walkDone_;
+bool SearchRun::WalkDone() {
+  if (!state_) return true;
+  GiveUpIfOverdue();
+  std::lock_guard lock(state_->mutex);
+  return state_->walkDone || state_->givenUp;
 }
 
-bool SearchRun::Finished() const {
-  std::lock_guard lock(mutex_);
-  return walkDone_ && queue_.empty();
+bool SearchRun::Finished() {
+  if (!state_) return true;
+  GiveUpIfOverdue();
+  std::lock_guard lock(state_->mutex);
+  return (state_->walkDone || state_->givenUp) && state_->queue.empty();
+}
+
+bool SearchRun::Cancelled() const {
+  if (!state_) return false;
+  std::lock_guard lock(state_->mutex);
+  return state_->cancelled;
+}
+
+bool SearchRun::GivenUp() const {
+  if (!state_) return false;
+  std::lock_guard lock(state_->mutex);
+  return state_->givenUp;
 }
 
 void SearchRun::Join() {
   if (!worker_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    joining_ = true;
+  std::unique_lock lock(state_->mutex);
+  state_->joining = true;
+  state_->spaceFreed.notify_all();
+  const auto done = [this] { return state_->walkDone; };
+  state_->changed.wait(lock, [this] { return state_->walkDone || state_->stop.load(); });
+  if (!state_->walkDone && !state_->changed.wait_until(lock, state_->stopAt + grace_, done)) {
+    lock.unlock();
+    GiveUp();
+    return;
   }
-  spaceFreed_.notify_all();
+  lock.unlock();
   worker_.join();
-  std::lock_guard lock(mutex_);
-  joining_ = false;
 }
 
-void SearchRun::Push(ResultRecord&& record) {
-  bool wasEmpty = false;
+void SearchRun::GiveUpIfOverdue() {
+  if (!worker_.joinable() || !state_->stop.load()) return;
   {
-    std::unique_lock lock(mutex_);
-    // Once Stop is requested the hit goes in regardless: unwinding must never wait on an owner
-    // that has stopped draining.
-    spaceFreed_.wait(lock,
-                     [this] { return queue_.size() < capacity_ || stop_.load() || joining_; });
-    wasEmpty = queue_.empty();
-    queue_.push_back(std::move(record));
+    std::lock_guard lock(state_->mutex);
+    if (state_->walkDone || Clock::now() < state_->stopAt + grace_) return;
   }
-  // Waiters only sleep on an empty queue, so only the first hit of a burst needs to wake them.
-  if (!wasEmpty) return;
-  hitsQueued_.notify_all();
-  if (workerWakeup_) workerWakeup_();
+  GiveUp();
 }
 
-void SearchRun::Worker(SearchOptions options) {
+void SearchRun::GiveUp() {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->walkDone) {
+      state_->givenUp = true;
+      state_->cancelled = true;
+      state_->wakeup = nullptr;
+      g_heldRuns.fetch_add(1);
+    }
+  }
+  state_->spaceFreed.notify_all();
+  // The thread keeps its own share of the state; it is ended by the kernel, not by us.
+  if (GivenUp()) {
+    worker_.detach();
+  } else {
+    worker_.join();  // it returned meanwhile
+  }
+}
+
+std::string SearchRun::WaitingFor() {
+  if (!state_ || WalkDone()) return {};
+  return state_->watch.Stalled(Clock::now(), kStallPatience);
+}
+
+int SearchRun::HeldRuns() { return g_heldRuns.load(); }
+
+void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   const QueryMatcher matcher(std::move(options.queryLower));
   WalkOptions walk;
   walk.query = &matcher;
   walk.typeFilter = options.typeFilter;
   walk.searchContents = options.searchContents;
   walk.details = options.details;
-  walk.stop = &stop_;
-  RunSink sink(*this);
-  // Pseudo file systems are left out below any root, and never read.
-  const PseudoMountTable pseudo = PseudoMounts();
-  walk.pruned = &pseudo.mountPoints;
-  walk.unreadable = &pseudo.devices;
+  walk.stop = &state->stop;
+  walk.watch = &state->watch;
+  RunSink sink(*state);
+  // Pseudo file systems are left out below any root, and never read; network ones are left out
+  // of a whole-machine search.
+  const MountTable mounts = Mounts();
+  walk.pruned = &mounts.pseudoMountPoints;
+  walk.unreadable = &mounts.pseudoDevices;
+  const std::string root = options.folder.empty() ? "/" : NormalizeRoot(options.folder);
+  if (root == "/" && !options.networkMounts) walk.skipped = &mounts.networkMountPoints;
   if (options.source) {
-    options.source(sink, stop_);
-  } else if (!options.folder.empty()) {
-    SearchFolder(options.folder, walk, sink);
-  } else if (!stop_.load()) {
-    SearchFolder("/", walk, sink);
+    options.source(sink, state->stop);
+  } else if (!state->stop.load()) {
+    SearchFolder(root, walk, sink);
   }
+  std::lock_guard lock(state->mutex);
   // Which final text is shown rests on the flag at this moment.
-  cancelled_.store(stop_.load());
-  {
-    std::lock_guard lock(mutex_);
-    walkDone_ = true;
+  if (!state->givenUp) state->cancelled = state->stop.load();
+  state->walkDone = true;
+  if (state->givenUp) {
+    g_heldRuns.fetch_sub(1);
+    return;
   }
-  hitsQueued_.notify_all();
-  if (workerWakeup_) workerWakeup_();
+  state->changed.notify_all();
+  if (state->wakeup) state->wakeup();
 }
 
 }  // namespace findlark

@@ -143,6 +143,7 @@ void CSearchDlg::CreateControls() {
   m_status = new QLabel(this);
   m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  m_status->setTextFormat(Qt::PlainText);  // it may name a folder, which may look like markup
 
   m_searchButton = new FlatButton(QStringLiteral("Search"), this);
   connect(m_searchButton, &QPushButton::clicked, this, [this] { OnOK(); });
@@ -313,7 +314,9 @@ bool CSearchDlg::eventFilter(QObject* watched, QEvent* event) {
 void CSearchDlg::OnExit() {
   if (m_ended) return;
   m_ended = true;
-  StopAndJoin();
+  // Nothing here waits for the walk: one held by a folder that never answers is given up when
+  // the window is destroyed, and the window and the tray icon are gone before that.
+  m_run.RequestStop();
   m_progressTimer.stop();
   Settings settings;
   settings.searchContents = m_searchContents;

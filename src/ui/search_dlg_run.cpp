@@ -48,6 +48,7 @@ void CSearchDlg::OnOK() {
   }
   if (focus != m_searchEdit && focus != m_searchButton) return;
   if (m_searching) {
+    // A walk that has not returned a second after this is given up (see OnTimer).
     m_run.RequestStop();
     return;
   }
@@ -58,6 +59,11 @@ void CSearchDlg::StartSearch() {
   const QByteArray typed = m_searchEdit->text().toUtf8();
   std::string query = NormalizeQuery(std::string_view(typed.constData(), typed.size()));
   if (query.empty()) return;
+  if (SearchRun::HeldRuns() >= kMaxHeldRuns) {
+    m_status->setText(QStringLiteral(
+        "Earlier searches are still held by folders that do not answer. Try again later."));
+    return;
+  }
 
   m_queryLower = query;
   m_finalShown = false;
@@ -77,7 +83,7 @@ void CSearchDlg::StartSearch() {
   options.searchContents = m_searchContents;
   options.folder = m_searchFolder;
   BeforeRun(options);
-  m_run.Start(std::move(options));
+  m_run.Start(std::move(options));  // cannot fail: too many held runs was ruled out above
 
   m_progressTimer.start();
   m_searching = true;
@@ -200,7 +206,8 @@ void CSearchDlg::OnTimer() {
     m_focusTaken = false;
     return;
   }
-  m_status->setText(QString::fromStdString(ProgressText(Results().foundCount)));
+  m_status->setText(
+      QString::fromStdString(ProgressText(Results().foundCount, m_run.WaitingFor())));
 }
 
 }  // namespace findlark

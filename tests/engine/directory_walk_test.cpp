@@ -563,8 +563,8 @@ TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
   other.Symlink(tree.root(), "link to tree");
   tree.Symlink("/proc/self/status", "status link");
   std::unordered_set<std::string> pruned = {tree.root() + "/proc"};
-  const PseudoMountTable machine = PseudoMounts();
-  if (machine.devices.empty()) GTEST_SKIP() << "no /proc here";
+  const MountTable machine = Mounts();
+  if (machine.pseudoDevices.empty()) GTEST_SKIP() << "no /proc here";
 
   // Mount points below the root are left out, the root is found by its real path, and a root
   // inside one is walked all the same.
@@ -583,11 +583,11 @@ TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
   EXPECT_EQ(reading.Run(tree.root()), std::vector<std::string>{"status link"});
   for (const std::string& root : {tree.root(), std::string("/proc/self")}) {
     Walk guarded("tgid", true);
-    guarded.options.unreadable = &machine.devices;
+    guarded.options.unreadable = &machine.pseudoDevices;
     EXPECT_TRUE(guarded.Run(root).empty()) << root;
   }
   Walk byName("status", true);
-  byName.options.unreadable = &machine.devices;
+  byName.options.unreadable = &machine.pseudoDevices;
   byName.Run("/proc/self");
   EXPECT_EQ(byName.byPath.count("status"), 1u);
 }
@@ -651,19 +651,26 @@ TEST_P(DirectoryWalk, AHitThatCannotBeLookedUpIsKeptWithoutSizeAndDate) {
             }));
 }
 
-TEST(Drives, MountinfoGivesUnescapedPseudoMountPoints) {
+TEST(Drives, MountinfoGivesUnescapedPseudoAndNetworkMountPoints) {
   const std::string mountinfo =
       "22 1 0:21 / /proc rw,nosuid shared:12 - proc proc rw\n"
       "23 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
       "25 1 0:5 / /mnt/my\\040sys\\134x rw - sysfs sysfs rw\n"
       "26 1 0:6 / /run rw,nosuid - tmpfs tmpfs rw\n"
+      "30 1 0:40 / /home/u/nas rw - fuse.sshfs u@nas:/ rw\n"
+      "31 1 0:41 / /srv/share rw - nfs4 nas:/share rw\n"
+      "32 1 0:42 / /media/disk rw - fuseblk /dev/sdb1 rw\n"
+      "33 1 0:43 / /home/u/Private rw - fuse.gocryptfs x rw\n"
+      "34 1 0:44 / /mnt/smb rw - cifs //nas/x rw\n"
       "garbage line\n"
       "28 1 0:8 / /dev rw - devtmpfs udev rw";  // no final line feed
-  const PseudoMountTable table = PseudoMountsFrom(mountinfo);
-  EXPECT_EQ(table.mountPoints,
+  const MountTable table = MountsFrom(mountinfo);
+  EXPECT_EQ(table.pseudoMountPoints,
             (std::unordered_set<std::string>{"/proc", "/mnt/my sys\\x", "/dev"}));
-  EXPECT_EQ(table.devices,
+  EXPECT_EQ(table.pseudoDevices,
             (std::unordered_set<dev_t>{makedev(0, 21), makedev(0, 5), makedev(0, 8)}));
+  EXPECT_EQ(table.networkMountPoints,
+            (std::unordered_set<std::string>{"/home/u/nas", "/srv/share", "/mnt/smb"}));
 }
 
 }  // namespace
