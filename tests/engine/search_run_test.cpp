@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <tuple>
 
+#include "search/directory_walk.h"
+#include "search/walk_watch.h"
 #include "test_tree.h"
 
 namespace findlark {
@@ -44,6 +48,97 @@ TEST_F(SearchRunTest, EveryHitArrivesThroughASmallQueue) {
   EXPECT_EQ(FinalStatusText(run.Cancelled(), static_cast<int>(hits.size())),
             "Search complete. 300 found.");
   EXPECT_EQ(ProgressText(12), "Searching... 12 found so far.");
+  EXPECT_EQ(ProgressText(3, "/mnt/nas/photos"),
+            "Searching... 3 found so far. Waiting for /mnt/nas/photos");
+}
+
+// Stands in for a walk held in the kernel by a folder that never answers: it finds one hit,
+// then ignores Stop until the test lets it go, and finds one more.
+struct HeldWalk {
+  static ResultRecord Hit(const char* path) {
+    ResultRecord hit;
+    hit.path = path;
+    return hit;
+  }
+  void operator()(HitSink& sink, const std::atomic<bool>&) {
+    sink.OnHit(Hit("/held/first hit"));
+    std::unique_lock lock(mutex);
+    let.wait(lock, [this] { return released; });
+    sink.OnHit(Hit("/held/late hit"));
+  }
+  void Release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    let.notify_all();
+  }
+  std::mutex mutex;
+  std::condition_variable let;
+  bool released = false;
+};
+
+void WaitUntilNoRunIsHeld() {
+  while (SearchRun::HeldRuns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+TEST_F(SearchRunTest, AStoppedWalkThatDoesNotReturnIsGivenUpAndItsLateHitsDropped) {
+  MakeFiles(3);
+  HeldWalk held[kMaxHeldRuns + 1];
+  std::atomic<int> wakeups{0};
+  SearchRun run(16, std::chrono::milliseconds(20));
+  run.SetWakeup([&] { ++wakeups; });
+  std::vector<ResultRecord> hits;
+  for (HeldWalk& walk : held) {
+    SearchOptions options = Options();
+    options.source = std::ref(walk);
+    if (&walk == &held[kMaxHeldRuns]) {
+      // Past the bound nothing starts, and the last run's hits stay to be read.
+      EXPECT_FALSE(run.Start(options));
+      break;
+    }
+    ASSERT_TRUE(run.Start(options));
+    while (run.TakeHits(hits, 10) == 0) run.WaitForHits(100);
+    run.RequestStop();
+    while (!run.Finished()) run.WaitForHits(100);
+    EXPECT_TRUE(run.GivenUp());
+    EXPECT_TRUE(run.Cancelled());
+  }
+  EXPECT_EQ(SearchRun::HeldRuns(), kMaxHeldRuns);
+  const int wakeupsBefore = wakeups.load();
+  for (HeldWalk& walk : held) walk.Release();
+  WaitUntilNoRunIsHeld();
+  EXPECT_EQ(run.TakeHits(hits, 10), 0u);
+  EXPECT_EQ(hits.size(), size_t{kMaxHeldRuns});
+  for (const ResultRecord& hit : hits) EXPECT_EQ(hit.path, "/held/first hit");
+  EXPECT_EQ(wakeups.load(), wakeupsBefore);  // a given-up run wakes nobody
+
+  // A walk that returns within the grace time is not given up.
+  ASSERT_TRUE(run.Start(Options()));
+  run.Join();
+  EXPECT_EQ(run.TakeHits(hits, 10), 3u);
+  EXPECT_FALSE(run.GivenUp());
+}
+
+TEST(WalkWatch, NamesTheDeepestPlaceWhereAThreadStaysTooLong) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point t0{};
+  const auto patience = std::chrono::seconds(2);
+  WalkWatch watch;
+  WalkWatch::Slot* walker = watch.Acquire();
+  WalkWatch::Slot* helper = watch.Acquire();
+  walker->At("/mnt");
+  helper->At("/mnt/nas/photos");
+  EXPECT_EQ(watch.Stalled(t0, patience), "");
+  EXPECT_EQ(watch.Stalled(t0 + std::chrono::milliseconds(1999), patience), "");
+  EXPECT_EQ(watch.Stalled(t0 + patience, patience), "/mnt/nas/photos");
+  helper->Beat();  // it answered
+  EXPECT_EQ(watch.Stalled(t0 + std::chrono::seconds(3), patience), "/mnt");
+  walker->SetWaiting(true);  // for the helper's work, which is watched on its own
+  EXPECT_EQ(watch.Stalled(t0 + std::chrono::seconds(6), patience), "/mnt/nas/photos");
+  watch.Release(helper);
+  EXPECT_EQ(watch.Stalled(t0 + std::chrono::seconds(9), patience), "");
+  walker->SetWaiting(false);
+  EXPECT_EQ(watch.Stalled(t0 + std::chrono::seconds(10), patience), "");
+  EXPECT_EQ(watch.Stalled(t0 + std::chrono::seconds(12), patience), "/mnt");
 }
 
 TEST_F(SearchRunTest, StopWhileTheQueueIsFullAndNobodyDrains) {

@@ -16,10 +16,13 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "results/results_tree.h"
+#include "search/directory_walk.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"
@@ -50,6 +53,7 @@ class TestDlg : public CSearchDlg {
   QStringList navigated;
   bool trayAvailable = false;
   int aboutShown = 0;
+  std::function<void(SearchOptions&)> beforeRun;
 
  protected:
   QAction* ExecMenu(QMenu& menu, const QPoint&) override {
@@ -87,6 +91,9 @@ class TestDlg : public CSearchDlg {
   void Navigate(const std::string& path) override { navigated << QString::fromStdString(path); }
   bool TrayAvailable() const override { return trayAvailable; }
   void ShowAbout() override { ++aboutShown; }
+  void BeforeRun(SearchOptions& options) override {
+    if (beforeRun) beforeRun(options);
+  }
 
  public:
   // The real pickers, closed at once; gives the folder each opened in.
@@ -167,6 +174,7 @@ class SearchDlgTest : public QObject {
   void commandRoutingAndOpening();
   void runStateTable();
   void endingARun();
+  void aRunHeldByAFolderThatNeverAnswers();
   void focusAfterARun();
   void manyHitsAllRecorded();
   void itemDataFromTheView();
@@ -491,6 +499,64 @@ void SearchDlgTest::endingARun() {
       QVERIFY(QFile::exists(work_->filePath("settings.ini")));
     }
   }
+}
+
+void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
+  // A walk held in the kernel (a dead network mount), stood in for by one that finds a hit and
+  // then ignores Stop until let go: Stop frees the window for a new search, and Exit leaves.
+  std::mutex mutex;
+  std::condition_variable let;
+  bool released = false;
+  const auto held = [&](SearchOptions& options) {
+    options.source = [&](HitSink& sink, const std::atomic<bool>&) {
+      ResultRecord hit;
+      hit.path = "/held/plan.txt";
+      sink.OnHit(ResultRecord(hit));
+      std::unique_lock lock(mutex);
+      let.wait(lock, [&] { return released; });
+      sink.OnHit(std::move(hit));  // found too late
+    };
+  };
+  for (bool exit : {false, true}) {
+    auto dlg = Window(data_->path());
+    QVERIFY(dlg);
+    dlg->beforeRun = held;
+    Start(*dlg, "plan");
+    QTRY_COMPARE(dlg->Results().foundCount, 1);
+    if (exit) {
+      dlg->close();
+      QVERIFY(!dlg->isVisible());
+      QVERIFY(QFile::exists(work_->filePath("settings.ini")));
+      dlg.reset();  // waits no longer than the grace time
+      QCOMPARE(SearchRun::HeldRuns(), 1);
+      break;
+    }
+    dlg->SearchButton()->setFocus();
+    dlg->OnOK();
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
+    QCOMPARE(dlg->Status()->text(), QStringLiteral("Search cancelled. 1 found."));
+    QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Search"));
+    QVERIFY(dlg->SearchEdit()->isEnabled() && dlg->OptionsButton()->isEnabled());
+    QCOMPARE(SearchRun::HeldRuns(), 1);
+    dlg->beforeRun = nullptr;
+    QVERIFY(Run(*dlg, "plan"));
+    QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
+    {
+      std::lock_guard lock(mutex);
+      released = true;
+    }
+    let.notify_all();
+    QTRY_COMPARE(SearchRun::HeldRuns(), 0);
+    QTest::qWait(50);
+    QCOMPARE(dlg->Results().foundCount, 4);
+    released = false;
+  }
+  {
+    std::lock_guard lock(mutex);
+    released = true;
+  }
+  let.notify_all();
+  QTRY_COMPARE(SearchRun::HeldRuns(), 0);
 }
 
 void SearchDlgTest::focusAfterARun() {

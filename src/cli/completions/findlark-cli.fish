@@ -4,6 +4,7 @@ complete -c findlark-cli -f
 complete -c findlark-cli -s c -l contents -d 'Search within files'
 complete -c findlark-cli -s t -l type -x -d 'Find files of one type only' -a "Documents Pictures Music Video Webpages 'PDF Documents' Spreadsheets Presentations Applications Folders Archives 'Source Code' Other"
 complete -c findlark-cli -s a -l all-drives -d 'Search the whole machine instead of FOLDER'
+complete -c findlark-cli -l network-mounts -d 'Search network file systems too in a whole-machine search'
 complete -c findlark-cli -s f -l format -x -d 'Output format' -a 'tree paths tsv'
 complete -c findlark-cli -s 0 -l print0 -d 'Paths, each followed by a NUL byte'
 complete -c findlark-cli -l html -r -F -d 'Also save the results page to FILE'
