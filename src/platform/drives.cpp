@@ -44,15 +44,16 @@ bool IsPseudoFileSystem(std::string_view fsType) {
 
 bool IsNetworkFileSystem(std::string_view fsType) {
   static constexpr std::string_view kNetwork[] = {
-      "nfs",   "nfs4", "cifs",   "smb3",      "smbfs",  "ncpfs",   "afs",
-      "ceph",  "9p",   "davfs",  "coda",      "lustre", "glusterfs", "ocfs2",
+      "nfs",  "nfs4", "cifs",  "smb3", "smbfs",  "ncpfs",     "afs",
+      "ceph", "9p",   "davfs", "coda", "lustre", "glusterfs", "ocfs2",
   };
   // FUSE clients of remote servers; local FUSE file systems (fuseblk for NTFS and exFAT disks,
   // encrypted folders) are searched like any other.
   static constexpr std::string_view kNetworkFuse[] = {
-      "sshfs",   "rclone",    "gvfsd-fuse", "curlftpfs", "s3fs",     "glusterfs", "davfs",
-      "davfs2",  "smbnetfs",  "httpfs",     "httpfs2",   "gcsfuse",  "goofys",    "afpfs",
-      "ftpfs",   "cloudfuse", "onedriver",  "google-drive-ocamlfuse", "webdav",
+      "sshfs",  "rclone", "gvfsd-fuse", "curlftpfs", "s3fs",      "glusterfs",
+      "davfs",  "davfs2", "smbnetfs",   "httpfs",    "httpfs2",   "gcsfuse",
+      "goofys", "afpfs",  "ftpfs",      "cloudfuse", "onedriver", "google-drive-ocamlfuse",
+      "webdav",
   };
   for (std::string_view type : kNetwork) {
     if (type == fsType) return true;

@@ -104,8 +104,8 @@ class Search {
   void SetUpPruning(const std::string& root);
 
   const WalkOptions& options;
-  // Pseudo mount points below the root, as paths under the root the way it was given, and the
-  // folders that hold them (only their entries need a look-up).
+  // Pseudo (and skipped) mount points below the root, as paths under the root the way it was
+  // given, and the folders that hold them (only their entries need a look-up).
   std::unordered_set<std::string> pruned;
   std::unordered_set<std::string> skipped;  // pruned, and not even matched by name
   std::unordered_set<std::string> prunedParents;
@@ -159,7 +159,8 @@ class Walker {
             std::string_view name);
   // The walk may be held at `path` (a dead network mount): says so before going there.
   void At(std::string_view path) {
-    if (slot_) slot_->At(path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path);
+    if (slot_)
+      slot_->At(path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path);
   }
   void PushFrame(int fd, const struct stat* st);
   void PopFrame();

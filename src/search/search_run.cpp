@@ -87,7 +87,9 @@ SearchRun::~SearchRun() {
   Join();
 }
 
-void SearchRun::SetWakeup(std::function<void()> wakeup) { wakeup_ = std::move(wakeup); }
+void SearchRun::SetWakeup(std::function<void()> wakeup) {
+  wakeup_ = std::move(wakeup);
+}
 
 bool SearchRun::Start(SearchOptions options) {
   if (worker_.joinable()) {
@@ -215,7 +217,9 @@ std::string SearchRun::WaitingFor() {
   return state_->watch.Stalled(Clock::now(), kStallPatience);
 }
 
-int SearchRun::HeldRuns() { return g_heldRuns.load(); }
+int SearchRun::HeldRuns() {
+  return g_heldRuns.load();
+}
 
 void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   const QueryMatcher matcher(std::move(options.queryLower));

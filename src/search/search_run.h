@@ -75,7 +75,7 @@ class SearchRun {
 
   // The worker has finished walking, or the run was given up (hits may still be queued).
   bool WalkDone();
-  bool Finished();  // walk done and queue drained: the final text may be shown
+  bool Finished();         // walk done and queue drained: the final text may be shown
   bool Cancelled() const;  // the stop flag as the walk returned, or given up
   bool GivenUp() const;
   // Waits for the worker, but once Stop is requested no longer than the grace time. While it

@@ -20,7 +20,9 @@ class WalkWatch {
     // About to open or list `path`: the thread may be held there.
     void At(std::string_view path);
     // One entry done: the thread is moving.
-    void Beat() { beats_.store(beats_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+    void Beat() {
+      beats_.store(beats_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
     // Waiting for another thread's work, which is watched on its own.
     void SetWaiting(bool waiting) {
       waiting_.store(waiting, std::memory_order_relaxed);

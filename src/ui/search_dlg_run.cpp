@@ -206,8 +206,7 @@ void CSearchDlg::OnTimer() {
     m_focusTaken = false;
     return;
   }
-  m_status->setText(
-      QString::fromStdString(ProgressText(Results().foundCount, m_run.WaitingFor())));
+  m_status->setText(QString::fromStdString(ProgressText(Results().foundCount, m_run.WaitingFor())));
 }
 
 }  // namespace findlark
