@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <ctime>
 #include <optional>
 #include <string_view>
 
@@ -17,6 +18,12 @@ enum class Opt {
   kType,
   kAllDrives,
   kNetworkMounts,
+  kExclude,
+  kSize,
+  kChangedWithin,
+  kChangedBefore,
+  kWord,
+  kOneFileSystem,
   kFormat,
   kPrint0,
   kHtml,
@@ -37,6 +44,12 @@ constexpr OptSpec kOptions[] = {
     {Opt::kType, 't', "type", true},
     {Opt::kAllDrives, 'a', "all-drives", false},
     {Opt::kNetworkMounts, 0, "network-mounts", false},
+    {Opt::kExclude, 'E', "exclude", true},
+    {Opt::kSize, 'S', "size", true},
+    {Opt::kChangedWithin, 0, "changed-within", true},
+    {Opt::kChangedBefore, 0, "changed-before", true},
+    {Opt::kWord, 'w', "word", false},
+    {Opt::kOneFileSystem, 'x', "one-file-system", false},
     {Opt::kFormat, 'f', "format", true},
     {Opt::kPrint0, '0', "print0", false},
     {Opt::kHtml, 0, "html", true},
@@ -73,8 +86,16 @@ std::optional<ColorMode> ColorByName(std::string_view name) {
   return std::nullopt;
 }
 
+// A point in time given as a date or as a time ago ("2d": two days before now).
+std::optional<time_t> TimeOrAgo(const std::string& value, time_t now) {
+  if (auto when = ParseDate(value)) return when;
+  if (auto ago = ParseDuration(value)) return now - static_cast<time_t>(*ago);
+  return std::nullopt;
+}
+
 struct Parser {
   ParseResult result;
+  const time_t now = std::time(nullptr);
   std::optional<OutputFormat> format;
   bool help = false;
   bool version = false;
@@ -104,6 +125,39 @@ struct Parser {
         break;
       case Opt::kNetworkMounts:
         o.networkMounts = true;
+        break;
+      case Opt::kExclude:
+        if (value.empty()) {
+          Fail("option " + std::string(shown) + " needs a pattern");
+        } else {
+          o.filters.exclude.push_back(value);
+        }
+        break;
+      case Opt::kSize: {
+        const auto size = value.empty() ? std::nullopt : ParseSize(value.substr(1));
+        if (!size || (value[0] != '+' && value[0] != '-')) {
+          Fail("invalid size '" + value + "' for " + std::string(shown) +
+               "; use +N (at least) or -N (at most), N with a unit such as 10MB");
+        } else {
+          (value[0] == '+' ? o.filters.minSize : o.filters.maxSize) = *size;
+        }
+        break;
+      }
+      case Opt::kChangedWithin:
+      case Opt::kChangedBefore:
+        if (auto when = TimeOrAgo(value, now)) {
+          (opt.id == Opt::kChangedWithin ? o.filters.changedAfter : o.filters.changedBefore) =
+              *when;
+        } else {
+          Fail("invalid time '" + value + "' for " + std::string(shown) +
+               "; use a duration such as 2d, 3h or 30min, or a date such as 2026-12-07");
+        }
+        break;
+      case Opt::kWord:
+        o.filters.wholeWord = true;
+        break;
+      case Opt::kOneFileSystem:
+        o.filters.oneFileSystem = true;
         break;
       case Opt::kFormat:
         if (auto f = FormatByName(value)) {
@@ -282,6 +336,19 @@ std::string HelpText() {
          "                         search of /, it leaves out kernel file systems (/proc,\n"
          "                         /sys, ...) and network ones (NFS, SMB, sshfs, ...)\n"
          "      --network-mounts   search network file systems too in such a search\n"
+         "  -E, --exclude PATTERN  leave out files and folders whose name matches PATTERN\n"
+         "                         (*, ? and [...], case ignored); a folder left out is\n"
+         "                         not entered; a PATTERN with a / matches the path\n"
+         "                         below FOLDER; may be given more than once\n"
+         "  -S, --size +N|-N       only files of at least (+) or at most (-) N bytes; N\n"
+         "                         may end in KB, MB or GB (1024 based), such as +10MB\n"
+         "      --changed-within TIME\n"
+         "                         only what was changed after TIME: a duration before\n"
+         "                         now (30min, 2h, 3d, 1w) or a date (2026-12-07 14:30)\n"
+         "      --changed-before TIME\n"
+         "                         only what was changed before TIME\n"
+         "  -w, --word             TEXT must stand as a whole word in the name or line\n"
+         "  -x, --one-file-system  do not enter other file systems mounted below FOLDER\n"
          "  -f, --format FORMAT    how hits are shown: tree (by category, as the window\n"
          "                         shows them; the default on a terminal), paths (one\n"
          "                         path a line; the default otherwise) or tsv (category,\n"

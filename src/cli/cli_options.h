@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "search/categories.h"
+#include "search/search_filters.h"
 
 namespace findlark {
 
@@ -21,6 +22,7 @@ struct CliOptions {
   bool print0 = false;   // paths end in NUL instead of a line feed
   std::string htmlFile;  // empty: no page
   ColorMode color = ColorMode::kAuto;
+  SearchFilters filters;
 };
 
 struct ParseResult {

@@ -250,6 +250,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   search.typeFilter = options.typeFilter;
   search.searchContents = options.searchContents;
   search.networkMounts = options.networkMounts;
+  search.filters = options.filters;
   // A plain list of paths shows no sizes or dates, so the walk need not look them up.
   search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
   if (!options.allDrives && !ResolveFolder(options.folder, search.folder)) {
@@ -298,7 +299,8 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
                           ? static_cast<ExitStatus>(128 + g_stopSignal.load())
                           : StatusFor(found);
   if (!options.htmlFile.empty() && !WriteResultsPage(options.htmlFile, results, options.queryLower,
-                                                     std::time(nullptr), &error)) {
+                                                     std::time(nullptr), &error,
+                                                     DescribeFilters(options.filters))) {
     Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
     status = ExitStatus::kTrouble;
   }

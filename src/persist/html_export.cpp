@@ -63,7 +63,8 @@ std::string FileUrl(std::string_view path) {
 }
 
 bool StreamResultsPage(const SearchResults& results, std::string_view queryLower,
-                       std::string_view stamp, const std::function<bool(std::string_view)>& sink) {
+                       std::string_view stamp, const std::function<bool(std::string_view)>& sink,
+                       std::string_view filters) {
   std::string piece;
   piece.reserve(kPieceBytes + kPieceBytes / 4);
   const auto handOver = [&](bool whenFull) {
@@ -83,6 +84,10 @@ bool StreamResultsPage(const SearchResults& results, std::string_view queryLower
   piece += std::to_string(results.foundCount);
   piece += ")</h1>Saved on ";
   AppendHtmlText(piece, stamp);
+  if (!filters.empty()) {
+    piece += "<br/>Filtered: ";
+    AppendHtmlText(piece, filters);
+  }
   piece += "<br/><br/>\r\n";
 
   const ResultsTree& tree = results.tree;
@@ -108,21 +113,26 @@ bool StreamResultsPage(const SearchResults& results, std::string_view queryLower
 }
 
 std::string BuildResultsPage(const SearchResults& results, std::string_view queryLower,
-                             std::string_view stamp) {
+                             std::string_view stamp, std::string_view filters) {
   std::string page;
-  StreamResultsPage(results, queryLower, stamp, [&](std::string_view piece) {
-    page += piece;
-    return true;
-  });
+  StreamResultsPage(
+      results, queryLower, stamp,
+      [&](std::string_view piece) {
+        page += piece;
+        return true;
+      },
+      filters);
   return page;
 }
 
 bool WriteResultsPage(const std::string& path, const SearchResults& results,
-                      std::string_view queryLower, time_t now, std::string* error) {
+                      std::string_view queryLower, time_t now, std::string* error,
+                      std::string_view filters) {
   AtomicFileWriter file;
   const bool ok = file.Open(path) &&
-                  StreamResultsPage(results, queryLower, FormatExportStamp(now),
-                                    [&](std::string_view piece) { return file.Write(piece); }) &&
+                  StreamResultsPage(
+                      results, queryLower, FormatExportStamp(now),
+                      [&](std::string_view piece) { return file.Write(piece); }, filters) &&
                   file.Commit();
   if (!ok && error) *error = file.Error();
   return ok;

@@ -112,6 +112,7 @@ MountTable MountsFrom(std::string_view mountinfo) {
     }
     std::string_view type = rest.substr(typeStart);
     type = type.substr(0, type.find(' '));
+    mounts.mountPoints.insert(Unescape(fields[4]));
     if (IsNetworkFileSystem(type)) {
       mounts.networkMountPoints.insert(Unescape(fields[4]));
       continue;

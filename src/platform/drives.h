@@ -21,6 +21,7 @@ struct MountTable {
   std::unordered_set<std::string> pseudoMountPoints;
   std::unordered_set<dev_t> pseudoDevices;
   std::unordered_set<std::string> networkMountPoints;
+  std::unordered_set<std::string> mountPoints;  // every one
 };
 
 // Read from a mountinfo text (/proc/self/mountinfo), which never calls into a file system, so a

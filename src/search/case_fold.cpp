@@ -5,6 +5,7 @@
 #include <wctype.h>
 
 #include <array>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 
@@ -209,7 +210,8 @@ std::string NormalizeQuery(std::string_view typed) {
   return FoldCase(typed.substr(begin, end - begin + 1));
 }
 
-QueryMatcher::QueryMatcher(std::string queryLower) : query_(std::move(queryLower)) {
+QueryMatcher::QueryMatcher(std::string queryLower, bool wholeWord)
+    : query_(std::move(queryLower)), wholeWord_(wholeWord) {
   for (unsigned char c : query_) {
     // A capital can never occur in folded text; the folding path keeps that answer exact.
     if (c >= 0x80 || (c >= 'A' && c <= 'Z')) ascii_ = false;
@@ -220,13 +222,56 @@ QueryMatcher::QueryMatcher(std::string queryLower) : query_(std::move(queryLower
   }
 }
 
-size_t QueryMatcher::Find(std::string_view text, std::string& scratch) const {
-  if (ascii_) return FindAsciiFolded(text, query_);
-  FoldCaseInto(text, scratch);
-  if (query_.empty()) return 0;
-  const void* hit = memmem(scratch.data(), scratch.size(), query_.data(), query_.size());
-  return hit == nullptr ? std::string_view::npos
-                        : static_cast<size_t>(static_cast<const char*>(hit) - scratch.data());
+namespace {
+
+bool IsWordCharAt(const unsigned char* p, const unsigned char* end) {
+  if (*p < 0x80) return std::isalnum(*p) != 0;
+  char32_t cp = 0;
+  if (DecodeUtf8(p, static_cast<size_t>(end - p), cp) == 0) return false;
+  const locale_t locale = Utf8Locale();
+  // Without the UTF-8 classes, a character beyond ASCII is taken as part of a word.
+  return locale == static_cast<locale_t>(0) || iswalnum_l(static_cast<wint_t>(cp), locale) != 0;
+}
+
+}  // namespace
+
+bool IsWholeWordAt(std::string_view text, size_t at, size_t len) {
+  const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = begin + text.size();
+  if (at > 0) {
+    const unsigned char* p = begin + at - 1;
+    for (int k = 0; k < 3 && p > begin && IsCont(*p); ++k) --p;
+    if (IsWordCharAt(p, end)) return false;
+  }
+  return at + len >= text.size() || !IsWordCharAt(begin + at + len, end);
+}
+
+size_t QueryMatcher::Find(std::string_view text, std::string& scratch, bool openStart,
+                          bool openEnd) const {
+  std::string_view folded = text;
+  if (!ascii_) {
+    FoldCaseInto(text, scratch);
+    folded = scratch;
+  }
+  const auto findFrom = [&](size_t from) -> size_t {
+    if (ascii_) {
+      const size_t at = FindAsciiFolded(folded.substr(from), query_);
+      return at == std::string_view::npos ? at : from + at;
+    }
+    if (query_.empty()) return from;
+    const void* hit =
+        memmem(folded.data() + from, folded.size() - from, query_.data(), query_.size());
+    return hit == nullptr ? std::string_view::npos
+                          : static_cast<size_t>(static_cast<const char*>(hit) - folded.data());
+  };
+  size_t at = findFrom(0);
+  if (!wholeWord_) return at;
+  for (; at != std::string_view::npos && at < folded.size(); at = findFrom(at + 1)) {
+    const bool touchesEnd = at + query_.size() >= folded.size();
+    if (openEnd && touchesEnd) return std::string_view::npos;  // the next piece decides
+    if ((at > 0 || !openStart) && IsWholeWordAt(folded, at, query_.size())) return at;
+  }
+  return std::string_view::npos;
 }
 
 }  // namespace findlark

@@ -12,21 +12,30 @@ namespace findlark {
 std::string FoldCase(std::string_view text);
 void FoldCaseInto(std::string_view text, std::string& out);  // out is replaced
 
+// Whether [at, at + len) of `text` stands as a whole word: at the start or end of the text, or
+// next to a character that is not a letter or a digit (UTF-8, letters and digits of any script;
+// an invalid byte is neither).
+bool IsWholeWordAt(std::string_view text, size_t at, size_t len);
+
 // Trims white space (space, \t, \n, \r, \v, \f) at both ends and folds: the query as searched.
 std::string NormalizeQuery(std::string_view typed);
 
 // Substring test of a folded query against unfolded text, as if the text were folded first.
-// An ASCII query takes a byte-wise ASCII-case-insensitive path with identical answers.
+// An ASCII query takes a byte-wise ASCII-case-insensitive path with identical answers. With
+// `wholeWord`, only a match that no letter or digit touches counts.
 class QueryMatcher {
  public:
-  explicit QueryMatcher(std::string queryLower);
+  explicit QueryMatcher(std::string queryLower, bool wholeWord = false);
 
   const std::string& query() const { return query_; }
   bool ascii() const { return ascii_; }
 
   // Offset in `text` of the first match, or npos. For a non-ASCII query `scratch` holds the
-  // folded text and the offset is into that folded copy.
-  size_t Find(std::string_view text, std::string& scratch) const;
+  // folded text and the offset is into that folded copy. For a piece of a longer text,
+  // `openStart` and `openEnd` say that it goes on before or after: a whole word is then not
+  // known there, and a match touching that end does not count (yet).
+  size_t Find(std::string_view text, std::string& scratch, bool openStart = false,
+              bool openEnd = false) const;
   bool Contains(std::string_view text, std::string& scratch) const {
     return Find(text, scratch) != std::string_view::npos;
   }
@@ -34,6 +43,7 @@ class QueryMatcher {
  private:
   std::string query_;
   bool ascii_ = true;
+  bool wholeWord_ = false;
   unsigned char firstLower_ = 0;
   unsigned char firstUpper_ = 0;
 };

@@ -17,8 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "results/display_text.h"
-#include "search/content_matcher.h"
+#include "search/hit_decider.h"
 #include "search/subtree_sharing.h"
 
 namespace findlark {
@@ -41,8 +40,6 @@ constexpr size_t kListingChunk = 32 * 1024;
 // Hits a walker for another thread collects before it hands them on.
 constexpr size_t kKeepBatch = 64;
 
-enum class Kind { kDir, kRegular, kLink, kSpecial };
-
 struct Frame {
   size_t index = 0;  // depth: 0 for the root
   int fd = -1;
@@ -64,6 +61,19 @@ struct Frame {
 
 ssize_t GetDents(int fd, char* buf, size_t len) {
   return syscall(SYS_getdents64, fd, buf, len);
+}
+
+// One linux_dirent64 record of a listing.
+struct DirRecord {
+  const char* name;
+  unsigned char type;
+  unsigned short length;
+};
+
+DirRecord Decode(const char* record) {
+  unsigned short length;
+  std::memcpy(&length, record + kRecLenOffset, sizeof length);
+  return {record + kNameOffset, static_cast<unsigned char>(record[kTypeOffset]), length};
 }
 
 // The number of CPUs this thread may run on.
@@ -104,6 +114,7 @@ class Search {
   void SetUpPruning(const std::string& root);
 
   const WalkOptions& options;
+  size_t rootPrefix = 0;  // the searched folder's path with its final "/"
   // Pseudo (and skipped) mount points below the root, as paths under the root the way it was
   // given, and the folders that hold them (only their entries need a look-up).
   std::unordered_set<std::string> pruned;
@@ -133,7 +144,8 @@ class Walker {
       : search_(search),
         options_(search.options),
         out_(out),
-        slot_(options_.watch ? options_.watch->Acquire() : nullptr) {}
+        slot_(options_.watch ? options_.watch->Acquire() : nullptr),
+        decider_(options_, search.rootPrefix, slot_) {}
   ~Walker() {
     if (slot_) options_.watch->Release(slot_);
   }
@@ -157,6 +169,10 @@ class Walker {
   }
   bool IsIn(const std::unordered_set<std::string>& mounts, const Frame& frame,
             std::string_view name);
+  bool IsExcluded(const Frame& frame, std::string_view name) {
+    return decider_.excluding() &&
+           decider_.Excluded(std::string_view(path_.data(), frame.prefixLen), name);
+  }
   // The walk may be held at `path` (a dead network mount): says so before going there.
   void At(std::string_view path) {
     if (slot_)
@@ -170,16 +186,16 @@ class Walker {
   bool NextEntry(Frame& frame, const char*& name, unsigned char& type);
   void ReadRestOfListing(Frame& frame);
   void VisitEntry(Frame& frame, const char* name, unsigned char type);
-  void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
+  // Hands the entry to the decider, and its hit on.
+  void MatchAndRecord(const Frame& frame, std::string_view name, const char* nameZ, EntryKind kind,
                       const struct stat* known);
   void Emit(ResultRecord&& record);
-  // The entry's category when it is not skipped and the type filter admits it; sets extension_.
-  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
 
   Search& search_;
   const WalkOptions& options_;
   Subtree* const out_;  // null: hits go to the sink as they are found
   WalkWatch::Slot* const slot_;
+  HitDecider decider_;
   std::vector<Subtree::Item> kept_;
   std::deque<Frame> frames_;  // deque: a reference stays valid while deeper frames are added
   size_t depth_ = 0;          // frames in use
@@ -187,7 +203,6 @@ class Walker {
   bool mayGive_ = false;      // a listing was read since Give last found nothing
   std::string path_;          // the current folder's path followed by "/"
   std::string scratch_;
-  std::string extension_;
   std::vector<char> restOfListing_;
   std::vector<size_t> offsets_;  // for Give
   std::vector<const char*> names_;
@@ -204,6 +219,7 @@ Search::Search(const WalkOptions& options, HitSink& sink)
 void Search::Run(std::string root) {
   std::string folder = NormalizeRoot(root);
   if (folder.empty()) return;
+  rootPrefix = folder == "/" ? 1 : folder.size() + 1;
   Walker(*this, nullptr).Run(folder);
 }
 
@@ -288,16 +304,13 @@ void Walker::Give() {
     offsets_.clear();
     names_.clear();
     for (size_t pos = frame.pos; pos < limit;) {
-      const char* record = frame.listing.data() + pos;
-      unsigned short recLen;
-      std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
-      const char* name = record + kNameOffset;
-      if (static_cast<unsigned char>(record[kTypeOffset]) == DT_DIR && !IsDots(name) &&
-          !IsPruned(frame, name)) {
+      const DirRecord record = Decode(frame.listing.data() + pos);
+      if (record.type == DT_DIR && !IsDots(record.name) && !IsPruned(frame, record.name) &&
+          !IsExcluded(frame, record.name)) {
         offsets_.push_back(pos);
-        names_.push_back(name);
+        names_.push_back(record.name);
       }
-      pos += recLen;
+      pos += record.length;
     }
     // The next folder of the walker's own listing is entered at once: not worth handing over.
     if (k + 1 == depth_ && !names_.empty()) {
@@ -335,12 +348,10 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
     frame.offered = false;
     mayGive_ = true;
   }
-  const char* record = frame.listing.data() + frame.pos;
-  unsigned short recLen;
-  std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
-  type = static_cast<unsigned char>(record[kTypeOffset]);
-  name = record + kNameOffset;
-  frame.pos += recLen;
+  const DirRecord record = Decode(frame.listing.data() + frame.pos);
+  type = record.type;
+  name = record.name;
+  frame.pos += record.length;
   return true;
 }
 
@@ -420,13 +431,13 @@ void Walker::PopFrame() {
 
   // The folder's own entry comes after its subtree, even when Stop came during the descent.
   const std::string_view name(path_.data() + parent.prefixLen, childPrefix - parent.prefixLen - 1);
-  MatchAndRecord(parent, name, nullptr, Kind::kDir, childHasStat ? &childStat : nullptr);
+  MatchAndRecord(parent, name, nullptr, EntryKind::kDir, childHasStat ? &childStat : nullptr);
   path_.resize(parent.prefixLen);
   if (Stopped()) parent.done = true;
 }
 
 void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
-  if (IsDots(name) || IsSkipped(frame, name)) return;
+  if (IsDots(name) || IsSkipped(frame, name) || IsExcluded(frame, name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
   if (type == DT_UNKNOWN || options_.ignoreListedTypes) {
@@ -458,7 +469,7 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
           search_.Collect(subtree);
           if (slot_) slot_->SetWaiting(false);
         }
-        MatchAndRecord(frame, nameView, name, Kind::kDir, nullptr);
+        MatchAndRecord(frame, nameView, name, EntryKind::kDir, nullptr);
         return;
       }
     }
@@ -480,99 +491,27 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
       }
       path_.resize(frame.prefixLen);
     }
-    MatchAndRecord(frame, nameView, name, Kind::kDir, known);
+    MatchAndRecord(frame, nameView, name, EntryKind::kDir, known);
     return;
   }
-  const Kind kind = type == DT_REG ? Kind::kRegular : type == DT_LNK ? Kind::kLink : Kind::kSpecial;
+  const EntryKind kind = type == DT_REG   ? EntryKind::kRegular
+                         : type == DT_LNK ? EntryKind::kLink
+                                          : EntryKind::kSpecial;
   MatchAndRecord(frame, nameView, name, kind, known);
 }
 
-std::optional<FileCategory> Walker::AdmittedCategory(std::string_view name, bool isFolder) {
-  const size_t dot = name.rfind('.');
-  if (dot == std::string_view::npos) {
-    extension_.clear();
-  } else {
-    FoldCaseInto(name.substr(dot + 1), extension_);
-  }
-  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
-  if (!category) return std::nullopt;
-  if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
-    return std::nullopt;
-  return category;
-}
-
-void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
-                            const struct stat* known) {
-  const QueryMatcher& query = *options_.query;
-  const bool nameHit = query.Find(name, scratch_) != std::string_view::npos;
-  if (!nameHit && !options_.searchContents) return;
-
-  std::string nameCopy;
-  if (nameZ == nullptr) {
-    nameCopy.assign(name);
-    nameZ = nameCopy.c_str();
-  }
-  struct stat st;
-  bool haveStat = false;
-  if (known != nullptr) {
-    st = *known;
-    haveStat = true;
-  }
-  bool isFolder = kind == Kind::kDir;
-  bool regular = kind == Kind::kRegular;
-  if (kind == Kind::kLink && frame.fd >= 0 && fstatat(frame.fd, nameZ, &st, AT_NO_AUTOMOUNT) == 0) {
-    // A link takes the kind, size and date of what it points to.
-    haveStat = true;
-    isFolder = S_ISDIR(st.st_mode);
-    regular = S_ISREG(st.st_mode);
-  }
-
-  const std::optional<FileCategory> category = AdmittedCategory(name, isFolder);
-  if (!category) return;
-
-  std::string matchLine;
-  if (!nameHit) {
-    // FIFOs, sockets and devices are never opened.
-    if (!IsContentSearchable(*category) || !regular || frame.fd < 0 || frame.noRead ||
-        IsPruned(frame, name))
-      return;
-    // A file on a pseudo file system is never read: some never end, some are used up by reading.
-    struct stat fileStat;
-    if (slot_) {
-      scratch_.assign(path_.data(), frame.prefixLen);
-      scratch_.append(name);
-      At(scratch_);
-    }
-    matchLine = MatchContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
-                               &fileStat, options_.unreadable);
-    if (matchLine.empty()) return;
-    // What was read is what a link points to, and a link already has that stat.
-    if (!haveStat) {
-      st = fileStat;
-      haveStat = true;
-    }
-  }
-  if (!haveStat && options_.details) {
-    // A name that is gone is no hit; one that only cannot be looked up (a folder that can be
-    // listed but not entered) is a hit without size and date.
-    haveStat =
-        frame.fd >= 0 && fstatat(frame.fd, nameZ, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0;
-    if (!haveStat && (frame.fd < 0 || errno == ENOENT)) return;
-  }
-
-  ResultRecord record;
-  record.path.reserve(frame.prefixLen + name.size());
-  record.path.append(path_.data(), frame.prefixLen);
-  record.path.append(name);
-  // A hit's path never ends in "/" except for the root "/" itself, which is never a hit.
-  record.category = *category;
-  record.extension = extension_;
-  if (options_.details && haveStat) {
-    if (*category != kFolders) record.sizeText = FormatSize(static_cast<int64_t>(st.st_size));
-    record.dateText = FormatHitDate(st.st_mtime);
-  }
-  record.matchLine = std::move(matchLine);
-  Emit(std::move(record));
+void Walker::MatchAndRecord(const Frame& frame, std::string_view name, const char* nameZ,
+                            EntryKind kind, const struct stat* known) {
+  WalkEntry entry;
+  entry.dirFd = frame.fd;
+  entry.folder = std::string_view(path_.data(), frame.prefixLen);
+  entry.name = name;
+  entry.nameZ = nameZ;
+  entry.kind = kind;
+  entry.known = known;
+  entry.noRead = frame.noRead || IsPruned(frame, name);
+  ResultRecord hit;
+  if (decider_.Decide(entry, hit)) Emit(std::move(hit));
 }
 
 void Walker::Emit(ResultRecord&& record) {

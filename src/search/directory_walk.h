@@ -9,6 +9,7 @@
 #include "results/result_record.h"
 #include "search/case_fold.h"
 #include "search/categories.h"
+#include "search/search_filters.h"
 #include "search/walk_watch.h"
 
 namespace findlark {
@@ -35,6 +36,9 @@ struct WalkOptions {
   const std::unordered_set<std::string>* skipped = nullptr;
   // Told where each walking thread is, so a place that does not answer can be named.
   WalkWatch* watch = nullptr;
+  // Exclusions, size, date (null or none set: everything). Whole words are the matcher's, and
+  // staying on one file system is done by pruning every other mount point.
+  const SearchFilters* filters = nullptr;
   // Threads that list folders and read files, the walker included: 0 picks from the CPUs this
   // process may use, 1 does everything on the walker itself. Hits come out the same.
   int threads = 0;

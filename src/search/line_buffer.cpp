@@ -72,7 +72,7 @@ bool LineBuffer::ReadChunk(ByteSource& source, char* at, size_t chunk,
 // Start in data_ of the line holding the first match in data_[0, limit), or npos.
 size_t LineBuffer::FindLineStart(const QueryMatcher& matcher, size_t n, size_t limit) {
   const char* buf = data_.data();
-  const size_t at = matcher.Find(std::string_view(buf, limit), folded_);
+  const size_t at = matcher.Find(std::string_view(buf, limit), folded_, !lineAtStart_, !eof_);
   if (at == std::string_view::npos) return at;
   if (matcher.ascii()) {
     const void* nl = memrchr(buf, '\n', at);
@@ -132,6 +132,9 @@ void LineBuffer::CarryTail(size_t n, size_t keep) {
   }
   if (!headFull_) headFull_ = AppendCapped(head_, buf + openLine, carryStart - openLine);
   carry_ = n - carryStart;
+  // A match at the start of a tail from inside a line was judged, with what came before it, in
+  // the round that carried it.
+  lineAtStart_ = carryStart == openLine;
   std::memmove(buf, buf + carryStart, carry_);
 }
 
@@ -148,6 +151,7 @@ std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& match
   headFull_ = false;
   carry_ = 0;
   eof_ = false;
+  lineAtStart_ = true;
 
   while (!eof_) {
     size_t got = 0;

@@ -48,6 +48,7 @@ class LineBuffer {
   std::string folded_;  // folded copy of data_ for a non-ASCII query
   std::string head_;    // the current line's bytes before data_[0], at most one cut line
   bool headFull_ = false;
+  bool lineAtStart_ = true;  // data_[0] begins a line (not a tail carried from inside one)
   size_t carry_ = 0;
   bool eof_ = false;
 };

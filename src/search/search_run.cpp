@@ -222,7 +222,7 @@ int SearchRun::HeldRuns() {
 }
 
 void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
-  const QueryMatcher matcher(std::move(options.queryLower));
+  const QueryMatcher matcher(std::move(options.queryLower), options.filters.wholeWord);
   WalkOptions walk;
   walk.query = &matcher;
   walk.typeFilter = options.typeFilter;
@@ -230,11 +230,18 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   walk.details = options.details;
   walk.stop = &state->stop;
   walk.watch = &state->watch;
+  walk.filters = &options.filters;
   RunSink sink(*state);
   // Pseudo file systems are left out below any root, and never read; network ones are left out
   // of a whole-machine search.
   const MountTable mounts = Mounts();
   walk.pruned = &mounts.pseudoMountPoints;
+  // Staying on one file system: every other mount below the folder is pruned as those are.
+  std::unordered_set<std::string> otherMounts;
+  if (options.filters.oneFileSystem) {
+    otherMounts = mounts.mountPoints;
+    walk.pruned = &otherMounts;
+  }
   walk.unreadable = &mounts.pseudoDevices;
   const std::string root = options.folder.empty() ? "/" : NormalizeRoot(options.folder);
   if (root == "/" && !options.networkMounts) walk.skipped = &mounts.networkMountPoints;

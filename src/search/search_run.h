@@ -14,6 +14,7 @@
 
 #include "results/result_record.h"
 #include "search/categories.h"
+#include "search/search_filters.h"
 
 namespace findlark {
 
@@ -28,6 +29,7 @@ struct SearchOptions {
   // A search of the whole machine (or of "/") leaves network file systems out unless this is
   // set: a server that has gone away would hold it for good.
   bool networkMounts = false;
+  SearchFilters filters = {};
   // When set, called on the worker instead of the walk (benchmarks feed generated hits).
   std::function<void(HitSink& sink, const std::atomic<bool>& stop)> source = nullptr;
 };

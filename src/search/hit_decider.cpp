@@ -1,0 +1,134 @@
+#include "search/hit_decider.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "results/display_text.h"
+#include "search/case_fold.h"
+#include "search/content_matcher.h"
+#include "search/directory_walk.h"
+
+namespace findlark {
+namespace {
+
+const SearchFilters* SetFilters(const WalkOptions& options) {
+  return options.filters != nullptr && options.filters->Any() ? options.filters : nullptr;
+}
+
+}  // namespace
+
+HitDecider::HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot)
+    : options_(options),
+      filters_(SetFilters(options)),
+      exclude_(filters_ ? filters_->exclude : std::vector<std::string>{}),
+      rootPrefix_(rootPrefix),
+      slot_(slot) {}
+
+bool HitDecider::Excluded(std::string_view folder, std::string_view name) {
+  nameCopy_.assign(folder.substr(std::min(rootPrefix_, folder.size())));
+  nameCopy_.append(name);
+  return exclude_.Excluded(name, nameCopy_, scratch_);
+}
+
+std::optional<FileCategory> HitDecider::AdmittedCategory(std::string_view name, bool isFolder) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) {
+    extension_.clear();
+  } else {
+    FoldCaseInto(name.substr(dot + 1), extension_);
+  }
+  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
+  if (!category) return std::nullopt;
+  if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
+    return std::nullopt;
+  return category;
+}
+
+bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
+  const QueryMatcher& query = *options_.query;
+  const std::string_view name = entry.name;
+  const bool nameHit = query.Find(name, scratch_) != std::string_view::npos;
+  if (!nameHit && !options_.searchContents) return false;
+
+  const char* nameZ = entry.nameZ;
+  if (nameZ == nullptr) {
+    nameCopy_.assign(name);
+    nameZ = nameCopy_.c_str();
+  }
+  const int dirFd = entry.dirFd;
+  struct stat st;
+  bool haveStat = false;
+  if (entry.known != nullptr) {
+    st = *entry.known;
+    haveStat = true;
+  }
+  bool isFolder = entry.kind == EntryKind::kDir;
+  bool regular = entry.kind == EntryKind::kRegular;
+  if (entry.kind == EntryKind::kLink && dirFd >= 0 &&
+      fstatat(dirFd, nameZ, &st, AT_NO_AUTOMOUNT) == 0) {
+    // A link takes the kind, size and date of what it points to.
+    haveStat = true;
+    isFolder = S_ISDIR(st.st_mode);
+    regular = S_ISREG(st.st_mode);
+  }
+
+  const std::optional<FileCategory> category = AdmittedCategory(name, isFolder);
+  if (!category) return false;
+
+  if (filters_ != nullptr && filters_->NeedsStat()) {
+    // Size and date before any read: what cannot be looked up cannot be shown to fit.
+    if (!haveStat) {
+      haveStat =
+          dirFd >= 0 && fstatat(dirFd, nameZ, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0;
+      if (!haveStat) return false;
+    }
+    if (!isFolder && !filters_->SizeAdmits(static_cast<int64_t>(st.st_size))) return false;
+    if (!filters_->DateAdmits(st.st_mtime)) return false;
+  }
+
+  std::string matchLine;
+  if (!nameHit) {
+    // FIFOs, sockets and devices are never opened, nor is anything on a pseudo file system:
+    // some never end, some are used up by reading.
+    if (!IsContentSearchable(*category) || !regular || dirFd < 0 || entry.noRead) return false;
+    struct stat fileStat;
+    if (slot_) {
+      scratch_.assign(entry.folder);
+      scratch_.append(name);
+      slot_->At(scratch_);
+    }
+    matchLine = MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
+                               &fileStat, options_.unreadable);
+    if (matchLine.empty()) return false;
+    // What was read is what a link points to, and a link already has that stat.
+    if (!haveStat) {
+      st = fileStat;
+      haveStat = true;
+    }
+  }
+  if (!haveStat && options_.details) {
+    // A name that is gone is no hit; one that only cannot be looked up (a folder that can be
+    // listed but not entered) is a hit without size and date.
+    haveStat = dirFd >= 0 && fstatat(dirFd, nameZ, &st, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0;
+    if (!haveStat && (dirFd < 0 || errno == ENOENT)) return false;
+  }
+
+  hit.path.clear();
+  hit.path.reserve(entry.folder.size() + name.size());
+  hit.path.append(entry.folder);
+  hit.path.append(name);
+  // A hit's path never ends in "/" except for the root "/" itself, which is never a hit.
+  hit.category = *category;
+  hit.extension = extension_;
+  hit.sizeText.clear();
+  hit.dateText.clear();
+  if (options_.details && haveStat) {
+    if (*category != kFolders) hit.sizeText = FormatSize(static_cast<int64_t>(st.st_size));
+    hit.dateText = FormatHitDate(st.st_mtime);
+  }
+  hit.matchLine = std::move(matchLine);
+  return true;
+}
+
+}  // namespace findlark
