@@ -88,6 +88,13 @@ TEST(Cli, ExitStatusAndMessages) {
       {{"--html", t.Path("fifo"), "needle", t.root()}, 2, "fifo': not a regular file"},
       {{"--color=sometimes", "needle"}, 2, "use auto, always or never"},
       {{"--type=\x1b[2J", "needle"}, 2, "unknown type '\\x1b[2J'"},
+      {{"--size", "10MB", "needle"}, 2, "invalid size '10MB' for --size; use +N"},
+      {{"-S", "+10 parsecs", "needle"}, 2, "invalid size '+10 parsecs' for -S"},
+      {{"--changed-within=soon", "needle"}, 2, "invalid time 'soon' for --changed-within"},
+      {{"--changed-before", "2026-02-30", "needle"}, 2, "invalid time '2026-02-30'"},
+      {{"--exclude=", "needle"}, 2, "option --exclude needs a pattern"},
+      {{"needle", t.root(), "-x", "--word", "-E", "*.txt", "--size=-1KB"}, 1, "0 found."},
+      {{"needle", t.root(), "--changed-within", "1w", "-S", "-1KB"}, 0, "1 found."},
       {{"-V"}, 0, "findlark-cli 6.1.0.1\n"},
       {{"needle", "--bogus", "-h"}, 0, "Usage: findlark-cli [OPTIONS] TEXT [FOLDER]\n"},
   };

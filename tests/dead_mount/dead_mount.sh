@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Beside a folder that never answers (a dead network mount, stood in for by a FUSE file system
-# mounted in a private mount namespace): findlark-cli gives the shell back on a stop signal with
-# the hits found so far and names the folder; a whole-machine search leaves a dead sshfs mount
-# alone; the window comes up with its saved folder there, and Stop, a new search and closing
-# the window all work while a walk is held.
+# mounted in a private mount namespace): findlark-cli gives the shell back on a stop signal
+# with the hits found so far and names the folder; a whole-machine search leaves a dead sshfs
+# mount alone; the window comes up with its saved folder there, and Stop, a new search and
+# closing the window all work while a walk is held. And -x keeps out of a tmpfs below FOLDER.
 set -u
 if [ -z "${FINDLARK_IN_NAMESPACE:-}" ]; then
   if [ "$(id -u)" -ne 0 ] || [ ! -c /dev/fuse ] || ! command -v unshare fusermount3 >/dev/null; then
@@ -44,6 +44,17 @@ run_cli() {
   CLI_PID=$!
   STARTED+=("$CLI_PID")
 }
+
+note "findlark-cli -x: a file system mounted below the folder is not entered"
+fs=$WORK/fs
+mkdir -p "$fs/mnt"
+: >"$fs/report here.txt"
+mount -t tmpfs tmpfs "$fs/mnt" || fail "cannot mount a tmpfs"
+: >"$fs/mnt/report there.txt"
+[ "$("$CLI" report "$fs" | sort)" = "$(printf '%s\n' "$fs/mnt/report there.txt" "$fs/report here.txt")" ] ||
+  fail "without -x: $("$CLI" report "$fs")"
+[ "$("$CLI" -x report "$fs")" = "$fs/report here.txt" ] || fail "with -x: $("$CLI" -x report "$fs")"
+umount "$fs/mnt"
 
 tree=$WORK/tree
 mount_dead "$tree/share"

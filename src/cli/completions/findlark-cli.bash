@@ -8,7 +8,8 @@ _findlark_cli() {
     "Spreadsheets" "Presentations" "Applications" "Folders" "Archives" "Source Code" "Other")
   local value="" option=""
   case $prev in
-    -t | --type | -f | --format | --color | --html) option=$prev value=$cur ;;
+    -t | --type | -f | --format | --color | --html | -E | --exclude | -S | --size | --changed-within | \
+      --changed-before) option=$prev value=$cur ;;
   esac
   if [[ -z $option && $cur == --*=* ]]; then
     option=${cur%%=*} value=${cur#*=}
@@ -39,10 +40,16 @@ _findlark_cli() {
       _filedir 'htm?(l)'
       return
       ;;
+    -E | --exclude | -S | --size | --changed-within | --changed-before)
+      COMPREPLY=()  # a pattern, a size or a time: nothing to offer
+      return
+      ;;
   esac
 
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "-c --contents -t --type -a --all-drives --network-mounts -f --format -0 --print0
+    COMPREPLY=($(compgen -W "-c --contents -t --type -a --all-drives --network-mounts
+      -E --exclude -S --size --changed-within --changed-before -w --word -x --one-file-system
+      -f --format -0 --print0
       --html --color -h --help -V --version" -- "$cur"))
     return
   fi
