@@ -38,9 +38,9 @@ constexpr std::string_view kHelp =
 // The toolkit's own options (QGuiApplication, QApplication and the X11 platform), which it
 // takes from the command line itself.
 constexpr std::string_view kQtOptionsWithValue[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
-    "qwindowicon", "qwindowtitle",   "session",       "display", "geometry",
-    "style",       "stylesheet",     "qmljsdebugger", "dialogs", "fontengine"};
+    "platform",    "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "display", "geometry",
+    "style",       "stylesheet",         "qmljsdebugger", "dialogs", "fontengine"};
 constexpr std::string_view kQtFlags[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
 enum class Action { kRun, kHelp, kVersion, kUsageError };
@@ -57,14 +57,12 @@ Action ParseArguments(int argc, char** argv, std::string& error) {
       continue;
     }
     if (action == Action::kUsageError) continue;  // --help may still come
-    std::string_view name = arg;
-    if (name.starts_with("--")) name.remove_prefix(2);  // Qt takes either form
-    else if (name.starts_with("-")) name.remove_prefix(1);
-    else {
+    if (!arg.starts_with("-")) {
       error = "unexpected argument '" + std::string(arg) + "'";
       action = Action::kUsageError;
       continue;
     }
+    std::string_view name = arg.substr(arg.starts_with("--") ? 2 : 1);  // Qt takes either form
     const size_t eq = name.find('=');
     const std::string_view bare = name.substr(0, eq);
     const auto in = [&](const auto& list) {

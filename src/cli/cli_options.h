@@ -7,12 +7,13 @@
 
 namespace findlark {
 
-enum class OutputFormat { kTree, kPaths, kTsv };
+enum class OutputFormat { kTree, kPaths, kTsv, kJson };
 enum class ColorMode { kAuto, kAlways, kNever };
 
 struct CliOptions {
   std::string queryLower;  // trimmed and folded, never empty after a successful parse
-  std::string folder;      // as given; empty with allDrives
+  // As given, in order; none: the current folder.
+  std::vector<std::string> folders;
   bool allDrives = false;
   bool searchContents = false;
   FileCategory typeFilter = kTypeFilterAll;
@@ -20,6 +21,7 @@ struct CliOptions {
   bool print0 = false;   // paths end in NUL instead of a line feed
   std::string htmlFile;  // empty: no page
   ColorMode color = ColorMode::kAuto;
+  bool quiet = false;  // no progress and no final status line
 };
 
 struct ParseResult {
@@ -30,7 +32,7 @@ struct ParseResult {
 };
 
 // `stdoutIsTerminal` picks the default format: the tree on a terminal, paths otherwise.
-// Options may come before or after TEXT and FOLDER; "--" ends them.
+// Options may come before or after TEXT and the FOLDERs; "--" ends them.
 ParseResult ParseCommandLine(const std::vector<std::string>& args, bool stdoutIsTerminal);
 
 std::string UsageText();    // the short synopsis printed after a usage error

@@ -530,7 +530,11 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
   record.category = *category;
   record.extension = extension_;
   if (options_.details && haveStat) {
-    if (*category != kFolders) record.sizeText = FormatSize(static_cast<int64_t>(st.st_size));
+    if (*category != kFolders) {
+      record.size = static_cast<int64_t>(st.st_size);
+      record.sizeText = FormatSize(record.size);
+    }
+    record.mtime = static_cast<int64_t>(st.st_mtime);
     record.dateText = FormatHitDate(st.st_mtime);
   }
   record.matchLine = std::move(matchLine);

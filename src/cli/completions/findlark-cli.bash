@@ -27,7 +27,7 @@ _findlark_cli() {
       return
       ;;
     -f | --format)
-      COMPREPLY=($(compgen -W "tree paths tsv" -- "$value"))
+      COMPREPLY=($(compgen -W "tree paths tsv json" -- "$value"))
       return
       ;;
     --color)
@@ -43,11 +43,11 @@ _findlark_cli() {
 
   if [[ $cur == -* ]]; then
     COMPREPLY=($(compgen -W "-c --contents -t --type -a --all-drives -f --format -0 --print0
-      --html --color -h --help -V --version" -- "$cur"))
+      --html --color -q --quiet -h --help -V --version" -- "$cur"))
     return
   fi
 
-  # Which argument is this: TEXT, then FOLDER.
+  # Which argument is this: TEXT, then FOLDERs.
   local i positional=0 ended=""
   for ((i = 1; i < cword; i++)); do
     if [[ -n $ended || ${words[i]} != -?* ]]; then
@@ -58,7 +58,7 @@ _findlark_cli() {
       ((i++))
     fi
   done
-  ((positional == 1)) && _filedir -d
+  ((positional >= 1)) && _filedir -d
 } &&
   complete -F _findlark_cli findlark-cli
 

@@ -4,11 +4,12 @@ complete -c findlark-cli -f
 complete -c findlark-cli -s c -l contents -d 'Search within files'
 complete -c findlark-cli -s t -l type -x -d 'Find files of one type only' -a "Documents Pictures Music Video Webpages 'PDF Documents' Spreadsheets Presentations Applications Folders Archives 'Source Code' Other"
 complete -c findlark-cli -s a -l all-drives -d 'Search the whole machine instead of FOLDER'
-complete -c findlark-cli -s f -l format -x -d 'Output format' -a 'tree paths tsv'
+complete -c findlark-cli -s f -l format -x -d 'Output format' -a 'tree paths tsv json'
 complete -c findlark-cli -s 0 -l print0 -d 'Paths, each followed by a NUL byte'
 complete -c findlark-cli -l html -r -F -d 'Also save the results page to FILE'
 complete -c findlark-cli -l color -x -d 'Colour the tree' -a 'auto always never'
+complete -c findlark-cli -s q -l quiet -d 'Show neither progress nor the final status line'
 complete -c findlark-cli -s h -l help -d 'Show the help and exit'
 complete -c findlark-cli -s V -l version -d 'Show the version and exit'
-# FOLDER, after the search text.
+# FOLDERs, after the search text.
 complete -c findlark-cli -n 'test (count (commandline -opc | string match -rv "^-")) -ge 2' -a '(__fish_complete_directories)'
