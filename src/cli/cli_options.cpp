@@ -336,8 +336,7 @@ std::string HelpText() {
          "bad byte as U+FFFD, and exactly in \"path_base64\" or \"line_base64\".\n"
          "\n"
          "Ctrl-C stops the search and prints what was found so far; a second Ctrl-C ends\n"
-         "at once. The final status line goes to standard error (the tree also ends with\n"
-         "it).\n";
+         "at once. The final status line goes to standard error only.\n";
 }
 
 std::string VersionText() {

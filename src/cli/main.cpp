@@ -293,13 +293,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   progress.Clear();
 
   const std::string finalText = FinalStatusText(cancelled, found);
-  if (tree && !out.Failed()) {
-    printer.WriteEnd(out, results);
-    if (!options.quiet) {
-      out.Append(finalText);
-      out.Append('\n');
-    }
-  }
+  if (tree && !out.Failed()) printer.WriteEnd(out, results);
   out.Flush();
   if (out.Failed()) return WriteFailed(out.Error(), found);
 
@@ -311,10 +305,8 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
     Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
     status = ExitStatus::kTrouble;
   }
-  // On a terminal the tree already ends with the final text; don't show it twice.
-  if (!options.quiet && !(tree && terminals.out && terminals.err)) {
-    WriteAll(STDERR_FILENO, finalText + "\n");
-  }
+  // Standard error only, so that output meant for a program holds nothing but hits.
+  if (!options.quiet) WriteAll(STDERR_FILENO, finalText + "\n");
   return status;
 }
 

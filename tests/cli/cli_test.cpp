@@ -144,7 +144,7 @@ TEST(Cli, TsvEscapesAndPrint0KeepsOddNames) {
   EXPECT_EQ(Split(Exec({"-0", "txt", t.root()}).out, '\0'), paths);
 }
 
-TEST(Cli, TreeByCategoryInLabelOrderThenStatus) {
+TEST(Cli, TreeByCategoryInLabelOrderStatusOnStderr) {
   TestTree t;
   t.Write("Plans/b-plan.txt");
   t.Write("A-plan.txt");
@@ -154,7 +154,7 @@ TEST(Cli, TreeByCategoryInLabelOrderThenStatus) {
                            t.Path("Plans/b-plan.txt") + "\n  esc\\x1b]0;x\\x07plan  " +
                            t.Path("esc\\x1b]0;x\\x07plan.txt") + "\nPictures (1)\n  plan  " +
                            t.Path("plan.jpg") + "\nFolders (1)\n  Plans  " + t.Path("Plans") +
-                           "\nSearch complete. 5 found.\n";
+                           "\n";
   const Outcome forced = Exec({"--format=tree", "PLAN", t.root(), "--html", t.Path("p.html")});
   EXPECT_EQ(forced.out, want);
   EXPECT_EQ(forced.err, "Search complete. 5 found.\n");
