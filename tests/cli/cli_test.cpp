@@ -153,8 +153,7 @@ TEST(Cli, TreeByCategoryInLabelOrderStatusOnStderr) {
   const std::string want = "Documents (3)\n  A-plan  " + t.Path("A-plan.txt") + "\n  b-plan  " +
                            t.Path("Plans/b-plan.txt") + "\n  esc\\x1b]0;x\\x07plan  " +
                            t.Path("esc\\x1b]0;x\\x07plan.txt") + "\nPictures (1)\n  plan  " +
-                           t.Path("plan.jpg") + "\nFolders (1)\n  Plans  " + t.Path("Plans") +
-                           "\n";
+                           t.Path("plan.jpg") + "\nFolders (1)\n  Plans  " + t.Path("Plans") + "\n";
   const Outcome forced = Exec({"--format=tree", "PLAN", t.root(), "--html", t.Path("p.html")});
   EXPECT_EQ(forced.out, want);
   EXPECT_EQ(forced.err, "Search complete. 5 found.\n");
