@@ -2,6 +2,15 @@
 # everything under /usr.
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE RENAME copyright
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/findlark)
+# A native package's changelog is changelog.gz, compressed reproducibly.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${PROJECT_BINARY_DIR}/changelog @ONLY)
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.gz
+  COMMAND ${GZIP_EXECUTABLE} -9 -n -c ${PROJECT_BINARY_DIR}/changelog
+          > ${PROJECT_BINARY_DIR}/changelog.gz
+  DEPENDS ${PROJECT_BINARY_DIR}/changelog
+  COMMENT "Compressing the changelog")
+add_custom_target(findlark_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
+install(FILES ${PROJECT_BINARY_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/findlark)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME findlark)
@@ -9,12 +18,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # all four parts
 set(CPACK_PACKAGE_VENDOR "The Findlark developers")
 set(CPACK_PACKAGE_CONTACT "The Findlark developers <findlark@findlark.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find files by name and by the text inside them")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Findlark is a small desktop search program. Type a text, press Search, and it walks a \
-folder, or the whole machine, finding files by name and, optionally, by the text inside them. \
-Hits appear while the search runs, sorted into thirteen categories; a hit can be previewed, \
-opened, or have its folder opened, and the results can be saved as one HTML page.\n\
-findlark-cli runs the same search from a terminal.")
+# Lines of at most 80 columns, as Debian's tools show them; an empty line is a paragraph break.
+set(CPACK_PACKAGE_DESCRIPTION [=[
+Findlark is a small desktop search program. Type a text, press Search, and it
+walks a folder, or the whole machine, finding files by name and, optionally, by
+the text inside them. Hits appear while the search runs, sorted into thirteen
+categories; a hit can be previewed, opened, or have its folder opened, and the
+results can be saved as one HTML page.
+
+findlark-cli runs the same search from a terminal.]=])
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks a built findlark .deb: its control fields, that everything lands under /usr where
-# Debian looks, and that the program runs from a scratch root it is unpacked into.
+# Debian looks, that lintian --pedantic finds no error or warning in it, and that the program
+# runs from a scratch root it is unpacked into.
 # Usage: scripts/check-package.sh findlark_VERSION_amd64.deb
 set -euo pipefail
 deb=$(realpath "$1")
@@ -35,9 +36,18 @@ for path in usr/bin/findlark usr/bin/findlark-cli \
   usr/share/icons/hicolor/{16x16,22x22,24x24,32x32,48x48,64x64,128x128,256x256}/apps/findlark.png \
   usr/share/man/man1/findlark.1.gz usr/share/man/man1/findlark-cli.1.gz \
   usr/share/bash-completion/completions/findlark-cli usr/share/zsh/vendor-completions/_findlark-cli \
-  usr/share/fish/vendor_completions.d/findlark-cli.fish usr/share/doc/findlark/copyright; do
+  usr/share/fish/vendor_completions.d/findlark-cli.fish usr/share/doc/findlark/copyright \
+  usr/share/doc/findlark/changelog.gz; do
   grep -qx "\./$path" <<<"$listing" || fail "does not install /$path"
 done
+
+# As a Debian developer would check it: an error or a warning fails, as does lintian itself
+# failing to run; info and pedantic tags are shown.
+if lintian_out=$(lintian --pedantic --display-info --fail-on error,warning "$deb" 2>&1); then
+  grep -v '^running with root privileges' <<<"$lintian_out" || true
+else
+  fail "lintian: $lintian_out"
+fi
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT

@@ -14,7 +14,7 @@ packages=(
   python3-pyatspi at-spi2-core dbus-x11 dbus-daemon libglib2.0-bin python3-gi
   shared-mime-info desktop-file-utils appstream
   fd-find ripgrep hyperfine time
-  dpkg-dev file help2man man-db bsdextrautils bash-completion zsh fish
+  dpkg-dev lintian file help2man man-db bsdextrautils bash-completion zsh fish
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <ctime>
+#include <algorithm>
 #include <optional>
 #include <string_view>
 
@@ -28,8 +29,9 @@ enum class Opt {
   kPrint0,
   kHtml,
   kColor,
+  kQuiet,
   kHelp,
-  kVersion
+  kVersion,
 };
 
 struct OptSpec {
@@ -54,6 +56,7 @@ constexpr OptSpec kOptions[] = {
     {Opt::kPrint0, '0', "print0", false},
     {Opt::kHtml, 0, "html", true},
     {Opt::kColor, 0, "color", true},
+    {Opt::kQuiet, 'q', "quiet", false},
     {Opt::kHelp, 'h', "help", false},
     {Opt::kVersion, 'V', "version", false},
 };
@@ -76,6 +79,7 @@ std::optional<OutputFormat> FormatByName(std::string_view name) {
   if (name == "tree") return OutputFormat::kTree;
   if (name == "paths") return OutputFormat::kPaths;
   if (name == "tsv") return OutputFormat::kTsv;
+  if (name == "json") return OutputFormat::kJson;
   return std::nullopt;
 }
 
@@ -164,7 +168,7 @@ struct Parser {
           format = *f;
         } else {
           Fail("unknown format '" + value + "' for " + std::string(shown) +
-               "; use tree, paths or tsv");
+               "; use tree, paths, tsv or json");
         }
         break;
       case Opt::kPrint0:
@@ -184,6 +188,9 @@ struct Parser {
           Fail("unknown value '" + value + "' for " + std::string(shown) +
                "; use auto, always or never");
         }
+        break;
+      case Opt::kQuiet:
+        o.quiet = true;
         break;
       case Opt::kHelp:
         help = true;
@@ -288,11 +295,9 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, bool stdoutIs
   if (!p.failed) {
     if (positional.empty()) {
       p.Fail("missing search text");
-    } else if (positional.size() > 2) {
-      p.Fail("unexpected argument '" + positional[2] + "'");
-    } else if (positional.size() == 2 && o.allDrives) {
+    } else if (positional.size() >= 2 && o.allDrives) {
       p.Fail("give either a FOLDER or --all-drives, not both");
-    } else if (positional.size() == 2 && positional[1].empty()) {
+    } else if (std::find(positional.begin() + 1, positional.end(), "") != positional.end()) {
       p.Fail("the folder name is empty");
     } else if (o.print0 && p.format && *p.format != OutputFormat::kPaths) {
       p.Fail("--print0 goes with --format=paths only");
@@ -306,7 +311,7 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, bool stdoutIs
     r.action = ParseResult::Action::kUsageError;
     return r;
   }
-  if (positional.size() == 2) o.folder = positional[1];
+  o.folders.assign(positional.begin() + 1, positional.end());
   if (p.format) {
     o.format = *p.format;
   } else {
@@ -317,19 +322,47 @@ ParseResult ParseCommandLine(const std::vector<std::string>& args, bool stdoutIs
 }
 
 std::string UsageText() {
-  return "Usage: findlark-cli [OPTIONS] TEXT [FOLDER]\n"
+  return "Usage: findlark-cli [OPTIONS] TEXT [FOLDER...]\n"
          "Try 'findlark-cli --help' for more information.\n";
 }
 
+namespace {
+
+// `items` joined by ", ", broken into lines of at most 80 columns, each line after the first
+// starting with `indent` spaces; an item is never split.
+std::string Wrapped(const std::vector<std::string>& items, size_t firstColumn, size_t indent) {
+  constexpr size_t kWidth = 80;
+  std::string text;
+  size_t column = firstColumn;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const std::string item = items[i] + (i + 1 < items.size() ? "," : "");
+    if (i > 0) {
+      if (column + 1 + item.size() > kWidth) {
+        text += "\n" + std::string(indent, ' ');
+        column = indent;
+      } else {
+        text += ' ';
+        ++column;
+      }
+    }
+    text += item;
+    column += item.size();
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string HelpText() {
-  return "Usage: findlark-cli [OPTIONS] TEXT [FOLDER]\n"
-         "Find files below FOLDER (default: the current folder) whose name contains TEXT,\n"
-         "ignoring case; with --contents, also files whose text contains it.\n"
+  const std::vector<std::string> types(std::begin(g_categoryNames), std::end(g_categoryNames));
+  return "Usage: findlark-cli [OPTIONS] TEXT [FOLDER...]\n"
+         "Find files below each FOLDER (default: the current folder) whose name contains\n"
+         "TEXT, ignoring case; with --contents, also files whose text contains it.\n"
          "\n"
          "  -c, --contents         search within files\n"
          "  -t, --type NAME        find files of one type only, NAME being one of:\n"
          "                         " +
-         CategoryList() +
+         Wrapped(types, 25, 25) +
          "\n"
          "                         (case ignored, such as --type \"pdf documents\")\n"
          "  -a, --all-drives       search the whole machine instead of FOLDER; like a\n"
@@ -351,24 +384,36 @@ std::string HelpText() {
          "  -x, --one-file-system  do not enter other file systems mounted below FOLDER\n"
          "  -f, --format FORMAT    how hits are shown: tree (by category, as the window\n"
          "                         shows them; the default on a terminal), paths (one\n"
-         "                         path a line; the default otherwise) or tsv (category,\n"
+         "                         path a line; the default otherwise), tsv (category,\n"
          "                         path, label, size, date and matching line,\n"
-         "                         tab-separated, with \\\\ \\t \\n \\r escaped)\n"
+         "                         tab-separated, with \\\\ \\t \\n \\r escaped) or json\n"
+         "                         (one JSON object a line; see below)\n"
          "  -0, --print0           paths, each followed by a NUL byte\n"
          "      --html FILE        also save the results page to FILE\n"
          "      --color WHEN       colour the tree's categories and folders: auto (on a\n"
          "                         terminal unless NO_COLOR is set), always or never;\n"
          "                         folders take their colour from LS_COLORS\n"
+         "  -q, --quiet            show neither progress nor the final status line\n"
          "  -h, --help             show this help and exit\n"
          "  -V, --version          show the version and exit\n"
          "\n"
-         "Hits are listed in the order they are found. Ctrl-C (or SIGTERM, SIGHUP) stops\n"
-         "the search and prints what was found so far, within a second even when a folder\n"
-         "does not answer (a dead network mount); a second Ctrl-C ends at once. A folder\n"
-         "or file that keeps the search waiting for 2 seconds is named on stderr.\n"
+         "The FOLDERs are searched one after the other, in the order given. paths, -0,\n"
+         "tsv and json print each hit as it is found: within a folder, in the order the\n"
+         "walk meets them (each subfolder's hits before the subfolder itself, names in the\n"
+         "order the file system lists them, not sorted). The tree comes once the search\n"
+         "is over, for all FOLDERs at once: by category, in the window's order, then by\n"
+         "label (the name without its extension), ignoring case. The results page holds\n"
+         "the same tree.\n"
          "\n"
-         "Exit status: 0 if something was found, 1 if nothing was, 2 on a usage or\n"
-         "write error, 128 + the signal's number when stopped by one (130 for Ctrl-C).\n";
+         "A json line has \"path\", \"category\", \"size\" (bytes; null for folders),\n"
+         "\"modified\" (ISO 8601 with the time zone) and \"line\" (the matching line; null\n"
+         "for a hit by name). A path or line that is not valid UTF-8 is given with each\n"
+         "bad byte as U+FFFD, and exactly in \"path_base64\" or \"line_base64\".\n"
+         "\n"
+         "Ctrl-C (or SIGTERM, SIGHUP) stops the search and prints what was found so far,\n"
+         "within a second even when a folder does not answer (a dead network mount); a\n"
+         "second Ctrl-C ends at once. A folder or file that keeps the search waiting for 2\n"
+         "seconds is named on stderr. The final status line goes to standard error only.\n";
 }
 
 std::string VersionText() {

@@ -8,12 +8,13 @@
 
 namespace findlark {
 
-enum class OutputFormat { kTree, kPaths, kTsv };
+enum class OutputFormat { kTree, kPaths, kTsv, kJson };
 enum class ColorMode { kAuto, kAlways, kNever };
 
 struct CliOptions {
   std::string queryLower;  // trimmed and folded, never empty after a successful parse
-  std::string folder;      // as given; empty with allDrives
+  // As given, in order; none: the current folder.
+  std::vector<std::string> folders;
   bool allDrives = false;
   bool networkMounts = false;  // a whole-machine search enters network file systems too
   bool searchContents = false;
@@ -23,6 +24,7 @@ struct CliOptions {
   std::string htmlFile;  // empty: no page
   ColorMode color = ColorMode::kAuto;
   SearchFilters filters;
+  bool quiet = false;  // no progress and no final status line
 };
 
 struct ParseResult {
@@ -33,7 +35,7 @@ struct ParseResult {
 };
 
 // `stdoutIsTerminal` picks the default format: the tree on a terminal, paths otherwise.
-// Options may come before or after TEXT and FOLDER; "--" ends them.
+// Options may come before or after TEXT and the FOLDERs; "--" ends them.
 ParseResult ParseCommandLine(const std::vector<std::string>& args, bool stdoutIsTerminal);
 
 std::string UsageText();    // the short synopsis printed after a usage error

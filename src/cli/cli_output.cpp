@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
 
 #include "cli/cli_options.h"
 #include "persist/text_escape.h"
@@ -117,6 +120,113 @@ void AppendTsvLine(std::string& out, const ResultRecord& record) {
   AppendTsvLineWith(out, record, AppendTsvField);
 }
 
+namespace {
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 |
+                       static_cast<uint8_t>(bytes[i + 1]) << 8 | static_cast<uint8_t>(bytes[i + 2]);
+    for (int shift = 18; shift >= 0; shift -= 6) out.push_back(kDigits[(v >> shift) & 63]);
+  }
+  if (const size_t rest = bytes.size() - i; rest > 0) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (rest == 2) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    out.push_back(kDigits[(v >> 18) & 63]);
+    out.push_back(kDigits[(v >> 12) & 63]);
+    out.push_back(rest == 2 ? kDigits[(v >> 6) & 63] : '=');
+    out.push_back('=');
+  }
+}
+
+// A JSON string: each byte outside well-formed UTF-8 as U+FFFD. Returns false when there was one.
+bool AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  bool exact = true;
+  out.push_back('"');
+  while (!text.empty()) {
+    const size_t length = Utf8SequenceLength(text);
+    if (length == 0) {
+      out.append("\xef\xbf\xbd");
+      exact = false;
+      text.remove_prefix(1);
+      continue;
+    }
+    const std::string_view sequence = text.substr(0, length);
+    text.remove_prefix(length);
+    if (sequence == "\"" || sequence == "\\") {
+      out.push_back('\\');
+      out.append(sequence);
+    } else if (IsControlSequence(sequence)) {  // C0, DEL and C1: all as \u00XX
+      const unsigned code = length == 1 ? static_cast<uint8_t>(sequence[0])
+                                        : 0x80 | (static_cast<uint8_t>(sequence[1]) & 0x3f);
+      out.append("\\u00");
+      out.push_back(kHex[code >> 4]);
+      out.push_back(kHex[code & 15]);
+    } else {
+      out.append(sequence);
+    }
+  }
+  out.push_back('"');
+  return exact;
+}
+
+// "name": the text, and "name_base64" when the text is not valid UTF-8.
+void AppendJsonText(std::string& out, std::string_view name, std::string_view text) {
+  out.push_back('"');
+  out.append(name);
+  out.append("\":");
+  if (AppendJsonString(out, text)) return;
+  out.append(",\"");
+  out.append(name);
+  out.append("_base64\":\"");
+  AppendBase64(out, text);
+  out.push_back('"');
+}
+
+// "2007-06-04T14:00:00+02:00"; empty when the time cannot be shown.
+std::string IsoLocalTime(int64_t seconds) {
+  const time_t t = static_cast<time_t>(seconds);
+  struct tm local {};
+  char text[64];
+  if (localtime_r(&t, &local) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local) == 0)
+    return {};
+  const long offset = local.tm_gmtoff;
+  const long minutes = (offset < 0 ? -offset : offset) / 60;
+  char zone[40];
+  std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
+  return std::string(text) + zone;
+}
+
+}  // namespace
+
+void AppendJsonLine(std::string& out, const ResultRecord& record) {
+  out.push_back('{');
+  AppendJsonText(out, "path", record.path);
+  out.append(",\"category\":");
+  AppendJsonString(out, record.category.Valid() ? g_categoryNames[record.category] : "");
+  out.append(",\"size\":");
+  out.append(record.sizeText.empty() ? "null" : std::to_string(record.size));
+  out.append(",\"modified\":");
+  const std::string modified = record.dateText.empty() ? "" : IsoLocalTime(record.mtime);
+  if (modified.empty()) {
+    out.append("null");
+  } else {
+    AppendJsonString(out, modified);
+  }
+  out.push_back(',');
+  if (record.matchLine.empty()) {
+    out.append("\"line\":null");
+  } else {
+    AppendJsonText(out, "line", record.matchLine);
+  }
+  out.append("}\n");
+}
+
 void AppendPathLine(std::string& out, const ResultRecord& record, char terminator) {
   out.append(record.path);
   out.push_back(terminator);
@@ -185,6 +295,7 @@ bool HitPrinter::Streams() const {
 }
 
 void HitPrinter::AppendHit(std::string& out, const ResultRecord& record) const {
+  if (format_ == OutputFormat::kJson) return AppendJsonLine(out, record);
   if (format_ == OutputFormat::kTsv) {
     return toTerminal_ ? AppendTsvLineWith(out, record, AppendTerminalText)
                        : AppendTsvLine(out, record);

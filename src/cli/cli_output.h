@@ -54,6 +54,12 @@ void AppendTerminalText(std::string& out, std::string_view text);
 // The six fields of one hit and a line feed: category, path, label, size, date, match line.
 void AppendTsvLine(std::string& out, const ResultRecord& record);
 
+// One hit as one line of JSON (JSON Lines): {"path", "category", "size", "modified", "line"}.
+// Texts that are not valid UTF-8 are given lossily (U+FFFD for each bad byte) and exactly, as
+// base64, in "path_base64" or "line_base64". Every control character is escaped, so the line
+// is safe on a terminal too. `modified` is local time in ISO 8601 with its offset.
+void AppendJsonLine(std::string& out, const ResultRecord& record);
+
 // The path and `terminator` (a line feed, or NUL for -0).
 void AppendPathLine(std::string& out, const ResultRecord& record, char terminator);
 

@@ -116,23 +116,28 @@ bool AbsoluteFolder(const std::string& given, std::string& out) {
   return true;
 }
 
-// The folder to walk, absolute. A folder that cannot be listed is searched all the same (the
-// window completes such a search with nothing found) but the user is told why.
+// The folder to walk, absolute. False, with the user told why, when it cannot be searched:
+// it does not exist, is not a folder or cannot be listed.
 bool ResolveFolder(const std::string& given, std::string& folder) {
-  if (!AbsoluteFolder(given.empty() ? "." : given, folder)) {
+  if (!AbsoluteFolder(given, folder)) {
     Complain(std::string("cannot determine the current folder: ") + std::strerror(errno));
     return false;
   }
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0) {
-    Complain("warning: cannot open folder " + Quoted(folder) + ": " + std::strerror(errno));
-  } else if (!S_ISDIR(st.st_mode)) {
-    Complain("warning: " + Quoted(folder) + " is not a folder");
-  } else if (DIR* dir = ::opendir(folder.c_str())) {
-    ::closedir(dir);
-  } else {
-    Complain("warning: cannot open folder " + Quoted(folder) + ": " + std::strerror(errno));
+    Complain("cannot open folder " + Quoted(folder) + ": " + std::strerror(errno));
+    return false;
   }
+  if (!S_ISDIR(st.st_mode)) {
+    Complain(Quoted(folder) + " is not a folder");
+    return false;
+  }
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    Complain("cannot open folder " + Quoted(folder) + ": " + std::strerror(errno));
+    return false;
+  }
+  ::closedir(dir);
   return true;
 }
 
@@ -151,10 +156,13 @@ class ProgressLine {
 
   Clock::time_point Next() const { return enabled_ ? next_ : Clock::time_point::max(); }
 
+  // Hits found in the folders searched before this one, counted in what is shown.
+  void SetFoundBefore(int found) { foundBefore_ = found; }
+
   void Tick(Clock::time_point now, int found) {
     if (!enabled_ || now < next_) return;
     while (next_ <= now) next_ += kProgressPeriod;
-    WriteAll(STDERR_FILENO, "\r" + ProgressText(found) + "\x1b[K");
+    WriteAll(STDERR_FILENO, "\r" + ProgressText(foundBefore_ + found) + "\x1b[K");
     shown_ = true;
   }
 
@@ -167,6 +175,7 @@ class ProgressLine {
  private:
   bool enabled_;
   bool shown_ = false;
+  int foundBefore_ = 0;
   Clock::time_point next_;
 };
 
@@ -253,9 +262,6 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   search.filters = options.filters;
   // A plain list of paths shows no sizes or dates, so the walk need not look them up.
   search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
-  if (!options.allDrives && !ResolveFolder(options.folder, search.folder)) {
-    return ExitStatus::kTrouble;
-  }
   // The page is written at the end; find out now if that cannot work, before a long search.
   std::string error;
   if (!options.htmlFile.empty() && !CheckWritable(options.htmlFile, &error)) {
@@ -275,37 +281,57 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   if (keep) results.ResetResults();
 
   FdWriter out(STDOUT_FILENO);
-  ProgressLine progress(terminals.err);
-  SearchRun run(8192, kStopGrace);
-  run.Start(search);
-  const int found =
-      CollectHits(run, printer, out, progress, keep ? &results : nullptr, terminals.out);
-  if (out.Failed()) run.RequestStop();
-  run.Join();
+  ProgressLine progress(terminals.err && !options.quiet);
+  // One run per FOLDER, in the order given, all into one set of results. A folder that cannot
+  // be searched is reported in its turn, and the others are searched all the same.
+  std::vector<std::string> folders = options.folders;
+  if (options.allDrives) {
+    folders = {""};  // an empty folder is the whole machine
+  } else if (folders.empty()) {
+    folders = {"."};
+  }
+  int found = 0;
+  bool cancelled = false;
+  bool badFolder = false;
+  for (const std::string& given : folders) {
+    if (InterruptRequested()) {
+      cancelled = true;
+      break;
+    }
+    progress.Clear();
+    if (!options.allDrives && !ResolveFolder(given, search.folder)) {
+      badFolder = true;
+      continue;
+    }
+    progress.SetFoundBefore(found);
+    SearchRun run(8192, kStopGrace);
+    run.Start(search);
+    found += CollectHits(run, printer, out, progress, keep ? &results : nullptr, terminals.out);
+    if (out.Failed()) run.RequestStop();
+    run.Join();
+    cancelled = run.Cancelled();
+    if (cancelled || out.Failed()) break;
+  }
   if (keep) results.RecordAppended();
   progress.Clear();
 
-  const bool cancelled = run.Cancelled();
   const std::string finalText = FinalStatusText(cancelled, found);
-  if (tree && !out.Failed()) {
-    printer.WriteEnd(out, results);
-    out.Append(finalText);
-    out.Append('\n');
-  }
+  if (tree && !out.Failed()) printer.WriteEnd(out, results);
   out.Flush();
   if (out.Failed()) return WriteFailed(out.Error(), found);
 
   ExitStatus status = cancelled && InterruptRequested()
                           ? static_cast<ExitStatus>(128 + g_stopSignal.load())
-                          : StatusFor(found);
+                      : badFolder ? ExitStatus::kTrouble
+                                  : StatusFor(found);
   if (!options.htmlFile.empty() && !WriteResultsPage(options.htmlFile, results, options.queryLower,
                                                      std::time(nullptr), &error,
                                                      DescribeFilters(options.filters))) {
     Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
     status = ExitStatus::kTrouble;
   }
-  // On a terminal the tree already ends with the final text; don't show it twice.
-  if (!(tree && terminals.out && terminals.err)) WriteAll(STDERR_FILENO, finalText + "\n");
+  // Standard error only, so that output meant for a program holds nothing but hits.
+  if (!options.quiet) WriteAll(STDERR_FILENO, finalText + "\n");
   return status;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "search/categories.h"
@@ -14,6 +15,9 @@ struct ResultRecord {
   std::string matchLine;  // empty for a hit by name
   std::string extension;  // folded, without the dot
   FileCategory category = 0;
+  // The values behind sizeText and dateText, for scripts; set together with those texts.
+  int64_t size = -1;  // bytes
+  int64_t mtime = 0;  // seconds since the epoch
 };
 
 }  // namespace findlark

@@ -123,8 +123,14 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
   hit.extension = extension_;
   hit.sizeText.clear();
   hit.dateText.clear();
+  hit.size = -1;
+  hit.mtime = 0;
   if (options_.details && haveStat) {
-    if (*category != kFolders) hit.sizeText = FormatSize(static_cast<int64_t>(st.st_size));
+    if (*category != kFolders) {
+      hit.size = static_cast<int64_t>(st.st_size);
+      hit.sizeText = FormatSize(hit.size);
+    }
+    hit.mtime = static_cast<int64_t>(st.st_mtime);
     hit.dateText = FormatHitDate(st.st_mtime);
   }
   hit.matchLine = std::move(matchLine);

@@ -52,9 +52,11 @@ expect "findlark-cli -t so" 'Source\ Code'
 expect "findlark-cli --type=pdf" 'PDF\ Documents'
 expect "findlark-cli -t PDF\\ D" 'PDF\ Documents'
 expect "findlark-cli -f t" $'tree\ntsv'
+expect "findlark-cli --format=j" "json"
+expect "findlark-cli --qu" "--quiet"
 expect "findlark-cli --color=" $'always\nauto\nnever'
 expect "findlark-cli -c needle al" $'alpha\nalps'
 expect "findlark-cli --type Music needle al" $'alpha\nalps'
 expect "findlark-cli -c al" ""
-expect "findlark-cli needle alpha al" ""
+expect "findlark-cli needle alpha al" $'alpha\nalps'  # another FOLDER
 exit $failed

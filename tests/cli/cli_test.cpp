@@ -72,14 +72,12 @@ TEST(Cli, ExitStatusAndMessages) {
   } cases[] = {
       {{"needle", t.root()}, 0, "Search complete. 1 found."},
       {{"zebra", t.root()}, 1, "Search complete. 0 found."},
-      {{"needle", t.Path("gone")}, 1, "warning: cannot open folder"},
-      {{"needle", t.Path("needle.txt")}, 1, "is not a folder"},
       {{"--", "-dash", t.root()}, 0, "1 found."},
       {{"-dash", t.root()}, 2, "unrecognized option '-d'"},
       {{" \t ", t.root()}, 2, "the search text is empty"},
       {{}, 2, "missing search text"},
       {{"needle", t.root(), "--all-drives"}, 2, "not both"},
-      {{"needle", t.root(), "extra"}, 2, "unexpected argument 'extra'"},
+      {{"needle", t.root(), ""}, 2, "the folder name is empty"},
       {{"--format=xml", "needle"}, 2, "unknown format 'xml'"},
       {{"-0", "--format", "tsv", "needle"}, 2, "--print0 goes with --format=paths"},
       {{"needle", "--type"}, 2, "'--type' needs a value"},
@@ -96,7 +94,7 @@ TEST(Cli, ExitStatusAndMessages) {
       {{"needle", t.root(), "-x", "--word", "-E", "*.txt", "--size=-1KB"}, 1, "0 found."},
       {{"needle", t.root(), "--changed-within", "1w", "-S", "-1KB"}, 0, "1 found."},
       {{"-V"}, 0, "findlark-cli 6.1.0.1\n"},
-      {{"needle", "--bogus", "-h"}, 0, "Usage: findlark-cli [OPTIONS] TEXT [FOLDER]\n"},
+      {{"needle", "--bogus", "-h"}, 0, "Usage: findlark-cli [OPTIONS] TEXT [FOLDER...]\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
@@ -160,7 +158,7 @@ TEST(Cli, TsvEscapesAndPrint0KeepsOddNames) {
   EXPECT_EQ(Split(Exec({"-0", "txt", t.root()}).out, '\0'), paths);
 }
 
-TEST(Cli, TreeByCategoryInLabelOrderThenStatus) {
+TEST(Cli, TreeByCategoryInLabelOrderStatusOnStderr) {
   TestTree t;
   t.Write("Plans/b-plan.txt");
   t.Write("A-plan.txt");
@@ -169,8 +167,7 @@ TEST(Cli, TreeByCategoryInLabelOrderThenStatus) {
   const std::string want = "Documents (3)\n  A-plan  " + t.Path("A-plan.txt") + "\n  b-plan  " +
                            t.Path("Plans/b-plan.txt") + "\n  esc\\x1b]0;x\\x07plan  " +
                            t.Path("esc\\x1b]0;x\\x07plan.txt") + "\nPictures (1)\n  plan  " +
-                           t.Path("plan.jpg") + "\nFolders (1)\n  Plans  " + t.Path("Plans") +
-                           "\nSearch complete. 5 found.\n";
+                           t.Path("plan.jpg") + "\nFolders (1)\n  Plans  " + t.Path("Plans") + "\n";
   const Outcome forced = Exec({"--format=tree", "PLAN", t.root(), "--html", t.Path("p.html")});
   EXPECT_EQ(forced.out, want);
   EXPECT_EQ(forced.err, "Search complete. 5 found.\n");
@@ -191,22 +188,123 @@ TEST(Cli, ClosedPipeEndsQuietly) {
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
 }
 
-// A folder that exists but cannot be listed is searched (nothing found) with a warning.
-TEST(Cli, WarnsWhenTheFolderCannotBeListed) {
+// Every FOLDER is searched in the order given; one that cannot be searched is named, and the
+// run ends with 2 once the others are done.
+TEST(Cli, FoldersInOrderAndTroubleExitsTwo) {
   TestTree t;
+  t.Write("a/needle-a.txt");
+  t.Write("b/needle-b.txt");
   t.Write("locked/needle.txt");
+  t.Write("file.txt");
   ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
   ASSERT_EQ(chmod(t.Path("locked").c_str(), 0), 0);
+  const std::string a = t.Path("a/needle-a.txt\n"), b = t.Path("b/needle-b.txt\n");
+  const struct {
+    std::vector<std::string> folders;
+    int exit;
+    std::string out, err;
+  } cases[] = {
+      {{"b", "a"}, 0, b + a, "Search complete. 2 found.\n"},
+      {{"a", "b", "a"}, 0, a + b + a, "Search complete. 3 found.\n"},
+      {{"gone"},
+       2,
+       "",
+       "findlark-cli: cannot open folder '" + t.Path("gone") + "': " + std::strerror(ENOENT) +
+           "\nSearch complete. 0 found.\n"},
+      {{"file.txt"},
+       2,
+       "",
+       "findlark-cli: '" + t.Path("file.txt") + "' is not a folder\nSearch complete. 0 found.\n"},
+      {{"locked"},
+       2,
+       "",
+       "findlark-cli: cannot open folder '" + t.Path("locked") + "': " + std::strerror(EACCES) +
+           "\nSearch complete. 0 found.\n"},
+      {{"a", "gone", "b"},
+       2,
+       a + b,
+       "findlark-cli: cannot open folder '" + t.Path("gone") + "': " + std::strerror(ENOENT) +
+           "\nSearch complete. 2 found.\n"},
+  };
   // Root may list anything; run as nobody then.
   const std::string as =
       geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-  const Outcome r =
-      Exec({"needle", t.Path("locked")}, "/", as + "bash -c CLIQ >out 2>err; echo $? >status");
-  EXPECT_EQ(r.exit, 1);
-  EXPECT_NE(r.err.find("warning: cannot open folder '" + t.Path("locked") +
-                       "': " + std::strerror(EACCES)),
-            std::string::npos)
-      << r.err;
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"needle"};
+    args.insert(args.end(), c.folders.begin(), c.folders.end());
+    const Outcome r = Exec(args, t.root(), as + "bash -c CLIQ >out 2>err; echo $? >status");
+    SCOPED_TRACE(c.folders.front() + " ... " + c.folders.back());
+    EXPECT_EQ(r.exit, c.exit);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+  }
+  // The tree holds every folder's hits as one run, and --quiet leaves out the status line.
+  const Outcome tree = Exec({"-q", "--format=tree", "needle", "b", "gone", "a"}, t.root());
+  EXPECT_EQ(tree.exit, 2);
+  EXPECT_EQ(tree.out, "Documents (2)\n  needle-a  " + t.Path("a/needle-a.txt") + "\n  needle-b  " +
+                          t.Path("b/needle-b.txt") + "\n");
+  EXPECT_EQ(tree.err, "findlark-cli: cannot open folder '" + t.Path("gone") +
+                          "': " + std::strerror(ENOENT) + "\n");
+}
+
+// Each JSON line, read by Python's own parser: the exact bytes of path and line (from the
+// base64 field when there is one), category, size and date. It also checks that the lossy
+// text is what the bytes give with U+FFFD for each bad byte, that no base64 field comes with
+// valid UTF-8, and that no control character is written raw (a terminal would act on it).
+constexpr const char* kReadJsonLines = R"(python3 -c '
+import base64, json, sys
+for text in sys.stdin.buffer.read().split(b"\n")[:-1]:
+    assert not any(c < 32 or c == 127 for c in text) and b"\xc2\x9b" not in text, text
+    o = json.loads(text)
+    def exact(name):
+        if o.get(name) is None: return None
+        raw = o[name].encode()
+        if name + "_base64" in o:
+            raw = base64.b64decode(o[name + "_base64"], validate=True)
+            assert raw.decode("utf-8", "replace") == o[name], name
+            assert raw != o[name].encode(), name
+        return raw
+    print(repr(exact("path").rsplit(b"/", 1)[1]), o["category"], o["size"], o["modified"],
+          repr(exact("line")), sorted(o))
+')";
+
+TEST(Cli, JsonLinesKeepEveryNameAndLine) {
+  TestTree t;
+  for (const char* n : {"bad\xff\xfe.txt", "new\nline.txt", "quote\"back\\slash.txt",
+                        "ctl\x01\x1b\x7f\xc2\x9b.txt", "caf\xc3\xa9.txt"})
+    t.Write(n, "hello", kJune4th2007);
+  t.MkdirP("txtdir");
+  t.Stamp("txtdir", kJune4th2007);
+  t.Write("code.c", "first\nbad \xff txt\ttab\r\n", kJune4th2007);
+  const std::string keys = "['category', 'line', 'modified', 'path', 'size']";
+  const std::string keys64 = "['category', 'line', 'modified', 'path', 'path_base64', 'size']";
+  const std::string day = " 5 2007-06-04T12:00:00+00:00 None ";
+  const struct {
+    std::string zone;
+    std::multiset<std::string> want;
+  } cases[] = {
+      {"UTC",
+       {"b'bad\\xff\\xfe.txt' Documents" + day + keys64, "b'new\\nline.txt' Documents" + day + keys,
+        "b'quote\"back\\\\slash.txt' Documents" + day + keys,
+        "b'ctl\\x01\\x1b\\x7f\\xc2\\x9b.txt' Documents" + day + keys,
+        "b'caf\\xc3\\xa9.txt' Documents" + day + keys,
+        "b'txtdir' Folders None 2007-06-04T12:00:00+00:00 None " + keys,
+        "b'code.c' Source Code 21 2007-06-04T12:00:00+00:00 b'bad \\xff txt\\ttab' "
+        "['category', 'line', 'line_base64', 'modified', 'path', 'size']"}},
+      // A zone half an hour off, west of Greenwich in POSIX terms: 17:30 at +05:30.
+      {"XST-5:30", {"b'txtdir' Folders None 2007-06-04T17:30:00+05:30 None " + keys}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.zone);
+    const std::vector<std::string> args =
+        c.zone == "UTC" ? std::vector<std::string>{"txt", t.root(), "--format=json", "-c"}
+                        : std::vector<std::string>{"txtdir", t.root(), "--format=json"};
+    const Outcome r = Exec(args, "/",
+                           "export TZ=" + c.zone + "; CLI >json 2>err; echo $? >status; " +
+                               kReadJsonLines + " <json >out 2>>err");
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_EQ(Split(r.out, '\n'), c.want) << r.err;
+  }
 }
 
 // On a terminal no name sends a control sequence, whatever the format; through a pipe every

@@ -17,8 +17,9 @@ expect() {
 }
 expect "findlark-cli --type " "PDF Documents"
 expect "findlark-cli -t So" "Source Code"
-expect "findlark-cli --format=" "--format=tsv"
+expect "findlark-cli --format=" "--format=json"
 expect "findlark-cli --col" "--color"
 expect "findlark-cli needle al" "alpha/"
+expect "findlark-cli needle alpha al" "alpha/"
 [[ $(offers "findlark-cli needle al") != *alpine* ]] || { echo "FAIL: a file offered for FOLDER"; failed=1; }
 exit $failed

@@ -28,7 +28,7 @@ _findlark_cli() {
       return
       ;;
     -f | --format)
-      COMPREPLY=($(compgen -W "tree paths tsv" -- "$value"))
+      COMPREPLY=($(compgen -W "tree paths tsv json" -- "$value"))
       return
       ;;
     --color)
@@ -50,11 +50,11 @@ _findlark_cli() {
     COMPREPLY=($(compgen -W "-c --contents -t --type -a --all-drives --network-mounts
       -E --exclude -S --size --changed-within --changed-before -w --word -x --one-file-system
       -f --format -0 --print0
-      --html --color -h --help -V --version" -- "$cur"))
+      --html --color -q --quiet -h --help -V --version" -- "$cur"))
     return
   fi
 
-  # Which argument is this: TEXT, then FOLDER.
+  # Which argument is this: TEXT, then FOLDERs.
   local i positional=0 ended=""
   for ((i = 1; i < cword; i++)); do
     if [[ -n $ended || ${words[i]} != -?* ]]; then
@@ -65,7 +65,7 @@ _findlark_cli() {
       ((i++))
     fi
   done
-  ((positional == 1)) && _filedir -d
+  ((positional >= 1)) && _filedir -d
 } &&
   complete -F _findlark_cli findlark-cli
 
