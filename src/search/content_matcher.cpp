@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "search/document_text.h"
+#include "search/utf16_text.h"
 
 namespace findlark {
 namespace {
@@ -18,42 +21,54 @@ ssize_t ReadSome(int fd, char* p, size_t len) {
   }
 }
 
+// What a file turns out to be from its first bytes.
+enum class FileKind { kText, kZip, kUtf16Le, kUtf16Be };
+
 // A file's bytes. `size` is the length fstat gave: once that many bytes are in, the file is
 // taken as ended, which saves the read that would only return 0. A size of 0 (as /proc files
-// report) means reading on to the real end. With `spotZip`, a file that opens with a zip
-// header reads as empty and is marked, so that it can be looked at as a document instead.
+// report) means reading on to the real end. With `spot`, a file that opens with a zip header or
+// a UTF-16 mark reads as empty and is marked, so that it can be read as what it is instead.
 class FileSource : public ByteSource {
  public:
-  FileSource(int fd, off_t size, bool spotZip)
-      : fd_(fd), expected_(size > 0 ? static_cast<uint64_t>(size) : 0), spotZip_(spotZip) {}
+  FileSource(int fd, off_t size, bool spot)
+      : fd_(fd), expected_(size > 0 ? static_cast<uint64_t>(size) : 0), spot_(spot) {}
 
   ssize_t Read(char* out, size_t cap) override {
-    if (zip_ || (expected_ > 0 && total_ >= expected_)) return 0;
+    if (kind_ != FileKind::kText || (expected_ > 0 && total_ >= expected_)) return 0;
     const ssize_t r = ReadSome(fd_, out, cap);
-    if (r > 0 && total_ == 0 && spotZip_ && StartsAsZip(out, static_cast<size_t>(r))) {
-      zip_ = true;
-      return 0;
+    if (r > 0 && total_ == 0 && spot_) {
+      kind_ = Spot(out, static_cast<size_t>(r));
+      if (kind_ != FileKind::kText) return 0;
     }
     if (r > 0) total_ += static_cast<uint64_t>(r);
     return r;
   }
-  bool zip() const { return zip_; }
+  FileKind kind() const { return kind_; }
 
  private:
-  bool StartsAsZip(const char* p, size_t n) const {
+  FileKind Spot(const char* p, size_t n) const {
     char head[4];
     if (n < sizeof head) {  // only with tiny chunks: look at the start on its own
-      if (pread(fd_, head, sizeof head, 0) != sizeof head) return false;
+      n = static_cast<size_t>(std::max<ssize_t>(pread(fd_, head, sizeof head, 0), 0));
       p = head;
     }
-    return memcmp(p, "PK\3\4", 4) == 0;
+    if (n >= 4 && memcmp(p, "PK\3\4", 4) == 0) return FileKind::kZip;
+    switch (Utf16Mark(p, n)) {
+      case Utf16Order::kLittle:
+        return FileKind::kUtf16Le;
+      case Utf16Order::kBig:
+        return FileKind::kUtf16Be;
+      case Utf16Order::kNone:
+        break;
+    }
+    return FileKind::kText;
   }
 
   int fd_;
   uint64_t expected_;
   uint64_t total_ = 0;
-  bool spotZip_;
-  bool zip_ = false;
+  bool spot_;
+  FileKind kind_ = FileKind::kText;
 };
 
 // Reused by every call on a thread: a file costs no allocation after the first.
@@ -63,7 +78,18 @@ std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std:
                      size_t chunk = kReadChunk) {
   FileSource file(fd, size, true);
   std::string answer = t_lines.FirstMatch(file, matcher, stop, chunk);
-  if (!file.zip()) return answer;
+  switch (file.kind()) {
+    case FileKind::kText:
+      return answer;
+    case FileKind::kUtf16Le:
+    case FileKind::kUtf16Be: {
+      Utf16Source text(fd, file.kind() == FileKind::kUtf16Le ? Utf16Order::kLittle
+                                                               : Utf16Order::kBig);
+      return t_lines.FirstMatch(text, matcher, stop, chunk);
+    }
+    case FileKind::kZip:
+      break;
+  }
   // An office document is searched through its text; any other zip as bytes.
   if (MatchDocument(fd, size, matcher, stop, t_lines, answer, chunk)) return answer;
   if (lseek(fd, 0, SEEK_SET) != 0) return {};

@@ -16,7 +16,8 @@ namespace findlark {
 
 // First line of the file that contains the query (compared folded, returned as read, its
 // CR LF dropped); the file ends at its first 0x1A byte. An office document (a zip holding
-// Office Open XML, OpenDocument or EPUB) is searched through its text, one paragraph a line.
+// Office Open XML, OpenDocument or EPUB) is searched through its text, one paragraph a line; a
+// file that opens with a UTF-16 byte-order mark through its text as UTF-8.
 // Empty when no line matches, on any file error, when the path is not a regular file (FIFOs
 // and devices are never opened), or when `stop` becomes set between reads. Memory stays
 // bounded whatever the file holds. `chunk` is the read size (small ones for tests).
