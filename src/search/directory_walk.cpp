@@ -501,13 +501,14 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
   std::string matchLine;
   if (!nameHit) {
     // FIFOs, sockets and devices are never opened.
-    if (!IsContentSearchable(*category) || !regular || frame.fd < 0 || frame.noRead ||
-        IsPruned(frame, name))
+    const bool pdfOnly = *category == kPdfDocuments && options_.pdf != nullptr;
+    if ((!IsContentSearchable(*category) && !pdfOnly) || !regular || frame.fd < 0 ||
+        frame.noRead || IsPruned(frame, name))
       return;
     // A file on a pseudo file system is never read: some never end, some are used up by reading.
     struct stat fileStat;
     matchLine = MatchContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
-                               &fileStat, options_.unreadable);
+                               &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
     if (matchLine.empty()) return;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {

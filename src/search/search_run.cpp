@@ -133,6 +133,7 @@ void SearchRun::Worker(SearchOptions options) {
   walk.query = &matcher;
   walk.typeFilter = options.typeFilter;
   walk.searchContents = options.searchContents;
+  walk.pdf = options.pdf.get();  // the options, and so the extractor, live as long as the walk
   walk.details = options.details;
   walk.stop = &stop_;
   RunSink sink(*this);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -16,11 +17,13 @@
 namespace findlark {
 
 class HitSink;
+class PdfExtractor;
 
 struct SearchOptions {
   std::string queryLower;  // trimmed and folded, never empty
   FileCategory typeFilter = kTypeFilterAll;
   bool searchContents = false;
+  std::shared_ptr<PdfExtractor> pdf;  // set: PDF documents are searched through their text
   std::string folder;   // empty: the whole machine from "/", pseudo file systems pruned
   bool details = true;  // false: hits carry no size and date texts, which saves a stat each
   // When set, called on the worker instead of the walk (benchmarks feed generated hits).
