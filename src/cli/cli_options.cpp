@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "search/case_fold.h"
+#include "search/pdf_text.h"
 
 #ifndef FINDLARK_VERSION
 #define FINDLARK_VERSION "0"
@@ -12,7 +13,7 @@
 namespace findlark {
 namespace {
 
-enum class Opt { kContents, kType, kAllDrives, kFormat, kPrint0, kHtml, kColor, kHelp, kVersion };
+enum class Opt { kContents, kPdf, kType, kAllDrives, kFormat, kPrint0, kHtml, kColor, kHelp, kVersion };
 
 struct OptSpec {
   Opt id;
@@ -23,6 +24,7 @@ struct OptSpec {
 
 constexpr OptSpec kOptions[] = {
     {Opt::kContents, 'c', "contents", false},
+    {Opt::kPdf, 0, "pdf", false},
     {Opt::kType, 't', "type", true},
     {Opt::kAllDrives, 'a', "all-drives", false},
     {Opt::kFormat, 'f', "format", true},
@@ -79,6 +81,9 @@ struct Parser {
     switch (opt.id) {
       case Opt::kContents:
         o.searchContents = true;
+        break;
+      case Opt::kPdf:
+        o.searchContents = o.searchPdf = true;
         break;
       case Opt::kType:
         if (auto category = CategoryByName(value)) {
@@ -258,6 +263,8 @@ std::string HelpText() {
          "ignoring case; with --contents, also files whose text contains it.\n"
          "\n"
          "  -c, --contents         search within files\n"
+         "      --pdf              search within files, PDF documents too (through\n"
+         "                         pdftotext, run in a sandbox; see --version)\n"
          "  -t, --type NAME        find files of one type only, NAME being one of:\n"
          "                         " +
          CategoryList() +
@@ -285,7 +292,7 @@ std::string HelpText() {
 }
 
 std::string VersionText() {
-  return "findlark-cli " FINDLARK_VERSION "\n";
+  return "findlark-cli " FINDLARK_VERSION "\n" + PdfSupportText(PdfExtractor()) + "\n";
 }
 
 }  // namespace findlark

@@ -15,6 +15,7 @@ struct CliOptions {
   std::string folder;      // as given; empty with allDrives
   bool allDrives = false;
   bool searchContents = false;
+  bool searchPdf = false;  // --pdf: PDF documents through their text (a content search)
   FileCategory typeFilter = kTypeFilterAll;
   OutputFormat format = OutputFormat::kPaths;
   bool print0 = false;   // paths end in NUL instead of a line feed

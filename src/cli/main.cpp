@@ -23,6 +23,7 @@
 #include "persist/html_export.h"
 #include "results/results_tree.h"
 #include "search/directory_walk.h"
+#include "search/pdf_text.h"
 #include "search/search_run.h"
 
 namespace findlark {
@@ -227,6 +228,13 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   search.queryLower = options.queryLower;
   search.typeFilter = options.typeFilter;
   search.searchContents = options.searchContents;
+  if (options.searchPdf) {
+    search.pdf = std::make_shared<PdfExtractor>();
+    if (!search.pdf->Available()) {
+      Complain("--pdf: " + PdfSupportText(*search.pdf) + "; PDF documents are not searched");
+      search.pdf.reset();
+    }
+  }
   // A plain list of paths shows no sizes or dates, so the walk need not look them up.
   search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
   if (!options.allDrives && !ResolveFolder(options.folder, search.folder)) {
@@ -281,6 +289,13 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   }
   // On a terminal the tree already ends with the final text; don't show it twice.
   if (!(tree && terminals.out && terminals.err)) WriteAll(STDERR_FILENO, finalText + "\n");
+  if (search.pdf && search.pdf->Failures() > 0) {
+    const size_t failed = search.pdf->Failures();
+    WriteAll(STDERR_FILENO, std::to_string(failed) +
+                                (failed == 1 ? " PDF document was" : " PDF documents were") +
+                                " not read to the end (damaged, too large or too slow) and "
+                                "taken as no match.\n");
+  }
   return status;
 }
 

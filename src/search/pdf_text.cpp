@@ -71,6 +71,14 @@ std::string SandboxProtections() {
   return out + "no new privileges, resource limits, time limit";
 }
 
+std::string PdfSupportText(const PdfExtractor& extractor) {
+  if (!CanRun(extractor.extractor()))
+    return "PDF text: not available, pdftotext is not installed (package poppler-utils)";
+  if (!CanRun(extractor.launcher()))
+    return "PDF text: not available, findlark-pdf-sandbox is missing";
+  return "PDF text: pdftotext in a sandbox with " + SandboxProtections();
+}
+
 PdfTextSource::~PdfTextSource() {
   Finish(false);
 }

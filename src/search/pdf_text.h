@@ -55,6 +55,10 @@ class PdfExtractor {
 // About box: "Landlock ABI 7, seccomp, no new privileges, resource limits, time limit".
 std::string SandboxProtections();
 
+// What --version and the About box say about PDF text: the extractor and the protections of
+// its sandbox, or why PDF documents cannot be searched.
+std::string PdfSupportText(const PdfExtractor& extractor);
+
 // One document's text, as a byte source for the line matcher. The extractor starts with the
 // first read; Finish ends it (killing it when the text was not read to its end) and counts a
 // failure unless the text was read whole or `matched`.

@@ -42,7 +42,7 @@ _findlark_cli() {
   esac
 
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "-c --contents -t --type -a --all-drives -f --format -0 --print0
+    COMPREPLY=($(compgen -W "-c --contents --pdf -t --type -a --all-drives -f --format -0 --print0
       --html --color -h --help -V --version" -- "$cur"))
     return
   fi
