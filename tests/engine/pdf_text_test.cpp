@@ -15,8 +15,11 @@
 namespace findlark {
 namespace {
 
-// A small PDF: one page per content stream, Helvetica, each stream deflated or not.
-std::string MakePdf(const std::vector<std::string>& pages, bool deflate) {
+enum class Streams { kPlain, kDeflate, kPacked };  // kPacked: given deflated already
+
+// A small PDF: one page per content stream, Helvetica.
+std::string MakePdf(const std::vector<std::string>& pages, Streams streams) {
+  const bool deflate = streams == Streams::kDeflate;
   std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", "",
                                       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
   std::string kids;
@@ -34,8 +37,8 @@ std::string MakePdf(const std::vector<std::string>& pages, bool deflate) {
                reinterpret_cast<const Bytef*>(data.data()), data.size());
       packed.resize(len);
       data = packed;
-      filter = " /Filter /FlateDecode";
     }
+    if (streams != Streams::kPlain) filter = " /Filter /FlateDecode";
     objects.push_back("<< /Length " + std::to_string(data.size()) + filter + " >>\nstream\n" +
                       data + "\nendstream");
   }
@@ -58,6 +61,36 @@ std::string MakePdf(const std::vector<std::string>& pages, bool deflate) {
   return out;
 }
 
+// `text` and then a GiB of spaces as a zlib stream of about a MiB, made in a moment: after a
+// full flush, deflate gives every MiB of spaces the same bytes, so one block is repeated.
+std::string DeflateBomb(const std::string& text) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  auto run = [&z](const std::string& in, int flush) {
+    std::string out(compressBound(in.size()) + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    z.avail_in = static_cast<uInt>(in.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, flush);
+    out.resize(out.size() - z.avail_out);
+    return out;
+  };
+  const std::string spaces(1 << 20, ' ');
+  std::string out = "\x78\xDA" + run(text, Z_FULL_FLUSH);
+  const std::string block = run(spaces, Z_FULL_FLUSH);
+  uLong sum = adler32(1, reinterpret_cast<const Bytef*>(text.data()), text.size());
+  const uLong blockSum = adler32(1, reinterpret_cast<const Bytef*>(spaces.data()), spaces.size());
+  for (int i = 0; i < 1024; ++i) {
+    out += block;
+    sum = adler32_combine(sum, blockSum, spaces.size());
+  }
+  out += run("", Z_FINISH);
+  deflateEnd(&z);
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((sum >> shift) & 0xFF);
+  return out;
+}
+
 std::string Text(const std::string& line) {
   return "BT /F1 12 Tf 72 700 Td (" + line + ") Tj ET";
 }
@@ -67,10 +100,11 @@ class PdfText : public ::testing::Test {
   void SetUp() override {
     if (!extractor.Available()) GTEST_SKIP() << "pdftotext or findlark-pdf-sandbox is missing";
   }
-  std::string Match(const std::string& bytes, const std::string& query) {
+  std::string Match(const std::string& bytes, const std::string& query,
+                    PdfExtractor* with = nullptr) {
     tree.Write("doc.pdf", bytes);
     return MatchContent(tree.Path("doc.pdf"), QueryMatcher(query), nullptr, kReadChunk,
-                        {&extractor, true});
+                        {with != nullptr ? with : &extractor, true});
   }
   PdfExtractor extractor{"/usr/bin/pdftotext", FINDLARK_PDF_SANDBOX, {}};
   testing::TestTree tree;
@@ -80,16 +114,16 @@ TEST_F(PdfText, FindsTheLineHoldingTheText) {
   const std::vector<std::string> three = {Text("Cover"), Text("Contents"),
                                           Text("Invoice for Kingfisher Ltd")};
   const std::string split = "BT /F1 12 Tf 72 700 Td (Kingfisher) Tj 0 -40 Td (Ltd owes) Tj ET";
-  const std::string whole = MakePdf(three, false);
+  const std::string whole = MakePdf(three, Streams::kPlain);
   const struct {
     const char* what;
     std::string bytes, query, line;
   } cases[] = {
       {"page three", whole, "kingfisher ltd", "Invoice for Kingfisher Ltd"},
-      {"deflated streams", MakePdf(three, true), "kingfisher ltd", "Invoice for Kingfisher Ltd"},
-      {"split over lines", MakePdf({split}, true), "kingfisher ltd", ""},
-      {"split over lines", MakePdf({split}, true), "ltd", "Ltd owes"},
-      {"no text layer", MakePdf({"0 0 1 rg 72 72 200 200 re f"}, false), "kingfisher", ""},
+      {"deflated streams", MakePdf(three, Streams::kDeflate), "kingfisher ltd", "Invoice for Kingfisher Ltd"},
+      {"split over lines", MakePdf({split}, Streams::kDeflate), "kingfisher ltd", ""},
+      {"split over lines", MakePdf({split}, Streams::kDeflate), "ltd", "Ltd owes"},
+      {"no text layer", MakePdf({"0 0 1 rg 72 72 200 200 re f"}, Streams::kPlain), "kingfisher", ""},
       {"raw bytes are not text", whole, "helvetica", ""},
       {"cut short", whole.substr(0, whole.find("3 0 obj")), "cover", ""},
       {"not a PDF", "Kingfisher Ltd\n", "kingfisher", ""},
@@ -98,8 +132,8 @@ TEST_F(PdfText, FindsTheLineHoldingTheText) {
 }
 
 TEST_F(PdfText, OnlyWhenAskedAndOnlyInAContentSearch) {
-  tree.Write("a/invoice.pdf", MakePdf({Text("Kingfisher Ltd")}, true));
-  tree.Write("a/notes", MakePdf({Text("Kingfisher notes")}, false));  // told by its content
+  tree.Write("a/invoice.pdf", MakePdf({Text("Kingfisher Ltd")}, Streams::kDeflate));
+  tree.Write("a/notes", MakePdf({Text("Kingfisher notes")}, Streams::kPlain));  // told by its content
   tree.Write("a/z.txt", "kingfisher text\n");
   for (bool pdf : {false, true}) {
     struct Sink : HitSink {
@@ -128,6 +162,34 @@ TEST_F(PdfText, OnlyWhenAskedAndOnlyInAContentSearch) {
     }
   }
   EXPECT_EQ(extractor.Failures(), 0u);
+}
+
+// Hostile documents end in time, and the next one is read all the same.
+TEST_F(PdfText, HostileDocumentsAreCutOff) {
+  PdfExtractor::Limits limits;
+  limits.seconds = 2;
+  PdfExtractor quick("/usr/bin/pdftotext", FINDLARK_PDF_SANDBOX, limits);
+  std::string loop = MakePdf({Text("Kingfisher in a loop")}, Streams::kPlain);
+  loop.replace(loop.find("/Kids [4 0 R ]"), 14, "/Kids [2 0 R ]");  // the page tree holds itself
+  std::vector<std::string> many(100000, Text("page"));
+  many[0] = Text("Kingfisher first");
+  const struct {
+    const char* what;
+    std::string bytes, line;
+    size_t failures;  // counted so far
+  } cases[] = {
+      // A gigabyte of spaces after the text in one stream: minutes of work, cut off.
+      {"decompression bomb", MakePdf({DeflateBomb(Text("Kingfisher"))}, Streams::kPacked), "",
+       1},
+      {"page tree loop", loop, "", 1},
+      {"100,000 pages", MakePdf(many, Streams::kDeflate), "Kingfisher first", 1},
+      {"after them", MakePdf({Text("Kingfisher Ltd")}, Streams::kDeflate), "Kingfisher Ltd", 1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Match(c.bytes, "kingfisher", &quick), c.line) << c.what;
+
+    EXPECT_EQ(quick.Failures(), c.failures) << c.what;
+  }
 }
 
 // The stand-in tries one escape per document; each must fail or be cut off, and the next
