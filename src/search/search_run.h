@@ -23,9 +23,9 @@ struct SearchOptions {
   std::string queryLower;  // trimmed and folded, never empty
   FileCategory typeFilter = kTypeFilterAll;
   bool searchContents = false;
-  std::shared_ptr<PdfExtractor> pdf;  // set: PDF documents are searched through their text
   std::string folder;   // empty: the whole machine from "/", pseudo file systems pruned
   bool details = true;  // false: hits carry no size and date texts, which saves a stat each
+  std::shared_ptr<PdfExtractor> pdf = nullptr;  // set: PDF documents are searched through their text
   // When set, called on the worker instead of the walk (benchmarks feed generated hits).
   std::function<void(HitSink& sink, const std::atomic<bool>& stop)> source = nullptr;
 };
