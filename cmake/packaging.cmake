@@ -41,7 +41,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # and the SVG icon engine that draws every icon.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
 # The window runs natively on Wayland sessions with the Wayland platform plugin.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# pdftotext reads PDF documents for "Search inside PDF documents" and --pdf, in a process of
+# its own (GPL poppler stays out of our programs); without it the option is off.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, poppler-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
 
 include(CPack)

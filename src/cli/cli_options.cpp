@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "search/case_fold.h"
+#include "search/pdf_text.h"
 
 #ifndef FINDLARK_VERSION
 #define FINDLARK_VERSION "0"
@@ -16,6 +17,7 @@ namespace {
 
 enum class Opt {
   kContents,
+  kPdf,
   kType,
   kAllDrives,
   kNetworkMounts,
@@ -43,6 +45,7 @@ struct OptSpec {
 
 constexpr OptSpec kOptions[] = {
     {Opt::kContents, 'c', "contents", false},
+    {Opt::kPdf, 0, "pdf", false},
     {Opt::kType, 't', "type", true},
     {Opt::kAllDrives, 'a', "all-drives", false},
     {Opt::kNetworkMounts, 0, "network-mounts", false},
@@ -116,6 +119,9 @@ struct Parser {
     switch (opt.id) {
       case Opt::kContents:
         o.searchContents = true;
+        break;
+      case Opt::kPdf:
+        o.searchContents = o.searchPdf = true;
         break;
       case Opt::kType:
         if (auto category = CategoryByName(value)) {
@@ -360,6 +366,8 @@ std::string HelpText() {
          "TEXT, ignoring case; with --contents, also files whose text contains it.\n"
          "\n"
          "  -c, --contents         search within files\n"
+         "      --pdf              search within files, PDF documents too (through\n"
+         "                         pdftotext, run in a sandbox; see --version)\n"
          "  -t, --type NAME        find files of one type only, NAME being one of:\n"
          "                         " +
          Wrapped(types, 25, 25) +
@@ -417,7 +425,7 @@ std::string HelpText() {
 }
 
 std::string VersionText() {
-  return "findlark-cli " FINDLARK_VERSION "\n";
+  return "findlark-cli " FINDLARK_VERSION "\n" + PdfSupportText(PdfExtractor()) + "\n";
 }
 
 }  // namespace findlark

@@ -18,6 +18,7 @@ struct CliOptions {
   bool allDrives = false;
   bool networkMounts = false;  // a whole-machine search enters network file systems too
   bool searchContents = false;
+  bool searchPdf = false;  // --pdf: PDF documents through their text (a content search)
   FileCategory typeFilter = kTypeFilterAll;
   OutputFormat format = OutputFormat::kPaths;
   bool print0 = false;   // paths end in NUL instead of a line feed

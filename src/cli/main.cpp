@@ -24,6 +24,7 @@
 #include "persist/html_export.h"
 #include "results/results_tree.h"
 #include "search/directory_walk.h"
+#include "search/pdf_text.h"
 #include "search/search_run.h"
 
 namespace findlark {
@@ -260,6 +261,13 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   search.searchContents = options.searchContents;
   search.networkMounts = options.networkMounts;
   search.filters = options.filters;
+  if (options.searchPdf) {
+    search.pdf = std::make_shared<PdfExtractor>();
+    if (!search.pdf->Available()) {
+      Complain("--pdf: " + PdfSupportText(*search.pdf) + "; PDF documents are not searched");
+      search.pdf.reset();
+    }
+  }
   // A plain list of paths shows no sizes or dates, so the walk need not look them up.
   search.details = options.format != OutputFormat::kPaths || !options.htmlFile.empty();
   // The page is written at the end; find out now if that cannot work, before a long search.
@@ -332,6 +340,13 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   }
   // Standard error only, so that output meant for a program holds nothing but hits.
   if (!options.quiet) WriteAll(STDERR_FILENO, finalText + "\n");
+  if (search.pdf && search.pdf->Failures() > 0) {
+    const size_t failed = search.pdf->Failures();
+    WriteAll(STDERR_FILENO, std::to_string(failed) +
+                                (failed == 1 ? " PDF document was" : " PDF documents were") +
+                                " not read to the end (damaged, too large or too slow) and "
+                                "taken as no match.\n");
+  }
   return status;
 }
 

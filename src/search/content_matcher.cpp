@@ -6,7 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "search/document_text.h"
+#include "search/pdf_text.h"
+#include "search/utf16_text.h"
 
 namespace findlark {
 namespace {
@@ -18,52 +22,99 @@ ssize_t ReadSome(int fd, char* p, size_t len) {
   }
 }
 
+// What a file turns out to be from its first bytes.
+enum class FileKind { kText, kZip, kUtf16Le, kUtf16Be, kPdf };
+
 // A file's bytes. `size` is the length fstat gave: once that many bytes are in, the file is
 // taken as ended, which saves the read that would only return 0. A size of 0 (as /proc files
-// report) means reading on to the real end. With `spotZip`, a file that opens with a zip
-// header reads as empty and is marked, so that it can be looked at as a document instead.
+// report) means reading on to the real end. With `spot`, a file that opens with a zip header or
+// a UTF-16 mark reads as empty and is marked, so that it can be read as what it is instead.
 class FileSource : public ByteSource {
  public:
-  FileSource(int fd, off_t size, bool spotZip)
-      : fd_(fd), expected_(size > 0 ? static_cast<uint64_t>(size) : 0), spotZip_(spotZip) {}
+  FileSource(int fd, off_t size, bool spot, bool spotPdf = false)
+      : fd_(fd), expected_(size > 0 ? static_cast<uint64_t>(size) : 0), spot_(spot),
+        spotPdf_(spotPdf) {}
 
   ssize_t Read(char* out, size_t cap) override {
-    if (zip_ || (expected_ > 0 && total_ >= expected_)) return 0;
+    if (kind_ != FileKind::kText || (expected_ > 0 && total_ >= expected_)) return 0;
     const ssize_t r = ReadSome(fd_, out, cap);
-    if (r > 0 && total_ == 0 && spotZip_ && StartsAsZip(out, static_cast<size_t>(r))) {
-      zip_ = true;
-      return 0;
+    if (r > 0 && total_ == 0 && spot_) {
+      kind_ = Spot(out, static_cast<size_t>(r));
+      if (kind_ != FileKind::kText) return 0;
     }
     if (r > 0) total_ += static_cast<uint64_t>(r);
     return r;
   }
-  bool zip() const { return zip_; }
+  FileKind kind() const { return kind_; }
 
  private:
-  bool StartsAsZip(const char* p, size_t n) const {
-    char head[4];
+  FileKind Spot(const char* p, size_t n) const {
+    char head[5];
     if (n < sizeof head) {  // only with tiny chunks: look at the start on its own
-      if (pread(fd_, head, sizeof head, 0) != sizeof head) return false;
+      n = static_cast<size_t>(std::max<ssize_t>(pread(fd_, head, sizeof head, 0), 0));
       p = head;
     }
-    return memcmp(p, "PK\3\4", 4) == 0;
+    if (n >= 4 && memcmp(p, "PK\3\4", 4) == 0) return FileKind::kZip;
+    if (spotPdf_ && n >= 5 && memcmp(p, "%PDF-", 5) == 0) return FileKind::kPdf;
+    switch (Utf16Mark(p, n)) {
+      case Utf16Order::kLittle:
+        return FileKind::kUtf16Le;
+      case Utf16Order::kBig:
+        return FileKind::kUtf16Be;
+      case Utf16Order::kNone:
+        break;
+    }
+    return FileKind::kText;
   }
 
   int fd_;
   uint64_t expected_;
   uint64_t total_ = 0;
-  bool spotZip_;
-  bool zip_ = false;
+  bool spot_;
+  bool spotPdf_;
+  FileKind kind_ = FileKind::kText;
 };
 
 // Reused by every call on a thread: a file costs no allocation after the first.
 thread_local LineBuffer t_lines;
 
+std::string MatchPdf(int fd, const QueryMatcher& matcher, const std::atomic<bool>* stop,
+                     PdfExtractor& pdf, size_t chunk) {
+  PdfTextSource text(pdf, fd, stop);
+  std::string answer = t_lines.FirstMatch(text, matcher, stop, chunk);
+  text.Finish(!answer.empty());
+  return answer;
+}
+
+bool StartsAsPdf(int fd) {
+  char head[5];
+  return pread(fd, head, sizeof head, 0) == sizeof head && memcmp(head, "%PDF-", 5) == 0;
+}
+
 std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std::atomic<bool>* stop,
-                     size_t chunk = kReadChunk) {
-  FileSource file(fd, size, true);
+                     const PdfOptions& pdf, size_t chunk = kReadChunk) {
+  // A file named as a PDF is read only as one.
+  if (pdf.only) {
+    return pdf.extractor != nullptr && StartsAsPdf(fd)
+               ? MatchPdf(fd, matcher, stop, *pdf.extractor, chunk)
+               : std::string();
+  }
+  FileSource file(fd, size, true, pdf.extractor != nullptr);
   std::string answer = t_lines.FirstMatch(file, matcher, stop, chunk);
-  if (!file.zip()) return answer;
+  switch (file.kind()) {
+    case FileKind::kText:
+      return answer;
+    case FileKind::kUtf16Le:
+    case FileKind::kUtf16Be: {
+      Utf16Source text(fd, file.kind() == FileKind::kUtf16Le ? Utf16Order::kLittle
+                                                               : Utf16Order::kBig);
+      return t_lines.FirstMatch(text, matcher, stop, chunk);
+    }
+    case FileKind::kPdf:
+      return MatchPdf(fd, matcher, stop, *pdf.extractor, chunk);
+    case FileKind::kZip:
+      break;
+  }
   // An office document is searched through its text; any other zip as bytes.
   if (MatchDocument(fd, size, matcher, stop, t_lines, answer, chunk)) return answer;
   if (lseek(fd, 0, SEEK_SET) != 0) return {};
@@ -78,12 +129,12 @@ bool IsUnreadable(const std::unordered_set<dev_t>* unreadable, dev_t dev) {
 // What is open is what gets read, so the descriptor itself decides: a regular file, on a
 // device that may be read.
 std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
-                       struct stat* fileStat, const std::unordered_set<dev_t>* unreadable = nullptr,
-                       size_t chunk = kReadChunk) {
+                       struct stat* fileStat, const std::unordered_set<dev_t>* unreadable,
+                       const PdfOptions& pdf, size_t chunk = kReadChunk) {
   struct stat st;
   std::string answer;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsUnreadable(unreadable, st.st_dev)) {
-    answer = ScanFile(fd, st.st_size, query, stop, chunk);
+    answer = ScanFile(fd, st.st_size, query, stop, pdf, chunk);
     if (fileStat != nullptr) *fileStat = st;
   }
   close(fd);
@@ -95,18 +146,18 @@ constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
 }  // namespace
 
 std::string MatchContent(const std::string& path, const QueryMatcher& query,
-                         const std::atomic<bool>* stop, size_t chunk) {
+                         const std::atomic<bool>* stop, size_t chunk, const PdfOptions& pdf) {
   struct stat st;
   // Devices and FIFOs are refused before they are ever opened.
   if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   const int fd = open(path.c_str(), kOpenFlags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, nullptr, nullptr, chunk);
+  return ScanOpened(fd, query, stop, nullptr, nullptr, pdf, chunk);
 }
 
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
-                           const std::unordered_set<dev_t>* unreadable) {
+                           const std::unordered_set<dev_t>* unreadable, const PdfOptions& pdf) {
   int flags = kOpenFlags;
   if (followLink) {
     struct stat st;
@@ -118,7 +169,7 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
   }
   const int fd = openat(dirFd, name, flags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, fileStat, unreadable);
+  return ScanOpened(fd, query, stop, fileStat, unreadable, pdf);
 }
 
 }  // namespace findlark

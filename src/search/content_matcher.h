@@ -14,14 +14,25 @@ struct stat;
 
 namespace findlark {
 
+class PdfExtractor;
+
+// With an extractor, a file that opens with "%PDF-" is searched through its text (see
+// pdf_text.h); `only` reads nothing else (a file named as a PDF that is not one is no match).
+struct PdfOptions {
+  PdfExtractor* extractor = nullptr;
+  bool only = false;
+};
+
 // First line of the file that contains the query (compared folded, returned as read, its
 // CR LF dropped); the file ends at its first 0x1A byte. An office document (a zip holding
-// Office Open XML, OpenDocument or EPUB) is searched through its text, one paragraph a line.
+// Office Open XML, OpenDocument or EPUB) is searched through its text, one paragraph a line; a
+// file that opens with a UTF-16 byte-order mark through its text as UTF-8.
 // Empty when no line matches, on any file error, when the path is not a regular file (FIFOs
 // and devices are never opened), or when `stop` becomes set between reads. Memory stays
 // bounded whatever the file holds. `chunk` is the read size (small ones for tests).
 std::string MatchContent(const std::string& path, const QueryMatcher& query,
-                         const std::atomic<bool>* stop = nullptr, size_t chunk = kReadChunk);
+                         const std::atomic<bool>* stop = nullptr, size_t chunk = kReadChunk,
+                         const PdfOptions& pdf = {});
 
 // The same for `name` relative to an open directory; the walk uses it to avoid path lookups.
 // With `followLink` false the name is opened with O_NOFOLLOW (the walk saw a plain file);
@@ -31,6 +42,7 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
 // elsewhere between the caller's look-up and the open.
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
-                           const std::unordered_set<dev_t>* unreadable = nullptr);
+                           const std::unordered_set<dev_t>* unreadable = nullptr,
+                           const PdfOptions& pdf = {});
 
 }  // namespace findlark

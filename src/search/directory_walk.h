@@ -14,6 +14,8 @@
 
 namespace findlark {
 
+class PdfExtractor;
+
 // Receives each hit, fully filled, in the order the walk finds it.
 class HitSink {
  public:
@@ -25,6 +27,8 @@ struct WalkOptions {
   const QueryMatcher* query = nullptr;  // required
   FileCategory typeFilter = kTypeFilterAll;
   bool searchContents = false;
+  // With searchContents: PDF documents are searched through their text by this extractor.
+  PdfExtractor* pdf = nullptr;
   const std::atomic<bool>* stop = nullptr;
   // Pseudo file systems (/proc, /sys and the like): their mount points (full paths) below the
   // root are never entered, and no file on one of these devices is ever read, whether found

@@ -16,8 +16,10 @@
 namespace findlark {
 namespace {
 
-// A document may not inflate to more than this, all its members together: a zip bomb ends
-// here, and so does the time one file can take.
+// The text searched in a document, all its members together: a zip bomb's text ends here, and
+// so does the time one file can take. Checking a part after a match is not charged: minizip
+// stops that at the member's declared size, and inflating costs at most about a thousand times
+// the member's stored bytes.
 constexpr uint64_t kInflateBudget = uint64_t{64} << 20;
 constexpr size_t kMaxMembers = 10000;
 constexpr size_t kMaxNameLength = 1024;
@@ -448,7 +450,7 @@ class DocumentText final : public ByteSource {
     char buf[kInflateChunk];
     int r;
     while ((r = unzReadCurrentFile(zip_, buf, sizeof buf)) > 0) {
-      if (!Charge(budget_, r) || Stopped()) return Fail();
+      if (Stopped()) return Fail();
     }
     return unzCloseCurrentFile(zip_) == UNZ_OK && r == 0;
   }
@@ -468,7 +470,8 @@ class DocumentText final : public ByteSource {
   // One step: opens the next part, or inflates one chunk of the open one and parses it. False
   // at the end of the text or on an error.
   bool Pump() {
-    if (failed_) return false;
+    // Past the budget the text ends; a match already read is still checked by FinishPart.
+    if (failed_ || budget_ >= kInflateBudget) return false;
     if (!open_) {
       if (next_ == parts_.size()) return false;
       const Part& part = parts_[next_++];
@@ -481,7 +484,8 @@ class DocumentText final : public ByteSource {
     void* buf = xml_->Buffer(chunk_);
     if (buf == nullptr) return Fail();
     const int r = unzReadCurrentFile(zip_, buf, static_cast<unsigned>(chunk_));
-    if (r < 0 || !Charge(budget_, r)) return Fail();
+    if (r < 0) return Fail();
+    budget_ += static_cast<uint64_t>(r);
     if (r > 0) return xml_->ParseBuffer(static_cast<size_t>(r), false) || Fail();
     open_ = false;
     const bool ended = xml_->ParseBuffer(0, true);

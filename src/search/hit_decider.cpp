@@ -91,7 +91,9 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
   if (!nameHit) {
     // FIFOs, sockets and devices are never opened, nor is anything on a pseudo file system:
     // some never end, some are used up by reading.
-    if (!IsContentSearchable(*category) || !regular || dirFd < 0 || entry.noRead) return false;
+    const bool pdfOnly = *category == kPdfDocuments && options_.pdf != nullptr;
+    if ((!IsContentSearchable(*category) && !pdfOnly) || !regular || dirFd < 0 || entry.noRead)
+      return false;
     struct stat fileStat;
     if (slot_) {
       scratch_.assign(entry.folder);
@@ -99,7 +101,7 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
       slot_->At(scratch_);
     }
     matchLine = MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
-                               &fileStat, options_.unreadable);
+                               &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
     if (matchLine.empty()) return false;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {

@@ -227,6 +227,7 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   walk.query = &matcher;
   walk.typeFilter = options.typeFilter;
   walk.searchContents = options.searchContents;
+  walk.pdf = options.pdf.get();  // the options, and so the extractor, live as long as the walk
   walk.details = options.details;
   walk.stop = &state->stop;
   walk.watch = &state->watch;

@@ -19,6 +19,7 @@
 namespace findlark {
 
 class HitSink;
+class PdfExtractor;
 
 struct SearchOptions {
   std::string queryLower;  // trimmed and folded, never empty
@@ -30,6 +31,7 @@ struct SearchOptions {
   // set: a server that has gone away would hold it for good.
   bool networkMounts = false;
   SearchFilters filters = {};
+  std::shared_ptr<PdfExtractor> pdf = nullptr;  // set: PDF documents are searched through their text
   // When set, called on the worker instead of the walk (benchmarks feed generated hits).
   std::function<void(HitSink& sink, const std::atomic<bool>& stop)> source = nullptr;
 };

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "platform/launcher.h"
+#include "search/pdf_text.h"
 #include "ui/icons.h"
 
 namespace findlark {
@@ -99,6 +100,11 @@ CAboutDlg::CAboutDlg(QWidget* parent, UriOpener opener)
   UpdateLinkColour();
   connect(m_linkStatic, &ClickableLabel::clicked, this, &CAboutDlg::OnLinkClicked);
 
+  // Which protections the PDF extractor's sandbox has on this system, or why there is none.
+  auto* pdf = new QLabel(QString::fromStdString(PdfSupportText(PdfExtractor())), this);
+  pdf->setObjectName(QStringLiteral("pdfLabel"));
+  pdf->setWordWrap(true);
+
   m_okButton = new QPushButton(QStringLiteral("OK"), this);
   m_okButton->setDefault(true);
   connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
@@ -118,6 +124,8 @@ CAboutDlg::CAboutDlg(QWidget* parent, UriOpener opener)
   layout->addSpacing(6);
   layout->addWidget(visit);
   layout->addWidget(m_linkStatic);
+  layout->addSpacing(6);
+  layout->addWidget(pdf);
   layout->addSpacing(6);
   layout->addLayout(button);
   layout->setSizeConstraint(QLayout::SetFixedSize);

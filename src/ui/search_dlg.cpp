@@ -21,6 +21,7 @@
 
 #include "persist/settings.h"
 #include "results/results_tree.h"
+#include "search/pdf_text.h"
 #include "ui/icons.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
@@ -42,10 +43,10 @@ std::string CurrentDirectory() {
   return buffer;
 }
 
-std::string SettingsPath(const std::string& startDir) {
+std::string SettingsPath(const std::string& startDir, const char* name = kSettingsFileName) {
   if (startDir.empty()) return {};
-  if (startDir.back() == '/') return startDir + kSettingsFileName;
-  return startDir + "/" + kSettingsFileName;
+  if (startDir.back() == '/') return startDir + name;
+  return startDir + "/" + name;
 }
 
 int LayoutScaled(int pixels, int fontHeight) {
@@ -118,6 +119,10 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   m_searchContents = settings.searchContents;
   m_searchFolder = settings.searchFolder;
   m_folderName = settings.searchFolder.empty() ? std::string() : FolderNameOf(m_searchFolder);
+  if (const std::string path = SettingsPath(m_startDir, kOptionsFileName); !path.empty())
+    m_moreOptions.Read(path);
+  m_searchPdf = m_moreOptions.GetFlag(kOptionSearchPdf);
+  m_pdf = std::make_shared<PdfExtractor>();
 
   // The first size grows with the font as the controls do, but a large font on a small screen
   // must not push the Search button off it.
@@ -221,6 +226,7 @@ void CSearchDlg::OnCommand(int id) {
   static constexpr Route kCommands[] = {
       {kIdOptionsButton, &CSearchDlg::OnOptions},
       {kCmdSearchContents, &CSearchDlg::OnSearchContents},
+      {kCmdSearchPdf, &CSearchDlg::OnSearchPdf},
       {kCmdSearchAllDrives, &CSearchDlg::OnSearchAllDrives},
       {kCmdBrowse, &CSearchDlg::OnBrowse},
       {kCmdTrayOpen, &CSearchDlg::OnTrayOpen},
@@ -324,6 +330,9 @@ void CSearchDlg::OnExit() {
   settings.folderName = m_folderName;
   if (const std::string path = SettingsPath(m_startDir); !path.empty())
     WriteSettings(path, settings);  // failure is silent: the program still ends
+  m_moreOptions.SetFlag(kOptionSearchPdf, m_searchPdf);
+  if (const std::string path = SettingsPath(m_startDir, kOptionsFileName); !path.empty())
+    m_moreOptions.Write(path);
   if (m_tray) m_tray->hide();
   QDialog::accept();
 }

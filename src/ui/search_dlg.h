@@ -9,11 +9,13 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "persist/options_file.h"
 #include "platform/launcher.h"
 #include "results/result_record.h"
 #include "search/categories.h"
@@ -27,6 +29,7 @@ class QPushButton;
 
 namespace findlark {
 
+class PdfExtractor;
 class PreviewPane;
 class ResultsModel;
 class ResultsView;
@@ -48,6 +51,7 @@ enum CommandId : int {
   kCmdTypeAll = 0x800E,
   kCmdTypeFirst = 0x800F,                             // Documents
   kCmdTypeLast = kCmdTypeFirst + kCategoryCount - 1,  // Other
+  kCmdSearchPdf = 0x8020,  // past the type range, which runs to 0x801C
 };
 
 // The geometry of the six controls for a client area of cx x cy pixels, in a font
@@ -85,6 +89,7 @@ class CSearchDlg : public QDialog {
   // State, for the program and for tests.
   bool Searching() const { return m_searching; }
   bool SearchContents() const { return m_searchContents; }
+  bool SearchPdf() const { return m_searchPdf; }
   FileCategory TypeFilter() const { return m_typeFilter; }
   const std::string& SearchFolder() const { return m_searchFolder; }
   const std::string& FolderName() const { return m_folderName; }
@@ -136,6 +141,7 @@ class CSearchDlg : public QDialog {
   void AddTrayItems(QMenu& menu);
 
   void OnSearchContents();
+  void OnSearchPdf();
   void OnSearchAllDrives();
   void OnBrowse();
   void OnTypeAll();
@@ -175,6 +181,9 @@ class CSearchDlg : public QDialog {
   bool m_focusTaken = false;         // the run took the focus from the search box
   QPointer<QWidget> m_focusTakenTo;  // where it went
   bool m_searchContents = false;
+  bool m_searchPdf = false;  // kept in the options file beside the settings file
+  std::shared_ptr<PdfExtractor> m_pdf;
+  OptionsFile m_moreOptions;  // read at start, written at exit, unknown keys kept
   FileCategory m_typeFilter = kTypeFilterAll;
   std::string m_searchFolder;  // empty: the whole machine
   std::string m_folderName;

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include "persist/settings.h"
+#include "search/pdf_text.h"
 #include "ui/about_dlg.h"
 #include "ui/search_dlg.h"
 
@@ -33,6 +34,16 @@ void CSearchDlg::OnOptions() {
   QAction* contents = AddCommand(menu, QStringLiteral("Search within files"), kCmdSearchContents);
   contents->setCheckable(true);
   contents->setChecked(m_searchContents);
+  // Only with the extractor installed; otherwise the item says why it is off.
+  QAction* pdf = AddCommand(menu, QStringLiteral("Search inside PDF documents"), kCmdSearchPdf);
+  pdf->setCheckable(true);
+  if (m_pdf && m_pdf->Available()) {
+    pdf->setChecked(m_searchPdf);
+  } else {
+    pdf->setEnabled(false);
+    pdf->setToolTip(QString::fromStdString(m_pdf ? PdfSupportText(*m_pdf) : std::string()));
+    menu.setToolTipsVisible(true);
+  }
 
   QMenu* types = menu.addMenu(QStringLiteral("Find files of type"));
   QActionGroup typeGroup(types);
@@ -78,6 +89,10 @@ void CSearchDlg::OnOptions() {
 
 void CSearchDlg::OnSearchContents() {
   m_searchContents = !m_searchContents;
+}
+
+void CSearchDlg::OnSearchPdf() {
+  m_searchPdf = !m_searchPdf;
 }
 
 void CSearchDlg::OnSearchAllDrives() {

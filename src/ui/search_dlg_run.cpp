@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "search/case_fold.h"
+#include "search/pdf_text.h"
 #include "search/search_run.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"
@@ -81,6 +82,7 @@ void CSearchDlg::StartSearch() {
   options.queryLower = std::move(query);
   options.typeFilter = m_typeFilter;
   options.searchContents = m_searchContents;
+  if (m_searchPdf && m_pdf && m_pdf->Available()) options.pdf = m_pdf;
   options.folder = m_searchFolder;
   BeforeRun(options);
   m_run.Start(std::move(options));  // cannot fail: too many held runs was ruled out above

@@ -45,7 +45,7 @@ expect() {
 }
 
 expect "findlark-cli --ty" "--type"
-expect "findlark-cli --p" "--print0"
+expect "findlark-cli --p" $'--pdf\n--print0'
 expect "findlark-cli --type " "$types"
 expect "findlark-cli --type=" "$types"
 expect "findlark-cli -t so" 'Source\ Code'

@@ -393,3 +393,35 @@ TEST(Cli, InterruptPrintsWhatWasFoundAndExits130) {
 
 }  // namespace
 }  // namespace findlark::testing
+
+namespace findlark::testing {
+namespace {
+
+// The stand-in extractor says "<what> blocked Kingfisher" for "%PDF-<what>", or crashes.
+TEST(CliPdf, PdfTextOnlyWithPdfAndFailuresCountedOnStderr) {
+  TestTree t;
+  t.Write("a.pdf", "%PDF-plain\n");
+  t.Write("b.pdf", "%PDF-crash\n");
+  const std::string standIn = "export FINDLARK_PDF_EXTRACTOR=" FINDLARK_PDF_STANDIN "; ";
+  const std::string missing = "export FINDLARK_PDF_EXTRACTOR=/nonexistent; ";
+  const std::string script = "CLI >out 2>err; echo $? >status";
+  const struct {
+    std::string env, option;
+    int exit;
+    std::string out, err;
+  } cases[] = {
+      {standIn, "--pdf", 0, t.Path("a.pdf") + "\n",
+       "1 PDF document was not read to the end (damaged, too large or too slow)"},
+      {standIn, "-c", 1, "", "0 found."},
+      {missing, "--pdf", 1, "", "pdftotext is not installed"},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = Exec({c.option, "kingfisher", t.root()}, "/", c.env + script);
+    EXPECT_EQ(o.exit, c.exit) << c.option << o.err;
+    EXPECT_EQ(o.out, c.out) << c.option;
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << c.option << o.err;
+  }
+}
+
+}  // namespace
+}  // namespace findlark::testing

@@ -88,6 +88,39 @@ Zip StoredDocx(const std::string& body) {
   return zip;
 }
 
+// Parts that inflate past the text budget: a word near the start is still found, the part's
+// CRC still checked to its end.
+TEST(LargeDocuments, FindTheTextNearTheStartOfAHugePart) {
+  const std::string filler = testing::WordParagraph(std::string(1000, 'x'));
+  Zip docx = testing::Docx("");
+  docx[2].prefix = docx[2].body.substr(0, docx[2].body.find("</w:body>")) +
+                   testing::WordParagraph("Invoice for Kingfisher Ltd");
+  docx[2].body = filler;
+  docx[2].repeat = 98'000;  // 98 MB of XML
+  docx[2].suffix = "</w:body></w:document>";
+  Zip xlsx = testing::Xlsx("", "");
+  xlsx[2].prefix = "<sst xmlns=\"urn:s\"><si><t>Kingfisher Ltd total</t></si>";
+  xlsx[2].body = "<si><t>" + std::string(1000, 'y') + "</t></si>";
+  xlsx[2].repeat = 70'000;
+  xlsx[2].suffix = "</sst>";
+  Zip badCrc = docx;
+  badCrc[2].badCrc = true;
+  const struct {
+    const char* what;
+    Zip zip;
+    std::string line;
+  } cases[] = {
+      {"docx", docx, "Invoice for Kingfisher Ltd"},
+      {"xlsx", xlsx, "Kingfisher Ltd total"},
+      {"docx, bad CRC", badCrc, ""},
+  };
+  testing::TestTree tree;
+  for (const auto& c : cases) {
+    testing::WriteZip(tree.Path("doc"), c.zip);
+    EXPECT_EQ(MatchContent(tree.Path("doc"), QueryMatcher("kingfisher ltd")), c.line) << c.what;
+  }
+}
+
 TEST(HostileDocuments, GiveNoMatchWithinBoundedMemory) {
   testing::TestTree tree;
   tree.Write("secret.txt", "secretword\n");

@@ -9,6 +9,7 @@
 
 #include "persist/atomic_file.h"
 #include "persist/html_export.h"
+#include "persist/options_file.h"
 #include "persist/settings.h"
 #include "results/display_text.h"
 #include "results/results_tree.h"
@@ -77,6 +78,29 @@ TEST(Settings, WritesOneLineThatReadsBack) {
     EXPECT_EQ(SettingsLine({false, folder, ""}), "0|\r\n") << folder;
   }
   EXPECT_EQ(SettingsLine({false, "/a\rb", ""}), "0|/a\rb\r\n");
+}
+
+TEST(OptionsFile, KeepsEveryKeyAndWritesItBack) {
+  testing::TestTree dir;
+  dir.Write("options.ini",
+            "# comment\r\nsearch_pdf=1\r\nno equals sign\n\nfuture_key=a=b \nsearch_pdf=0");
+  OptionsFile options;
+  options.Read(dir.Path("options.ini"));
+  EXPECT_FALSE(options.GetFlag(kOptionSearchPdf));  // the last line for a key counts
+  EXPECT_EQ(options.Get("future_key"), "a=b ");
+  EXPECT_EQ(options.Get("missing", "dflt"), "dflt");
+  options.SetFlag(kOptionSearchPdf, true);
+  options.Set("bad", "line\nbreak");
+  options.Set("a=b", "x");
+  ASSERT_TRUE(options.Write(dir.Path("options.ini")));
+  EXPECT_EQ(dir.Read("options.ini"), "future_key=a=b \nsearch_pdf=1\n");
+  dir.Write("big", "search_pdf=1\n" + std::string(2 << 20, '#'));
+  dir.Mkfifo("fifo");
+  for (const char* name : {"missing", "big", "fifo"}) {
+    OptionsFile none;
+    none.Read(dir.Path(name));
+    EXPECT_EQ(none.Text(), "") << name;
+  }
 }
 
 const std::string kStamp = "Sunday, June 24, 2007 03:07 PM";

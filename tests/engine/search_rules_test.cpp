@@ -156,6 +156,47 @@ TEST(ContentLines, FirstMatchingLineAsReadAtEveryChunkSize) {
   }
 }
 
+// UTF-16 text with its mark, as bytes: each unit of `text` in the given order.
+std::string Utf16(std::u16string_view text, bool big) {
+  std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t u : text) {
+    const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+    out += big ? hi : lo;
+    out += big ? lo : hi;
+  }
+  return out;
+}
+
+TEST(ContentLines, Utf16WithAMarkIsSearchedAsTextAtEveryChunkSize) {
+  const struct {
+    std::string content, query, line;
+  } cases[] = {
+      {Utf16(u"first\r\nL'ÉTÉ à Paris\r\n", false), "été", "L'ÉTÉ à Paris"},
+      {Utf16(u"first\r\nL'ÉTÉ à Paris\r\n", true), "été", "L'ÉTÉ à Paris"},
+      {Utf16(u"Ж\U0001F600 smile\n", true), "ж\U0001F600", "Ж\U0001F600 smile"},
+      {Utf16(u"odd tail", false) + "x", "tail", "odd tail"},  // a lone last byte is dropped
+      {Utf16(u"odd tail", true) + "x", "odd", "odd tail"},
+      {Utf16(u"lone \xD800 high", false), "lone", "lone \uFFFD high"},
+      {Utf16(u"lone \xDC00", true), "lone", "lone \uFFFD"},
+      {Utf16(u"split ac\nross\n", false), "across", ""},
+      {Utf16(u"é", false), "\xE9", ""},  // the raw bytes are not what is searched
+      {"\xFF\xFE", "x", ""},
+      {std::string("H\0i\0 there\0", 11), "there", std::string("H\0i\0 there\0", 11)},  // no mark: bytes
+  };
+  testing::TestTree tree;
+  for (const auto& c : cases) {
+    tree.Write("f.txt", c.content);
+    for (size_t chunk = 1; chunk <= c.content.size() + 1; ++chunk) {
+      EXPECT_EQ(MatchContent(tree.Path("f.txt"), QueryMatcher(c.query), nullptr, chunk), c.line)
+          << c.query << " at chunk " << chunk;
+    }
+  }
+  // A line that runs across the 256 KiB read and the 64 KiB conversion pieces.
+  const std::string far = Utf16(std::u16string(200000, u'ü') + u"\nxy Needle\n", false);
+  tree.Write("f.txt", far);
+  EXPECT_EQ(MatchContent(tree.Path("f.txt"), QueryMatcher("needle")), "xy Needle");
+}
+
 TEST_P(ContentMatcher, FindsMatchesAcrossChunkEdges) {
   constexpr size_t kChunk = 256 * 1024;
   // The query straddles the edge at every split, on a line that began far before.

@@ -64,7 +64,10 @@ class TestDlg : public CSearchDlg {
         if (a->menu()) {
           walk(*a->menu(), in + a->text() + "/");
         } else {
-          const QString mark = a->isChecked() ? "+" : m.defaultAction() == a ? "!" : "";
+          const QString mark = a->isChecked()          ? "+"
+                               : m.defaultAction() == a ? "!"
+                               : !a->isEnabled()        ? "~"
+                                                        : "";
           shown << mark + in + (a->isSeparator() ? "-" : a->text());
           if (pickId != 0 && a->data().toInt() == pickId) chosen = a;
         }
@@ -181,6 +184,7 @@ class SearchDlgTest : public QObject {
   void rightClickRules();
   void optionsMenuStates();
   void settingsReadAndWritten();
+  void pdfOptionKeptInItsOwnFile();
   void pickersStartAtHomeOrTheFolder();
   void previewRule();
   void minimiseHidesOnlyWithTray();
@@ -656,7 +660,8 @@ void SearchDlgTest::optionsMenuStates() {
   TestDlg dlg;
   dlg.OnCommand(kIdOptionsButton);
   const QString type = "Find files of type/";
-  QStringList expected = {"Search within files", "+" + type + "All", type + "-"};
+  QStringList expected = {"Search within files", "Search inside PDF documents",
+                          "+" + type + "All", type + "-"};
   for (int c = 0; c < kCategoryCount; ++c) expected << type + g_categoryNames[c];
   expected +=
       QStringList{"-", "+Search all drives", "Browse...", "-", "Save results...", "-", "About..."};
@@ -720,6 +725,32 @@ void SearchDlgTest::settingsReadAndWritten() {
   QCOMPARE(ReadFile(settings), QByteArray("0|\r\n"));
   TestDlg next;
   QVERIFY(next.SearchFolder().empty());
+}
+
+void SearchDlgTest::pdfOptionKeptInItsOwnFile() {
+  const QString options = work_->filePath("options.ini");
+  QFile::remove(options);
+  {
+    TestDlg dlg;
+    QVERIFY(!dlg.SearchPdf());
+    dlg.pickId = kCmdSearchPdf;
+    dlg.OnCommand(kIdOptionsButton);
+    dlg.OnExit();
+  }
+  QCOMPARE(ReadFile(options), QByteArray("search_pdf=1\n"));
+  QCOMPARE(ReadFile(work_->filePath("settings.ini")), QByteArray("0|\r\n"));
+  {
+    TestDlg dlg;
+    QVERIFY(dlg.SearchPdf());
+    dlg.OnCommand(kIdOptionsButton);
+    QCOMPARE(dlg.menus.back().at(1), QString("+Search inside PDF documents"));
+  }
+  // No extractor: the item is off and cannot be chosen.
+  qputenv("FINDLARK_PDF_EXTRACTOR", "/nonexistent/pdftotext");
+  TestDlg missing;
+  qunsetenv("FINDLARK_PDF_EXTRACTOR");
+  missing.OnCommand(kIdOptionsButton);
+  QCOMPARE(missing.menus.back().at(1), QString("~Search inside PDF documents"));
 }
 
 void SearchDlgTest::pickersStartAtHomeOrTheFolder() {

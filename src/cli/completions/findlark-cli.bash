@@ -47,7 +47,7 @@ _findlark_cli() {
   esac
 
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "-c --contents -t --type -a --all-drives --network-mounts
+    COMPREPLY=($(compgen -W "-c --contents --pdf -t --type -a --all-drives --network-mounts
       -E --exclude -S --size --changed-within --changed-before -w --word -x --one-file-system
       -f --format -0 --print0
       --html --color -q --quiet -h --help -V --version" -- "$cur"))

@@ -2,6 +2,7 @@
 
 complete -c findlark-cli -f
 complete -c findlark-cli -s c -l contents -d 'Search within files'
+complete -c findlark-cli -l pdf -d 'Search within files, PDF documents too'
 complete -c findlark-cli -s t -l type -x -d 'Find files of one type only' -a "Documents Pictures Music Video Webpages 'PDF Documents' Spreadsheets Presentations Applications Folders Archives 'Source Code' Other"
 complete -c findlark-cli -s a -l all-drives -d 'Search the whole machine instead of FOLDER'
 complete -c findlark-cli -l network-mounts -d 'Search network file systems too in a whole-machine search'
