@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 
 #include "persist/atomic_file.h"
 
@@ -71,6 +72,78 @@ std::string OptionsFile::Text() const {
 
 bool OptionsFile::Write(const std::string& path) const {
   return WriteFileAtomically(path, Text());
+}
+
+namespace {
+
+constexpr std::string_view kExclude = "filter.exclude";
+constexpr std::string_view kMinSize = "filter.min_size";
+constexpr std::string_view kMaxSize = "filter.max_size";
+constexpr std::string_view kChangedWithin = "filter.changed_within";
+constexpr std::string_view kChangedAfter = "filter.changed_after";
+constexpr std::string_view kChangedBefore = "filter.changed_before";
+constexpr std::string_view kWholeWord = "filter.whole_word";
+constexpr std::string_view kOneFileSystem = "filter.one_file_system";
+
+std::optional<int64_t> Number(const OptionsFile& options, std::string_view key) {
+  const std::string text = options.Get(key);
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+void SetNumber(OptionsFile& options, std::string_view key, std::optional<int64_t> value) {
+  options.Set(key, value ? std::to_string(*value) : std::string());
+}
+
+}  // namespace
+
+// Patterns are kept in one value: each ends in ";", with "\\" and ";" escaped by a backslash.
+FilterSettings ReadFilterSettings(const OptionsFile& options) {
+  FilterSettings settings;
+  SearchFilters& f = settings.filters;
+  const std::string list = options.Get(kExclude);
+  std::string pattern;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (list[i] == '\\' && i + 1 < list.size()) {
+      pattern += list[++i];
+    } else if (list[i] == ';') {
+      if (!pattern.empty()) f.exclude.push_back(std::move(pattern));
+      pattern.clear();
+    } else {
+      pattern += list[i];
+    }
+  }
+  if (!pattern.empty()) f.exclude.push_back(std::move(pattern));
+  f.minSize = Number(options, kMinSize);
+  f.maxSize = Number(options, kMaxSize);
+  settings.changedWithin = Number(options, kChangedWithin);
+  if (const auto after = Number(options, kChangedAfter)) f.changedAfter = *after;
+  if (const auto before = Number(options, kChangedBefore)) f.changedBefore = *before;
+  f.wholeWord = options.GetFlag(kWholeWord);
+  f.oneFileSystem = options.GetFlag(kOneFileSystem);
+  return settings;
+}
+
+void WriteFilterSettings(OptionsFile& options, const FilterSettings& settings) {
+  const SearchFilters& f = settings.filters;
+  std::string list;
+  for (const std::string& pattern : f.exclude) {
+    for (char c : pattern) {
+      if (c == '\\' || c == ';') list += '\\';
+      list += c;
+    }
+    list += ';';
+  }
+  options.Set(kExclude, list);
+  SetNumber(options, kMinSize, f.minSize);
+  SetNumber(options, kMaxSize, f.maxSize);
+  SetNumber(options, kChangedWithin, settings.changedWithin);
+  SetNumber(options, kChangedAfter, f.changedAfter);
+  SetNumber(options, kChangedBefore, f.changedBefore);
+  options.SetFlag(kWholeWord, f.wholeWord);
+  options.SetFlag(kOneFileSystem, f.oneFileSystem);
 }
 
 }  // namespace findlark

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "search/search_filters.h"
+
 namespace findlark {
 
 // The options that the one-line settings file has no room for, kept beside it as "key=value"
@@ -11,6 +13,11 @@ namespace findlark {
 // never drops what a newer one stored.
 inline constexpr const char* kOptionsFileName = "options.ini";
 inline constexpr const char* kOptionSearchPdf = "search_pdf";  // "1": search inside PDFs
+
+// The window's filters, kept under keys starting with "filter.".
+class OptionsFile;
+FilterSettings ReadFilterSettings(const OptionsFile& options);
+void WriteFilterSettings(OptionsFile& options, const FilterSettings& filters);
 
 class OptionsFile {
  public:

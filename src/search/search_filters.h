@@ -38,6 +38,20 @@ struct SearchFilters {
   }
 };
 
+// The filters as the window keeps them: "changed within the last N" stays relative to each
+// search, and is made a moment when one starts.
+struct FilterSettings {
+  SearchFilters filters;
+  std::optional<int64_t> changedWithin;  // seconds before the search starts
+
+  bool Any() const { return filters.Any() || changedWithin.has_value(); }
+  SearchFilters At(time_t now) const {
+    SearchFilters at = filters;
+    if (changedWithin) at.changedAfter = now - static_cast<time_t>(*changedWithin);
+    return at;
+  }
+};
+
 // "10", "10 KB", "1.5MB", "2g": bytes; units as the window's size texts use them, a KB being
 // 1024 bytes (B, K, KB, KiB, M, MB, MiB, G, GB, GiB, T, TB, TiB; any case).
 std::optional<int64_t> ParseSize(std::string_view text);

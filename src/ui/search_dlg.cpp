@@ -122,6 +122,7 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   if (const std::string path = SettingsPath(m_startDir, kOptionsFileName); !path.empty())
     m_moreOptions.Read(path);
   m_searchPdf = m_moreOptions.GetFlag(kOptionSearchPdf);
+  m_filters = ReadFilterSettings(m_moreOptions);
   m_pdf = std::make_shared<PdfExtractor>();
 
   // The first size grows with the font as the controls do, but a large font on a small screen
@@ -227,6 +228,7 @@ void CSearchDlg::OnCommand(int id) {
       {kIdOptionsButton, &CSearchDlg::OnOptions},
       {kCmdSearchContents, &CSearchDlg::OnSearchContents},
       {kCmdSearchPdf, &CSearchDlg::OnSearchPdf},
+      {kCmdFilters, &CSearchDlg::OnFilters},
       {kCmdSearchAllDrives, &CSearchDlg::OnSearchAllDrives},
       {kCmdBrowse, &CSearchDlg::OnBrowse},
       {kCmdTrayOpen, &CSearchDlg::OnTrayOpen},
@@ -331,6 +333,7 @@ void CSearchDlg::OnExit() {
   if (const std::string path = SettingsPath(m_startDir); !path.empty())
     WriteSettings(path, settings);  // failure is silent: the program still ends
   m_moreOptions.SetFlag(kOptionSearchPdf, m_searchPdf);
+  WriteFilterSettings(m_moreOptions, m_filters);
   if (const std::string path = SettingsPath(m_startDir, kOptionsFileName); !path.empty())
     m_moreOptions.Write(path);
   if (m_tray) m_tray->hide();

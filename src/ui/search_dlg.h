@@ -51,7 +51,8 @@ enum CommandId : int {
   kCmdTypeAll = 0x800E,
   kCmdTypeFirst = 0x800F,                             // Documents
   kCmdTypeLast = kCmdTypeFirst + kCategoryCount - 1,  // Other
-  kCmdSearchPdf = 0x8020,  // past the type range, which runs to 0x801C
+  kCmdSearchPdf = 0x8020,                             // past the type range, which runs to 0x801C
+  kCmdFilters = 0x8021,
 };
 
 // The geometry of the six controls for a client area of cx x cy pixels, in a font
@@ -90,6 +91,7 @@ class CSearchDlg : public QDialog {
   bool Searching() const { return m_searching; }
   bool SearchContents() const { return m_searchContents; }
   bool SearchPdf() const { return m_searchPdf; }
+  const FilterSettings& Filters() const { return m_filters; }
   FileCategory TypeFilter() const { return m_typeFilter; }
   const std::string& SearchFolder() const { return m_searchFolder; }
   const std::string& FolderName() const { return m_folderName; }
@@ -119,7 +121,9 @@ class CSearchDlg : public QDialog {
   virtual LaunchResult Launch(LaunchKind kind, const std::string& path);
   virtual void Navigate(const std::string& path);  // the preview pane
   virtual bool TrayAvailable() const;
-  virtual void BeforeRun(SearchOptions&) {}  // benchmarks feed their own hits here
+  virtual void BeforeRun(SearchOptions&) {}
+  virtual bool AskFilters(FilterSettings& settings);  // the Filters dialog; false: cancelled  //
+                                                      // benchmarks feed their own hits here
 
   void reject() override;  // Escape does nothing
   void keyPressEvent(QKeyEvent* event) override;
@@ -142,6 +146,7 @@ class CSearchDlg : public QDialog {
 
   void OnSearchContents();
   void OnSearchPdf();
+  void OnFilters();
   void OnSearchAllDrives();
   void OnBrowse();
   void OnTypeAll();
@@ -184,6 +189,8 @@ class CSearchDlg : public QDialog {
   bool m_searchPdf = false;  // kept in the options file beside the settings file
   std::shared_ptr<PdfExtractor> m_pdf;
   OptionsFile m_moreOptions;  // read at start, written at exit, unknown keys kept
+  FilterSettings m_filters;   // for the next searches
+  SearchFilters m_runFilters;  // those of the current or last run
   FileCategory m_typeFilter = kTypeFilterAll;
   std::string m_searchFolder;  // empty: the whole machine
   std::string m_folderName;

@@ -10,6 +10,7 @@
 #include "persist/settings.h"
 #include "search/pdf_text.h"
 #include "ui/about_dlg.h"
+#include "ui/filters_dlg.h"
 #include "ui/search_dlg.h"
 
 namespace findlark {
@@ -60,6 +61,11 @@ void CSearchDlg::OnOptions() {
     all->setChecked(true);
   }
 
+  // Checked while any filter is set, so that a narrowed search never goes unnoticed.
+  QAction* filters = AddCommand(menu, QStringLiteral("Filters..."), kCmdFilters);
+  filters->setCheckable(true);
+  filters->setChecked(m_filters.Any());
+
   menu.addSeparator();
   QActionGroup placeGroup(&menu);
   QAction* allDrives =
@@ -93,6 +99,19 @@ void CSearchDlg::OnSearchContents() {
 
 void CSearchDlg::OnSearchPdf() {
   m_searchPdf = !m_searchPdf;
+}
+
+bool CSearchDlg::AskFilters(FilterSettings& settings) {
+  CFiltersDlg dialog(this);
+  dialog.SetSettings(settings);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  settings = dialog.Settings();
+  return true;
+}
+
+void CSearchDlg::OnFilters() {
+  FilterSettings settings = m_filters;
+  if (AskFilters(settings)) m_filters = std::move(settings);
 }
 
 void CSearchDlg::OnSearchAllDrives() {

@@ -77,7 +77,7 @@ void CSearchDlg::OnSaveResults() {
   if (chosen.isEmpty()) return;
   std::string error;
   if (!WriteResultsPage(QFile::encodeName(chosen).toStdString(), Results(), m_queryLower,
-                        std::time(nullptr), &error)) {
+                        std::time(nullptr), &error, DescribeFilters(m_runFilters))) {
     ShowError(QStringLiteral("Could not save the results to %1.\n%2")
                   .arg(QDir::toNativeSeparators(chosen), QString::fromLocal8Bit(error)));
   }

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 
 #include "search/case_fold.h"
 #include "search/pdf_text.h"
@@ -83,6 +84,8 @@ void CSearchDlg::StartSearch() {
   options.typeFilter = m_typeFilter;
   options.searchContents = m_searchContents;
   if (m_searchPdf && m_pdf && m_pdf->Available()) options.pdf = m_pdf;
+  options.filters = m_filters.At(std::time(nullptr));
+  m_runFilters = options.filters;
   options.folder = m_searchFolder;
   BeforeRun(options);
   m_run.Start(std::move(options));  // cannot fail: too many held runs was ruled out above
@@ -170,8 +173,10 @@ void CSearchDlg::ScheduleTreeUpdate() {
   }
   if (walkDone && !m_model->Merging()) {
     // Written here, on the window thread, once every hit is recorded: nothing can overwrite it.
-    m_status->setText(
-        QString::fromStdString(FinalStatusText(m_run.Cancelled(), Results().foundCount)));
+    // A narrowed search says so: what it left out is not missing.
+    std::string text = FinalStatusText(m_run.Cancelled(), Results().foundCount);
+    if (m_runFilters.Any()) text += " (filtered)";
+    m_status->setText(QString::fromStdString(text));
     m_finalShown = true;
     std::vector<ResultRecord>().swap(m_batch);
   }

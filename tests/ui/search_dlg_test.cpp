@@ -1,16 +1,21 @@
 #include "ui/search_dlg.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +28,7 @@
 
 #include "results/results_tree.h"
 #include "search/directory_walk.h"
+#include "ui/filters_dlg.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"
@@ -54,6 +60,7 @@ class TestDlg : public CSearchDlg {
   bool trayAvailable = false;
   int aboutShown = 0;
   std::function<void(SearchOptions&)> beforeRun;
+  std::optional<FilterSettings> filtersAnswer;  // what the Filters dialog gives; none: cancelled
 
  protected:
   QAction* ExecMenu(QMenu& menu, const QPoint&) override {
@@ -94,6 +101,10 @@ class TestDlg : public CSearchDlg {
   void Navigate(const std::string& path) override { navigated << QString::fromStdString(path); }
   bool TrayAvailable() const override { return trayAvailable; }
   void ShowAbout() override { ++aboutShown; }
+  bool AskFilters(FilterSettings& settings) override {
+    if (filtersAnswer) settings = *filtersAnswer;
+    return filtersAnswer.has_value();
+  }
   void BeforeRun(SearchOptions& options) override {
     if (beforeRun) beforeRun(options);
   }
@@ -183,6 +194,7 @@ class SearchDlgTest : public QObject {
   void itemDataFromTheView();
   void rightClickRules();
   void optionsMenuStates();
+  void filtersNarrowAndAreKept();
   void settingsReadAndWritten();
   void pdfOptionKeptInItsOwnFile();
   void pickersStartAtHomeOrTheFolder();
@@ -664,7 +676,8 @@ void SearchDlgTest::optionsMenuStates() {
                           "+" + type + "All", type + "-"};
   for (int c = 0; c < kCategoryCount; ++c) expected << type + g_categoryNames[c];
   expected +=
-      QStringList{"-", "+Search all drives", "Browse...", "-", "Save results...", "-", "About..."};
+      QStringList{"Filters...", "-", "+Search all drives", "Browse...", "-", "Save results...", "-",
+                  "About..."};
   QCOMPARE(dlg.menus[0], expected);
 
   // Choices made from the menu itself; "&" in a folder name is no mnemonic.
@@ -684,6 +697,66 @@ void SearchDlgTest::optionsMenuStates() {
   dlg.OnCommand(kIdOptionsButton);
   QCOMPARE(dlg.menus.back().filter(QRegularExpression("drives|Browse|Search only")),
            QStringList({"+Search all drives", "Browse..."}));
+}
+
+void SearchDlgTest::filtersNarrowAndAreKept() {
+  // "plan" finds plan.txt, plan map.jpg, letter plan.doc and Plans; whole words leave out Plans.
+  FilterSettings set;
+  set.filters.exclude = {"PLAN MAP*"};
+  set.filters.wholeWord = true;
+  set.changedWithin = 3600;
+  const auto filtersItem = [](TestDlg& dlg) {
+    dlg.OnCommand(kIdOptionsButton);
+    return dlg.menus.back().filter(QRegularExpression("Filters"));
+  };
+  {
+    auto dlg = Window(data_->path());
+    QVERIFY(dlg);
+    dlg->filtersAnswer = set;
+    dlg->OnCommand(kCmdFilters);
+    QCOMPARE(filtersItem(*dlg), QStringList{"+Filters..."});
+    QVERIFY(Run(*dlg, "plan"));
+    QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 2 found. (filtered)"));
+    dlg->saveAnswer = work_->filePath("page.html");
+    dlg->OnCommand(kCmdSaveResults);
+    QVERIFY(ReadFile(dlg->saveAnswer).contains("Filtered: excluding PLAN MAP*; changed since "));
+    dlg->OnExit();
+  }
+  {  // kept in the options file; cancelling the dialog changes nothing; Clear all
+    auto dlg = Window(data_->path());
+    QVERIFY(dlg);
+    QCOMPARE(dlg->Filters().filters.exclude, std::vector<std::string>{"PLAN MAP*"});
+    QCOMPARE(dlg->Filters().changedWithin, std::optional<int64_t>(3600));
+    QVERIFY(dlg->Filters().filters.wholeWord);
+    dlg->OnCommand(kCmdFilters);
+    QCOMPARE(filtersItem(*dlg), QStringList{"+Filters..."});
+    dlg->filtersAnswer = FilterSettings{};
+    dlg->OnCommand(kCmdFilters);
+    QCOMPARE(filtersItem(*dlg), QStringList{"Filters..."});
+    QVERIFY(Run(*dlg, "plan"));
+    QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
+  }
+  // The dialog: values shown in the largest whole unit, read back, cleared, suggestions added.
+  CFiltersDlg dialog;
+  set.filters.minSize = 10 << 20;
+  set.changedWithin = 2 * 86400;
+  dialog.SetSettings(set);
+  QVERIFY(dialog.MinSizeOn()->isChecked() && dialog.MinSize()->isEnabled());
+  QCOMPARE(dialog.MinSize()->value(), 10.0);
+  QCOMPARE(dialog.MinUnit()->currentText(), QStringLiteral("MB"));
+  QCOMPARE(dialog.Within()->value(), 2);
+  QCOMPARE(dialog.WithinUnit()->currentText(), QStringLiteral("days"));
+  const FilterSettings back = dialog.Settings();
+  QCOMPARE(back.filters.minSize, std::optional<int64_t>(10 << 20));
+  QCOMPARE(back.changedWithin, std::optional<int64_t>(2 * 86400));
+  QCOMPARE(back.filters.exclude, std::vector<std::string>{"PLAN MAP*"});
+  QVERIFY(back.filters.wholeWord && !back.filters.oneFileSystem && !back.filters.maxSize);
+  dialog.AddSuggested();
+  dialog.AddSuggested();
+  QCOMPARE(dialog.Exclude()->toPlainText(),
+           QStringLiteral("PLAN MAP*\n.git\nnode_modules\n.cache\n__pycache__"));
+  dialog.ClearAll();
+  QVERIFY(!dialog.Settings().Any() && !dialog.MinSize()->isEnabled());
 }
 
 void SearchDlgTest::settingsReadAndWritten() {
