@@ -32,6 +32,10 @@ void OptionsFile::Set(std::string_view key, std::string_view value) {
   values_.insert_or_assign(std::string(key), std::string(value));
 }
 
+void OptionsFile::Remove(std::string_view key) {
+  if (const auto it = values_.find(key); it != values_.end()) values_.erase(it);
+}
+
 void OptionsFile::Read(const std::string& path) {
   // O_NONBLOCK: a FIFO under the name must not hang the start.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -93,8 +97,21 @@ std::optional<int64_t> Number(const OptionsFile& options, std::string_view key) 
   return value;
 }
 
+// What is not set is not written: a file without filters holds no trace of them.
 void SetNumber(OptionsFile& options, std::string_view key, std::optional<int64_t> value) {
-  options.Set(key, value ? std::to_string(*value) : std::string());
+  if (value) {
+    options.Set(key, std::to_string(*value));
+  } else {
+    options.Remove(key);
+  }
+}
+
+void SetText(OptionsFile& options, std::string_view key, const std::string& text) {
+  if (!text.empty()) {
+    options.Set(key, text);
+  } else {
+    options.Remove(key);
+  }
 }
 
 }  // namespace
@@ -136,14 +153,14 @@ void WriteFilterSettings(OptionsFile& options, const FilterSettings& settings) {
     }
     list += ';';
   }
-  options.Set(kExclude, list);
+  SetText(options, kExclude, list);
   SetNumber(options, kMinSize, f.minSize);
   SetNumber(options, kMaxSize, f.maxSize);
   SetNumber(options, kChangedWithin, settings.changedWithin);
   SetNumber(options, kChangedAfter, f.changedAfter);
   SetNumber(options, kChangedBefore, f.changedBefore);
-  options.SetFlag(kWholeWord, f.wholeWord);
-  options.SetFlag(kOneFileSystem, f.oneFileSystem);
+  SetText(options, kWholeWord, f.wholeWord ? "1" : "");
+  SetText(options, kOneFileSystem, f.oneFileSystem ? "1" : "");
 }
 
 }  // namespace findlark

@@ -27,6 +27,7 @@ class OptionsFile {
   // A key or value holding a line break, or a key holding "=", is not stored.
   void Set(std::string_view key, std::string_view value);
   void SetFlag(std::string_view key, bool on) { Set(key, on ? "1" : "0"); }
+  void Remove(std::string_view key);
 
   // Reads every "key=value" line of `path`; lines without "=", blank ones and those starting
   // with "#" are skipped. A missing, unreadable or oversized file leaves the options empty.
