@@ -5,10 +5,16 @@
 #include <memory>
 #include <optional>
 
+#include "persist/text_escape.h"
 #include "results/hit_info.h"
 #include "ui/icons.h"
 
 namespace findlark {
+
+QString ShownName(std::string_view bytes) {
+  const std::string shown = VisibleName(bytes);
+  return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+}
 
 QString PlainTipHtml(const QString& text) {
   // A file named "<b>x" must show as typed, so the text is escaped and wrapped in a block that
@@ -188,8 +194,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole: {
       const RecordView record = results_.store.View(static_cast<size_t>(item));
-      const std::string_view title = record.Title();
-      return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+      return ShownName(record.Title());
     }
     case Qt::DecorationRole:
       return icons_[LeafCategory(index)];

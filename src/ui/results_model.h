@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "results/result_record.h"
@@ -77,6 +78,9 @@ class ResultsModel : public QAbstractItemModel {
   uint64_t generation_ = 0;  // which run a finished merge belongs to
   LeafMerger merger_;        // last: it is joined before the store it reads goes away
 };
+
+// A file or folder name (bytes) as a person should read it: see VisibleName.
+QString ShownName(std::string_view bytes);
 
 // Tip text as plain text that Qt never mistakes for rich text.
 QString PlainTipHtml(const QString& text);

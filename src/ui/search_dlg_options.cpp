@@ -9,6 +9,7 @@
 
 #include "persist/settings.h"
 #include "ui/about_dlg.h"
+#include "ui/results_model.h"
 #include "ui/search_dlg.h"
 
 namespace findlark {
@@ -56,9 +57,8 @@ void CSearchDlg::OnOptions() {
   QString folderText = QStringLiteral("Browse...");
   if (!m_searchFolder.empty()) {
     // "&" in a folder name is shown as typed, not taken as a mnemonic.
-    folderText =
-        QStringLiteral("Search only ") + QFile::decodeName(QByteArray::fromStdString(m_folderName))
-                                             .replace(QLatin1Char('&'), QStringLiteral("&&"));
+    folderText = QStringLiteral("Search only ") +
+                 ShownName(m_folderName).replace(QLatin1Char('&'), QStringLiteral("&&"));
   }
   QAction* folder = AddCommand(menu, folderText, kCmdBrowse, &placeGroup);
   (m_searchFolder.empty() ? allDrives : folder)->setChecked(true);

@@ -79,7 +79,8 @@ void CSearchDlg::OnSaveResults() {
   if (!WriteResultsPage(QFile::encodeName(chosen).toStdString(), Results(), m_queryLower,
                         std::time(nullptr), &error)) {
     ShowError(QStringLiteral("Could not save the results to %1.\n%2")
-                  .arg(QDir::toNativeSeparators(chosen), QString::fromLocal8Bit(error)));
+                  .arg(ShownName(QFile::encodeName(chosen).toStdString()),
+                       QString::fromLocal8Bit(error)));
   }
 }
 
