@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/launcher.h"
+#include "results/hit_info.h"
 #include "results/result_record.h"
 #include "search/categories.h"
 #include "search/search_run.h"
@@ -112,7 +113,7 @@ class CSearchDlg : public QDialog {
   virtual void ShowError(const QString& text);
   virtual void ShowAbout();
   virtual LaunchResult Launch(LaunchKind kind, const std::string& path);
-  virtual void Navigate(const std::string& path);  // the preview pane
+  virtual void Navigate(const std::string& path, PreviewKind kind);  // the preview pane
   virtual bool TrayAvailable() const;
   virtual void BeforeRun(SearchOptions&) {}  // benchmarks feed their own hits here
 

@@ -69,7 +69,8 @@ void CSearchDlg::OnCurrentChanged(const QModelIndex& current) {
   const int64_t data = m_model->ItemData(current);
   if (!Results().RefersToRecord(data)) return;
   const RecordView record = Results().store.View(static_cast<size_t>(data));
-  if (IsPreviewable(record)) Navigate(std::string(record.path));
+  if (const PreviewKind kind = PreviewKindOf(record); kind != PreviewKind::kNone)
+    Navigate(std::string(record.path), kind);
 }
 
 void CSearchDlg::OnSaveResults() {
@@ -121,8 +122,8 @@ LaunchResult CSearchDlg::Launch(LaunchKind kind, const std::string& path) {
   return LaunchResult::kFailed;
 }
 
-void CSearchDlg::Navigate(const std::string& path) {
-  m_browser->Navigate(path);
+void CSearchDlg::Navigate(const std::string& path, PreviewKind kind) {
+  m_browser->Navigate(path, kind);
   FixTabOrder();  // the first preview creates the browser inside the pane
 }
 

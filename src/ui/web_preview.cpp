@@ -15,6 +15,8 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -129,8 +131,10 @@ void LockDown(QWebEngineSettings* s) {
   }
   // A restriction when on: were WebRTC ever reached, it would reveal no local address.
   s->setAttribute(S::WebRTCPublicInterfacesOnly, true);
-  // Custom schemes (mailto:, apt:, steam:...) would be handed to other programs by the engine.
-  s->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
+  // Custom schemes (mailto:, apt:, steam:...) reach the page's link handler only when the user
+  // clicked them, and go no further unless it passes them on; with a plain "disallow" a
+  // clicked mailto: link would never reach it.
+  s->setUnknownUrlSchemePolicy(S::AllowUnknownUrlSchemesFromUserInteraction);
 }
 
 class WebPreview : public PreviewEngine {
@@ -163,6 +167,11 @@ class WebPreview : public PreviewEngine {
     interceptor_.Allow(file);
     page_->Allow(file);
     page_->load(file);
+  }
+
+  void Zoom(int steps) override {
+    view_->setZoomFactor(
+        steps == 0 ? 1.0 : std::clamp(view_->zoomFactor() * std::pow(1.2, steps), 0.25, 5.0));
   }
 
  private:

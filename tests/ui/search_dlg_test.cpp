@@ -84,7 +84,10 @@ class TestDlg : public CSearchDlg {
     if (kind == LaunchKind::kDefaultApp) return launchResult;
     return kind == LaunchKind::kTextEditor ? editorResult : LaunchResult::kLaunched;
   }
-  void Navigate(const std::string& path) override { navigated << QString::fromStdString(path); }
+  void Navigate(const std::string& path, PreviewKind kind) override {
+    const char* kinds[] = {"none ", "text ", "picture ", "page "};
+    navigated << kinds[int(kind)] + QString::fromStdString(path);
+  }
   bool TrayAvailable() const override { return trayAvailable; }
   void ShowAbout() override { ++aboutShown; }
 
@@ -682,8 +685,8 @@ void SearchDlgTest::previewRule() {
        {dlg->Model()->NodeIndex(kDocuments), Leaf(*dlg, kDocuments, 0), Leaf(*dlg, kDocuments, 1),
         Leaf(*dlg, kPictures), Leaf(*dlg, kFolders)})
     dlg->Tree()->setCurrentIndex(index);
-  QCOMPARE(dlg->navigated,
-           QStringList({data_->filePath("plan.txt"), data_->filePath("plan map.jpg")}));
+  QCOMPARE(dlg->navigated, QStringList({"text " + data_->filePath("plan.txt"),
+                                        "picture " + data_->filePath("plan map.jpg")}));
   QVERIFY(!qobject_cast<PreviewPane*>(dlg->Browser())->BrowserStarted());
   // The pane is handed the file's bytes exactly, whatever their encoding.
   QCOMPARE(FileUrlOf("/tmp/a b\xff%.txt").toEncoded(), QByteArray("file:///tmp/a%20b%FF%25.txt"));
