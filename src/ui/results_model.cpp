@@ -198,10 +198,12 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     }
     case Qt::DecorationRole:
       return icons_[LeafCategory(index)];
-    case Qt::ToolTipRole: {
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
       const auto tip = InfoTipText(results_, item);
       if (!tip) return {};
-      return PlainTipHtml(QString::fromUtf8(tip->data(), static_cast<qsizetype>(tip->size())));
+      const QString text = QString::fromUtf8(tip->data(), static_cast<qsizetype>(tip->size()));
+      return role == Qt::ToolTipRole ? PlainTipHtml(text) : text;
     }
     case kItemDataRole:
       return QVariant::fromValue<qlonglong>(item);

@@ -25,6 +25,7 @@
 #include "results/results_tree.h"
 #include "search/case_fold.h"
 #include "ui/results_model.h"
+#include "ui/results_view_accessible.h"
 
 namespace findlark {
 
@@ -32,126 +33,6 @@ namespace {
 
 uint64_t ItemKey(FileCategory category, int64_t record) {
   return (static_cast<uint64_t>(category) << 33) | static_cast<uint64_t>(record + 1);
-}
-
-// A category node or one hit, as a screen reader sees it. A leaf is tied to its record, not to
-// its row, so it stays the same object while hits arriving above it move it down.
-class ResultsItemAccessible : public QAccessibleInterface {
- public:
-  ResultsItemAccessible(ResultsView* view, FileCategory category, int64_t record)
-      : m_view(view), m_category(category), m_record(record) {}
-
-  bool IsNode() const { return m_record < 0; }
-  FileCategory Category() const { return m_category; }
-  int64_t Row() const {
-    if (!m_view || IsNode()) return -1;
-    return m_view->AccessibleRowOf(m_category, m_record);
-  }
-  QModelIndex Index() const {
-    if (!m_view) return {};
-    const ResultsModel* model = m_view->model();
-    const QModelIndex node = model->NodeIndex(m_category);
-    if (IsNode()) return node;
-    const int64_t row = Row();
-    return row < 0 ? QModelIndex() : model->index(static_cast<int>(row), 0, node);
-  }
-
-  bool isValid() const override { return m_view && Index().isValid(); }
-  QObject* object() const override { return nullptr; }
-  QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
-  QAccessibleInterface* parent() const override {
-    if (!m_view) return nullptr;
-    if (IsNode()) return QAccessible::queryAccessibleInterface(m_view);
-    return m_view->AccessibleItem(m_category, -1);
-  }
-  int childCount() const override {
-    if (!m_view || !IsNode() || !m_view->isExpanded(Index())) return 0;
-    return m_view->model()->rowCount(Index());
-  }
-  QAccessibleInterface* child(int index) const override {
-    if (index < 0 || index >= childCount()) return nullptr;
-    return m_view->AccessibleItem(m_category, index);
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    const auto* item = dynamic_cast<const ResultsItemAccessible*>(child);
-    if (!item || !IsNode() || item->IsNode() || item->m_category != m_category) return -1;
-    const int64_t row = item->Row();
-    return row < childCount() ? static_cast<int>(row) : -1;
-  }
-  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-  QString text(QAccessible::Text t) const override {
-    if (t != QAccessible::Name) return {};
-    return Index().data(Qt::DisplayRole).toString();
-  }
-  void setText(QAccessible::Text, const QString&) override {}
-  QRect rect() const override {
-    if (!m_view) return {};
-    const QRect r = m_view->visualRect(Index());
-    if (r.isEmpty()) return {};
-    return QRect(m_view->viewport()->mapToGlobal(r.topLeft()), r.size());
-  }
-  QAccessible::Role role() const override { return QAccessible::TreeItem; }
-  QAccessible::State state() const override {
-    QAccessible::State s;
-    if (!m_view) {
-      s.invalid = true;
-      return s;
-    }
-    const QModelIndex index = Index();
-    s.selectable = true;
-    s.focusable = true;
-    const bool current = index.isValid() && index == m_view->currentIndex();
-    s.selected = current;
-    s.focused = current && m_view->hasFocus();
-    if (IsNode() && m_view->model()->rowCount(index) > 0) {
-      s.expandable = true;
-      s.expanded = m_view->isExpanded(index);
-      s.collapsed = !s.expanded;
-    }
-    if (m_view->visualRect(index).isEmpty()) s.offscreen = true;
-    return s;
-  }
-
- private:
-  QPointer<ResultsView> m_view;
-  FileCategory m_category;
-  int64_t m_record;  // -1: the category node
-};
-
-// The view itself: its children are the thirteen category nodes (the scroll bars stay out).
-class ResultsViewAccessible : public QAccessibleWidget {
- public:
-  explicit ResultsViewAccessible(ResultsView* view) : QAccessibleWidget(view, QAccessible::Tree) {}
-
-  ResultsView* View() const { return static_cast<ResultsView*>(widget()); }
-  int childCount() const override { return View()->model()->rowCount(); }
-  QAccessibleInterface* child(int index) const override {
-    if (index < 0 || index >= childCount()) return nullptr;
-    return View()->AccessibleItem(index, -1);
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    const auto* item = dynamic_cast<const ResultsItemAccessible*>(child);
-    return item && item->IsNode() ? int{item->Category()} : -1;
-  }
-  QAccessibleInterface* childAt(int x, int y) const override {
-    ResultsView* view = View();
-    const QModelIndex index = view->indexAt(view->viewport()->mapFromGlobal(QPoint(x, y)));
-    if (!index.isValid()) return nullptr;
-    const QModelIndex node = index.parent().isValid() ? index.parent() : index;
-    return view->AccessibleItem(node.row(), -1);
-  }
-  QAccessibleInterface* focusChild() const override {
-    ResultsView* view = View();
-    const QModelIndex current = view->currentIndex();
-    if (!view->hasFocus() || !current.isValid()) return nullptr;
-    if (!current.parent().isValid()) return view->AccessibleItem(current.row(), -1);
-    return view->AccessibleItem(current.parent().row(), current.row());
-  }
-};
-
-QAccessibleInterface* ResultsViewFactory(const QString&, QObject* object) {
-  if (auto* view = qobject_cast<ResultsView*>(object)) return new ResultsViewAccessible(view);
-  return nullptr;
 }
 
 }  // namespace
@@ -165,11 +46,7 @@ QMimeData* HitMimeData(std::string_view path) {
 
 ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
     : QAbstractScrollArea(parent), m_model(model) {
-  static const bool factoryInstalled = [] {
-    QAccessible::installFactory(ResultsViewFactory);
-    return true;
-  }();
-  (void)factoryInstalled;
+  InstallResultsViewAccessibility();
 
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -187,6 +64,15 @@ ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
 
 ResultsView::~ResultsView() {
   DropAccessibleItems();
+}
+
+int64_t ResultsView::VisibleRowOf(const QModelIndex& index) const {
+  return RowOf(index);
+}
+
+QModelIndex ResultsView::IndexAtVisibleRow(int64_t row) const {
+  if (row < 0 || row >= VisibleRowCount()) return {};
+  return IndexOf(RowAt(row));
 }
 
 int64_t ResultsView::VisibleRowCount() const {
@@ -232,10 +118,12 @@ QModelIndex ResultsView::IndexOf(Row row) const {
 void ResultsView::setCurrentIndex(const QModelIndex& index) {
   if (index.isValid() && index.model() != m_model) return;
   if (QModelIndex(m_current) == index) return;
+  const QModelIndex previous = m_current;
   m_current = index;
   if (index.parent().isValid()) m_expanded[index.parent().row()] = true;
   UpdateScrollBars();
   viewport()->update();
+  NotifySelected(previous);
   NotifyCurrent(hasFocus());
   emit currentChanged(index);
 }
@@ -729,7 +617,7 @@ QAccessibleInterface* ResultsView::AccessibleItem(FileCategory category, int64_t
   if (const auto found = m_accessibleIds.find(key); found != m_accessibleIds.end()) {
     if (QAccessibleInterface* item = QAccessible::accessibleInterface(found->second)) return item;
   }
-  auto* item = new ResultsItemAccessible(this, category, record);
+  QAccessibleInterface* item = NewResultsItemAccessible(this, category, record);
   m_accessibleIds[key] = QAccessible::registerAccessibleInterface(item);
   return item;
 }
@@ -747,13 +635,27 @@ void ResultsView::DropAccessibleItems() {
   m_accessibleIds.clear();
 }
 
+QAccessibleInterface* ResultsView::AccessibleItemOf(const QModelIndex& index) {
+  if (!index.isValid()) return nullptr;
+  return index.parent().isValid() ? AccessibleItem(index.parent().row(), index.row())
+                                  : AccessibleItem(index.row(), -1);
+}
+
+void ResultsView::NotifySelected(const QModelIndex& previous) {
+  if (!QAccessible::isActive()) return;
+  QAccessible::State changed;
+  changed.selected = true;
+  for (const QModelIndex& index : {previous, QModelIndex(m_current)}) {
+    if (QAccessibleInterface* item = AccessibleItemOf(index)) {
+      QAccessibleStateChangeEvent event(item, changed);
+      QAccessible::updateAccessibility(&event);
+    }
+  }
+}
+
 void ResultsView::NotifyCurrent(bool focus) {
   if (!QAccessible::isActive()) return;
-  const QModelIndex current = m_current;
-  if (!current.isValid()) return;
-  QAccessibleInterface* item = current.parent().isValid()
-                                   ? AccessibleItem(current.parent().row(), current.row())
-                                   : AccessibleItem(current.row(), -1);
+  QAccessibleInterface* item = AccessibleItemOf(m_current);
   if (!item) return;
   QAccessibleEvent selection(item, QAccessible::Selection);
   QAccessible::updateAccessibility(&selection);

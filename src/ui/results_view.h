@@ -49,6 +49,9 @@ class ResultsView : public QAbstractScrollArea {
 
   // The rows a screen shows, all categories included; for paging and for tests.
   int64_t VisibleRowCount() const;
+  // The row `index` stands in among them (-1 when hidden in a collapsed node), and back.
+  int64_t VisibleRowOf(const QModelIndex& index) const;
+  QModelIndex IndexAtVisibleRow(int64_t row) const;
   int RowHeight() const { return m_rowHeight; }
   // How many leaves the view has asked the model about since the last reset of this counter:
   // the rows on screen, never the rest.
@@ -95,6 +98,8 @@ class ResultsView : public QAbstractScrollArea {
   void OnModelReset();
   void OnLayoutChanged();
   void OnLabelsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+  QAccessibleInterface* AccessibleItemOf(const QModelIndex& index);
+  void NotifySelected(const QModelIndex& previous);  // state changes of the old and new row
   void NotifyCurrent(bool focus);
   void DropAccessibleItems();
 

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QShowEvent>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QKeyEvent>
@@ -16,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <algorithm>
 #include <cerrno>
 
@@ -163,6 +163,9 @@ void CSearchDlg::CreateControls() {
   connect(m_model, &ResultsModel::hitsRecorded, this, &CSearchDlg::OnHitsRecorded);
 
   m_searchEdit = new QLineEdit(this);
+  // Names for screen readers, which have no label beside these to read.
+  m_searchEdit->setAccessibleName(QStringLiteral("Search for"));
+  m_tree->setAccessibleName(QStringLiteral("Results"));
 
   m_optionsButton = new FlatButton(QStringLiteral("&Options"), this);
   connect(m_optionsButton, &QPushButton::clicked, this, [this] { OnCommand(kIdOptionsButton); });

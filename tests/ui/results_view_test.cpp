@@ -54,6 +54,8 @@ class ResultsViewTest : public QObject {
   void mouseButtons();
   void mimeDataKeepsOddNames();
   void accessibleTree();
+  void accessibleTableAndActions();
+  void accessibleEvents();
   void twoMillionHitsCostOnlyTheVisibleRows();
 };
 
@@ -255,6 +257,74 @@ void ResultsViewTest::accessibleTree() {
   f.view.collapse(f.Node(kDocuments));
   QCOMPARE(docs->childCount(), 0);
   QVERIFY(docs->state().collapsed);
+}
+
+// What a screen reader gets beyond the tree: each hit's tip as its description, the rows on
+// show as a table with the current row selected, expand and collapse as actions. (The events
+// need a live screen reader: see the desktop test.)
+void ResultsViewTest::accessibleTableAndActions() {
+  Fixture f;
+  std::vector<ResultRecord> twins = {Hit("/e/a.txt", kDocuments)};
+  f.model.RecordHits(twins);  // Documents: a (/d), a (/e), b, c; Music: m
+  QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&f.view);
+  QAccessibleTableInterface* table = tree->tableInterface();
+  QVERIFY(table);
+  QCOMPARE(table->columnCount(), 1);
+  QCOMPARE(table->rowCount(), 18);  // 13 nodes, 4 documents, 1 song
+  QCOMPARE(table->cellAt(1, 0)->text(QAccessible::Name), QStringLiteral("a"));
+  QCOMPARE(table->cellAt(1, 0)->text(QAccessible::Description),
+           QStringLiteral("/d/a.txt\n\nSize: 1 KB\nLast Modified: June 04, 2007"));
+  QCOMPARE(table->cellAt(2, 0)->text(QAccessible::Description),
+           QStringLiteral("/e/a.txt\n\nSize: 1 KB\nLast Modified: June 04, 2007"));
+  QCOMPARE(table->cellAt(0, 0)->text(QAccessible::Description), QString());
+  QCOMPARE(table->cellAt(6, 0)->text(QAccessible::Name), QStringLiteral("Music (1)"));
+  QCOMPARE(table->cellAt(7, 0)->text(QAccessible::Name), QStringLiteral("m"));
+  QCOMPARE(table->cellAt(7, 0)->tableCellInterface()->rowIndex(), 7);
+  QVERIFY(!table->cellAt(18, 0));
+  QCOMPARE(table->selectedRowCount(), 0);
+
+  QVERIFY(table->selectRow(3));
+  QCOMPARE(f.view.currentIndex(), f.Leaf(kDocuments, 2));
+  QCOMPARE(table->selectedRows(), QList<int>{3});
+  QVERIFY(table->cellAt(3, 0)->tableCellInterface()->isSelected());
+
+  QAccessibleInterface* docs = tree->child(kDocuments);
+  QAccessibleActionInterface* actions = docs->actionInterface();
+  QVERIFY(actions);
+  QCOMPARE(actions->actionNames().first(), QStringLiteral("collapse"));
+  actions->doAction(QStringLiteral("collapse"));
+  QVERIFY(!f.view.isExpanded(f.Node(kDocuments)));
+  QCOMPARE(table->rowCount(), 14);  // 13 nodes and the song
+  QCOMPARE(actions->actionNames().first(), QStringLiteral("expand"));
+  actions->doAction(QStringLiteral("expand"));
+  QVERIFY(f.view.isExpanded(f.Node(kDocuments)));
+}
+
+// Events reach a screen reader only while one listens, which the offscreen platform never has;
+// the desktop tests run this on X11 with the accessibility bridge forced on.
+void ResultsViewTest::accessibleEvents() {
+  // The bridge comes up once it has reached the accessibility bus.
+  if (!QTest::qWaitFor([] { return QAccessible::isActive(); }, 3000))
+    QSKIP("no accessibility bridge on this platform");
+  Fixture f;
+  static QList<QAccessible::State> changes;
+  changes.clear();
+  QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+    if (event->type() == QAccessible::StateChanged)
+      changes.append(static_cast<QAccessibleStateChangeEvent*>(event)->changedStates());
+  });
+  f.view.setCurrentIndex(f.Leaf(kDocuments, 1));
+  QCOMPARE(changes.size(), 1);
+  QVERIFY(changes[0].selected);
+  f.view.setCurrentIndex(f.Leaf(kDocuments, 2));
+  QCOMPARE(changes.size(), 3);  // the old row and the new
+  QVERIFY(changes[1].selected && changes[2].selected);
+  changes.clear();
+  f.view.collapse(f.Node(kMusic));
+  f.view.expand(f.Node(kMusic));
+  QCOMPARE(changes.size(), 2);
+  QVERIFY(changes[0].expanded && changes[0].collapsed && changes[1].expanded);
+  QAccessible::installUpdateHandler(nullptr);
 }
 
 void ResultsViewTest::twoMillionHitsCostOnlyTheVisibleRows() {
