@@ -4,6 +4,7 @@
 // never run: no script, no plugin, no pop-up, no download, no request for anything but the
 // file itself. A link the user clicks goes to the desktop's browser, never into the pane.
 
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QQuickWindow>
@@ -103,6 +104,17 @@ class PreviewPage : public QWebEnginePage {
   QUrl allowed_;
 };
 
+// The engine draws through a hidden top-level window of its own, titled "Offscreen", which a
+// screen reader would list beside the real window. As a pop-up it is left out of that list; it
+// is never shown either way.
+void HideEngineWindows() {
+  for (QWindow* window : QGuiApplication::topLevelWindows()) {
+    if (qobject_cast<QQuickWindow*>(window) && !window->isVisible() &&
+        window->title() == QLatin1String("Offscreen") && window->type() != Qt::Popup)
+      window->setFlag(Qt::Popup);
+  }
+}
+
 void LockDown(QWebEngineSettings* s) {
   using S = QWebEngineSettings;
   for (const auto off : {S::JavascriptEnabled,
@@ -154,6 +166,8 @@ class WebPreview : public PreviewEngine {
     page_ = new PreviewPage(profile_.get(), std::move(onLink), view_);
     LockDown(page_->settings());
     view_->setPage(page_);
+    QObject::connect(page_, &QWebEnginePage::loadStarted, [] { HideEngineWindows(); });
+    QObject::connect(page_, &QWebEnginePage::loadFinished, [] { HideEngineWindows(); });
   }
 
   ~WebPreview() override {
@@ -167,6 +181,7 @@ class WebPreview : public PreviewEngine {
     interceptor_.Allow(file);
     page_->Allow(file);
     page_->load(file);
+    HideEngineWindows();
   }
 
   void Zoom(int steps) override {

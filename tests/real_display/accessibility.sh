@@ -16,6 +16,8 @@ mkdir -p "$files/sub"
 touch "$files/budget plan.txt" "$files/plan.mp3" "$files/other.txt"
 echo "Larks sing over the harbour." >"$files/plan.txt"
 echo "Another plan." >"$files/sub/plan.txt"  # the same name in another folder
+echo "<p>A planned page.</p>" >"$files/plan.htm"
+export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 printf '0|%s\r\n' "$files" >"$WORK/start/settings.ini"
 
 # A private session bus and accessibility bus, as a desktop session has.

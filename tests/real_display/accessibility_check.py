@@ -86,7 +86,7 @@ described = sorted(docs[i].description.split("\n")[0] for i in (1, 2))
 if not (described[0].endswith("/files/plan.txt") and described[1].endswith("/files/sub/plan.txt")):
     fail("the two plans are described as %r" % described)
 rows = tree.queryTable().nRows
-if rows != 13 + 3 + 1:
+if rows != 13 + 3 + 1 + 1:
     fail("the table has %d rows" % rows)
 
 # Collapsing and expanding through the node's actions. (Qt 6.4's bridge passes on no event for
@@ -118,4 +118,14 @@ preview = poll("the previewed text", lambda: first(
 text = preview.queryText().getText(0, -1)
 if text.strip() not in ("Larks sing over the harbour.", "Another plan."):
     fail("the preview reads %r" % text)
+
+# A web page in the preview: the browser engine's own hidden window is not listed.
+webpages = tree[4]
+page = poll("the page hit", lambda: webpages[0] if webpages.childCount == 1 else None)
+act(page, "SetFocus")
+poll("the page in the preview", lambda: first("document web"))
+time.sleep(1)
+tops = [a.name for a in app()]
+if tops != ["Findlark"]:
+    fail("the application lists %r" % tops)
 print("read %r, %r; selection moved to %r" % (docs.name, first_hit.name, second_hit.name))
