@@ -354,6 +354,19 @@ void SearchDlgTest::layoutAtDoubleFont() {
   QVERIFY(started.height() > 420);
   QVERIFY(started.width() <= screen.width() && started.height() <= screen.height());
   QVERIFY(started.SearchButton()->geometry().right() < started.width());
+  // And it is placed whole on the screen, title bar and all.
+  started.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&started));
+  QTest::qWait(200);  // the window manager's frame arrives after the window is shown
+  const QRect area = started.screen()->availableGeometry();
+  QVERIFY2(area.contains(started.frameGeometry()),
+           qPrintable(QStringLiteral("frame %1,%2 %3x%4 in %5x%6")
+                          .arg(started.frameGeometry().x())
+                          .arg(started.frameGeometry().y())
+                          .arg(started.frameGeometry().width())
+                          .arg(started.frameGeometry().height())
+                          .arg(area.width())
+                          .arg(area.height())));
 }
 
 void SearchDlgTest::commandRoutingAndOpening() {
