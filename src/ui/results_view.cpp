@@ -49,7 +49,8 @@ ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
   InstallResultsViewAccessibility();
 
   setFocusPolicy(Qt::StrongFocus);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A name wider than the view can be scrolled into sight, as in a stock tree.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   viewport()->setBackgroundRole(QPalette::Base);
   viewport()->setAutoFillBackground(true);
   viewport()->setMouseTracking(false);
@@ -185,7 +186,7 @@ QRect ResultsView::visualRect(const QModelIndex& index) const {
   if (row < 0) return {};
   const int64_t offset = row - verticalScrollBar()->value();
   if (offset < 0 || offset * m_rowHeight >= viewport()->height()) return {};
-  const int x = index.parent().isValid() ? 2 * m_indent : m_indent;
+  const int x = (index.parent().isValid() ? 2 * m_indent : m_indent) - ScrolledX();
   return QRect(x, static_cast<int>(offset) * m_rowHeight, std::max(0, viewport()->width() - x),
                m_rowHeight);
 }
@@ -215,20 +216,31 @@ void ResultsView::UpdateMetrics() {
   UpdateScrollBars();
 }
 
+int ResultsView::ScrolledX() const {
+  return horizontalScrollBar()->value();
+}
+
 void ResultsView::UpdateScrollBars() {
   const int64_t rows = VisibleRowCount();
   const int page = std::max(1, viewport()->height() / m_rowHeight);
   const int64_t max = std::max<int64_t>(0, rows - page);
   verticalScrollBar()->setRange(0, static_cast<int>(std::min<int64_t>(max, INT_MAX)));
   verticalScrollBar()->setPageStep(page);
+  horizontalScrollBar()->setRange(0, std::max(0, m_contentWidth - viewport()->width()));
+  horizontalScrollBar()->setPageStep(viewport()->width());
+  horizontalScrollBar()->setSingleStep(m_indent);
 }
 
 void ResultsView::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   const int64_t rows = VisibleRowCount();
   const int64_t top = verticalScrollBar()->value();
-  const int width = viewport()->width();
+  // Rows are drawn as wide as the widest seen so far, shifted by the horizontal scroll.
+  const int scrolled = ScrolledX();
+  painter.translate(-scrolled, 0);
+  const int width = std::max(viewport()->width() + scrolled, m_contentWidth);
   const QRect area = event->rect();
+  int widest = m_contentWidth;
   const QModelIndex current = m_current;
   QStyle* s = style();
   const bool decorationSelected =
@@ -284,11 +296,18 @@ void ResultsView::paintEvent(QPaintEvent* event) {
     option.showDecorationSelected = decorationSelected;
     const int x = node ? m_indent : 2 * m_indent;
     option.rect = QRect(x, y, std::max(0, width - x), m_rowHeight);
+    widest = std::max(
+        widest, x + s->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width());
     if (index == current) {
       option.state |= QStyle::State_Selected;
       if (hasFocus()) option.state |= QStyle::State_HasFocus;
     }
     s->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
+  }
+
+  if (widest > m_contentWidth) {
+    m_contentWidth = widest;
+    UpdateScrollBars();
   }
 
   // Focused with nothing selected yet: the style's focus frame on the first row, where Down or
@@ -303,6 +322,7 @@ void ResultsView::paintEvent(QPaintEvent* event) {
       s->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     } else {
       painter.setPen(palette().color(QPalette::Highlight));
+      painter.resetTransform();
       painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
     }
   }
@@ -453,7 +473,7 @@ void ResultsView::KeyboardSearch(const QString& typed) {
 }
 
 bool ResultsView::OnBranch(const QPoint& viewportPos, Row row) const {
-  return row.leaf < 0 && viewportPos.x() < m_indent;
+  return row.leaf < 0 && viewportPos.x() + ScrolledX() < m_indent;
 }
 
 // The item under a left-button event (and the event's place); other buttons are ignored, so
@@ -575,7 +595,9 @@ void ResultsView::OnModelReset() {
   m_current = QPersistentModelIndex();
   m_pressed = QPersistentModelIndex();
   m_expanded = {};
+  m_contentWidth = 0;
   verticalScrollBar()->setValue(0);
+  horizontalScrollBar()->setValue(0);
   UpdateScrollBars();
   viewport()->update();
   emit currentChanged({});

@@ -91,6 +91,7 @@ class ResultsView : public QAbstractScrollArea {
   bool OnBranch(const QPoint& viewportPos, Row row) const;
   QModelIndex LeftButtonItem(QMouseEvent* event, QPoint& pos) const;
   void UpdateScrollBars();
+  int ScrolledX() const;
   void UpdateMetrics();
   void KeyboardSearch(const QString& typed);
   void StartDrag();
@@ -108,6 +109,7 @@ class ResultsView : public QAbstractScrollArea {
   std::array<bool, kCategoryCount> m_expanded{};
   int m_rowHeight = 20;
   int m_indent = 20;
+  int m_contentWidth = 0;  // the widest row drawn since the last reset
   QPoint m_pressPos;
   QPersistentModelIndex m_pressed;  // a left press on a leaf that may become a drag
   QString m_typed;                  // the prefix typed so far

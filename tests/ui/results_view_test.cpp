@@ -53,6 +53,7 @@ class ResultsViewTest : public QObject {
   void keyboardTable();
   void mouseButtons();
   void mimeDataKeepsOddNames();
+  void longNamesScrollSideways();
   void accessibleTree();
   void accessibleTableAndActions();
   void accessibleEvents();
@@ -226,6 +227,30 @@ void ResultsViewTest::mimeDataKeepsOddNames() {
   f.view.setCurrentIndex(f.Leaf(kDocuments, 0));
   QTest::keyClick(&f.view, Qt::Key_C, Qt::ControlModifier);
   QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/d/a.txt"));
+}
+
+// A name wider than the view can be scrolled into sight; short names need no scroll bar.
+void ResultsViewTest::longNamesScrollSideways() {
+  Fixture f;
+  QApplication::processEvents();
+  QCOMPARE(f.view.horizontalScrollBar()->maximum(), 0);
+  std::vector<ResultRecord> batch = {Hit("/d/" + std::string(200, 'w') + ".txt", kDocuments)};
+  f.model.RecordHits(batch);
+  f.view.repaint();
+  QApplication::processEvents();
+  const QModelIndex longest = f.Leaf(kDocuments, 3);
+  QCOMPARE(longest.data().toString(), QString(200, 'w'));
+  const int wide = f.view.fontMetrics().horizontalAdvance(QString(200, 'w'));
+  QVERIFY2(f.view.horizontalScrollBar()->maximum() > wide - f.view.viewport()->width(),
+           qPrintable(QString::number(f.view.horizontalScrollBar()->maximum())));
+  // Scrolled, rows move left and clicks still find them; the node's arrow is scrolled away.
+  const QRect before = f.view.visualRect(longest);
+  f.view.horizontalScrollBar()->setValue(100);
+  QCOMPARE(f.view.visualRect(longest).x(), before.x() - 100);
+  QCOMPARE(f.view.indexAt(before.center()), longest);
+  QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+  QVERIFY(f.view.isExpanded(f.Node(kDocuments)));  // a click on the name, not on the arrow
+  QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
 }
 
 void ResultsViewTest::accessibleTree() {
