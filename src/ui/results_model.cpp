@@ -143,6 +143,12 @@ int64_t ResultsModel::ItemData(const QModelIndex& index) const {
   return results_.tree.ChildData(category, static_cast<size_t>(index.row()));
 }
 
+std::optional<RecordView> ResultsModel::Record(const QModelIndex& index) const {
+  const int64_t data = ItemData(index);
+  if (!results_.RefersToRecord(data)) return std::nullopt;
+  return results_.store.View(static_cast<size_t>(data));
+}
+
 QModelIndex ResultsModel::index(int row, int column, const QModelIndex& parent) const {
   // The view asks for every row of the expanded categories each time it lays them out, so this
   // checks the bounds itself instead of through two more virtual calls.

@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -51,6 +52,8 @@ class ResultsModel : public QAbstractItemModel {
   QModelIndex NodeIndex(FileCategory category) const;
   // The item data of `index`, or kNodeData for anything that is not a leaf.
   int64_t ItemData(const QModelIndex& index) const;
+  // The record of the hit at `index`, when it is a fully recorded hit (the item-data rule).
+  std::optional<RecordView> Record(const QModelIndex& index) const;
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;

@@ -534,9 +534,9 @@ void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
 void ResultsView::StartDrag() {
   const QModelIndex index = m_pressed;
   m_pressed = QPersistentModelIndex();
-  const int64_t record = m_model->ItemData(index);
-  if (!m_model->results().RefersToRecord(record)) return;
-  const std::string_view path = m_model->results().store.View(static_cast<size_t>(record)).path;
+  const auto record = m_model->Record(index);
+  if (!record) return;
+  const std::string_view path = record->path;
   auto* drag = new QDrag(this);
   drag->setMimeData(HitMimeData(path));
   drag->setPixmap(index.data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16));
@@ -544,10 +544,8 @@ void ResultsView::StartDrag() {
 }
 
 void ResultsView::CopyCurrent() {
-  const int64_t record = m_model->ItemData(m_current);
-  if (!m_model->results().RefersToRecord(record)) return;
-  const std::string_view path = m_model->results().store.View(static_cast<size_t>(record)).path;
-  QGuiApplication::clipboard()->setMimeData(HitMimeData(path));
+  if (const auto record = m_model->Record(m_current))
+    QGuiApplication::clipboard()->setMimeData(HitMimeData(record->path));
 }
 
 void ResultsView::focusInEvent(QFocusEvent* event) {

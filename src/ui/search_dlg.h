@@ -80,8 +80,8 @@ class CSearchDlg : public QDialog {
   void OnSaveResults();
   void OnTreeRClick(const QPoint& viewportPos);
 
-  // The record index of the selected hit, or nothing.
-  std::optional<int64_t> GetSelectedHit() const;
+  // The record of the selected hit, or nothing.
+  std::optional<RecordView> GetSelectedHit() const;
 
   // State, for the program and for tests.
   bool Searching() const { return m_searching; }
