@@ -45,7 +45,7 @@ QMimeData* HitMimeData(std::string_view path) {
 }
 
 ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
-    : QAbstractScrollArea(parent), m_model(model) {
+    : QAbstractScrollArea(parent), m_model(model), m_layout(model->results().tree) {
   InstallResultsViewAccessibility();
 
   setFocusPolicy(Qt::StrongFocus);
@@ -77,36 +77,18 @@ QModelIndex ResultsView::IndexAtVisibleRow(int64_t row) const {
 }
 
 int64_t ResultsView::VisibleRowCount() const {
-  const int nodes = m_model->rowCount();
-  int64_t rows = nodes;
-  for (int c = 0; c < nodes; ++c)
-    if (m_expanded[c]) rows += m_model->results().tree.ChildCount(c);
-  return rows;
+  return m_layout.Count();
 }
 
 ResultsView::Row ResultsView::RowAt(int64_t row) const {
-  for (FileCategory c = 0; c < m_model->rowCount(); ++c) {
-    if (row == 0) return {c, -1};
-    --row;
-    const int64_t leaves =
-        m_expanded[c] ? static_cast<int64_t>(m_model->results().tree.ChildCount(c)) : 0;
-    if (row < leaves) return {c, row};
-    row -= leaves;
-  }
-  return {kCategoryCount - 1, -1};
+  return m_layout.At(row);
 }
 
 int64_t ResultsView::RowOf(const QModelIndex& index) const {
   if (!index.isValid() || index.model() != m_model) return -1;
   const QModelIndex parent = index.parent();
-  const FileCategory category = parent.isValid() ? parent.row() : index.row();
-  if (parent.isValid() && !m_expanded[category]) return -1;
-  int64_t row = 0;
-  for (FileCategory c = 0; c < category; ++c) {
-    ++row;
-    if (m_expanded[c]) row += static_cast<int64_t>(m_model->results().tree.ChildCount(c));
-  }
-  return parent.isValid() ? row + 1 + index.row() : row;
+  if (!parent.isValid()) return m_layout.RowOf({index.row(), -1});
+  return m_layout.RowOf({parent.row(), index.row()});
 }
 
 QModelIndex ResultsView::IndexOf(Row row) const {
@@ -121,7 +103,7 @@ void ResultsView::setCurrentIndex(const QModelIndex& index) {
   if (QModelIndex(m_current) == index) return;
   const QModelIndex previous = m_current;
   m_current = index;
-  if (index.parent().isValid()) m_expanded[index.parent().row()] = true;
+  if (index.parent().isValid()) m_layout.SetExpanded(index.parent().row(), true);
   UpdateScrollBars();
   viewport()->update();
   NotifySelected(previous);
@@ -131,7 +113,7 @@ void ResultsView::setCurrentIndex(const QModelIndex& index) {
 
 bool ResultsView::isExpanded(const QModelIndex& index) const {
   return index.isValid() && index.model() == m_model && !index.parent().isValid() &&
-         m_expanded[index.row()];
+         m_layout.Expanded(index.row());
 }
 
 void ResultsView::expand(const QModelIndex& index) {
@@ -145,11 +127,11 @@ void ResultsView::collapse(const QModelIndex& index) {
 }
 
 void ResultsView::SetExpanded(FileCategory category, bool expanded) {
-  if (m_expanded[category] == expanded) return;
+  if (m_layout.Expanded(category) == expanded) return;
   // Keep the first row on screen where it is, unless it is one of the leaves that go away.
   const int64_t top = verticalScrollBar()->value();
   const Row topRow = top < VisibleRowCount() ? RowAt(top) : Row{};
-  m_expanded[category] = expanded;
+  m_layout.SetExpanded(category, expanded);
   const QModelIndex current = m_current;
   if (!expanded && current.isValid() && current.parent().isValid() &&
       current.parent().row() == category) {
@@ -264,7 +246,7 @@ void ResultsView::paintEvent(QPaintEvent* event) {
       branch.state |= QStyle::State_Item;
       if (!lastNode) branch.state |= QStyle::State_Sibling;
       if (count > 0) branch.state |= QStyle::State_Children;
-      if (m_expanded[row.category]) branch.state |= QStyle::State_Open;
+      if (m_layout.Expanded(row.category)) branch.state |= QStyle::State_Open;
       s->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
     } else {
       if (!lastNode) {
@@ -387,7 +369,7 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
       break;
     case Qt::Key_Left:
     case Qt::Key_Minus:
-      if (isNode && m_expanded[current.row()]) {
+      if (isNode && m_layout.Expanded(current.row())) {
         SetExpanded(current.row(), false);
       } else if (current.isValid() && !isNode) {
         MoveTo(RowOf(current.parent()));
@@ -396,7 +378,7 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Right:
     case Qt::Key_Plus:
       if (isNode && m_model->rowCount(current) > 0) {
-        if (!m_expanded[current.row()]) {
+        if (!m_layout.Expanded(current.row())) {
           SetExpanded(current.row(), true);
         } else if (event->key() == Qt::Key_Right) {
           MoveTo(row + 1);
@@ -450,7 +432,7 @@ void ResultsView::KeyboardSearch(const QString& typed) {
       }
       from = 0;
     }
-    if (!m_expanded[category]) continue;
+    if (!m_layout.Expanded(category)) continue;
     const auto count = static_cast<int64_t>(results.tree.ChildCount(category));
     const auto title = [&](int64_t row) {
       return results.store.View(results.tree.ChildData(category, static_cast<size_t>(row))).Title();
@@ -494,7 +476,7 @@ void ResultsView::mousePressEvent(QMouseEvent* event) {
   if (!index.isValid()) return;
   const int64_t row = RowOf(index);
   if (OnBranch(pos, RowAt(row))) {
-    if (m_model->rowCount(index) > 0) SetExpanded(index.row(), !m_expanded[index.row()]);
+    if (m_model->rowCount(index) > 0) SetExpanded(index.row(), !m_layout.Expanded(index.row()));
     return;
   }
   setCurrentIndex(index);
@@ -527,7 +509,7 @@ void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
   }
   setCurrentIndex(index);
   if (!index.parent().isValid() && m_model->rowCount(index) > 0)
-    SetExpanded(index.row(), !m_expanded[index.row()]);
+    SetExpanded(index.row(), !m_layout.Expanded(index.row()));
   emit doubleClicked(index);
 }
 
@@ -592,7 +574,7 @@ void ResultsView::OnModelReset() {
   DropAccessibleItems();
   m_current = QPersistentModelIndex();
   m_pressed = QPersistentModelIndex();
-  m_expanded = {};
+  m_layout.CollapseAll();
   m_contentWidth = 0;
   verticalScrollBar()->setValue(0);
   horizontalScrollBar()->setValue(0);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "results/row_layout.h"
 #include "search/categories.h"
 
 class QAccessibleInterface;
@@ -78,10 +79,7 @@ class ResultsView : public QAbstractScrollArea {
   void changeEvent(QEvent* event) override;
 
  private:
-  struct Row {
-    FileCategory category = 0;
-    int64_t leaf = -1;  // -1: the category node
-  };
+  using Row = RowLayout::Row;
   Row RowAt(int64_t row) const;  // row < VisibleRowCount()
   int64_t RowOf(const QModelIndex& index) const;
   QModelIndex IndexOf(Row row) const;
@@ -106,7 +104,7 @@ class ResultsView : public QAbstractScrollArea {
 
   ResultsModel* m_model;
   QPersistentModelIndex m_current;
-  std::array<bool, kCategoryCount> m_expanded{};
+  RowLayout m_layout;  // which rows are on show
   int m_rowHeight = 20;
   int m_indent = 20;
   int m_contentWidth = 0;  // the widest row drawn since the last reset
