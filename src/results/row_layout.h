@@ -2,11 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 #include "search/categories.h"
 
 namespace findlark {
 
+class ResultStore;
 class ResultsTree;
 
 // The rows a results view shows, worked out from the thirteen category counts and which
@@ -30,6 +33,13 @@ class RowLayout {
   // The row at `row` (< Count()), and back: -1 for a leaf of a collapsed node or past the end.
   Row At(int64_t row) const;
   int64_t RowOf(Row row) const;
+
+  // Type-ahead: the first row on show whose label starts with `foldedPrefix` (folded as
+  // FoldCase folds), in display order from `current` and wrapping once: from the row after it
+  // for a new prefix, from itself when `extending` the prefix typed before. Leaves stand sorted
+  // by their folded labels, so the matches in a category are one run, found by halving.
+  std::optional<Row> FindPrefix(const ResultStore& store, std::optional<Row> current,
+                                bool extending, std::string_view foldedPrefix) const;
 
  private:
   int Nodes() const;

@@ -23,7 +23,6 @@
 
 #include "persist/html_export.h"
 #include "results/results_tree.h"
-#include "search/case_fold.h"
 #include "ui/results_model.h"
 #include "ui/results_view_accessible.h"
 
@@ -399,59 +398,16 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
 }
 
 void ResultsView::KeyboardSearch(const QString& typed) {
-  // Letters typed in quick succession make one prefix; a new prefix looks past the current row.
-  if (!m_typedClock.isValid() || m_typedClock.elapsed() > QApplication::keyboardInputInterval())
-    m_typed.clear();
-  m_typedClock.restart();
-  const bool extending = !m_typed.isEmpty();
-  m_typed += typed;
-  const QByteArray utf8 = m_typed.toUtf8();
-  const std::string prefix = FoldCase(std::string_view(utf8.constData(), utf8.size()));
-  const auto startsWith = [&](std::string_view label) {
-    return FoldCase(label).compare(0, prefix.size(), prefix) == 0;
-  };
-
-  // Rows in display order from the start, wrapping once. Leaves stand sorted by their folded
-  // labels, so the matches in a category are one run, found by halving.
-  const SearchResults& results = m_model->results();
-  const int nodes = m_model->rowCount();
-  if (nodes == 0) return;
+  bool extending = false;
+  const std::string prefix = m_typeAhead.Type(typed, &extending);
   const QModelIndex current = m_current;
-  FileCategory category = 0;
-  int64_t from = -1;  // in `category`: -1 the node, else the first leaf row to consider
+  std::optional<Row> from;
   if (current.isValid()) {
-    category = current.parent().isValid() ? current.parent().row() : current.row();
-    from = current.parent().isValid() ? current.row() : -1;
-    if (!extending) ++from;
+    from = current.parent().isValid() ? Row{current.parent().row(), current.row()}
+                                      : Row{current.row(), -1};
   }
-  for (int step = 0; step <= nodes; ++step, category = (category + 1) % nodes, from = -1) {
-    if (from < 0) {
-      if (startsWith(m_model->results().tree.NodeLabel(category))) {
-        MoveTo(RowOf(m_model->NodeIndex(category)));
-        return;
-      }
-      from = 0;
-    }
-    if (!m_layout.Expanded(category)) continue;
-    const auto count = static_cast<int64_t>(results.tree.ChildCount(category));
-    const auto title = [&](int64_t row) {
-      return results.store.View(results.tree.ChildData(category, static_cast<size_t>(row))).Title();
-    };
-    int64_t lo = 0, hi = count;
-    while (lo < hi) {
-      const int64_t mid = lo + (hi - lo) / 2;
-      if (FoldCase(title(mid)) < prefix) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    const int64_t row = std::max(lo, from);
-    if (row < count && startsWith(title(row))) {
-      MoveTo(RowOf(m_model->index(static_cast<int>(row), 0, m_model->NodeIndex(category))));
-      return;
-    }
-  }
+  if (const auto found = m_layout.FindPrefix(m_model->results().store, from, extending, prefix))
+    MoveTo(m_layout.RowOf(*found));
 }
 
 bool ResultsView::OnBranch(const QPoint& viewportPos, Row row) const {

@@ -2,7 +2,6 @@
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QModelIndex>
 #include <QPersistentModelIndex>
 #include <QPoint>
@@ -13,6 +12,7 @@
 
 #include "results/row_layout.h"
 #include "search/categories.h"
+#include "ui/type_ahead.h"
 
 class QAccessibleInterface;
 class QMimeData;
@@ -110,8 +110,7 @@ class ResultsView : public QAbstractScrollArea {
   int m_contentWidth = 0;  // the widest row drawn since the last reset
   QPoint m_pressPos;
   QPersistentModelIndex m_pressed;  // a left press on a leaf that may become a drag
-  QString m_typed;                  // the prefix typed so far
-  QElapsedTimer m_typedClock;
+  TypeAhead m_typeAhead;
   mutable uint64_t m_leafQueries = 0;
   std::unordered_map<uint64_t, unsigned> m_accessibleIds;  // item key -> QAccessible::Id
 };
