@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QStringDecoder>
+#include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
@@ -182,12 +183,61 @@ TextPreview::TextPreview(QWidget* parent) : QWidget(parent) {
   editor_->setAccessibleName(QStringLiteral("Preview"));
   layout->addWidget(editor_);
   setFocusProxy(editor_);
+  appender_.setSingleShot(true);
+  connect(&appender_, &QTimer::timeout, this, &TextPreview::AppendPiece);
+}
+
+QStringList SplitForShowing(const QString& text) {
+  QStringList pieces;
+  const qsizetype size = text.size();
+  qsizetype start = 0;
+  bool more = true;  // a piece is due at `start`, even an empty one
+  while (more) {
+    // Whole lines up to the piece's size; a line too long to lay out is cut where it must be.
+    qsizetype end = start;
+    while (end < size) {
+      qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), end);
+      if (lineEnd < 0) lineEnd = size;
+      if (lineEnd - end > kTextLineChars) {
+        if (end == start) end = start + kTextLineChars;
+        break;
+      }
+      if (lineEnd - start > kTextPieceChars && end > start) break;
+      end = lineEnd;
+      if (end < size) ++end;  // past the line feed
+      if (end - start >= kTextPieceChars) break;
+    }
+    // The line feed that ends a piece joins it to the next one.
+    const bool endsInLineFeed = end > start && text.at(end - 1) == QLatin1Char('\n');
+    pieces.append(text.mid(start, end - start - (endsInLineFeed ? 1 : 0)));
+    more = end < size || endsInLineFeed;
+    start = end;
+  }
+  return pieces;
 }
 
 void TextPreview::Show(const PreviewText& text) {
   notice_->setVisible(text.shown < text.total);
   if (text.shown < text.total) notice_->setText(CutNotice(text.shown, text.total));
-  editor_->setPlainText(text.text);
+  // In pieces, one per turn of the event loop, so the window answers while a long text goes in.
+  pending_ = SplitForShowing(text.text);
+  next_ = 1;
+  editor_->setPlainText(pending_.first());
+  if (next_ < pending_.size()) appender_.start(0);
+}
+
+void TextPreview::AppendPiece() {
+  if (next_ >= pending_.size()) return;
+  QTextCursor end(editor_->document());
+  end.movePosition(QTextCursor::End);
+  end.insertText(QLatin1Char('\n') + pending_[next_]);
+  pending_[next_++].clear();
+  if (next_ < pending_.size()) {
+    appender_.start(0);
+  } else {
+    pending_.clear();
+    emit loaded();
+  }
 }
 
 void TextPreview::Zoom(int steps) {

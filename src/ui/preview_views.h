@@ -5,6 +5,7 @@
 #include <QPlainTextEdit>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 #include <string>
@@ -33,6 +34,14 @@ QString DecodePreviewText(const QByteArray& bytes);
 // "Showing the first 4 MB of 200 MB".
 QString CutNotice(qint64 shown, qint64 total);
 
+// A text is put on show in pieces of about this many characters, so no one step keeps the
+// window busy; a line longer than kTextLineChars is shown broken into lines of that length, as
+// laying out one huge line takes seconds.
+inline constexpr qsizetype kTextPieceChars = 128 * 1024;
+inline constexpr qsizetype kTextLineChars = 16 * 1024;
+// The pieces, in order: joined with line feeds they give the text, long lines broken.
+QStringList SplitForShowing(const QString& text);
+
 // Pictures bigger than this (in pixels) are not decoded, unless their format can decode
 // straight to a smaller size; animations stop at so many frames or so many bytes of frames.
 inline constexpr qint64 kPictureMaxPixels = qint64{32} << 20;
@@ -58,14 +67,24 @@ class TextPreview : public QWidget {
  public:
   explicit TextPreview(QWidget* parent = nullptr);
   void Show(const PreviewText& text);
+  bool Loading() const { return !pending_.isEmpty(); }
   void Zoom(int steps);  // 0: back to the desktop's size
+
   QPlainTextEdit* Editor() const { return editor_; }
   QLabel* Notice() const { return notice_; }
 
+ signals:
+  void loaded();  // the last piece of a text shown in pieces is in
+
  private:
+  void AppendPiece();
+
   QLabel* notice_;
   QPlainTextEdit* editor_;
   int zoom_ = 0;
+  QStringList pending_;  // the text being put on show, piece by piece
+  qsizetype next_ = 0;
+  QTimer appender_;
 };
 
 // A previewed picture, scaled down to fit with its aspect kept; animations play.
