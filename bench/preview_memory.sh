@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Peak memory of the preview: the window previews one big file (a 200 MB .html page, a 200 MB
-# .txt file, a 20000 x 20000 PNG) on a private Xvfb, and the resident memory of the program and
+# Peak memory of the preview: the window previews one big file (a 200 MB .html page, a 15 MB
+# one, a 200 MB .txt file, a 20000 x 20000 PNG) on a private Xvfb, and the resident memory of the program and
 # every process it started is summed every 0.2 s for 30 s after the hit is selected.
-#   [SHOTS=folder] bench/preview_memory.sh build/release/src/app/findlark
+#   [SHOTS=folder] [KINDS="html page txt png"] bench/preview_memory.sh build/release/src/app/findlark
 . "$(dirname "$0")/../tests/real_display/desktop_env.sh"
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 
 files=/tmp/findlark-preview-memory
 mkdir -p "$files"
-[ -s "$files/html/big.html" ] || {
-  mkdir -p "$files/html" "$files/txt" "$files/png"
+[ -s "$files/page/big.html" ] || {
+  mkdir -p "$files/html" "$files/page" "$files/txt" "$files/png"
   python3 - "$files" <<'PY'
 import struct, sys, zlib
 root = sys.argv[1]
@@ -17,6 +17,10 @@ line = b"<p>Larks sing over the harbour, and the tide comes in over the flats.</
 with open(root + "/html/big.html", "wb") as f:
     f.write(b"<html><body>\n")
     for _ in range(200 * 1024 * 1024 // len(line)):
+        f.write(line)
+with open(root + "/page/big.html", "wb") as f:
+    f.write(b"<html><body>\n")
+    for _ in range(15 * 1024 * 1024 // len(line)):
         f.write(line)
 with open(root + "/txt/big.txt", "wb") as f:
     for _ in range(200 * 1024 * 1024 // len(line)):
@@ -44,7 +48,7 @@ tree_rss_kb() {  # the program and all its descendants
 }
 
 start_desktop
-for kind in html txt png; do
+for kind in ${KINDS:-html page txt png}; do
   mkdir -p "$WORK/$kind"
   write_settings "$WORK/$kind" 0 "$files/$kind"
   start_findlark "$WORK/$kind"

