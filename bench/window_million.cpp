@@ -114,7 +114,7 @@ class BenchDlg : public CSearchDlg {
 
  protected:
   QString AskFolder() override { return folder; }
-  void Navigate(const std::string&) override {}
+  void Navigate(const std::string&, PreviewKind) override {}
   bool TrayAvailable() const override { return false; }
   void BeforeRun(SearchOptions& options) override {
     if (generated < 0) return;

@@ -88,6 +88,8 @@ void AppendTerminalText(std::string& out, std::string_view text) {
       out.push_back(letter);
     } else if (IsControlSequence(sequence)) {
       AppendHexEscapes(out, sequence);
+    } else if (const char32_t c = CodePointOf(sequence); IsDisguisingCodePoint(c)) {
+      AppendCodePointMark(out, c);
     } else {
       out.append(sequence);
     }

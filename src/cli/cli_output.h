@@ -48,7 +48,8 @@ void AppendTsvField(std::string& out, std::string_view field);
 
 // Text meant for a terminal: as the tsv field, plus every other control character (C0, DEL,
 // C1 written in UTF-8) and every byte outside well-formed UTF-8 as \xNN, so a crafted file name
-// cannot send a control sequence to the terminal.
+// cannot send a control sequence to the terminal; bidirectional and invisible characters as
+// "<U+202E>", so it cannot pass for another name either.
 void AppendTerminalText(std::string& out, std::string_view text);
 
 // The six fields of one hit and a line feed: category, path, label, size, date, match line.

@@ -39,6 +39,59 @@ bool IsControlSequence(std::string_view sequence) {
          static_cast<unsigned char>(sequence[1]) <= 0x9F;
 }
 
+char32_t CodePointOf(std::string_view sequence) {
+  if (sequence.empty()) return 0;
+  const auto at = [&](size_t i) {
+    return static_cast<char32_t>(static_cast<unsigned char>(sequence[i]));
+  };
+  switch (sequence.size()) {
+    case 1:
+      return at(0);
+    case 2:
+      return (at(0) & 0x1F) << 6 | (at(1) & 0x3F);
+    case 3:
+      return (at(0) & 0x0F) << 12 | (at(1) & 0x3F) << 6 | (at(2) & 0x3F);
+    default:
+      return (at(0) & 0x07) << 18 | (at(1) & 0x3F) << 12 | (at(2) & 0x3F) << 6 | (at(3) & 0x3F);
+  }
+}
+
+bool IsDisguisingCodePoint(char32_t c) {
+  return c == 0x00AD || c == 0x061C || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x202A && c <= 0x202E) || c == 0x2060 || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+void AppendCodePointMark(std::string& out, char32_t c) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  out += "<U+";
+  int digits = 4;
+  while (digits < 6 && (c >> (4 * digits)) != 0) ++digits;
+  for (int i = digits - 1; i >= 0; --i) out += kHex[(c >> (4 * i)) & 0xF];
+  out += '>';
+}
+
+std::string VisibleName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  while (!name.empty()) {
+    const size_t length = Utf8SequenceLength(name);
+    if (length == 0) {
+      out += name[0];
+      name.remove_prefix(1);
+      continue;
+    }
+    const std::string_view sequence = name.substr(0, length);
+    name.remove_prefix(length);
+    const char32_t c = CodePointOf(sequence);
+    if (IsControlSequence(sequence) || IsDisguisingCodePoint(c)) {
+      AppendCodePointMark(out, c);
+    } else {
+      out += sequence;
+    }
+  }
+  return out;
+}
+
 void AppendHexEscapes(std::string& out, std::string_view bytes) {
   static constexpr char kHex[] = "0123456789abcdef";
   for (const char ch : bytes) {
@@ -61,6 +114,14 @@ void AppendHtmlText(std::string& out, std::string_view text) {
     text.remove_prefix(length);
     if (IsControlSequence(sequence)) {
       AppendHexEscapes(out, sequence);
+      continue;
+    }
+    if (const char32_t c = CodePointOf(sequence); IsDisguisingCodePoint(c)) {
+      std::string mark;
+      AppendCodePointMark(mark, c);
+      out += "&lt;";
+      out.append(mark, 1, mark.size() - 2);
+      out += "&gt;";
       continue;
     }
     switch (sequence[0]) {

@@ -1,5 +1,6 @@
 #include "results/hit_info.h"
 
+#include "persist/text_escape.h"
 #include "results/results_tree.h"
 
 namespace findlark {
@@ -36,7 +37,8 @@ std::string_view CutUtf8(std::string_view text, size_t maxBytes) {
 }
 
 std::string InfoTipText(const RecordView& record) {
-  std::string text(record.path);
+  // The path is shown for a person to read, so a name cannot pass for another in it.
+  std::string text = VisibleName(record.path);
   // A folder shows its path alone, whatever else its record holds.
   if (record.sizeText.empty()) return text;
   text += "\n\nSize: ";
@@ -59,8 +61,11 @@ std::optional<std::string> InfoTipText(const SearchResults& results, int64_t dat
   return std::string(CutUtf8(text, maxBytes));
 }
 
-bool IsPreviewable(const RecordView& record) {
-  return record.extension == "txt" || record.category == kPictures || record.category == kWebpages;
+PreviewKind PreviewKindOf(const RecordView& record) {
+  if (record.extension == "txt") return PreviewKind::kText;
+  if (record.category == kPictures) return PreviewKind::kPicture;
+  if (record.category == kWebpages) return PreviewKind::kPage;
+  return PreviewKind::kNone;
 }
 
 std::string FolderOf(std::string_view path) {

@@ -17,6 +17,8 @@ class PreviewEngine {
   // Shows the local file `file`. Nothing else is ever loaded: no script runs, no other file
   // is read, no request leaves the machine.
   virtual void Load(const QUrl& file) = 0;
+  // Larger (steps > 0) or smaller page; 0 for the normal size.
+  virtual void Zoom(int steps) = 0;
 };
 
 // Called with the address of a link the user clicked in a previewed page.

@@ -1,16 +1,23 @@
 #include "ui/preview_pane.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFocusEvent>
+#include <QImageReader>
+#include <QLabel>
 #include <QLibrary>
 #include <QOpenGLContext>
 #include <QPainter>
 #include <QPalette>
+#include <QShortcut>
 #include <QStackedLayout>
 
 #include "platform/launcher.h"
+#include "results/display_text.h"
+#include "ui/preview_views.h"
 
 // Exported by QtGui for the browser engine, which looks for the context to share with there.
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
@@ -86,6 +93,37 @@ PreviewPane::PreviewPane(QWidget* parent, QString engineLibrary)
   blank_->setBackgroundRole(QPalette::Base);
   blank_->setAutoFillBackground(true);
   stack_->addWidget(blank_);
+  text_ = new TextPreview(this);
+  stack_->addWidget(text_);
+  picture_ = new PicturePreview(this);
+  stack_->addWidget(picture_);
+  note_ = new QLabel(this);
+  note_->setObjectName(QStringLiteral("previewNote"));
+  note_->setAlignment(Qt::AlignCenter);
+  note_->setWordWrap(true);
+  note_->setTextFormat(Qt::PlainText);
+  note_->setMargin(8);
+  note_->setBackgroundRole(QPalette::Base);
+  note_->setAutoFillBackground(true);
+  note_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  note_->setFocusPolicy(Qt::StrongFocus);
+  stack_->addWidget(note_);
+  setAccessibleName(QStringLiteral("Preview"));
+  // A format whose header gives no size must not take more than a checked picture may.
+  QImageReader::setAllocationLimit(static_cast<int>(kPictureMaxFrameBytes >> 20));
+
+  // Ctrl+plus as the keyboard gives it (with or without Shift), Ctrl+minus, and Ctrl+0.
+  const std::pair<QKeySequence, int> zooms[] = {
+      {QKeySequence::ZoomIn, 1},
+      {QKeySequence(Qt::CTRL | Qt::Key_Equal), 1},
+      {QKeySequence::ZoomOut, -1},
+      {QKeySequence(Qt::CTRL | Qt::Key_0), 0},
+      {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Plus), 1}};
+  for (const auto& [keys, steps] : zooms) {
+    auto* shortcut = new QShortcut(keys, this);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, steps = steps] { Zoom(steps); });
+  }
 
   // Reachable by Tab and by a click, like any control; the page takes the focus once shown.
   setFocusPolicy(Qt::StrongFocus);
@@ -97,7 +135,27 @@ PreviewPane::PreviewPane(QWidget* parent, QString engineLibrary)
 PreviewPane::~PreviewPane() = default;
 
 QWidget* PreviewPane::Content() const {
-  return engine_ ? engine_->View() : blank_;
+  return stack_->currentWidget();
+}
+
+void PreviewPane::Zoom(int steps) {
+  QWidget* content = Content();
+  if (content == text_) text_->Zoom(steps);
+  if (engine_ && content == engine_->View()) engine_->Zoom(steps);
+}
+
+void PreviewPane::ShowWidget(QWidget* widget) {
+  const bool hadFocus = hasFocus() || isAncestorOf(QApplication::focusWidget());
+  stack_->setCurrentWidget(widget);
+  focusFrame_->raise();
+  if (hadFocus) widget->setFocus();
+  emit shown();
+}
+
+void PreviewPane::ShowNote(const QString& text) {
+  note_->setText(text);
+  note_->setAccessibleDescription(text);
+  ShowWidget(note_);
 }
 
 void PreviewPane::resizeEvent(QResizeEvent* event) {
@@ -115,8 +173,9 @@ void PreviewPane::ShowFocus(bool shown) {
 void PreviewPane::focusInEvent(QFocusEvent* event) {
   QWidget::focusInEvent(event);
   // The pane keeps its own place in the Tab order (a focus proxy would drop it from there), and
-  // passes the focus on to the page.
-  if (engine_) engine_->View()->setFocus(event->reason());
+  // passes the focus on to what it shows.
+  QWidget* content = Content();
+  if (content != blank_) content->setFocus(event->reason());
 }
 
 bool PreviewPane::focusNextPrevChild(bool next) {
@@ -152,15 +211,55 @@ bool PreviewPane::StartBrowser() {
     if (onLink_) onLink_(url);
   }));
   QWidget* view = engine_->View();
+  view->setAccessibleName(QStringLiteral("Preview"));
   stack_->addWidget(view);
-  stack_->setCurrentWidget(view);
   focusFrame_->raise();
   emit browserStarted();
   return true;
 }
 
-void PreviewPane::Navigate(const std::string& path) {
-  if (StartBrowser()) engine_->Load(FileUrlOf(path));
+void PreviewPane::Navigate(const std::string& path, PreviewKind kind) {
+  switch (kind) {
+    case PreviewKind::kNone:
+      return;
+    case PreviewKind::kText:
+      loader_.Run([path] { return ReadPreviewText(path); },
+                  [this](PreviewText text) {
+                    if (!text.note.isEmpty()) return ShowNote(text.note);
+                    text_->Show(text);
+                    ShowWidget(text_);
+                  });
+      return;
+    case PreviewKind::kPicture:
+      loader_.Run([path] { return DecodePicture(path); },
+                  [this](DecodedPicture picture) {
+                    if (!picture.note.isEmpty()) return ShowNote(picture.note);
+                    picture_->Show(std::move(picture));
+                    ShowWidget(picture_);
+                  });
+      return;
+    case PreviewKind::kPage:
+      // Only the size is read here; the page itself is the engine's to read. -1: not readable.
+      loader_.Run(
+          [path] {
+            struct stat st {};
+            return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? qint64{st.st_size}
+                                                                         : qint64{-1};
+          },
+          [this, path](qint64 size) {
+            if (size < 0) return ShowNote(QStringLiteral("This file cannot be read."));
+            if (size > kPagePreviewBytes) {
+              return ShowNote(QStringLiteral("This page is too big to preview (%1). Pages up to "
+                                             "%2 are shown.")
+                                  .arg(QString::fromStdString(FormatSize(size)),
+                                       QString::fromStdString(FormatSize(kPagePreviewBytes))));
+            }
+            if (!StartBrowser()) return;
+            engine_->Load(FileUrlOf(path));
+            ShowWidget(engine_->View());
+          });
+      return;
+  }
 }
 
 }  // namespace findlark

@@ -5,10 +5,16 @@
 #include <memory>
 #include <optional>
 
+#include "persist/text_escape.h"
 #include "results/hit_info.h"
 #include "ui/icons.h"
 
 namespace findlark {
+
+QString ShownName(std::string_view bytes) {
+  const std::string shown = VisibleName(bytes);
+  return QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size()));
+}
 
 QString PlainTipHtml(const QString& text) {
   // A file named "<b>x" must show as typed, so the text is escaped and wrapped in a block that
@@ -137,6 +143,12 @@ int64_t ResultsModel::ItemData(const QModelIndex& index) const {
   return results_.tree.ChildData(category, static_cast<size_t>(index.row()));
 }
 
+std::optional<RecordView> ResultsModel::Record(const QModelIndex& index) const {
+  const int64_t data = ItemData(index);
+  if (!results_.RefersToRecord(data)) return std::nullopt;
+  return results_.store.View(static_cast<size_t>(data));
+}
+
 QModelIndex ResultsModel::index(int row, int column, const QModelIndex& parent) const {
   // The view asks for every row of the expanded categories each time it lays them out, so this
   // checks the bounds itself instead of through two more virtual calls.
@@ -188,15 +200,16 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole: {
       const RecordView record = results_.store.View(static_cast<size_t>(item));
-      const std::string_view title = record.Title();
-      return QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size()));
+      return ShownName(record.Title());
     }
     case Qt::DecorationRole:
       return icons_[LeafCategory(index)];
-    case Qt::ToolTipRole: {
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
       const auto tip = InfoTipText(results_, item);
       if (!tip) return {};
-      return PlainTipHtml(QString::fromUtf8(tip->data(), static_cast<qsizetype>(tip->size())));
+      const QString text = QString::fromUtf8(tip->data(), static_cast<qsizetype>(tip->size()));
+      return role == Qt::ToolTipRole ? PlainTipHtml(text) : text;
     }
     case kItemDataRole:
       return QVariant::fromValue<qlonglong>(item);

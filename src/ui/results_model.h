@@ -4,6 +4,8 @@
 #include <QIcon>
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "results/result_record.h"
@@ -50,6 +52,8 @@ class ResultsModel : public QAbstractItemModel {
   QModelIndex NodeIndex(FileCategory category) const;
   // The item data of `index`, or kNodeData for anything that is not a leaf.
   int64_t ItemData(const QModelIndex& index) const;
+  // The record of the hit at `index`, when it is a fully recorded hit (the item-data rule).
+  std::optional<RecordView> Record(const QModelIndex& index) const;
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -77,6 +81,9 @@ class ResultsModel : public QAbstractItemModel {
   uint64_t generation_ = 0;  // which run a finished merge belongs to
   LeafMerger merger_;        // last: it is joined before the store it reads goes away
 };
+
+// A file or folder name (bytes) as a person should read it: see VisibleName.
+QString ShownName(std::string_view bytes);
 
 // Tip text as plain text that Qt never mistakes for rich text.
 QString PlainTipHtml(const QString& text);

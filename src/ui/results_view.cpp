@@ -23,8 +23,8 @@
 
 #include "persist/html_export.h"
 #include "results/results_tree.h"
-#include "search/case_fold.h"
 #include "ui/results_model.h"
+#include "ui/results_view_accessible.h"
 
 namespace findlark {
 
@@ -32,126 +32,6 @@ namespace {
 
 uint64_t ItemKey(FileCategory category, int64_t record) {
   return (static_cast<uint64_t>(category) << 33) | static_cast<uint64_t>(record + 1);
-}
-
-// A category node or one hit, as a screen reader sees it. A leaf is tied to its record, not to
-// its row, so it stays the same object while hits arriving above it move it down.
-class ResultsItemAccessible : public QAccessibleInterface {
- public:
-  ResultsItemAccessible(ResultsView* view, FileCategory category, int64_t record)
-      : m_view(view), m_category(category), m_record(record) {}
-
-  bool IsNode() const { return m_record < 0; }
-  FileCategory Category() const { return m_category; }
-  int64_t Row() const {
-    if (!m_view || IsNode()) return -1;
-    return m_view->AccessibleRowOf(m_category, m_record);
-  }
-  QModelIndex Index() const {
-    if (!m_view) return {};
-    const ResultsModel* model = m_view->model();
-    const QModelIndex node = model->NodeIndex(m_category);
-    if (IsNode()) return node;
-    const int64_t row = Row();
-    return row < 0 ? QModelIndex() : model->index(static_cast<int>(row), 0, node);
-  }
-
-  bool isValid() const override { return m_view && Index().isValid(); }
-  QObject* object() const override { return nullptr; }
-  QWindow* window() const override { return m_view ? m_view->window()->windowHandle() : nullptr; }
-  QAccessibleInterface* parent() const override {
-    if (!m_view) return nullptr;
-    if (IsNode()) return QAccessible::queryAccessibleInterface(m_view);
-    return m_view->AccessibleItem(m_category, -1);
-  }
-  int childCount() const override {
-    if (!m_view || !IsNode() || !m_view->isExpanded(Index())) return 0;
-    return m_view->model()->rowCount(Index());
-  }
-  QAccessibleInterface* child(int index) const override {
-    if (index < 0 || index >= childCount()) return nullptr;
-    return m_view->AccessibleItem(m_category, index);
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    const auto* item = dynamic_cast<const ResultsItemAccessible*>(child);
-    if (!item || !IsNode() || item->IsNode() || item->m_category != m_category) return -1;
-    const int64_t row = item->Row();
-    return row < childCount() ? static_cast<int>(row) : -1;
-  }
-  QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-  QString text(QAccessible::Text t) const override {
-    if (t != QAccessible::Name) return {};
-    return Index().data(Qt::DisplayRole).toString();
-  }
-  void setText(QAccessible::Text, const QString&) override {}
-  QRect rect() const override {
-    if (!m_view) return {};
-    const QRect r = m_view->visualRect(Index());
-    if (r.isEmpty()) return {};
-    return QRect(m_view->viewport()->mapToGlobal(r.topLeft()), r.size());
-  }
-  QAccessible::Role role() const override { return QAccessible::TreeItem; }
-  QAccessible::State state() const override {
-    QAccessible::State s;
-    if (!m_view) {
-      s.invalid = true;
-      return s;
-    }
-    const QModelIndex index = Index();
-    s.selectable = true;
-    s.focusable = true;
-    const bool current = index.isValid() && index == m_view->currentIndex();
-    s.selected = current;
-    s.focused = current && m_view->hasFocus();
-    if (IsNode() && m_view->model()->rowCount(index) > 0) {
-      s.expandable = true;
-      s.expanded = m_view->isExpanded(index);
-      s.collapsed = !s.expanded;
-    }
-    if (m_view->visualRect(index).isEmpty()) s.offscreen = true;
-    return s;
-  }
-
- private:
-  QPointer<ResultsView> m_view;
-  FileCategory m_category;
-  int64_t m_record;  // -1: the category node
-};
-
-// The view itself: its children are the thirteen category nodes (the scroll bars stay out).
-class ResultsViewAccessible : public QAccessibleWidget {
- public:
-  explicit ResultsViewAccessible(ResultsView* view) : QAccessibleWidget(view, QAccessible::Tree) {}
-
-  ResultsView* View() const { return static_cast<ResultsView*>(widget()); }
-  int childCount() const override { return View()->model()->rowCount(); }
-  QAccessibleInterface* child(int index) const override {
-    if (index < 0 || index >= childCount()) return nullptr;
-    return View()->AccessibleItem(index, -1);
-  }
-  int indexOfChild(const QAccessibleInterface* child) const override {
-    const auto* item = dynamic_cast<const ResultsItemAccessible*>(child);
-    return item && item->IsNode() ? int{item->Category()} : -1;
-  }
-  QAccessibleInterface* childAt(int x, int y) const override {
-    ResultsView* view = View();
-    const QModelIndex index = view->indexAt(view->viewport()->mapFromGlobal(QPoint(x, y)));
-    if (!index.isValid()) return nullptr;
-    const QModelIndex node = index.parent().isValid() ? index.parent() : index;
-    return view->AccessibleItem(node.row(), -1);
-  }
-  QAccessibleInterface* focusChild() const override {
-    ResultsView* view = View();
-    const QModelIndex current = view->currentIndex();
-    if (!view->hasFocus() || !current.isValid()) return nullptr;
-    if (!current.parent().isValid()) return view->AccessibleItem(current.row(), -1);
-    return view->AccessibleItem(current.parent().row(), current.row());
-  }
-};
-
-QAccessibleInterface* ResultsViewFactory(const QString&, QObject* object) {
-  if (auto* view = qobject_cast<ResultsView*>(object)) return new ResultsViewAccessible(view);
-  return nullptr;
 }
 
 }  // namespace
@@ -164,15 +44,12 @@ QMimeData* HitMimeData(std::string_view path) {
 }
 
 ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
-    : QAbstractScrollArea(parent), m_model(model) {
-  static const bool factoryInstalled = [] {
-    QAccessible::installFactory(ResultsViewFactory);
-    return true;
-  }();
-  (void)factoryInstalled;
+    : QAbstractScrollArea(parent), m_model(model), m_layout(model->results().tree) {
+  InstallResultsViewAccessibility();
 
   setFocusPolicy(Qt::StrongFocus);
-  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  // A name wider than the view can be scrolled into sight, as in a stock tree.
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   viewport()->setBackgroundRole(QPalette::Base);
   viewport()->setAutoFillBackground(true);
   viewport()->setMouseTracking(false);
@@ -189,37 +66,28 @@ ResultsView::~ResultsView() {
   DropAccessibleItems();
 }
 
+int64_t ResultsView::VisibleRowOf(const QModelIndex& index) const {
+  return RowOf(index);
+}
+
+QModelIndex ResultsView::IndexAtVisibleRow(int64_t row) const {
+  if (row < 0 || row >= VisibleRowCount()) return {};
+  return IndexOf(RowAt(row));
+}
+
 int64_t ResultsView::VisibleRowCount() const {
-  const int nodes = m_model->rowCount();
-  int64_t rows = nodes;
-  for (int c = 0; c < nodes; ++c)
-    if (m_expanded[c]) rows += m_model->results().tree.ChildCount(c);
-  return rows;
+  return m_layout.Count();
 }
 
 ResultsView::Row ResultsView::RowAt(int64_t row) const {
-  for (FileCategory c = 0; c < m_model->rowCount(); ++c) {
-    if (row == 0) return {c, -1};
-    --row;
-    const int64_t leaves =
-        m_expanded[c] ? static_cast<int64_t>(m_model->results().tree.ChildCount(c)) : 0;
-    if (row < leaves) return {c, row};
-    row -= leaves;
-  }
-  return {kCategoryCount - 1, -1};
+  return m_layout.At(row);
 }
 
 int64_t ResultsView::RowOf(const QModelIndex& index) const {
   if (!index.isValid() || index.model() != m_model) return -1;
   const QModelIndex parent = index.parent();
-  const FileCategory category = parent.isValid() ? parent.row() : index.row();
-  if (parent.isValid() && !m_expanded[category]) return -1;
-  int64_t row = 0;
-  for (FileCategory c = 0; c < category; ++c) {
-    ++row;
-    if (m_expanded[c]) row += static_cast<int64_t>(m_model->results().tree.ChildCount(c));
-  }
-  return parent.isValid() ? row + 1 + index.row() : row;
+  if (!parent.isValid()) return m_layout.RowOf({index.row(), -1});
+  return m_layout.RowOf({parent.row(), index.row()});
 }
 
 QModelIndex ResultsView::IndexOf(Row row) const {
@@ -232,17 +100,19 @@ QModelIndex ResultsView::IndexOf(Row row) const {
 void ResultsView::setCurrentIndex(const QModelIndex& index) {
   if (index.isValid() && index.model() != m_model) return;
   if (QModelIndex(m_current) == index) return;
+  const QModelIndex previous = m_current;
   m_current = index;
-  if (index.parent().isValid()) m_expanded[index.parent().row()] = true;
+  if (index.parent().isValid()) m_layout.SetExpanded(index.parent().row(), true);
   UpdateScrollBars();
   viewport()->update();
+  NotifySelected(previous);
   NotifyCurrent(hasFocus());
   emit currentChanged(index);
 }
 
 bool ResultsView::isExpanded(const QModelIndex& index) const {
   return index.isValid() && index.model() == m_model && !index.parent().isValid() &&
-         m_expanded[index.row()];
+         m_layout.Expanded(index.row());
 }
 
 void ResultsView::expand(const QModelIndex& index) {
@@ -256,11 +126,11 @@ void ResultsView::collapse(const QModelIndex& index) {
 }
 
 void ResultsView::SetExpanded(FileCategory category, bool expanded) {
-  if (m_expanded[category] == expanded) return;
+  if (m_layout.Expanded(category) == expanded) return;
   // Keep the first row on screen where it is, unless it is one of the leaves that go away.
   const int64_t top = verticalScrollBar()->value();
   const Row topRow = top < VisibleRowCount() ? RowAt(top) : Row{};
-  m_expanded[category] = expanded;
+  m_layout.SetExpanded(category, expanded);
   const QModelIndex current = m_current;
   if (!expanded && current.isValid() && current.parent().isValid() &&
       current.parent().row() == category) {
@@ -297,7 +167,7 @@ QRect ResultsView::visualRect(const QModelIndex& index) const {
   if (row < 0) return {};
   const int64_t offset = row - verticalScrollBar()->value();
   if (offset < 0 || offset * m_rowHeight >= viewport()->height()) return {};
-  const int x = index.parent().isValid() ? 2 * m_indent : m_indent;
+  const int x = (index.parent().isValid() ? 2 * m_indent : m_indent) - ScrolledX();
   return QRect(x, static_cast<int>(offset) * m_rowHeight, std::max(0, viewport()->width() - x),
                m_rowHeight);
 }
@@ -327,20 +197,31 @@ void ResultsView::UpdateMetrics() {
   UpdateScrollBars();
 }
 
+int ResultsView::ScrolledX() const {
+  return horizontalScrollBar()->value();
+}
+
 void ResultsView::UpdateScrollBars() {
   const int64_t rows = VisibleRowCount();
   const int page = std::max(1, viewport()->height() / m_rowHeight);
   const int64_t max = std::max<int64_t>(0, rows - page);
   verticalScrollBar()->setRange(0, static_cast<int>(std::min<int64_t>(max, INT_MAX)));
   verticalScrollBar()->setPageStep(page);
+  horizontalScrollBar()->setRange(0, std::max(0, m_contentWidth - viewport()->width()));
+  horizontalScrollBar()->setPageStep(viewport()->width());
+  horizontalScrollBar()->setSingleStep(m_indent);
 }
 
 void ResultsView::paintEvent(QPaintEvent* event) {
   QPainter painter(viewport());
   const int64_t rows = VisibleRowCount();
   const int64_t top = verticalScrollBar()->value();
-  const int width = viewport()->width();
+  // Rows are drawn as wide as the widest seen so far, shifted by the horizontal scroll.
+  const int scrolled = ScrolledX();
+  painter.translate(-scrolled, 0);
+  const int width = std::max(viewport()->width() + scrolled, m_contentWidth);
   const QRect area = event->rect();
+  int widest = m_contentWidth;
   const QModelIndex current = m_current;
   QStyle* s = style();
   const bool decorationSelected =
@@ -364,7 +245,7 @@ void ResultsView::paintEvent(QPaintEvent* event) {
       branch.state |= QStyle::State_Item;
       if (!lastNode) branch.state |= QStyle::State_Sibling;
       if (count > 0) branch.state |= QStyle::State_Children;
-      if (m_expanded[row.category]) branch.state |= QStyle::State_Open;
+      if (m_layout.Expanded(row.category)) branch.state |= QStyle::State_Open;
       s->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
     } else {
       if (!lastNode) {
@@ -396,11 +277,18 @@ void ResultsView::paintEvent(QPaintEvent* event) {
     option.showDecorationSelected = decorationSelected;
     const int x = node ? m_indent : 2 * m_indent;
     option.rect = QRect(x, y, std::max(0, width - x), m_rowHeight);
+    widest = std::max(
+        widest, x + s->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width());
     if (index == current) {
       option.state |= QStyle::State_Selected;
       if (hasFocus()) option.state |= QStyle::State_HasFocus;
     }
     s->drawControl(QStyle::CE_ItemViewItem, &option, &painter, this);
+  }
+
+  if (widest > m_contentWidth) {
+    m_contentWidth = widest;
+    UpdateScrollBars();
   }
 
   // Focused with nothing selected yet: the style's focus frame on the first row, where Down or
@@ -415,6 +303,7 @@ void ResultsView::paintEvent(QPaintEvent* event) {
       s->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     } else {
       painter.setPen(palette().color(QPalette::Highlight));
+      painter.resetTransform();
       painter.drawRect(viewport()->rect().adjusted(0, 0, -1, -1));
     }
   }
@@ -479,7 +368,7 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
       break;
     case Qt::Key_Left:
     case Qt::Key_Minus:
-      if (isNode && m_expanded[current.row()]) {
+      if (isNode && m_layout.Expanded(current.row())) {
         SetExpanded(current.row(), false);
       } else if (current.isValid() && !isNode) {
         MoveTo(RowOf(current.parent()));
@@ -488,7 +377,7 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Right:
     case Qt::Key_Plus:
       if (isNode && m_model->rowCount(current) > 0) {
-        if (!m_expanded[current.row()]) {
+        if (!m_layout.Expanded(current.row())) {
           SetExpanded(current.row(), true);
         } else if (event->key() == Qt::Key_Right) {
           MoveTo(row + 1);
@@ -509,63 +398,20 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
 }
 
 void ResultsView::KeyboardSearch(const QString& typed) {
-  // Letters typed in quick succession make one prefix; a new prefix looks past the current row.
-  if (!m_typedClock.isValid() || m_typedClock.elapsed() > QApplication::keyboardInputInterval())
-    m_typed.clear();
-  m_typedClock.restart();
-  const bool extending = !m_typed.isEmpty();
-  m_typed += typed;
-  const QByteArray utf8 = m_typed.toUtf8();
-  const std::string prefix = FoldCase(std::string_view(utf8.constData(), utf8.size()));
-  const auto startsWith = [&](std::string_view label) {
-    return FoldCase(label).compare(0, prefix.size(), prefix) == 0;
-  };
-
-  // Rows in display order from the start, wrapping once. Leaves stand sorted by their folded
-  // labels, so the matches in a category are one run, found by halving.
-  const SearchResults& results = m_model->results();
-  const int nodes = m_model->rowCount();
-  if (nodes == 0) return;
+  bool extending = false;
+  const std::string prefix = m_typeAhead.Type(typed, &extending);
   const QModelIndex current = m_current;
-  FileCategory category = 0;
-  int64_t from = -1;  // in `category`: -1 the node, else the first leaf row to consider
+  std::optional<Row> from;
   if (current.isValid()) {
-    category = current.parent().isValid() ? current.parent().row() : current.row();
-    from = current.parent().isValid() ? current.row() : -1;
-    if (!extending) ++from;
+    from = current.parent().isValid() ? Row{current.parent().row(), current.row()}
+                                      : Row{current.row(), -1};
   }
-  for (int step = 0; step <= nodes; ++step, category = (category + 1) % nodes, from = -1) {
-    if (from < 0) {
-      if (startsWith(m_model->results().tree.NodeLabel(category))) {
-        MoveTo(RowOf(m_model->NodeIndex(category)));
-        return;
-      }
-      from = 0;
-    }
-    if (!m_expanded[category]) continue;
-    const auto count = static_cast<int64_t>(results.tree.ChildCount(category));
-    const auto title = [&](int64_t row) {
-      return results.store.View(results.tree.ChildData(category, static_cast<size_t>(row))).Title();
-    };
-    int64_t lo = 0, hi = count;
-    while (lo < hi) {
-      const int64_t mid = lo + (hi - lo) / 2;
-      if (FoldCase(title(mid)) < prefix) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    const int64_t row = std::max(lo, from);
-    if (row < count && startsWith(title(row))) {
-      MoveTo(RowOf(m_model->index(static_cast<int>(row), 0, m_model->NodeIndex(category))));
-      return;
-    }
-  }
+  if (const auto found = m_layout.FindPrefix(m_model->results().store, from, extending, prefix))
+    MoveTo(m_layout.RowOf(*found));
 }
 
 bool ResultsView::OnBranch(const QPoint& viewportPos, Row row) const {
-  return row.leaf < 0 && viewportPos.x() < m_indent;
+  return row.leaf < 0 && viewportPos.x() + ScrolledX() < m_indent;
 }
 
 // The item under a left-button event (and the event's place); other buttons are ignored, so
@@ -586,7 +432,7 @@ void ResultsView::mousePressEvent(QMouseEvent* event) {
   if (!index.isValid()) return;
   const int64_t row = RowOf(index);
   if (OnBranch(pos, RowAt(row))) {
-    if (m_model->rowCount(index) > 0) SetExpanded(index.row(), !m_expanded[index.row()]);
+    if (m_model->rowCount(index) > 0) SetExpanded(index.row(), !m_layout.Expanded(index.row()));
     return;
   }
   setCurrentIndex(index);
@@ -619,16 +465,16 @@ void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
   }
   setCurrentIndex(index);
   if (!index.parent().isValid() && m_model->rowCount(index) > 0)
-    SetExpanded(index.row(), !m_expanded[index.row()]);
+    SetExpanded(index.row(), !m_layout.Expanded(index.row()));
   emit doubleClicked(index);
 }
 
 void ResultsView::StartDrag() {
   const QModelIndex index = m_pressed;
   m_pressed = QPersistentModelIndex();
-  const int64_t record = m_model->ItemData(index);
-  if (!m_model->results().RefersToRecord(record)) return;
-  const std::string_view path = m_model->results().store.View(static_cast<size_t>(record)).path;
+  const auto record = m_model->Record(index);
+  if (!record) return;
+  const std::string_view path = record->path;
   auto* drag = new QDrag(this);
   drag->setMimeData(HitMimeData(path));
   drag->setPixmap(index.data(Qt::DecorationRole).value<QIcon>().pixmap(16, 16));
@@ -636,10 +482,8 @@ void ResultsView::StartDrag() {
 }
 
 void ResultsView::CopyCurrent() {
-  const int64_t record = m_model->ItemData(m_current);
-  if (!m_model->results().RefersToRecord(record)) return;
-  const std::string_view path = m_model->results().store.View(static_cast<size_t>(record)).path;
-  QGuiApplication::clipboard()->setMimeData(HitMimeData(path));
+  if (const auto record = m_model->Record(m_current))
+    QGuiApplication::clipboard()->setMimeData(HitMimeData(record->path));
 }
 
 void ResultsView::focusInEvent(QFocusEvent* event) {
@@ -686,8 +530,10 @@ void ResultsView::OnModelReset() {
   DropAccessibleItems();
   m_current = QPersistentModelIndex();
   m_pressed = QPersistentModelIndex();
-  m_expanded = {};
+  m_layout.CollapseAll();
+  m_contentWidth = 0;
   verticalScrollBar()->setValue(0);
+  horizontalScrollBar()->setValue(0);
   UpdateScrollBars();
   viewport()->update();
   emit currentChanged({});
@@ -729,7 +575,7 @@ QAccessibleInterface* ResultsView::AccessibleItem(FileCategory category, int64_t
   if (const auto found = m_accessibleIds.find(key); found != m_accessibleIds.end()) {
     if (QAccessibleInterface* item = QAccessible::accessibleInterface(found->second)) return item;
   }
-  auto* item = new ResultsItemAccessible(this, category, record);
+  QAccessibleInterface* item = NewResultsItemAccessible(this, category, record);
   m_accessibleIds[key] = QAccessible::registerAccessibleInterface(item);
   return item;
 }
@@ -747,13 +593,27 @@ void ResultsView::DropAccessibleItems() {
   m_accessibleIds.clear();
 }
 
+QAccessibleInterface* ResultsView::AccessibleItemOf(const QModelIndex& index) {
+  if (!index.isValid()) return nullptr;
+  return index.parent().isValid() ? AccessibleItem(index.parent().row(), index.row())
+                                  : AccessibleItem(index.row(), -1);
+}
+
+void ResultsView::NotifySelected(const QModelIndex& previous) {
+  if (!QAccessible::isActive()) return;
+  QAccessible::State changed;
+  changed.selected = true;
+  for (const QModelIndex& index : {previous, QModelIndex(m_current)}) {
+    if (QAccessibleInterface* item = AccessibleItemOf(index)) {
+      QAccessibleStateChangeEvent event(item, changed);
+      QAccessible::updateAccessibility(&event);
+    }
+  }
+}
+
 void ResultsView::NotifyCurrent(bool focus) {
   if (!QAccessible::isActive()) return;
-  const QModelIndex current = m_current;
-  if (!current.isValid()) return;
-  QAccessibleInterface* item = current.parent().isValid()
-                                   ? AccessibleItem(current.parent().row(), current.row())
-                                   : AccessibleItem(current.row(), -1);
+  QAccessibleInterface* item = AccessibleItemOf(m_current);
   if (!item) return;
   QAccessibleEvent selection(item, QAccessible::Selection);
   QAccessible::updateAccessibility(&selection);

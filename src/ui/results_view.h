@@ -2,7 +2,6 @@
 
 #include <QAbstractScrollArea>
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QModelIndex>
 #include <QPersistentModelIndex>
 #include <QPoint>
@@ -11,7 +10,9 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "results/row_layout.h"
 #include "search/categories.h"
+#include "ui/type_ahead.h"
 
 class QAccessibleInterface;
 class QMimeData;
@@ -49,6 +50,9 @@ class ResultsView : public QAbstractScrollArea {
 
   // The rows a screen shows, all categories included; for paging and for tests.
   int64_t VisibleRowCount() const;
+  // The row `index` stands in among them (-1 when hidden in a collapsed node), and back.
+  int64_t VisibleRowOf(const QModelIndex& index) const;
+  QModelIndex IndexAtVisibleRow(int64_t row) const;
   int RowHeight() const { return m_rowHeight; }
   // How many leaves the view has asked the model about since the last reset of this counter:
   // the rows on screen, never the rest.
@@ -75,10 +79,7 @@ class ResultsView : public QAbstractScrollArea {
   void changeEvent(QEvent* event) override;
 
  private:
-  struct Row {
-    FileCategory category = 0;
-    int64_t leaf = -1;  // -1: the category node
-  };
+  using Row = RowLayout::Row;
   Row RowAt(int64_t row) const;  // row < VisibleRowCount()
   int64_t RowOf(const QModelIndex& index) const;
   QModelIndex IndexOf(Row row) const;
@@ -88,6 +89,7 @@ class ResultsView : public QAbstractScrollArea {
   bool OnBranch(const QPoint& viewportPos, Row row) const;
   QModelIndex LeftButtonItem(QMouseEvent* event, QPoint& pos) const;
   void UpdateScrollBars();
+  int ScrolledX() const;
   void UpdateMetrics();
   void KeyboardSearch(const QString& typed);
   void StartDrag();
@@ -95,18 +97,20 @@ class ResultsView : public QAbstractScrollArea {
   void OnModelReset();
   void OnLayoutChanged();
   void OnLabelsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight);
+  QAccessibleInterface* AccessibleItemOf(const QModelIndex& index);
+  void NotifySelected(const QModelIndex& previous);  // state changes of the old and new row
   void NotifyCurrent(bool focus);
   void DropAccessibleItems();
 
   ResultsModel* m_model;
   QPersistentModelIndex m_current;
-  std::array<bool, kCategoryCount> m_expanded{};
+  RowLayout m_layout;  // which rows are on show
   int m_rowHeight = 20;
   int m_indent = 20;
+  int m_contentWidth = 0;  // the widest row drawn since the last reset
   QPoint m_pressPos;
   QPersistentModelIndex m_pressed;  // a left press on a leaf that may become a drag
-  QString m_typed;                  // the prefix typed so far
-  QElapsedTimer m_typedClock;
+  TypeAhead m_typeAhead;
   mutable uint64_t m_leafQueries = 0;
   std::unordered_map<uint64_t, unsigned> m_accessibleIds;  // item key -> QAccessible::Id
 };

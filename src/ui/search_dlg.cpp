@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QShowEvent>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QKeyEvent>
@@ -16,6 +15,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QShowEvent>
 #include <algorithm>
 #include <cerrno>
 
@@ -130,9 +130,17 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
   const int fontHeight = fontMetrics().height();
   QSize size(LayoutScaled(640, fontHeight), LayoutScaled(420, fontHeight));
   // Room is left for the frame and the title bar, which the window is centred with.
-  if (const QScreen* shown = screen())
-    size = size.boundedTo(shown->availableSize() - QSize(40, 100));
+  const QScreen* shown = screen();
+  if (shown) size = size.boundedTo(shown->availableSize() - QSize(40, 100));
   resize(size);
+  if (shown) {
+    // Placed by its frame, so the title bar is on the screen too: centred on what the frame
+    // will take (the room left above for it), never above or left of the screen.
+    const QRect area = shown->availableGeometry();
+    const QSize frame = size + QSize(20, 60);
+    move(area.x() + std::max(0, (area.width() - frame.width()) / 2),
+         area.y() + std::max(0, (area.height() - frame.height()) / 2));
+  }
   LayoutControls(width(), height());
 
   m_progressTimer.setInterval(250);
@@ -170,6 +178,9 @@ void CSearchDlg::CreateControls() {
   connect(m_model, &ResultsModel::hitsRecorded, this, &CSearchDlg::OnHitsRecorded);
 
   m_searchEdit = new QLineEdit(this);
+  // Names for screen readers, which have no label beside these to read.
+  m_searchEdit->setAccessibleName(QStringLiteral("Search for"));
+  m_tree->setAccessibleName(QStringLiteral("Results"));
 
   m_optionsButton = new FlatButton(QStringLiteral("&Options"), this);
   connect(m_optionsButton, &QPushButton::clicked, this, [this] { OnCommand(kIdOptionsButton); });

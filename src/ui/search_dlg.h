@@ -17,6 +17,7 @@
 
 #include "persist/options_file.h"
 #include "platform/launcher.h"
+#include "results/hit_info.h"
 #include "results/result_record.h"
 #include "search/categories.h"
 #include "search/search_run.h"
@@ -84,8 +85,8 @@ class CSearchDlg : public QDialog {
   void OnSaveResults();
   void OnTreeRClick(const QPoint& viewportPos);
 
-  // The record index of the selected hit, or nothing.
-  std::optional<int64_t> GetSelectedHit() const;
+  // The record of the selected hit, or nothing.
+  std::optional<RecordView> GetSelectedHit() const;
 
   // State, for the program and for tests.
   bool Searching() const { return m_searching; }
@@ -119,7 +120,7 @@ class CSearchDlg : public QDialog {
   virtual void ShowError(const QString& text);
   virtual void ShowAbout();
   virtual LaunchResult Launch(LaunchKind kind, const std::string& path);
-  virtual void Navigate(const std::string& path);  // the preview pane
+  virtual void Navigate(const std::string& path, PreviewKind kind);  // the preview pane
   virtual bool TrayAvailable() const;
   virtual void BeforeRun(SearchOptions&) {}
   virtual bool AskFilters(FilterSettings& settings);  // the Filters dialog; false: cancelled  //

@@ -11,6 +11,7 @@
 #include "search/pdf_text.h"
 #include "ui/about_dlg.h"
 #include "ui/filters_dlg.h"
+#include "ui/results_model.h"
 #include "ui/search_dlg.h"
 
 namespace findlark {
@@ -73,9 +74,8 @@ void CSearchDlg::OnOptions() {
   QString folderText = QStringLiteral("Browse...");
   if (!m_searchFolder.empty()) {
     // "&" in a folder name is shown as typed, not taken as a mnemonic.
-    folderText =
-        QStringLiteral("Search only ") + QFile::decodeName(QByteArray::fromStdString(m_folderName))
-                                             .replace(QLatin1Char('&'), QStringLiteral("&&"));
+    folderText = QStringLiteral("Search only ") +
+                 ShownName(m_folderName).replace(QLatin1Char('&'), QStringLiteral("&&"));
   }
   QAction* folder = AddCommand(menu, folderText, kCmdBrowse, &placeGroup);
   (m_searchFolder.empty() ? allDrives : folder)->setChecked(true);

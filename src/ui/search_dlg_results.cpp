@@ -16,16 +16,14 @@
 
 namespace findlark {
 
-std::optional<int64_t> CSearchDlg::GetSelectedHit() const {
-  const int64_t data = m_model->ItemData(m_tree->currentIndex());
-  if (!Results().RefersToRecord(data)) return std::nullopt;
-  return data;
+std::optional<RecordView> CSearchDlg::GetSelectedHit() const {
+  return m_model->Record(m_tree->currentIndex());
 }
 
 void CSearchDlg::OnOpen() {
   const auto hit = GetSelectedHit();
   if (!hit) return;
-  const std::string path(Results().store.View(static_cast<size_t>(*hit)).path);
+  const std::string path(hit->path);
   if (Launch(LaunchKind::kDefaultApp, path) != LaunchResult::kNoAssociation) return;
   const auto answer = AskQuestion(QStringLiteral(
       "There is no application associated with this file type. Would you like to open it "
@@ -36,8 +34,7 @@ void CSearchDlg::OnOpen() {
 void CSearchDlg::OnOpenWithNotepad() {
   const auto hit = GetSelectedHit();
   if (!hit) return;
-  const LaunchResult result = Launch(
-      LaunchKind::kTextEditor, std::string(Results().store.View(static_cast<size_t>(*hit)).path));
+  const LaunchResult result = Launch(LaunchKind::kTextEditor, std::string(hit->path));
   // Saying nothing here would leave the user's Yes to the question without any answer.
   if (result == LaunchResult::kNoAssociation)
     ShowError(QStringLiteral("There is no application installed that can open text files."));
@@ -46,7 +43,7 @@ void CSearchDlg::OnOpenWithNotepad() {
 void CSearchDlg::OnOpenFolder() {
   const auto hit = GetSelectedHit();
   if (!hit) return;
-  Launch(LaunchKind::kFolder, FolderOf(Results().store.View(static_cast<size_t>(*hit)).path));
+  Launch(LaunchKind::kFolder, FolderOf(hit->path));
 }
 
 void CSearchDlg::OnTreeRClick(const QPoint& viewportPos) {
@@ -66,10 +63,10 @@ void CSearchDlg::OnTreeRClick(const QPoint& viewportPos) {
 }
 
 void CSearchDlg::OnCurrentChanged(const QModelIndex& current) {
-  const int64_t data = m_model->ItemData(current);
-  if (!Results().RefersToRecord(data)) return;
-  const RecordView record = Results().store.View(static_cast<size_t>(data));
-  if (IsPreviewable(record)) Navigate(std::string(record.path));
+  const auto record = m_model->Record(current);
+  if (!record) return;
+  if (const PreviewKind kind = PreviewKindOf(*record); kind != PreviewKind::kNone)
+    Navigate(std::string(record->path), kind);
 }
 
 void CSearchDlg::OnSaveResults() {
@@ -79,7 +76,8 @@ void CSearchDlg::OnSaveResults() {
   if (!WriteResultsPage(QFile::encodeName(chosen).toStdString(), Results(), m_queryLower,
                         std::time(nullptr), &error, DescribeFilters(m_runFilters))) {
     ShowError(QStringLiteral("Could not save the results to %1.\n%2")
-                  .arg(QDir::toNativeSeparators(chosen), QString::fromLocal8Bit(error)));
+                  .arg(ShownName(QFile::encodeName(chosen).toStdString()),
+                       QString::fromLocal8Bit(error)));
   }
 }
 
@@ -120,8 +118,8 @@ LaunchResult CSearchDlg::Launch(LaunchKind kind, const std::string& path) {
   return LaunchResult::kFailed;
 }
 
-void CSearchDlg::Navigate(const std::string& path) {
-  m_browser->Navigate(path);
+void CSearchDlg::Navigate(const std::string& path, PreviewKind kind) {
+  m_browser->Navigate(path, kind);
   FixTabOrder();  // the first preview creates the browser inside the pane
 }
 

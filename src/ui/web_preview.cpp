@@ -4,6 +4,7 @@
 // never run: no script, no plugin, no pop-up, no download, no request for anything but the
 // file itself. A link the user clicks goes to the desktop's browser, never into the pane.
 
+#include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QQuickWindow>
@@ -15,6 +16,8 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 
@@ -101,6 +104,17 @@ class PreviewPage : public QWebEnginePage {
   QUrl allowed_;
 };
 
+// The engine draws through a hidden top-level window of its own, titled "Offscreen", which a
+// screen reader would list beside the real window. As a pop-up it is left out of that list; it
+// is never shown either way.
+void HideEngineWindows() {
+  for (QWindow* window : QGuiApplication::topLevelWindows()) {
+    if (qobject_cast<QQuickWindow*>(window) && !window->isVisible() &&
+        window->title() == QLatin1String("Offscreen") && window->type() != Qt::Popup)
+      window->setFlag(Qt::Popup);
+  }
+}
+
 void LockDown(QWebEngineSettings* s) {
   using S = QWebEngineSettings;
   for (const auto off : {S::JavascriptEnabled,
@@ -129,8 +143,10 @@ void LockDown(QWebEngineSettings* s) {
   }
   // A restriction when on: were WebRTC ever reached, it would reveal no local address.
   s->setAttribute(S::WebRTCPublicInterfacesOnly, true);
-  // Custom schemes (mailto:, apt:, steam:...) would be handed to other programs by the engine.
-  s->setUnknownUrlSchemePolicy(S::DisallowUnknownUrlSchemes);
+  // Custom schemes (mailto:, apt:, steam:...) reach the page's link handler only when the user
+  // clicked them, and go no further unless it passes them on; with a plain "disallow" a
+  // clicked mailto: link would never reach it.
+  s->setUnknownUrlSchemePolicy(S::AllowUnknownUrlSchemesFromUserInteraction);
 }
 
 class WebPreview : public PreviewEngine {
@@ -150,6 +166,8 @@ class WebPreview : public PreviewEngine {
     page_ = new PreviewPage(profile_.get(), std::move(onLink), view_);
     LockDown(page_->settings());
     view_->setPage(page_);
+    QObject::connect(page_, &QWebEnginePage::loadStarted, [] { HideEngineWindows(); });
+    QObject::connect(page_, &QWebEnginePage::loadFinished, [] { HideEngineWindows(); });
   }
 
   ~WebPreview() override {
@@ -163,6 +181,12 @@ class WebPreview : public PreviewEngine {
     interceptor_.Allow(file);
     page_->Allow(file);
     page_->load(file);
+    HideEngineWindows();
+  }
+
+  void Zoom(int steps) override {
+    view_->setZoomFactor(
+        steps == 0 ? 1.0 : std::clamp(view_->zoomFactor() * std::pow(1.2, steps), 0.25, 5.0));
   }
 
  private:

@@ -312,8 +312,9 @@ TEST(Cli, JsonLinesKeepEveryNameAndLine) {
 TEST(Cli, NamesReachATerminalEscapedAndAPipeExact) {
   TestTree t;
   // ESC, BEL, DEL, and CSI both as UTF-8 (U+009B) and as a raw byte.
+  // And a right-to-left override that would show "hit.jpg".
   const std::vector<std::string> names = {"esc\x1b]0;x\x07hit.txt", "csi\302\2332Jhit.txt",
-                                          "raw\2332Jhit.txt", "del\x7fhit.txt"};
+                                          "raw\2332Jhit.txt", "del\x7fhit.txt", "hit\u202Egpj.js"};
   for (const std::string& n : names) t.Write(n);
   for (const char* format : {"--format=paths", "--format=tsv", "--format=tree", "-0"}) {
     SCOPED_TRACE(format);
@@ -321,7 +322,8 @@ TEST(Cli, NamesReachATerminalEscapedAndAPipeExact) {
         Exec({format, "--color=never", "hit", t.root()}, "/", "script -qec CLIQ /dev/null >out");
     shown.out = WithoutProgress(shown.out);
     EXPECT_NE(shown.out.find("esc\\x1b]0;x\\x07hit"), std::string::npos) << shown.out;
-    for (const char* raw : {"\x1b", "\x9b", "\x7f", "\x07"}) {
+    EXPECT_NE(shown.out.find("hit<U+202E>gpj"), std::string::npos) << shown.out;
+    for (const char* raw : {"\x1b", "\x9b", "\x7f", "\x07", "\u202E"}) {
       EXPECT_EQ(shown.out.find(raw), std::string::npos) << shown.out;
     }
     const Outcome piped = Exec({format, "hit", t.root()});

@@ -11,7 +11,9 @@
 #include "persist/html_export.h"
 #include "persist/options_file.h"
 #include "persist/settings.h"
+#include "persist/text_escape.h"
 #include "results/display_text.h"
+#include "results/hit_info.h"
 #include "results/results_tree.h"
 #include "test_tree.h"
 
@@ -188,6 +190,50 @@ TEST(ResultsPage, ABigPageStreamsInPiecesThatAddUpToTheWholePage) {
   std::string error;
   ASSERT_TRUE(WriteResultsPage(dir.Path("big.html"), r, "q", kStampTime, &error)) << error;
   EXPECT_EQ(dir.Read("big.html"), BuildResultsPage(r, "q", FormatExportStamp(kStampTime)));
+}
+
+// Bidirectional and invisible characters in a name are shown as marks by every writer meant
+// for a person; the page's link keeps the exact bytes.
+TEST(VisibleNames, EveryWriterShowsDisguisingCharactersAsMarks) {
+  struct Case {
+    std::string name, shown, html;
+  };
+  const Case cases[] = {
+      {"invoice\u202Egpj.js", "invoice<U+202E>gpj.js", "invoice&lt;U+202E&gt;gpj.js"},
+      {"re\u200Dport.txt", "re<U+200D>port.txt", "re&lt;U+200D&gt;port.txt"},
+      {"\u200E\u200F\u061C\u202A\u2066\u2069", "<U+200E><U+200F><U+061C><U+202A><U+2066><U+2069>",
+       "&lt;U+200E&gt;&lt;U+200F&gt;&lt;U+061C&gt;&lt;U+202A&gt;&lt;U+2066&gt;&lt;U+2069&gt;"},
+      {"\u200B\u2060\uFEFF\u00AD", "<U+200B><U+2060><U+FEFF><U+00AD>",
+       "&lt;U+200B&gt;&lt;U+2060&gt;&lt;U+FEFF&gt;&lt;U+00AD&gt;"},
+      // Neighbours of the ranges, and letters of right-to-left scripts, stay as they are.
+      {"\u200A\u2010\u2029\u202F\u2065\u206A\u05D0", "\u200A\u2010\u2029\u202F\u2065\u206A\u05D0",
+       "\u200A\u2010\u2029\u202F\u2065\u206A\u05D0"},
+      // A control is a mark on the screen; the page keeps its \xNN. Stray bytes stay for the
+      // display to replace.
+      {"a\nb\xFF", "a<U+000A>b\xFF", "a\\x0ab\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(VisibleName(c.name), c.shown);
+    std::string html;
+    AppendHtmlText(html, c.name);
+    EXPECT_EQ(html, c.html);
+  }
+
+  SearchResults r;
+  r.ResetResults();
+  std::vector<ResultRecord> hits = {
+      {"/t/invoice\u202Etxt.exe", "1 KB", "June 04, 2007", "", "exe", kApplications}};
+  r.RecordHits(hits);
+  EXPECT_EQ(InfoTipText(r, 0),
+            "/t/invoice<U+202E>txt.exe\n\nSize: 1 KB\nLast Modified: June 04, 2007");
+  const std::string page = BuildResultsPage(r, "inv", kStamp);
+  EXPECT_NE(page.find("<a href=\"file:///t/invoice%E2%80%AEtxt.exe\" "
+                      "title=\"/t/invoice&lt;U+202E&gt;txt.exe\" target=\"_blank\">"
+                      "invoice&lt;U+202E&gt;txt</a>"),
+            std::string::npos)
+      << page;
+  EXPECT_EQ(page.find("\u202E"), std::string::npos);
 }
 
 // Both files are replaced whole or not at all, with the reason reported.

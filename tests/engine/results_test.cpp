@@ -8,6 +8,7 @@
 #include "results/display_text.h"
 #include "results/hit_info.h"
 #include "results/results_tree.h"
+#include "results/row_layout.h"
 
 namespace findlark {
 namespace {
@@ -155,6 +156,35 @@ TEST(InfoTip, ThreeFormsCutToFitNothingForNodes) {
                                             {7, 7}, {10, 7}, {11, 11}};
   for (const auto& [max, kept] : cuts) EXPECT_EQ(CutUtf8(text, max).size(), kept) << max;
   EXPECT_EQ(CutUtf8("a\x80\x80\x80\x80\x80", 4).size(), 4u);  // stray bytes cut as bytes
+}
+
+// Rows on show: a node, then its leaves while it is expanded, in category order.
+TEST(RowLayout, RowsFollowTheCountsAndWhatIsExpanded) {
+  SearchResults r;
+  RowLayout layout(r.tree);
+  EXPECT_EQ(layout.Count(), 0);  // before the first search
+  r.ResetResults();
+  std::vector<ResultRecord> hits = {Hit("/d/a.txt", kDocuments), Hit("/d/b.txt", kDocuments),
+                                    Hit("/d/m.mp3", kMusic)};
+  r.RecordHits(hits);
+  EXPECT_EQ(layout.Count(), 13);
+  EXPECT_EQ(layout.At(2), (RowLayout::Row{kMusic, -1}));
+  EXPECT_EQ(layout.RowOf({kDocuments, 0}), -1);  // hidden in its collapsed node
+  layout.SetExpanded(kDocuments, true);
+  layout.SetExpanded(kMusic, true);
+  EXPECT_EQ(layout.Count(), 16);
+  const RowLayout::Row rows[] = {{kDocuments, -1}, {kDocuments, 0}, {kDocuments, 1},
+                                 {kPictures, -1},  {kMusic, -1},    {kMusic, 0},
+                                 {kVideo, -1}};
+  for (int64_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(layout.At(i), rows[i]) << i;
+    EXPECT_EQ(layout.RowOf(rows[i]), i);
+  }
+  EXPECT_EQ(layout.At(15), (RowLayout::Row{kOther, -1}));
+  EXPECT_EQ(layout.RowOf({kDocuments, 2}), -1);  // past the node's leaves
+  EXPECT_EQ(layout.RowOf({kCategoryCount, -1}), -1);
+  layout.CollapseAll();
+  EXPECT_EQ(layout.Count(), 13);
 }
 
 }  // namespace

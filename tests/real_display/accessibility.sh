@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A screen reader's view of the results (AT-SPI): category labels, hit names, and the selection
-# moving with the keys.
+# A screen reader's view of the window (AT-SPI): the controls' names, category labels, hit names
+# and descriptions, the results as a table, expand and collapse as actions, the
+# selection moving with the keys, and the previewed text.
 . "$(dirname "$0")/desktop_env.sh"
 
 for tool in dbus-launch /usr/libexec/at-spi-bus-launcher; do
@@ -11,7 +12,12 @@ done
 start_desktop
 files=$WORK/files
 mkdir -p "$files" "$WORK/start"
-touch "$files/plan.txt" "$files/budget plan.txt" "$files/plan.mp3" "$files/other.txt"
+mkdir -p "$files/sub"
+touch "$files/budget plan.txt" "$files/plan.mp3" "$files/other.txt"
+echo "Larks sing over the harbour." >"$files/plan.txt"
+echo "Another plan." >"$files/sub/plan.txt"  # the same name in another folder
+echo "<p>A planned page.</p>" >"$files/plan.htm"
+export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 printf '0|%s\r\n' "$files" >"$WORK/start/settings.ini"
 
 # A private session bus and accessibility bus, as a desktop session has.

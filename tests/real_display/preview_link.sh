@@ -9,9 +9,9 @@ start_desktop
 # The desktop's web browser: records the addresses it is given.
 printf '#!/bin/sh\nfor a in "$@"; do printf "%%s\\n" "$a"; done >>"%s"\n' "$WORK/browsed" >"$WORK/browser.sh"
 chmod +x "$WORK/browser.sh"
-printf '[Desktop Entry]\nType=Application\nName=browser\nExec=%s %%u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;\n' \
+printf '[Desktop Entry]\nType=Application\nName=browser\nExec=%s %%u\nMimeType=x-scheme-handler/http;x-scheme-handler/https;x-scheme-handler/mailto;\n' \
   "$WORK/browser.sh" >"$XDG_DATA_HOME/applications/browser.desktop"
-printf '[Default Applications]\nx-scheme-handler/http=browser.desktop\nx-scheme-handler/https=browser.desktop\n' \
+printf '[Default Applications]\nx-scheme-handler/http=browser.desktop\nx-scheme-handler/https=browser.desktop\nx-scheme-handler/mailto=browser.desktop\n' \
   >"$XDG_CONFIG_HOME/mimeapps.list"
 
 # Notes every connection made to it, on a free port of 127.0.0.1.
@@ -37,6 +37,9 @@ mkdir -p "$data" "$WORK/start"
 echo "the user's own secret" >"$data/secret.txt"
 sed -e "s|@ORIGIN@|$origin|g" -e "s|@WS_ORIGIN@|ws://127.0.0.1:$port|g" -e "s|@PORT@|$port|g" \
   -e "s|@SECRET@|file://$data/secret.txt|g" "$fixture" >"$data/offer.htm"
+# A page whose link writes a mail; its label sorts after the hostile page's.
+printf '<html><body><a style="display:block;font-size:48px;padding:24px 0" href="mailto:lark@example.org">Write</a></body></html>' \
+  >"$data/offer mail.htm"
 write_settings "$WORK/start" 0 "$data"
 
 start_findlark "$WORK/start"
@@ -69,6 +72,15 @@ wait_until test -s "$WORK/browsed" || { import -window root "$WORK/shot.png"; fa
 sleep 1
 [ ! -s "$WORK/heard" ] || fail "the click made the pane itself load the link"
 preview_shows_text || fail "the pane no longer shows the page"
+
+note "a click on a mailto: link"
+: >"$WORK/browsed"
+xdotool key --delay 100 shift+Tab shift+Tab Down  # back to the tree, past the Options button
+sleep 2
+client_geometry
+xdotool mousemove $((CX + CW / 3 + 60)) $((CY + 44 + 40)) click 1
+wait_until test -s "$WORK/browsed" || { import -window root "$WORK/shot.png"; fail "the mailto: link did not reach the mail handler"; }
+[ "$(cat "$WORK/browsed")" = "mailto:lark@example.org" ] || fail "the mail handler was given: $(cat "$WORK/browsed")"
 
 note "closing the window with the browser running ends the program cleanly"
 wmctrl -i -c "$WIN"

@@ -99,6 +99,16 @@ void ResultsModelTest::tipsAndIcons() {
   const QModelIndex folder = model.index(0, 0, model.NodeIndex(kFolders));
   QCOMPARE(folder.data(Qt::ToolTipRole).toString(), PlainTipHtml("/data/Plans"));
 
+  // A right-to-left override or a joiner in a name shows as a mark in the label and the tip.
+  batch = {Hit("invoice\u202Egpj.js", kSourceCode), Hit("re\u200Dport.txt", kDocuments)};
+  model.RecordHits(batch);
+  const QModelIndex js = model.index(0, 0, model.NodeIndex(kSourceCode));
+  QCOMPARE(Label(js), QStringLiteral("invoice<U+202E>gpj"));
+  QVERIFY(js.data(Qt::ToolTipRole)
+              .toString()
+              .startsWith("<p style='white-space:pre'>/data/invoice&lt;U+202E&gt;gpj.js\n"));
+  QCOMPARE(Labels(model, kDocuments), QStringList({"<b>x", "re<U+200D>port"}));
+
   model.ResetResults();  // no old leaf is left to refer to a record
   QCOMPARE(model.rowCount(model.NodeIndex(kDocuments)), 0);
 }

@@ -53,7 +53,10 @@ class ResultsViewTest : public QObject {
   void keyboardTable();
   void mouseButtons();
   void mimeDataKeepsOddNames();
+  void longNamesScrollSideways();
   void accessibleTree();
+  void accessibleTableAndActions();
+  void accessibleEvents();
   void twoMillionHitsCostOnlyTheVisibleRows();
 };
 
@@ -226,6 +229,30 @@ void ResultsViewTest::mimeDataKeepsOddNames() {
   QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/d/a.txt"));
 }
 
+// A name wider than the view can be scrolled into sight; short names need no scroll bar.
+void ResultsViewTest::longNamesScrollSideways() {
+  Fixture f;
+  QApplication::processEvents();
+  QCOMPARE(f.view.horizontalScrollBar()->maximum(), 0);
+  std::vector<ResultRecord> batch = {Hit("/d/" + std::string(200, 'w') + ".txt", kDocuments)};
+  f.model.RecordHits(batch);
+  f.view.repaint();
+  QApplication::processEvents();
+  const QModelIndex longest = f.Leaf(kDocuments, 3);
+  QCOMPARE(longest.data().toString(), QString(200, 'w'));
+  const int wide = f.view.fontMetrics().horizontalAdvance(QString(200, 'w'));
+  QVERIFY2(f.view.horizontalScrollBar()->maximum() > wide - f.view.viewport()->width(),
+           qPrintable(QString::number(f.view.horizontalScrollBar()->maximum())));
+  // Scrolled, rows move left and clicks still find them; the node's arrow is scrolled away.
+  const QRect before = f.view.visualRect(longest);
+  f.view.horizontalScrollBar()->setValue(100);
+  QCOMPARE(f.view.visualRect(longest).x(), before.x() - 100);
+  QCOMPARE(f.view.indexAt(before.center()), longest);
+  QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+  QVERIFY(f.view.isExpanded(f.Node(kDocuments)));  // a click on the name, not on the arrow
+  QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
+}
+
 void ResultsViewTest::accessibleTree() {
   Fixture f;
   QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&f.view);
@@ -255,6 +282,74 @@ void ResultsViewTest::accessibleTree() {
   f.view.collapse(f.Node(kDocuments));
   QCOMPARE(docs->childCount(), 0);
   QVERIFY(docs->state().collapsed);
+}
+
+// What a screen reader gets beyond the tree: each hit's tip as its description, the rows on
+// show as a table with the current row selected, expand and collapse as actions. (The events
+// need a live screen reader: see the desktop test.)
+void ResultsViewTest::accessibleTableAndActions() {
+  Fixture f;
+  std::vector<ResultRecord> twins = {Hit("/e/a.txt", kDocuments)};
+  f.model.RecordHits(twins);  // Documents: a (/d), a (/e), b, c; Music: m
+  QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&f.view);
+  QAccessibleTableInterface* table = tree->tableInterface();
+  QVERIFY(table);
+  QCOMPARE(table->columnCount(), 1);
+  QCOMPARE(table->rowCount(), 18);  // 13 nodes, 4 documents, 1 song
+  QCOMPARE(table->cellAt(1, 0)->text(QAccessible::Name), QStringLiteral("a"));
+  QCOMPARE(table->cellAt(1, 0)->text(QAccessible::Description),
+           QStringLiteral("/d/a.txt\n\nSize: 1 KB\nLast Modified: June 04, 2007"));
+  QCOMPARE(table->cellAt(2, 0)->text(QAccessible::Description),
+           QStringLiteral("/e/a.txt\n\nSize: 1 KB\nLast Modified: June 04, 2007"));
+  QCOMPARE(table->cellAt(0, 0)->text(QAccessible::Description), QString());
+  QCOMPARE(table->cellAt(6, 0)->text(QAccessible::Name), QStringLiteral("Music (1)"));
+  QCOMPARE(table->cellAt(7, 0)->text(QAccessible::Name), QStringLiteral("m"));
+  QCOMPARE(table->cellAt(7, 0)->tableCellInterface()->rowIndex(), 7);
+  QVERIFY(!table->cellAt(18, 0));
+  QCOMPARE(table->selectedRowCount(), 0);
+
+  QVERIFY(table->selectRow(3));
+  QCOMPARE(f.view.currentIndex(), f.Leaf(kDocuments, 2));
+  QCOMPARE(table->selectedRows(), QList<int>{3});
+  QVERIFY(table->cellAt(3, 0)->tableCellInterface()->isSelected());
+
+  QAccessibleInterface* docs = tree->child(kDocuments);
+  QAccessibleActionInterface* actions = docs->actionInterface();
+  QVERIFY(actions);
+  QCOMPARE(actions->actionNames().first(), QStringLiteral("collapse"));
+  actions->doAction(QStringLiteral("collapse"));
+  QVERIFY(!f.view.isExpanded(f.Node(kDocuments)));
+  QCOMPARE(table->rowCount(), 14);  // 13 nodes and the song
+  QCOMPARE(actions->actionNames().first(), QStringLiteral("expand"));
+  actions->doAction(QStringLiteral("expand"));
+  QVERIFY(f.view.isExpanded(f.Node(kDocuments)));
+}
+
+// Events reach a screen reader only while one listens, which the offscreen platform never has;
+// the desktop tests run this on X11 with the accessibility bridge forced on.
+void ResultsViewTest::accessibleEvents() {
+  // The bridge comes up once it has reached the accessibility bus.
+  if (!QTest::qWaitFor([] { return QAccessible::isActive(); }, 3000))
+    QSKIP("no accessibility bridge on this platform");
+  Fixture f;
+  static QList<QAccessible::State> changes;
+  changes.clear();
+  QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+    if (event->type() == QAccessible::StateChanged)
+      changes.append(static_cast<QAccessibleStateChangeEvent*>(event)->changedStates());
+  });
+  f.view.setCurrentIndex(f.Leaf(kDocuments, 1));
+  QCOMPARE(changes.size(), 1);
+  QVERIFY(changes[0].selected);
+  f.view.setCurrentIndex(f.Leaf(kDocuments, 2));
+  QCOMPARE(changes.size(), 3);  // the old row and the new
+  QVERIFY(changes[1].selected && changes[2].selected);
+  changes.clear();
+  f.view.collapse(f.Node(kMusic));
+  f.view.expand(f.Node(kMusic));
+  QCOMPARE(changes.size(), 2);
+  QVERIFY(changes[0].expanded && changes[0].collapsed && changes[1].expanded);
+  QAccessible::installUpdateHandler(nullptr);
 }
 
 void ResultsViewTest::twoMillionHitsCostOnlyTheVisibleRows() {

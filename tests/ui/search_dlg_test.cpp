@@ -98,7 +98,10 @@ class TestDlg : public CSearchDlg {
     if (kind == LaunchKind::kDefaultApp) return launchResult;
     return kind == LaunchKind::kTextEditor ? editorResult : LaunchResult::kLaunched;
   }
-  void Navigate(const std::string& path) override { navigated << QString::fromStdString(path); }
+  void Navigate(const std::string& path, PreviewKind kind) override {
+    const char* kinds[] = {"none ", "text ", "picture ", "page "};
+    navigated << kinds[int(kind)] + QString::fromStdString(path);
+  }
   bool TrayAvailable() const override { return trayAvailable; }
   void ShowAbout() override { ++aboutShown; }
   bool AskFilters(FilterSettings& settings) override {
@@ -375,6 +378,19 @@ void SearchDlgTest::layoutAtDoubleFont() {
   QVERIFY(started.height() > 420);
   QVERIFY(started.width() <= screen.width() && started.height() <= screen.height());
   QVERIFY(started.SearchButton()->geometry().right() < started.width());
+  // And it is placed whole on the screen, title bar and all.
+  started.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&started));
+  QTest::qWait(200);  // the window manager's frame arrives after the window is shown
+  const QRect area = started.screen()->availableGeometry();
+  QVERIFY2(area.contains(started.frameGeometry()),
+           qPrintable(QStringLiteral("frame %1,%2 %3x%4 in %5x%6")
+                          .arg(started.frameGeometry().x())
+                          .arg(started.frameGeometry().y())
+                          .arg(started.frameGeometry().width())
+                          .arg(started.frameGeometry().height())
+                          .arg(area.width())
+                          .arg(area.height())));
 }
 
 void SearchDlgTest::commandRoutingAndOpening() {
@@ -635,7 +651,8 @@ void SearchDlgTest::itemDataFromTheView() {
       seen[d] = true;
       QCOMPARE(int(dlg->Results().store.View(d).category), c);
       dlg->Tree()->setCurrentIndex(model->index(r, 0, node));
-      QCOMPARE(dlg->GetSelectedHit(), std::optional<int64_t>(d));
+      const auto hit = dlg->GetSelectedHit();
+      QVERIFY(hit && hit->path.data() == dlg->Results().store.View(d).path.data());
     }
   }
   QVERIFY(std::all_of(seen.begin(), seen.end(), [](bool b) { return b; }));
@@ -852,8 +869,8 @@ void SearchDlgTest::previewRule() {
        {dlg->Model()->NodeIndex(kDocuments), Leaf(*dlg, kDocuments, 0), Leaf(*dlg, kDocuments, 1),
         Leaf(*dlg, kPictures), Leaf(*dlg, kFolders)})
     dlg->Tree()->setCurrentIndex(index);
-  QCOMPARE(dlg->navigated,
-           QStringList({data_->filePath("plan.txt"), data_->filePath("plan map.jpg")}));
+  QCOMPARE(dlg->navigated, QStringList({"text " + data_->filePath("plan.txt"),
+                                        "picture " + data_->filePath("plan map.jpg")}));
   QVERIFY(!qobject_cast<PreviewPane*>(dlg->Browser())->BrowserStarted());
   // The pane is handed the file's bytes exactly, whatever their encoding.
   QCOMPARE(FileUrlOf("/tmp/a b\xff%.txt").toEncoded(), QByteArray("file:///tmp/a%20b%FF%25.txt"));
