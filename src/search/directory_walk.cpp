@@ -13,8 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <memory>
+#include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "results/display_text.h"
@@ -103,6 +106,10 @@ class Search {
   void Collect(Subtree& subtree);
 
   const WalkOptions& options;
+  // PDF extractions running, the walkers' own and those read ahead; more are read ahead only
+  // while fewer than one per CPU run.
+  std::atomic<int> pdfRunning{0};
+  const int pdfSlots = UsableCpus();
   // Pseudo mount points below the root, as paths under the root the way it was given, and the
   // folders that hold them (only their entries need a look-up).
   std::unordered_set<std::string> pruned;
@@ -151,6 +158,9 @@ class Walker {
   void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, Kind kind,
                       const struct stat* known);
   void Emit(ResultRecord&& record);
+  std::string MatchPdfEntry(Frame& frame, std::string_view name, const char* nameZ,
+                            struct stat* fileStat);
+  void ReadAhead(const Frame& frame);
   // The entry's category when it is not skipped and the type filter admits it; sets extension_.
   std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
 
@@ -169,6 +179,15 @@ class Walker {
   std::vector<size_t> offsets_;  // for Give
   std::vector<const char*> names_;
   std::vector<Subtree*> subtrees_;
+  // PDFs further on in the current listing whose text is being read on other threads, by path:
+  // the walker takes each answer when it reaches the entry, so hits keep the walk's order.
+  struct ReadAheadResult {
+    std::string line;
+    struct stat st {};
+  };
+  std::unordered_map<std::string, std::future<ReadAheadResult>> ahead_;
+  std::string aheadKey_;
+  std::string aheadScratch_;
 };
 
 Search::Search(const WalkOptions& options, HitSink& sink)
@@ -507,8 +526,10 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
       return;
     // A file on a pseudo file system is never read: some never end, some are used up by reading.
     struct stat fileStat;
-    matchLine = MatchContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
-                               &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
+    matchLine = pdfOnly && kind == Kind::kRegular
+                    ? MatchPdfEntry(frame, name, nameZ, &fileStat)
+                    : MatchContentAt(frame.fd, nameZ, query, options_.stop, kind == Kind::kLink,
+                                     &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
     if (matchLine.empty()) return;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {
@@ -536,6 +557,71 @@ void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nam
   }
   record.matchLine = std::move(matchLine);
   Emit(std::move(record));
+}
+
+// A file named as a PDF: its answer read ahead, or read now; either way the next PDFs of the
+// listing are started on other threads while cores are free.
+std::string Walker::MatchPdfEntry(Frame& frame, std::string_view name, const char* nameZ,
+                                  struct stat* fileStat) {
+  aheadKey_.assign(path_.data(), frame.prefixLen);
+  aheadKey_.append(name);
+  if (auto it = ahead_.find(aheadKey_); it != ahead_.end()) {
+    ReadAheadResult result = it->second.get();
+    ahead_.erase(it);
+    ReadAhead(frame);
+    *fileStat = result.st;
+    return std::move(result.line);
+  }
+  ReadAhead(frame);
+  search_.pdfRunning.fetch_add(1);
+  std::string line = MatchContentAt(frame.fd, nameZ, *options_.query, options_.stop, false,
+                                    fileStat, options_.unreadable, {options_.pdf, true});
+  search_.pdfRunning.fetch_sub(1);
+  return line;
+}
+
+// Starts reading the PDFs that come later in the folder's listing chunk, ones that only their
+// text can make hits, while fewer extractions run than there are CPUs. Each is opened here, so
+// that the other thread reads the very file the listing named.
+void Walker::ReadAhead(const Frame& frame) {
+  if (frame.fd < 0 || frame.noRead || options_.ignoreListedTypes) return;
+  for (size_t pos = frame.pos; pos < frame.end;) {
+    if (search_.pdfRunning.load() >= search_.pdfSlots) return;
+    const char* record = frame.listing.data() + pos;
+    unsigned short recLen;
+    std::memcpy(&recLen, record + kRecLenOffset, sizeof recLen);
+    pos += recLen;
+    const char* nameZ = record + kNameOffset;
+    const std::string_view name(nameZ);
+    const size_t dot = name.rfind('.');
+    if (static_cast<unsigned char>(record[kTypeOffset]) != DT_REG || dot == std::string_view::npos ||
+        name.size() - dot != 4)
+      continue;
+    FoldCaseInto(name.substr(dot + 1), aheadScratch_);
+    if (aheadScratch_ != "pdf" ||
+        (options_.typeFilter != kTypeFilterAll && options_.typeFilter != kPdfDocuments) ||
+        options_.query->Find(name, aheadScratch_) != std::string_view::npos)
+      continue;
+    aheadKey_.assign(path_.data(), frame.prefixLen);
+    aheadKey_.append(name);
+    if (ahead_.contains(aheadKey_)) continue;
+    const int fd = openat(frame.fd, nameZ, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) continue;
+    search_.pdfRunning.fetch_add(1);
+    try {
+      ahead_.emplace(aheadKey_, std::async(std::launch::async, [this, fd] {
+                       ReadAheadResult result;
+                       result.line = MatchOpenedPdf(fd, *options_.query, options_.stop,
+                                                    *options_.pdf, options_.unreadable, &result.st);
+                       search_.pdfRunning.fetch_sub(1);
+                       return result;
+                     }));
+    } catch (const std::system_error&) {  // no thread to be had: the walker reads it itself
+      close(fd);
+      search_.pdfRunning.fetch_sub(1);
+      return;
+    }
+  }
 }
 
 void Walker::Emit(ResultRecord&& record) {
