@@ -182,7 +182,7 @@ TEST_F(PdfText, HostileDocumentsAreCutOff) {
       {"decompression bomb", MakePdf({DeflateBomb(Text("Kingfisher"))}, Streams::kPacked), "",
        1},
       {"page tree loop", loop, "", 1},
-      {"100,000 pages", MakePdf(many, Streams::kDeflate), "Kingfisher first", 1},
+      {"100,000 pages", MakePdf(many, Streams::kPlain), "Kingfisher first", 1},
       {"after them", MakePdf({Text("Kingfisher Ltd")}, Streams::kDeflate), "Kingfisher Ltd", 1},
   };
   for (const auto& c : cases) {
