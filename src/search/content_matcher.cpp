@@ -155,6 +155,12 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
   return ScanOpened(fd, query, stop, nullptr, nullptr, pdf, chunk);
 }
 
+std::string MatchOpenedPdf(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
+                           PdfExtractor& pdf, const std::unordered_set<dev_t>* unreadable,
+                           struct stat* fileStat) {
+  return ScanOpened(fd, query, stop, fileStat, unreadable, {&pdf, true});
+}
+
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
                            const std::unordered_set<dev_t>* unreadable, const PdfOptions& pdf) {

@@ -45,4 +45,10 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
                            const std::unordered_set<dev_t>* unreadable = nullptr,
                            const PdfOptions& pdf = {});
 
+// The walk's read-ahead: an open file (closed here) read only as a PDF, as MatchContentAt does
+// for a file named as one; `fileStat` receives its fstat when it was read.
+std::string MatchOpenedPdf(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
+                           PdfExtractor& pdf, const std::unordered_set<dev_t>* unreadable,
+                           struct stat* fileStat);
+
 }  // namespace findlark

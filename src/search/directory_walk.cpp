@@ -13,10 +13,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <future>
 #include <memory>
+#include <system_error>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "search/content_matcher.h"
 #include "search/hit_decider.h"
 #include "search/subtree_sharing.h"
 
@@ -115,6 +119,10 @@ class Search {
 
   const WalkOptions& options;
   size_t rootPrefix = 0;  // the searched folder's path with its final "/"
+  // PDF extractions running, the walkers' own and those read ahead; more are read ahead only
+  // while fewer than one per CPU run.
+  std::atomic<int> pdfRunning{0};
+  const int pdfSlots = UsableCpus();
   // Pseudo (and skipped) mount points below the root, as paths under the root the way it was
   // given, and the folders that hold them (only their entries need a look-up).
   std::unordered_set<std::string> pruned;
@@ -138,14 +146,14 @@ class Search {
 
 // Walks a tree depth first, on one thread: the search root, handing hits to the sink, or a
 // subtree given by another walker, keeping its hits for whoever collects them.
-class Walker {
+class Walker : PdfReader {
  public:
   Walker(Search& search, Subtree* out)
       : search_(search),
         options_(search.options),
         out_(out),
         slot_(options_.watch ? options_.watch->Acquire() : nullptr),
-        decider_(options_, search.rootPrefix, slot_) {}
+        decider_(options_, search.rootPrefix, slot_, this) {}
   ~Walker() {
     if (slot_) options_.watch->Release(slot_);
   }
@@ -190,12 +198,16 @@ class Walker {
   void MatchAndRecord(const Frame& frame, std::string_view name, const char* nameZ, EntryKind kind,
                       const struct stat* known);
   void Emit(ResultRecord&& record);
+  // PdfReader: a PDF's answer read ahead, or read now.
+  std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) override;
+  void ReadAhead(const Frame& frame);
 
   Search& search_;
   const WalkOptions& options_;
   Subtree* const out_;  // null: hits go to the sink as they are found
   WalkWatch::Slot* const slot_;
   HitDecider decider_;
+  const Frame* listing_ = nullptr;  // that of the entry being decided
   std::vector<Subtree::Item> kept_;
   std::deque<Frame> frames_;  // deque: a reference stays valid while deeper frames are added
   size_t depth_ = 0;          // frames in use
@@ -207,6 +219,15 @@ class Walker {
   std::vector<size_t> offsets_;  // for Give
   std::vector<const char*> names_;
   std::vector<Subtree*> subtrees_;
+  // PDFs further on in the current listing whose text is being read on other threads, by path:
+  // the walker takes each answer when it reaches the entry, so hits keep the walk's order.
+  struct ReadAheadResult {
+    std::string line;
+    struct stat st {};
+  };
+  std::unordered_map<std::string, std::future<ReadAheadResult>> ahead_;
+  std::string aheadKey_;
+  std::string aheadScratch_;
 };
 
 Search::Search(const WalkOptions& options, HitSink& sink)
@@ -510,8 +531,73 @@ void Walker::MatchAndRecord(const Frame& frame, std::string_view name, const cha
   entry.kind = kind;
   entry.known = known;
   entry.noRead = frame.noRead || IsPruned(frame, name);
+  listing_ = &frame;
   ResultRecord hit;
   if (decider_.Decide(entry, hit)) Emit(std::move(hit));
+}
+
+// A file named as a PDF: its answer read ahead, or read now; either way the next PDFs of the
+// listing are started on other threads while cores are free.
+std::string Walker::ReadPdf(const WalkEntry& entry, struct stat* fileStat) {
+  const Frame& frame = *listing_;
+  aheadKey_.assign(entry.folder);
+  aheadKey_.append(entry.name);
+  if (auto it = ahead_.find(aheadKey_); it != ahead_.end()) {
+    ReadAheadResult result = it->second.get();
+    ahead_.erase(it);
+    ReadAhead(frame);
+    *fileStat = result.st;
+    return std::move(result.line);
+  }
+  ReadAhead(frame);
+  search_.pdfRunning.fetch_add(1);
+  std::string line = MatchContentAt(entry.dirFd, entry.nameZ, *options_.query, options_.stop, false,
+                                    fileStat, options_.unreadable, {options_.pdf, true});
+  search_.pdfRunning.fetch_sub(1);
+  return line;
+}
+
+// Starts reading the PDFs that come later in the folder's listing chunk, ones that only their
+// text can make hits, while fewer extractions run than there are CPUs. Each is opened here, so
+// that the other thread reads the very file the listing named.
+void Walker::ReadAhead(const Frame& frame) {
+  if (frame.fd < 0 || frame.noRead || options_.ignoreListedTypes) return;
+  for (size_t pos = frame.pos; pos < frame.end;) {
+    if (search_.pdfRunning.load() >= search_.pdfSlots) return;
+    const DirRecord record = Decode(frame.listing.data() + pos);
+    pos += record.length;
+    const char* nameZ = record.name;
+    const std::string_view name(nameZ);
+    const size_t dot = name.rfind('.');
+    if (record.type != DT_REG || dot == std::string_view::npos || name.size() - dot != 4 ||
+        IsExcluded(frame, name))
+      continue;
+    FoldCaseInto(name.substr(dot + 1), aheadScratch_);
+    if (aheadScratch_ != "pdf" ||
+        (options_.typeFilter != kTypeFilterAll && options_.typeFilter != kPdfDocuments) ||
+        options_.query->Find(name, aheadScratch_) != std::string_view::npos)
+      continue;
+    aheadKey_.assign(path_.data(), frame.prefixLen);
+    aheadKey_.append(name);
+    if (ahead_.contains(aheadKey_)) continue;
+    const int fd =
+        openat(frame.fd, nameZ, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) continue;
+    search_.pdfRunning.fetch_add(1);
+    try {
+      ahead_.emplace(aheadKey_, std::async(std::launch::async, [this, fd] {
+                       ReadAheadResult result;
+                       result.line = MatchOpenedPdf(fd, *options_.query, options_.stop,
+                                                    *options_.pdf, options_.unreadable, &result.st);
+                       search_.pdfRunning.fetch_sub(1);
+                       return result;
+                     }));
+    } catch (const std::system_error&) {  // no thread to be had: the walker reads it itself
+      close(fd);
+      search_.pdfRunning.fetch_sub(1);
+      return;
+    }
+  }
 }
 
 void Walker::Emit(ResultRecord&& record) {

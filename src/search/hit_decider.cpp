@@ -18,12 +18,14 @@ const SearchFilters* SetFilters(const WalkOptions& options) {
 
 }  // namespace
 
-HitDecider::HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot)
+HitDecider::HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot,
+                       PdfReader* pdfReader)
     : options_(options),
       filters_(SetFilters(options)),
       exclude_(filters_ ? filters_->exclude : std::vector<std::string>{}),
       rootPrefix_(rootPrefix),
-      slot_(slot) {}
+      slot_(slot),
+      pdfReader_(pdfReader) {}
 
 bool HitDecider::Excluded(std::string_view folder, std::string_view name) {
   nameCopy_.assign(folder.substr(std::min(rootPrefix_, folder.size())));
@@ -100,8 +102,11 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
       scratch_.append(name);
       slot_->At(scratch_);
     }
-    matchLine = MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
-                               &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
+    matchLine =
+        pdfOnly && entry.kind == EntryKind::kRegular && pdfReader_ && entry.nameZ
+            ? pdfReader_->ReadPdf(entry, &fileStat)
+            : MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
+                             &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
     if (matchLine.empty()) return false;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {

@@ -29,13 +29,23 @@ struct WalkEntry {
   bool noRead = false;  // never read for its text (pseudo file systems, pruned mount points)
 };
 
+// Reads a PDF's text for the decider: the walk may have started it on another thread.
+class PdfReader {
+ public:
+  virtual std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) = 0;
+
+ protected:
+  ~PdfReader() = default;
+};
+
 // Decides what an entry is: a hit, and what the hit shows, or nothing; and whether a name is
 // left out altogether. The cheap tests come first: the name and the exclusions, then a look-up
 // for size and date, and only then a read of the contents. One per walking thread.
 class HitDecider {
  public:
   // `rootPrefix` is the length of the searched folder's path with its final "/".
-  HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot);
+  HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot,
+             PdfReader* pdfReader = nullptr);
 
   bool excluding() const { return !exclude_.empty(); }
   // Left out by an exclusion: a folder so named is not entered, and nothing so named is a hit.
@@ -53,6 +63,7 @@ class HitDecider {
   const ExcludeMatcher exclude_;
   const size_t rootPrefix_;
   WalkWatch::Slot* const slot_;
+  PdfReader* const pdfReader_;
   std::string scratch_;
   std::string extension_;
   std::string nameCopy_;

@@ -19,6 +19,10 @@ namespace {
 
 bool Attempt(const std::string& what) {
   if (what == "plain") return false;
+  if (what == "slow") {  // read ahead of quicker ones
+    usleep(300 * 1000);
+    return false;
+  }
   if (what == "write") {
     const int fd = open("/tmp/findlark-standin-wrote",
                         O_WRONLY | O_CREAT, 0644);
