@@ -9,7 +9,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-webengine-dev libglib2.0-dev
   qt6-qpa-plugins qt6-wayland libwayland-dev
-  fuse3 libfuse3-dev
+  fuse3 libfuse3-dev qpdf
   xvfb weston openbox trayer xdotool wmctrl x11-utils imagemagick xauth
   python3-pyatspi at-spi2-core dbus-x11 dbus-daemon libglib2.0-bin python3-gi
   shared-mime-info desktop-file-utils appstream

@@ -91,6 +91,16 @@ std::string DeflateBomb(const std::string& text) {
   return out;
 }
 
+// `pdf` encrypted (AES-256) by qpdf, needing `password` to be read ("": none).
+std::string Encrypted(const testing::TestTree& tree, const std::string& pdf,
+                      const std::string& password) {
+  tree.Write("plain.pdf", pdf);
+  const std::string command = "qpdf --encrypt '" + password + "' owner 256 -- '" +
+                              tree.Path("plain.pdf") + "' '" + tree.Path("locked.pdf") + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return tree.Read("locked.pdf");
+}
+
 std::string Text(const std::string& line) {
   return "BT /F1 12 Tf 72 700 Td (" + line + ") Tj ET";
 }
@@ -127,6 +137,9 @@ TEST_F(PdfText, FindsTheLineHoldingTheText) {
       {"raw bytes are not text", whole, "helvetica", ""},
       {"cut short", whole.substr(0, whole.find("3 0 obj")), "cover", ""},
       {"not a PDF", "Kingfisher Ltd\n", "kingfisher", ""},
+      {"encrypted, no password needed", Encrypted(tree, whole, ""), "kingfisher ltd",
+       "Invoice for Kingfisher Ltd"},
+      {"encrypted with a password", Encrypted(tree, whole, "secret"), "kingfisher", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Match(c.bytes, c.query), c.line) << c.what;
 }
