@@ -128,11 +128,16 @@ PreviewPane::PreviewPane(QWidget* parent, QString engineLibrary)
   // Reachable by Tab and by a click, like any control; the page takes the focus once shown.
   setFocusPolicy(Qt::StrongFocus);
   focusFrame_ = new FocusFrame(this);
-  connect(qApp, &QApplication::focusChanged, this,
-          [this](QWidget*, QWidget* now) { ShowFocus(now && (now == this || isAncestorOf(now))); });
+  focusWatch_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+    ShowFocus(now && (now == this || isAncestorOf(now)));
+  });
 }
 
-PreviewPane::~PreviewPane() = default;
+// Closing the widget moves the focus, and by then the pane is only a QWidget: stop watching
+// first.
+PreviewPane::~PreviewPane() {
+  disconnect(focusWatch_);
+}
 
 QWidget* PreviewPane::Content() const {
   return stack_->currentWidget();

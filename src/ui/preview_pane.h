@@ -72,6 +72,7 @@ class PreviewPane : public QWidget {
   PicturePreview* picture_ = nullptr;
   QLabel* note_ = nullptr;
   QWidget* focusFrame_ = nullptr;
+  QMetaObject::Connection focusWatch_;
   OffThread loader_{this};
   std::unique_ptr<PreviewEngine> engine_;
   bool engineMissing_ = false;
