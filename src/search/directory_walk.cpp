@@ -208,6 +208,7 @@ class Walker : PdfReader {
   WalkWatch::Slot* const slot_;
   HitDecider decider_;
   const Frame* listing_ = nullptr;  // that of the entry being decided
+  ResultRecord hit_;  // reused: most entries are no hit, and need no record made and freed
   std::vector<Subtree::Item> kept_;
   std::deque<Frame> frames_;  // deque: a reference stays valid while deeper frames are added
   size_t depth_ = 0;          // frames in use
@@ -532,8 +533,7 @@ void Walker::MatchAndRecord(const Frame& frame, std::string_view name, const cha
   entry.known = known;
   entry.noRead = frame.noRead || IsPruned(frame, name);
   listing_ = &frame;
-  ResultRecord hit;
-  if (decider_.Decide(entry, hit)) Emit(std::move(hit));
+  if (decider_.Decide(entry, hit_)) Emit(std::move(hit_));
 }
 
 // A file named as a PDF: its answer read ahead, or read now; either way the next PDFs of the
