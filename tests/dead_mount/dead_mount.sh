@@ -39,6 +39,8 @@ mount_dead() {
 # A non-interactive shell starts background jobs with SIGINT ignored: undo that, as a terminal's
 # foreground job has it.
 run_cli() {
+  # The last run's files go first: the next wait must see this run's words, not those.
+  rm -f "$WORK/out" "$WORK/err"
   python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])' \
     "$CLI" "$@" >"$WORK/out" 2>"$WORK/err" &
   CLI_PID=$!
