@@ -194,9 +194,11 @@ void SearchRun::GiveUpIfOverdue() {
 }
 
 void SearchRun::GiveUp() {
+  bool held = false;
   {
     std::lock_guard lock(state_->mutex);
-    if (!state_->walkDone) {
+    held = !state_->walkDone;  // else it returned meanwhile
+    if (held) {
       state_->givenUp = true;
       state_->cancelled = true;
       state_->wakeup = nullptr;
@@ -205,10 +207,10 @@ void SearchRun::GiveUp() {
   }
   state_->spaceFreed.notify_all();
   // The thread keeps its own share of the state; it is ended by the kernel, not by us.
-  if (GivenUp()) {
+  if (held) {
     worker_.detach();
   } else {
-    worker_.join();  // it returned meanwhile
+    worker_.join();
   }
 }
 
