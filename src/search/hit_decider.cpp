@@ -28,8 +28,12 @@ HitDecider::HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch:
       pdfReader_(pdfReader) {}
 
 bool HitDecider::Excluded(std::string_view folder, std::string_view name) {
-  nameCopy_.assign(folder.substr(std::min(rootPrefix_, folder.size())));
-  nameCopy_.append(name);
+  // The path below the searched folder is made only for patterns that need it.
+  nameCopy_.clear();
+  if (exclude_.matchesPaths()) {
+    nameCopy_.assign(folder.substr(std::min(rootPrefix_, folder.size())));
+    nameCopy_.append(name);
+  }
   return exclude_.Excluded(name, nameCopy_, scratch_);
 }
 

@@ -69,6 +69,7 @@ class ExcludeMatcher {
  public:
   explicit ExcludeMatcher(const std::vector<std::string>& patterns);
   bool empty() const { return names_.empty() && paths_.empty(); }
+  bool matchesPaths() const { return !paths_.empty(); }
   // `relative` is the entry's path below the searched folder, `name` its last part.
   bool Excluded(std::string_view name, std::string_view relative, std::string& scratch) const;
 
