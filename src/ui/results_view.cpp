@@ -23,6 +23,7 @@
 
 #include "persist/html_export.h"
 #include "results/results_tree.h"
+#include "ui/announcer.h"
 #include "ui/results_model.h"
 #include "ui/results_view_accessible.h"
 
@@ -46,6 +47,7 @@ QMimeData* HitMimeData(std::string_view path) {
 ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
     : QAbstractScrollArea(parent), m_model(model), m_layout(model->results().tree) {
   InstallResultsViewAccessibility();
+  m_announcer = new Announcer(this);
 
   setFocusPolicy(Qt::StrongFocus);
   // A name wider than the view can be scrolled into sight, as in a stock tree.
@@ -152,6 +154,12 @@ void ResultsView::SetExpanded(FileCategory category, bool expanded) {
       QAccessible::updateAccessibility(&event);
     }
   }
+}
+
+void ResultsView::SetExpandedByUser(FileCategory category, bool expanded) {
+  if (m_layout.Expanded(category) == expanded) return;
+  SetExpanded(category, expanded);
+  m_announcer->Announce(expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"));
 }
 
 QModelIndex ResultsView::indexAt(const QPoint& viewportPos) const {
@@ -369,7 +377,7 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Left:
     case Qt::Key_Minus:
       if (isNode && m_layout.Expanded(current.row())) {
-        SetExpanded(current.row(), false);
+        SetExpandedByUser(current.row(), false);
       } else if (current.isValid() && !isNode) {
         MoveTo(RowOf(current.parent()));
       }
@@ -378,7 +386,7 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Plus:
       if (isNode && m_model->rowCount(current) > 0) {
         if (!m_layout.Expanded(current.row())) {
-          SetExpanded(current.row(), true);
+          SetExpandedByUser(current.row(), true);
         } else if (event->key() == Qt::Key_Right) {
           MoveTo(row + 1);
         }
@@ -432,7 +440,8 @@ void ResultsView::mousePressEvent(QMouseEvent* event) {
   if (!index.isValid()) return;
   const int64_t row = RowOf(index);
   if (OnBranch(pos, RowAt(row))) {
-    if (m_model->rowCount(index) > 0) SetExpanded(index.row(), !m_layout.Expanded(index.row()));
+    if (m_model->rowCount(index) > 0)
+      SetExpandedByUser(index.row(), !m_layout.Expanded(index.row()));
     return;
   }
   setCurrentIndex(index);
@@ -465,7 +474,7 @@ void ResultsView::mouseDoubleClickEvent(QMouseEvent* event) {
   }
   setCurrentIndex(index);
   if (!index.parent().isValid() && m_model->rowCount(index) > 0)
-    SetExpanded(index.row(), !m_layout.Expanded(index.row()));
+    SetExpandedByUser(index.row(), !m_layout.Expanded(index.row()));
   emit doubleClicked(index);
 }
 

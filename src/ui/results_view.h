@@ -19,6 +19,7 @@ class QMimeData;
 
 namespace findlark {
 
+class Announcer;
 class ResultsModel;
 
 // The results tree at any size. Rows are laid out by arithmetic over the thirteen category
@@ -86,6 +87,8 @@ class ResultsView : public QAbstractScrollArea {
   int64_t CurrentRow() const { return RowOf(m_current); }
   void MoveTo(int64_t row);
   void SetExpanded(FileCategory category, bool expanded);
+  // Keys and clicks: also says the new state to a screen reader.
+  void SetExpandedByUser(FileCategory category, bool expanded);
   bool OnBranch(const QPoint& viewportPos, Row row) const;
   QModelIndex LeftButtonItem(QMouseEvent* event, QPoint& pos) const;
   void UpdateScrollBars();
@@ -104,6 +107,7 @@ class ResultsView : public QAbstractScrollArea {
 
   ResultsModel* m_model;
   QPersistentModelIndex m_current;
+  Announcer* m_announcer = nullptr;
   RowLayout m_layout;  // which rows are on show
   int m_rowHeight = 20;
   int m_indent = 20;

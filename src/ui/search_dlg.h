@@ -9,8 +9,8 @@
 #include <QTimer>
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,6 +33,7 @@ namespace findlark {
 class PdfExtractor;
 class PreviewPane;
 class ResultsModel;
+class Announcer;
 class ResultsView;
 struct SearchResults;
 
@@ -170,6 +171,7 @@ class CSearchDlg : public QDialog {
 
   // Controls, in the order of the window's tab chain they are created in.
   QLabel* m_status = nullptr;
+  Announcer* m_announcer = nullptr;  // the final text, spoken to a screen reader
   QPushButton* m_searchButton = nullptr;
   ResultsView* m_tree = nullptr;
   QLineEdit* m_searchEdit = nullptr;
@@ -189,8 +191,8 @@ class CSearchDlg : public QDialog {
   bool m_searchContents = false;
   bool m_searchPdf = false;  // kept in the options file beside the settings file
   std::shared_ptr<PdfExtractor> m_pdf;
-  OptionsFile m_moreOptions;  // read at start, written at exit, unknown keys kept
-  FilterSettings m_filters;   // for the next searches
+  OptionsFile m_moreOptions;   // read at start, written at exit, unknown keys kept
+  FilterSettings m_filters;    // for the next searches
   SearchFilters m_runFilters;  // those of the current or last run
   FileCategory m_typeFilter = kTypeFilterAll;
   std::string m_searchFolder;  // empty: the whole machine

@@ -10,6 +10,7 @@
 #include "search/case_fold.h"
 #include "search/pdf_text.h"
 #include "search/search_run.h"
+#include "ui/announcer.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"
 #include "ui/search_dlg.h"
@@ -177,6 +178,7 @@ void CSearchDlg::ScheduleTreeUpdate() {
     std::string text = FinalStatusText(m_run.Cancelled(), Results().foundCount);
     if (m_runFilters.Any()) text += " (filtered)";
     m_status->setText(QString::fromStdString(text));
+    m_announcer->Announce(m_status->text());
     m_finalShown = true;
     std::vector<ResultRecord>().swap(m_batch);
   }
