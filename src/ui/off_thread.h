@@ -1,26 +1,38 @@
 #pragma once
 
-#include <QMetaObject>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QObject>
+#include <QSocketNotifier>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace findlark {
 
 // Runs work on a thread of its own and hands the result to a widget on its thread. The thread
 // is never joined: a read from a dead network mount may never return, and the window must
 // close all the same. A result that arrives after its owner has gone is dropped.
+//
+// A finished thread leaves its answer under a lock and wakes the owner's thread through an
+// eventfd, so nothing crosses between the threads outside that lock and that descriptor.
 class OffThread {
  public:
   explicit OffThread(QObject* owner) : mailbox_(std::make_shared<Mailbox>()) {
-    mailbox_->owner = owner;
+    if (mailbox_->wake < 0) return;  // no descriptors left: nothing will be answered
+    notifier_ = std::make_unique<QSocketNotifier>(mailbox_->wake, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, owner, [this] { Deliver(); });
   }
   ~OffThread() {
+    notifier_.reset();
     const std::lock_guard lock(mailbox_->mutex);
-    mailbox_->owner = nullptr;
+    mailbox_->open = false;
+    mailbox_->answers.clear();
   }
   OffThread(const OffThread&) = delete;
   OffThread& operator=(const OffThread&) = delete;
@@ -32,31 +44,47 @@ class OffThread {
     const uint64_t ticket = ++latest_;
     std::thread([mailbox = mailbox_, ticket, work = std::move(work),
                  done = std::move(done)]() mutable {
-      auto result = std::make_shared<decltype(work())>(work());
+      auto answer = [result = std::make_shared<decltype(work())>(work()),
+                     done = std::move(done)]() mutable { done(std::move(*result)); };
       const std::lock_guard lock(mailbox->mutex);
-      if (!mailbox->owner) return;
-      QMetaObject::invokeMethod(
-          mailbox->owner,
-          [mailbox, ticket, result, done = std::move(done)]() mutable {
-            if (mailbox->answered(ticket)) done(std::move(*result));
-          },
-          Qt::QueuedConnection);
+      if (!mailbox->open) return;
+      mailbox->answers.emplace_back(ticket, std::move(answer));
+      const uint64_t one = 1;
+      (void)!::write(mailbox->wake, &one, sizeof one);
     }).detach();
-    mailbox_->latest = ticket;
   }
 
   // Drops the answer to any request still running.
-  void Cancel() { mailbox_->latest = ++latest_; }
+  void Cancel() { ++latest_; }
 
  private:
   struct Mailbox {
     std::mutex mutex;
-    QObject* owner = nullptr;  // null once the owner has gone
-    uint64_t latest = 0;       // read and written on the owner's thread only
-    bool answered(uint64_t ticket) const { return ticket == latest; }
+    bool open = true;  // false once the owner has gone
+    std::vector<std::pair<uint64_t, std::function<void()>>> answers;
+    // Closed with the last reference, which a thread still running may hold.
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~Mailbox() {
+      if (wake >= 0) ::close(wake);
+    }
   };
+
+  void Deliver() {
+    uint64_t count = 0;
+    (void)!::read(mailbox_->wake, &count, sizeof count);
+    std::function<void()> answer;
+    {
+      const std::lock_guard lock(mailbox_->mutex);
+      for (auto& [ticket, made] : mailbox_->answers)
+        if (ticket == latest_) answer = std::move(made);
+      mailbox_->answers.clear();
+    }
+    if (answer) answer();
+  }
+
   std::shared_ptr<Mailbox> mailbox_;
-  uint64_t latest_ = 0;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  uint64_t latest_ = 0;  // read and written on the owner's thread only
 };
 
 }  // namespace findlark
