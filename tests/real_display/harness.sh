@@ -1,37 +1,33 @@
 # The desktop tests' harness: source it with the path of findlark as $1. It gives a test a
 # private desktop (`desktop`), the program on it (`start`, `window`), input (`key`, `search_for`,
-# `click_at`), waits (`wait_for`, `exits`), pictures (`shot`, `dark`) and recorders standing in
-# for the applications files, links and mail go to (`recorder`). Private home and XDG folders,
-# so nothing of the machine's own desktop is read or changed; every process started here is
-# ended by its own pid when the test exits.
+# `click_at`, `minimise`), waits (`wait_for`, `exits`), pictures (`shot`, `dark`) and recorders
+# standing in for the applications files, links and mail go to (`recorder`, `recorded`).
+# Private home and XDG folders, so nothing of the machine's own desktop is read or changed;
+# every process started here is ended by its own pid when the test exits.
 set -u
 FINDLARK=$(realpath -e "${1:?usage: $0 path/to/findlark}") || exit 1
 TIMEOUT=${FINDLARK_TEST_TIMEOUT:-20}  # seconds any one wait may take
-STARTED=() PLATFORM=x11 WESTON=root
-WORK=$(mktemp -d /tmp/findlark-desktop.XXXXXX)
+STARTED=() PLATFORM=x11 WESTON=root WORK=$(mktemp -d /tmp/findlark-desktop.XXXXXX)
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }
-for tool in Xvfb openbox trayer weston xdotool wmctrl xwininfo xprop import convert compare; do
+for tool in Xvfb openbox trayer weston dbus-daemon xdotool wmctrl xwininfo xprop import convert compare; do
   command -v "$tool" >/dev/null || fail "'$tool' is not installed (scripts/install-deps.sh)"
 done
 
 # Runs a command in the background, to be ended at exit.
 bg() { "$@" & STARTED+=("$!"); }
 end_pid() {
-  local i
   kill -TERM "$1" 2>/dev/null || return 0
-  for ((i = 0; i < 50; i++)); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done
-  kill -KILL "$1" 2>/dev/null
+  for _ in {1..50}; do ended "$1" && return; sleep 0.1; done
+  kill -KILL "$1"
 }
 cleanup() {
-  local i
   for ((i = ${#STARTED[@]} - 1; i >= 0; i--)); do end_pid "${STARTED[i]}"; done
   wait 2>/dev/null
-  if [ -n "${FINDLARK_TEST_KEEP:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
+  [ -n "${FINDLARK_TEST_KEEP:-}" ] && echo "kept $WORK" || rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
 # Polls a command until it succeeds; false after $TIMEOUT seconds. Never a measure of speed.
 wait_for() {
   local deadline=$((SECONDS + TIMEOUT))
@@ -43,24 +39,29 @@ ended() { local s; s=$(ps -o stat= -p "$1" 2>/dev/null) || return 0; [[ $s == Z*
 exits() {
   wait_for ended "$1" || fail "process $1 did not end"
   wait "$1" 2>/dev/null
-  local status=$?
-  [ "$status" = "${2:-0}" ] || fail "process $1 ended with status $status, not ${2:-0}"
+  set -- "$1" "${2:-0}" $? && [ "$3" = "$2" ] || fail "process $1 ended with status $3, not $2"
 }
 # True when number $1 meets the comparison $2 ("< 0.3").
 is() { awk -v v="$1" "BEGIN { exit !(v $2) }"; }
 
-export HOME=$WORK/home XDG_CONFIG_HOME=$WORK/config XDG_DATA_HOME=$WORK/data
-export XDG_RUNTIME_DIR=$WORK/runtime XDG_CACHE_HOME=$WORK/cache
+export HOME=$WORK/home XDG_CONFIG_HOME=$WORK/config XDG_DATA_HOME=$WORK/data XDG_RUNTIME_DIR=$WORK/runtime XDG_CACHE_HOME=$WORK/cache
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$WORK/share"
 mkdir -m 0700 "$XDG_RUNTIME_DIR"
 # For the program: the system's MIME database, but none of its applications, so only the
 # test's own are known. (openbox needs the system's folders for its theme.)
 ln -s /usr/share/mime "$WORK/share/mime"
 unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
-export QT_QPA_PLATFORM=xcb
 # The browser engine will not run as root with its sandbox, and Xvfb has no GL.
-export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+export QT_QPA_PLATFORM=xcb QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 
+# Runs program $2... in the background, logging to $WORK/<its name>.log, and waits until
+# command $1 succeeds or the program ends.
+up() {
+  local log=$WORK/${2##*/}.log
+  bg "${@:2}" >>"$log" 2>&1
+  wait_for eval "ended ${STARTED[-1]} || { $1; }" >/dev/null 2>&1 && ! ended "${STARTED[-1]}" ||
+    { end_pid "${STARTED[-1]}"; echo "${2##*/} did not start: $(tail -3 "$log")" >&2; return 1; }
+}
 # Starts a private desktop: an X server on a free display, then for each word:
 #   x11      openbox, the window manager (title bars, minimise, close)
 #   tray     trayer, an XEmbed tray host
@@ -68,90 +69,59 @@ export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 #            has no input devices); the program then runs as a Wayland client only
 #   bus      a session bus;  atspi  the accessibility bus on it;  sni  a D-Bus tray host on it
 desktop() {
-  local n _ w
-  # Displays are picked at random above 100, away from the low numbers other tools take first.
-  for _ in 1 2 3 4 5; do
-    n=$((100 + RANDOM % 800))
-    [ -e "/tmp/.X$n-lock" ] && continue
-    # -noreset: no restart (and refused connections) each time the last client leaves.
-    bg Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >"$WORK/xvfb.log" 2>&1
-    export DISPLAY=:$n
-    wait_for eval 'ended ${STARTED[-1]} || xwininfo -root >/dev/null 2>&1' && ! ended "${STARTED[-1]}" && break
-    end_pid "${STARTED[-1]}"
-    unset DISPLAY
-  done
-  [ -n "${DISPLAY:-}" ] || fail "Xvfb did not start: $(cat "$WORK/xvfb.log")"
+  # -noreset: no restart (and refused connections) each time the last client leaves.
+  up 'test -s "$WORK/display"' Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" || fail
+  export DISPLAY=:$(cat "$WORK/display")
   for w; do
     case $w in
-      x11)
-        bg openbox >"$WORK/openbox.log" 2>&1
-        wait_for wmctrl -m >/dev/null 2>&1 || fail "openbox did not start: $(cat "$WORK/openbox.log")"
-        ;;
-      tray)  # On a loaded machine trayer sometimes gives up before openbox settles: retry.
+      x11) up 'wmctrl -m' openbox || fail ;;
+      tray)  # On a loaded machine trayer sometimes gives up before openbox settles: try again.
         for _ in 1 2 3; do
-          bg trayer --edge bottom --align right --widthtype pixel --width 100 --height 24 >>"$WORK/trayer.log" 2>&1
-          wait_for eval 'ended ${STARTED[-1]} || xdotool search --onlyvisible --name "^panel$"' >/dev/null &&
-            ! ended "${STARTED[-1]}" && continue 2
-          end_pid "${STARTED[-1]}"
+          up 'xdotool search --onlyvisible --name "^panel$"' trayer --edge bottom --align right --widthtype pixel \
+            --width 100 --height 24 && continue 2
         done
-        fail "trayer did not take the tray selection: $(tail -3 "$WORK/trayer.log")"
-        ;;
+        fail ;;
       wayland)
         PLATFORM=wayland SOCKET=findlark-test-$$
         printf '[core]\nidle-time=0\n[shell]\nbackground-color=0xff204060\npanel-position=none\nlocking=false\nanimation=none\nstartup-animation=none\n' >"$WORK/weston.ini"
-        bg weston --backend=x11-backend.so --socket="$SOCKET" --width=800 --height=600 \
-          --config="$WORK/weston.ini" >"$WORK/weston.log" 2>&1
-        wait_for eval '[ -S "$XDG_RUNTIME_DIR/$SOCKET" ] && xwininfo -root -tree | grep -q "Weston Compositor"' ||
-          fail "weston did not start: $(tail -3 "$WORK/weston.log")"
+        up '[ -S "$XDG_RUNTIME_DIR/$SOCKET" ] && xwininfo -root -tree | grep "Weston Compositor"' weston \
+          --backend=x11-backend.so --socket="$SOCKET" --width=800 --height=600 --config="$WORK/weston.ini" || fail
         WESTON=$(xwininfo -root -tree | awk '/"Weston Compositor/ { print $1; exit }')
-        xdotool mousemove --window "$WESTON" 5 595  # the keyboard follows the pointer
-        ;;
+        xdotool mousemove --window "$WESTON" 5 595 ;;  # the keyboard follows the pointer
       bus)
-        bg dbus-daemon --session --nofork --nopidfile --address="unix:path=$WORK/bus" >"$WORK/dbus.log" 2>&1
         export DBUS_SESSION_BUS_ADDRESS=unix:path=$WORK/bus
-        wait_for test -S "$WORK/bus" || fail "dbus-daemon did not start: $(cat "$WORK/dbus.log")"
-        ;;
+        up 'test -S "$WORK/bus"' dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" || fail ;;
       atspi)
         bg /usr/libexec/at-spi-bus-launcher --launch-immediately >"$WORK/atspi.log" 2>&1
-        export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-        ;;
+        export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 ;;
       sni)  # prints "ready", then the bus name of each icon that registers
-        bg /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/tray_watcher.py" >"$WORK/items" 2>"$WORK/watcher.log"
-        wait_for grep -qx ready "$WORK/items" || fail "the tray host did not start: $(cat "$WORK/watcher.log")"
-        ;;
+        up 'grep -qx ready "$WORK/items"' /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/tray_watcher.py" "$WORK/items" || fail ;;
     esac
   done
   note "display $DISPLAY${SOCKET:+, wayland $SOCKET}"
 }
-
 # Starts findlark in folder $1 (its working folder) with environment settings $2...; FL_PID.
 start() {
-  local dir=$1 only=()
-  shift
-  [ "$PLATFORM" = wayland ] && only=(-u DISPLAY -u QT_QPA_PLATFORM WAYLAND_DISPLAY="$SOCKET" XDG_SESSION_TYPE=wayland)
-  (cd "$dir" && exec env "${only[@]}" XDG_DATA_DIRS="$WORK/share" "$@" "$FINDLARK") >>"$WORK/findlark.log" 2>&1 &
-  FL_PID=$!
-  STARTED+=("$FL_PID")
+  local only=()
+  wl && only=(-u DISPLAY -u QT_QPA_PLATFORM WAYLAND_DISPLAY="$SOCKET" XDG_SESSION_TYPE=wayland)
+  bg env -C "$1" "${only[@]}" XDG_DATA_DIRS="$WORK/share" "${@:2}" "$FINDLARK" >>"$WORK/findlark.log" 2>&1
+  FL_PID=${STARTED[-1]}
 }
+wl() { [ "$PLATFORM" = wayland ]; }
 # Writes the settings file into folder $1: flag $2, search folder $3, as the program writes it.
 settings() { mkdir -p "$1" && printf '%s|%s\r\n' "$2" "$3" >"$1/settings.ini"; }
 
 # On X11: the ids of the managed top-level windows titled exactly $1.
-titled() {
-  wmctrl -l 2>/dev/null | awk -v want="$1" '{ t = $0; for (i = 1; i <= 3; i++) sub(/^[^ ]+ +/, "", t)
-                                              if (t == want) print $1 }'
-}
+titled() { wmctrl -l 2>/dev/null | awk -v want="$1" '{ t = $0; for (i = 1; i <= 3; i++) sub(/^[^ ]+ +/, "", t); if (t == want) print $1 }'; }
 windows() { titled Findlark | grep -c .; }
 viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
 # Sets X Y W H to where the window is: on X11 its client area on the screen, on Wayland the
 # window with the frame Qt draws on weston's screen (found by its light pixels on the dark
 # background; opening the picture removes thin lines such as the pointer's outline).
 place() {
-  if [ "$PLATFORM" = wayland ]; then
-    shot || return 1
-    read -r W H X Y < <(convert "$WORK/screen.png" -colorspace gray -threshold 80% -morphology Open Square:4 \
-      -format '%@' info: | tr 'x+' '  ')
-    [ -n "${Y:-}" ]
+  if wl; then
+    shot && read -r W H X Y <<<"$(convert "$WORK/screen.png" -colorspace gray -threshold 80% -morphology Open Square:4 \
+      -format '%@' info: | tr 'x+' '  ')"
   else
     WIN=$(titled Findlark)
     [ "$(grep -c . <<<"$WIN")" = 1 ] && read -r X Y W H < <(xwininfo -id "$WIN" 2>/dev/null |
@@ -161,20 +131,16 @@ place() {
 # Waits for the program's one window and its place.
 window() { wait_for shown || fail "no window came up (log: $(tail -3 "$WORK/findlark.log"))"; place; }
 # Shown: on X11 the one main window is viewable; on Wayland a light area covers weston's screen.
-shown() {
-  if [ "$PLATFORM" = wayland ]; then shot && is "$(light)" '> 0.1'; else place && viewable "$WIN"; fi
-}
-gone() { if [ "$PLATFORM" = wayland ]; then shot && is "$(light)" '< 0.01'; else ! viewable "$WIN"; fi; }
-light() { convert "$WORK/screen.png" -colorspace gray -threshold 80% -format '%[fx:mean]' info:; }
+shown() { if wl; then light '> 0.1'; else place && viewable "$WIN"; fi; }
+gone() { if wl; then light '< 0.01'; else ! viewable "$WIN"; fi; }
+light() { local l; shot && l=$(convert "$WORK/screen.png" -colorspace gray -threshold 80% -format '%[fx:mean]' info:) && is "$l" "$1"; }
 # Minimises the window: on Wayland with the frame's minimise button, the third from the right,
 # which weston's own window sometimes takes for itself, so the click is repeated until it lands.
 minimise() {
-  local _
-  [ "$PLATFORM" = x11 ] && { xdotool windowminimize "$WIN"; wait_for gone || fail "minimising did not hide the window"; return; }
-  for _ in 1 2 3 4; do
-    place && click_at $((X + W - 63)) $((Y + 15)) && TIMEOUT=4 wait_for gone && return
-  done
-  fail "minimising did not hide the window"
+  if wl; then
+    for _ in 1 2 3 4; do place && click_at $((X + W - 63)) $((Y + 15)) && TIMEOUT=4 wait_for gone && return; done
+  fi
+  ! wl && xdotool windowminimize "$WIN" && wait_for gone || fail "minimising did not hide the window"
 }
 
 # Gives the X11 window the keyboard focus; a key sent before the window manager took the
@@ -186,11 +152,7 @@ focus() {
 active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]; }  # getactivewindow says it in decimal
 key() { xdotool key --delay 50 "$@"; }
 # Types a query into the search box and starts the search.
-search_for() {
-  [ "$PLATFORM" = x11 ] && focus && key --clearmodifiers ctrl+a
-  xdotool type --delay 30 "$1"
-  key Return
-}
+search_for() { { wl || { focus && key --clearmodifiers ctrl+a; }; } && xdotool type --delay 30 "$1" && key Return; }
 # Clicks at x,y of weston's screen with button $3 (default the left), held for $4 seconds, then
 # rests the pointer in weston's corner. Paced as a hand moves: the frame Qt draws ignores a
 # press and release that come together; coming in from outside, the pointer enters weston.
@@ -207,42 +169,35 @@ dark() { shot && is "$(convert "$WORK/screen.png" -crop "$1" -colorspace gray -f
 # Makes application $1 the default for the MIME types $2...; it writes each argument it is
 # given, one a line, to $WORK/$1.
 recorder() {
-  local name=$1 t field=%f
-  shift
-  [[ $1 == x-scheme-handler/* ]] && field=%u
-  printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$WORK/$name" >"$WORK/$name.sh"
-  chmod +x "$WORK/$name.sh"
-  printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s %s\nMimeType=%s\n' "$name" "$WORK/$name.sh" \
-    "$field" "$(printf '%s;' "$@")" >"$XDG_DATA_HOME/applications/$name.desktop"
-  [ -f "$XDG_CONFIG_HOME/mimeapps.list" ] || echo "[Default Applications]" >"$XDG_CONFIG_HOME/mimeapps.list"
-  for t; do echo "$t=$name.desktop"; done >>"$XDG_CONFIG_HOME/mimeapps.list"
+  local name=$1 field=%f list=$XDG_CONFIG_HOME/mimeapps.list
+  [[ $2 == x-scheme-handler/* ]] && field=%u  # a link, not a file
+  printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$WORK/$name" >"$WORK/$name.sh" && chmod +x "$WORK/$name.sh"
+  printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s %s\nMimeType=%s\n' "$name" "$WORK/$name.sh" "$field" \
+    "$(printf '%s;' "${@:2}")" >"$XDG_DATA_HOME/applications/$name.desktop"
+  [ -f "$list" ] || echo "[Default Applications]" >"$list"
+  printf "%s=$name.desktop\n" "${@:2}" >>"$list"
 }
 # Waits until recorder $1 has $2 lines and fails unless they are lines $3...
 recorded() {
-  local name=$1 file=$WORK/$1 n=$2
-  shift 2
-  wait_for eval '[ "$(cat "$file" 2>/dev/null | wc -l)" -ge $n ]' || fail "$name was given nothing new: $(cat "$file" 2>/dev/null)"
-  diff <(printf '%s\n' "$@") "$file" >&2 || fail "$name was not given the expected lines"
+  wait_for has_lines "$WORK/$1" "$2" || fail "$1 was given nothing new"
+  diff <(printf '%s\n' "${@:3}") "$WORK/$1" >&2 || fail "$1 was not given the expected lines"
 }
+has_lines() { [ "$(cat "$1" 2>/dev/null | wc -l)" -ge "$2" ]; }
 unrecorded() { [ ! -s "$WORK/$1" ] || fail "$1 was given: $(cat "$WORK/$1")"; }
 
 # On X11: the program's icons in trayer's panel; `tray_icon` waits for the one icon and sets
 # TX TY to its centre.
-tray_icons() {
-  xwininfo -id "$(xdotool search --name '^panel$' 2>/dev/null | head -n1)" -tree 2>/dev/null |
-    awk '$2 == "\"Findlark\":" { print $1 }'
-}
+tray_icons() { xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree 2>/dev/null | grep -c '^ *0x[0-9a-f]* "Findlark":'; }
 tray_icon() {
-  wait_for eval '[ "$(tray_icons | grep -c .)" = 1 ]' || fail "$(tray_icons | grep -c .) tray icons, not 1"
-  read -r TX TY < <(xwininfo -id "$(tray_icons)" |
-    awk '/Absolute upper-left [XY]|^ *(Width|Height):/ { v[n++] = $NF } END { print v[0] + int(v[2] / 2), v[1] + int(v[3] / 2) }')
+  wait_for eval '[ "$(tray_icons)" = 1 ]' || fail "$(tray_icons) tray icons, not 1"
+  read -r TX TY < <(xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree | awk '$2 == "\"Findlark\":" {
+    split($NF, p, "+"); split($(NF - 1), s, /[x+]/); print p[2] + int(s[1] / 2), p[3] + int(s[2] / 2) }')
 }
 # On X11: the program's popup menus on screen (viewable override-redirect top-level windows).
 popups() {
-  local w
-  for w in $(xwininfo -root -children 2>/dev/null | awk '$2 == "\"Findlark\":" { print $1 }'); do
-    xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: yes' && viewable "$w" && echo "$w"
-  done
+  for w in $(xwininfo -root -children | awk '$2 == "\"Findlark\":" { print $1 }'); do
+    xwininfo -id "$w" | grep -q 'Override Redirect State: yes' && viewable "$w" && echo "$w"
+  done 2>/dev/null
 }
 popup() { [ -n "$(popups)" ]; }
 

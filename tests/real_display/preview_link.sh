@@ -6,16 +6,10 @@
 desktop x11
 recorder browser x-scheme-handler/http x-scheme-handler/https x-scheme-handler/mailto
 # Notes every connection made to it, on a free port of 127.0.0.1.
-bg python3 -c '
-import socket, sys
-s = socket.socket()
-s.bind(("127.0.0.1", 0))
-s.listen(16)
+bg python3 -c 'import socket, sys
+s = socket.create_server(("127.0.0.1", 0))
 print(s.getsockname()[1], flush=True)
-while True:
-    s.accept()[0].close()
-    open(sys.argv[1], "a").write("connection\n")
-' "$WORK/heard" >"$WORK/port"
+while True: s.accept()[0].close(); open(sys.argv[1], "a").write("connection\n")' "$WORK/heard" >"$WORK/port"
 wait_for test -s "$WORK/port" || fail "the listener did not start"
 port=$(cat "$WORK/port")
 data=$WORK/Downloads

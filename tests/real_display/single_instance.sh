@@ -12,7 +12,7 @@ again() {
   start "$WORK/second" "$@"
   exits "$FL_PID"
   ended "$first" && fail "the first instance ended"
-  [ "$(windows)" = 1 ] && [ "$(tray_icons | grep -c .)" = 1 ] || fail "$(windows) windows, $(tray_icons | grep -c .) tray icons"
+  [ "$(windows)" = 1 ] && [ "$(tray_icons)" = 1 ] || fail "$(windows) windows, $(tray_icons) tray icons"
   cmp "$WORK/second/settings.ini" "$WORK/before" || fail "the second start wrote settings.ini"
 }
 

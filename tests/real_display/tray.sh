@@ -3,9 +3,8 @@
 # hides the window, the icon brings it back where it was, the icon's menu offers "Open
 # Findlark" and "Exit", and Exit ends the program after writing the settings.
 . "$(dirname "$0")/harness.sh"
-mkdir -p "$WORK/start"
 # Two lines: the exit rewrites the file as exactly one.
-printf '1|%s\r\nstale second line\r\n' "$WORK" >"$WORK/start/settings.ini"
+settings "$WORK/start" 1 "$WORK" && printf 'stale second line\r\n' >>"$WORK/start/settings.ini"
 
 if [ "$2" = x11 ]; then
   desktop x11 tray
@@ -15,47 +14,35 @@ if [ "$2" = x11 ]; then
   # background. It stays open when the button comes up; x is its Exit.
   menu_exit() {
     popup && fail "a popup is shown before the right press"
-    xdotool mousemove "$TX" "$TY" mousedown 3
-    wait_for popup || fail "no menu appeared on the right press"
+    xdotool mousemove "$TX" "$TY" mousedown 3 && wait_for popup || fail "no menu appeared on the right press"
     local menu
-    menu=$(popups | head -n1)
-    import -window "$menu" "$WORK/menu.png"
+    menu=$(popups | head -n1) && import -window "$menu" "$WORK/menu.png"
     is "$(convert "$WORK/menu.png" -colorspace gray -format '%[fx:minima]' info:)" '< 0.3' || fail "the tray menu looks empty"
-    xdotool mouseup 3
-    viewable "$menu" || fail "the menu closed when the right button was released"
+    xdotool mouseup 3 && viewable "$menu" || fail "the menu closed when the right button was released"
     key x
   }
 else
   desktop wayland bus sni
-  icon() {
-    wait_for eval '[ "$(grep -vcx ready "$WORK/items")" -ge 1 ]' || fail "no tray icon registered"
-    ITEM=$(grep -vx ready "$WORK/items" | head -n1 | cut -d' ' -f1)
-  }
-  call() { local m=$1 o=$2; shift 2; gdbus call --session --dest "$ITEM" --object-path "$o" --method "$m" "$@"; }
+  icon() { wait_for grep -q ' ' "$WORK/items" || fail "no tray icon registered"; ITEM=$(awk 'NF == 2 { print $1; exit }' "$WORK/items"); }
+  call() { gdbus call --session --dest "$ITEM" --object-path "$2" --method "$1" "${@:3}"; }
   activate() { call org.kde.StatusNotifierItem.Activate /StatusNotifierItem 700 500 >/dev/null && wait_for shown; }
-  # The menu goes to the host, which draws it: its items' ids and labels, mnemonics left out.
+  # The icon's menu goes to the host, which draws it: its items' ids and labels, mnemonics left out.
+  pick() { call com.canonical.dbusmenu.Event "$MENU" "$(awk -v l="$1" '$2 == l { print $1 }' <<<"$ITEMS")" clicked '<int32 0>' 0; }
   menu_exit() {
-    local menu items
-    menu=$(call org.freedesktop.DBus.Properties.Get /StatusNotifierItem org.kde.StatusNotifierItem Menu |
+    MENU=$(call org.freedesktop.DBus.Properties.Get /StatusNotifierItem org.kde.StatusNotifierItem Menu |
       sed -nE "s/^\(<objectpath '([^']+)'>,\)$/\1/p")
-    [ -n "$menu" ] && [ "$menu" != /NO_DBUSMENU ] || fail "the icon has no menu for the host"
-    items=$(call com.canonical.dbusmenu.GetLayout "$menu" -- 0 -1 '[]' | grep -oE "\(([0-9]+), \{[^}]*'label': <'[^']*'>" |
+    ITEMS=$(call com.canonical.dbusmenu.GetLayout "$MENU" -- 0 -1 '[]' | grep -oE "\(([0-9]+), \{[^}]*'label': <'[^']*'>" |
       sed -E "s/^\(([0-9]+),.*'label': <'([^']*)'>$/\1 \2/" | tr -d '_&')
-    [ "$(cut -d' ' -f2- <<<"$items" | paste -sd'|')" = "Open Findlark|Exit" ] || fail "the menu holds: $items"
+    [ "$(cut -d' ' -f2- <<<"$ITEMS" | paste -sd'|')" = "Open Findlark|Exit" ] || fail "the icon's menu ($MENU) holds: $ITEMS"
     # A host that asks for the menu all the same gets none drawn by the program: nothing on
     # the screen changes but the search box's blinking caret.
-    shot "$WORK/before.png"
-    call org.kde.StatusNotifierItem.ContextMenu /StatusNotifierItem 700 500 >/dev/null
+    shot "$WORK/before.png" && call org.kde.StatusNotifierItem.ContextMenu /StatusNotifierItem 700 500 >/dev/null
     sleep 1  # a menu of the program's own would have shown by now
-    shot
-    local changed
-    changed=$(compare -metric AE -fuzz 10% "$WORK/before.png" "$WORK/screen.png" null: 2>&1)
-    [ "${changed%%.*}" -lt 200 ] 2>/dev/null || fail "the program drew a menu of its own ($changed pixels changed)"
+    shot && is "$(compare -metric AE -fuzz 10% "$WORK/before.png" "$WORK/screen.png" null: 2>&1)" '< 200' ||
+      fail "the program drew a menu of its own"
     note "minimised, \"Open Findlark\" brings the window back"
-    minimise
-    call com.canonical.dbusmenu.Event "$menu" "$(awk '$2 == "Open" { print $1 }' <<<"$items")" clicked '<int32 0>' 0 >/dev/null
-    wait_for shown || fail "\"Open Findlark\" did not bring the window back"
-    call com.canonical.dbusmenu.Event "$menu" "$(awk '$2 == "Exit" { print $1 }' <<<"$items")" clicked '<int32 0>' 0 >/dev/null
+    minimise && pick Open >/dev/null && wait_for shown || fail "\"Open Findlark\" did not bring the window back"
+    pick Exit >/dev/null
   }
 fi
 
@@ -63,15 +50,15 @@ start "$WORK/start"
 window
 icon
 note "minimised, the icon brings the window back (where it was, on X11)"
-[ "$PLATFORM" = x11 ] && xdotool windowmove --sync "$WIN" 40 60 && place  # as the user would drag it
+[ "$2" = x11 ] && xdotool windowmove --sync "$WIN" 40 60 && place  # as the user would drag it
 was="$X,$Y"
 minimise
 activate || fail "the icon did not bring the window back"
 # (On Wayland the compositor places the window.)
-place && [ "$PLATFORM" = wayland ] || [ "$X,$Y" = "$was" ] || fail "back from the tray the window moved from $was to $X,$Y"
+place && [ "$2" = wayland ] || [ "$X,$Y" = "$was" ] || fail "back from the tray the window moved from $was to $X,$Y"
 note "the icon's menu, and Exit from it"
 menu_exit
 exits "$FL_PID"
 printf '1|%s\r\n' "$WORK" | cmp "$WORK/start/settings.ini" - || fail "settings.ini is not the one expected line"
-[ "$PLATFORM" = wayland ] || [ "$(tray_icons | grep -c .)" = 0 ] || fail "the tray icon stayed after exit"
+[ "$2" = wayland ] || [ "$(tray_icons)" = 0 ] || fail "the tray icon stayed after exit"
 echo PASS

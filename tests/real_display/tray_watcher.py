@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""A stand-in for a desktop's D-Bus tray host: owns the StatusNotifierWatcher name on the
-session bus, says a host is there, and prints "ready", then each icon that registers as
-'<sender> <service or path>', one a line."""
+# A stand-in for a desktop's D-Bus tray host: owns the StatusNotifierWatcher name on the
+# session bus, says a host is there, and writes "ready", then each icon that registers as
+# '<sender> <service or path>', one a line, to the file $1.
 import sys
 
 from gi.repository import Gio, GLib
@@ -13,16 +13,15 @@ XML = """<node><interface name="org.kde.StatusNotifierWatcher">
 <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
 <property name="ProtocolVersion" type="i" access="read"/>
 <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
-<signal name="StatusNotifierItemUnregistered"><arg type="s"/></signal>
-<signal name="StatusNotifierHostRegistered"/>
 </interface></node>"""
 items = []
+out = open(sys.argv[1], "a", buffering=1)
 
 
 def on_call(conn, sender, path, iface, method, params, invocation):
     if method == "RegisterStatusNotifierItem":
         items.append(params.unpack()[0])
-        print(sender, items[-1], flush=True)
+        print(sender, items[-1], file=out)
         conn.emit_signal(None, path, iface, "StatusNotifierItemRegistered", GLib.Variant("(s)", (items[-1],)))
     invocation.return_value(None)
 
@@ -39,5 +38,5 @@ def on_bus(conn, name):
 
 
 Gio.bus_own_name(Gio.BusType.SESSION, "org.kde.StatusNotifierWatcher", Gio.BusNameOwnerFlags.NONE,
-                 on_bus, lambda *a: print("ready", flush=True), lambda *a: sys.exit(1))
+                 on_bus, lambda *a: print("ready", file=out), lambda *a: sys.exit(1))
 GLib.MainLoop().run()
