@@ -11,16 +11,11 @@ STARTED=() PLATFORM=x11 WESTON=root WORK=$(mktemp -d /tmp/findlark-desktop.XXXXX
 fail() { echo "FAIL: $*" >&2; exit 1; }
 note() { echo "-- $*"; }
 for tool in Xvfb openbox trayer weston dbus-daemon xdotool wmctrl xwininfo xprop import convert compare; do
-  command -v "$tool" >/dev/null || fail "'$tool' is not installed (scripts/install-deps.sh)"
-done
+  command -v "$tool" >/dev/null || fail "'$tool' is not installed (scripts/install-deps.sh)"; done
 
 # Runs a command in the background, to be ended at exit.
 bg() { "$@" & STARTED+=("$!"); }
-end_pid() {
-  kill -TERM "$1" 2>/dev/null || return 0
-  for _ in {1..50}; do ended "$1" && return; sleep 0.1; done
-  kill -KILL "$1"
-}
+end_pid() { kill -TERM "$1" 2>/dev/null && for _ in {1..50}; do ended "$1" && return; sleep 0.1; done && kill -KILL "$1"; }
 cleanup() {
   for ((i = ${#STARTED[@]} - 1; i >= 0; i--)); do end_pid "${STARTED[i]}"; done
   wait 2>/dev/null
@@ -29,10 +24,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 # Polls a command until it succeeds; false after $TIMEOUT seconds. Never a measure of speed.
-wait_for() {
-  local deadline=$((SECONDS + TIMEOUT))
-  until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.1; done
-}
+wait_for() { local deadline=$((SECONDS + TIMEOUT)); until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.1; done; }
 # True when process $1 has ended (a child that ended is a zombie until it is waited for).
 ended() { local s; s=$(ps -o stat= -p "$1" 2>/dev/null) || return 0; [[ $s == Z* ]]; }
 # Waits for child $1 to end and fails unless its exit status is $2 (default 0).
@@ -137,18 +129,13 @@ light() { local l; shot && l=$(convert "$WORK/screen.png" -colorspace gray -thre
 # Minimises the window: on Wayland with the frame's minimise button, the third from the right,
 # which weston's own window sometimes takes for itself, so the click is repeated until it lands.
 minimise() {
-  if wl; then
-    for _ in 1 2 3 4; do place && click_at $((X + W - 63)) $((Y + 15)) && TIMEOUT=4 wait_for gone && return; done
-  fi
+  wl && for _ in 1 2 3 4; do place && click_at $((X + W - 63)) $((Y + 15)) && TIMEOUT=4 wait_for gone && return; done
   ! wl && xdotool windowminimize "$WIN" && wait_for gone || fail "minimising did not hide the window"
 }
 
 # Gives the X11 window the keyboard focus; a key sent before the window manager took the
 # request would reach no window.
-focus() {
-  xdotool windowactivate --sync "$WIN" >/dev/null 2>&1 || xdotool windowfocus --sync "$WIN"
-  wait_for active || fail "window $WIN never became active"
-}
+focus() { { xdotool windowactivate --sync "$WIN" || xdotool windowfocus --sync "$WIN"; } >/dev/null 2>&1; wait_for active || fail "window $WIN never became active"; }
 active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]; }  # getactivewindow says it in decimal
 key() { xdotool key --delay 50 "$@"; }
 # Types a query into the search box and starts the search.
@@ -156,10 +143,8 @@ search_for() { { wl || { focus && key --clearmodifiers ctrl+a; }; } && xdotool t
 # Clicks at x,y of weston's screen with button $3 (default the left), held for $4 seconds, then
 # rests the pointer in weston's corner. Paced as a hand moves: the frame Qt draws ignores a
 # press and release that come together; coming in from outside, the pointer enters weston.
-click_at() {
-  xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$1" "$2" sleep 0.3 \
-    mousedown "${3:-1}" sleep "${4:-0.2}" mouseup "${3:-1}" sleep 0.3 mousemove --window "$WESTON" 5 595
-}
+click_at() { xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "${3:-1}" \
+  sleep "${4:-0.2}" mouseup "${3:-1}" sleep 0.3 mousemove --window "$WESTON" 5 595; }
 
 # A picture of the screen (weston's, on Wayland) to file $1 (default $WORK/screen.png).
 shot() { import -window "$WESTON" "${1:-$WORK/screen.png}" 2>/dev/null; }
