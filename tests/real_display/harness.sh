@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The desktop tests' harness: source it with the path of findlark as $1. It gives a test a
 # private desktop (`desktop`), the program on it (`start`, `window`), input (`key`, `search_for`,
 # `click_at`, `minimise`), waits (`wait_for`, `exits`), pictures (`shot`, `dark`) and recorders

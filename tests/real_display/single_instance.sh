@@ -9,7 +9,7 @@ mkdir -p "$WORK/second" && printf '1|/elsewhere\r\nsecond line\n' | tee "$WORK/b
 # Starts the program again in the second folder; it must end at once, leaving one window,
 # one icon and the settings as they were.
 again() {
-  start "$WORK/second" "$@"
+  start "$WORK/second"
   exits "$FL_PID"
   ended "$first" && fail "the first instance ended"
   [ "$(windows)" = 1 ] && [ "$(tray_icons)" = 1 ] || fail "$(windows) windows, $(tray_icons) tray icons"
