@@ -3,8 +3,7 @@
 # one, a 200 MB .txt file, a 20000 x 20000 PNG) on a private Xvfb, and the resident memory of the program and
 # every process it started is summed every 0.2 s for 30 s after the hit is selected.
 #   [SHOTS=folder] [KINDS="html page txt png"] bench/preview_memory.sh build/release/src/app/findlark
-. "$(dirname "$0")/../tests/real_display/desktop_env.sh"
-export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+. "$(dirname "$0")/../tests/real_display/harness.sh"
 
 files=/tmp/findlark-preview-memory
 mkdir -p "$files"
@@ -47,17 +46,17 @@ tree_rss_kb() {  # the program and all its descendants
   echo "$kb"
 }
 
-start_desktop
+desktop x11
 for kind in ${KINDS:-html page txt png}; do
   mkdir -p "$WORK/$kind"
-  write_settings "$WORK/$kind" 0 "$files/$kind"
-  start_findlark "$WORK/$kind"
-  wait_main_window
+  settings "$WORK/$kind" 0 "$files/$kind"
+  start "$WORK/$kind"
+  window
   search_for big
   sleep 2
-  client_geometry
+  place
   before=$(tree_rss_kb)
-  xdotool mousemove $((CX + 60)) $((CY + CH - 20)) click 1 sleep 0.3 type big
+  xdotool mousemove $((X + 60)) $((Y + H - 20)) click 1 sleep 0.3 type big
   peak=0
   for ((t = 0; t < 150; t++)); do
     now=$(tree_rss_kb)

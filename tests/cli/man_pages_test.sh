@@ -3,15 +3,13 @@
 # findlark-cli(1) documents every option its --help shows.
 # Arguments: findlark-cli, then the pages.
 set -u
-cli=$1
-shift
-failed=0
-fail() {
-  printf 'FAIL: %s\n' "$*"
-  failed=1
-}
-
-for page in "$@"; do
+cli=$1 failed=0
+fail() { printf 'FAIL: %s\n' "$*"; failed=1; }
+# Each option of --help, as the page must show it.
+options=$("$cli" --help | grep -oE -- '(^| )--?[a-zA-Z0-9][a-zA-Z0-9-]*' | tr -d ' ' | sort -u)
+[[ $(wc -l <<<"$options") -ge 10 ]] || fail "cannot read the options from --help"
+version=$("$cli" --version)
+for page in "${@:2}"; do
   [[ -n $page ]] || continue
   name=$(basename "$page")
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
@@ -21,15 +19,9 @@ for page in "$@"; do
     grep -qx "$section" <<<"$text" || fail "$name has no $section section"
   done
   grep -q settings.ini <<<"$text" || fail "$name does not name settings.ini"
-  if [[ $name == findlark-cli.* ]]; then
-    # Each option of --help, as the page shows it.
-    options=$("$cli" --help | grep -oE -- '(^| )--?[a-zA-Z0-9][a-zA-Z0-9-]*' | tr -d ' ' | sort -u)
-    [[ $(wc -l <<<"$options") -ge 10 ]] || fail "cannot read the options from --help"
-    for option in $options; do
-      grep -qF -- "$option" <<<"$text" || fail "$name does not show $option"
-    done
-    version=$("$cli" --version)
-    grep -qF -- "${version#findlark-cli }" <<<"$text" || fail "$name is not for $version"
-  fi
+  [[ $name == findlark-cli.* ]] || continue
+  for option in $options "${version#findlark-cli }"; do
+    grep -qF -- "$option" <<<"$text" || fail "$name does not show $option"
+  done
 done
 exit $failed

@@ -13,53 +13,38 @@ static int Attr(const char* path, struct stat* st, struct fuse_file_info* fi) {
   memset(st, 0, sizeof *st);
   if (strcmp(path, "/") == 0 || strcmp(path, "/photos") == 0) {
     st->st_mode = S_IFDIR | 0755;
-    st->st_nlink = 2;
   } else if (strcmp(path, "/notes report.txt") == 0) {
     st->st_mode = S_IFREG | 0644;
-    st->st_nlink = 1;
     st->st_size = 4096;
   } else {
     return -ENOENT;
   }
+  st->st_nlink = S_ISDIR(st->st_mode) ? 2 : 1;
   return 0;
+}
+
+// The server never answers: a listing below the root, or any read.
+static void Hang(void) {
+  for (;;) pause();
 }
 
 static int List(const char* path, void* buf, fuse_fill_dir_t fill, off_t offset,
                 struct fuse_file_info* fi, enum fuse_readdir_flags flags) {
-  (void)offset;
-  (void)fi;
-  (void)flags;
-  if (strcmp(path, "/") != 0) {
-    for (;;) pause();  // the server never answers
-  }
-  fill(buf, ".", NULL, 0, 0);
-  fill(buf, "..", NULL, 0, 0);
-  fill(buf, "notes report.txt", NULL, 0, 0);
-  fill(buf, "photos", NULL, 0, 0);
+  (void)offset, (void)fi, (void)flags;
+  if (strcmp(path, "/") != 0) Hang();
+  const char* names[] = {".", "..", "notes report.txt", "photos"};
+  for (int i = 0; i < 4; i++) fill(buf, names[i], NULL, 0, 0);
   return 0;
 }
 
-static int Open(const char* path, struct fuse_file_info* fi) {
-  (void)fi;
-  return strcmp(path, "/notes report.txt") == 0 ? 0 : -ENOENT;
-}
-
-static int Read(const char* path, char* buf, size_t size, off_t offset,
-                struct fuse_file_info* fi) {
-  (void)path;
-  (void)buf;
-  (void)size;
-  (void)offset;
-  (void)fi;
-  for (;;) pause();
+static int Read(const char* path, char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
+  (void)path, (void)buf, (void)size, (void)offset, (void)fi;
+  Hang();
   return 0;
 }
 
-static const struct fuse_operations kOps = {
-    .getattr = Attr,
-    .readdir = List,
-    .open = Open,
-    .read = Read,
-};
+static const struct fuse_operations kOps = {.getattr = Attr, .readdir = List, .read = Read};
 
-int main(int argc, char* argv[]) { return fuse_main(argc, argv, &kOps, NULL); }
+int main(int argc, char* argv[]) {
+  return fuse_main(argc, argv, &kOps, NULL);
+}

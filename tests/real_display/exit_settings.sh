@@ -1,51 +1,33 @@
 #!/usr/bin/env bash
 # Closing the window through the window manager, or the session ending (SIGTERM, SIGHUP), ends
 # the program and writes the settings back byte for byte, whatever bytes the folder holds.
-. "$(dirname "$0")/desktop_env.sh"
-
-start_desktop
-dir=$WORK/start
-mkdir -p "$dir"
-
-# settings line (printf format) | how the window is closed. A stale second line shows that the
-# file was written again.
-cases=(
-  '1|/some/folder\r\n|wm-close'
-  '0|/tmp/with space/and|bar\r\n|alt-f4'
-  '1|/tmp/\351t\351 latin1\r\n|wm-close'
-  '0|\r\n|alt-f4'
-  '1|/tmp/term\r\n|TERM'
-  '0|/tmp/hup\r\n|HUP'
-  '1|/\r\n|search-TERM'
-)
-for case in "${cases[@]}"; do
-  line=${case%|*}
-  how=${case##*|}
+. "$(dirname "$0")/harness.sh"
+desktop x11
+mkdir -p "$WORK/start"
+# how the window is closed | settings line (printf format). A stale second line shows that the
+# file was written again; search-TERM searches the whole machine, so that the search is still
+# running when the signal comes.
+while IFS='|' read -r how line; do
   note "$how with $line"
   printf "$line" >"$WORK/expected"
-  { cat "$WORK/expected"; printf 'stale\r\n'; } >"$dir/settings.ini"
-
-  start_findlark "$dir"
-  wait_main_window
+  printf "${line}stale\r\n" >"$WORK/start/settings.ini"
+  start "$WORK/start"
+  window
   case $how in
     wm-close) wmctrl -i -c "$WIN" ;;
-    alt-f4)
-      focus_main_window
-      xdotool key alt+F4
-      ;;
+    alt-f4) focus && key alt+F4 ;;
     TERM | HUP) kill -"$how" "$FL_PID" ;;
-    search-TERM)
-      # The whole machine, so the search is still running when the signal comes.
-      search_for e
-      kill -TERM "$FL_PID"
-      ;;
+    search-TERM) search_for e && kill -TERM "$FL_PID" ;;
   esac
-  wait_exit "$FL_PID"
-  [ "$STATUS" -eq 0 ] || fail "$how: the program ended with status $STATUS"
-  cmp "$dir/settings.ini" "$WORK/expected" || {
-    od -c "$dir/settings.ini" >&2
-    fail "$how: settings.ini changed"
-  }
-done
-
-echo "PASS"
+  exits "$FL_PID"
+  cmp "$WORK/start/settings.ini" "$WORK/expected" || fail "$how: settings.ini changed: $(od -c "$WORK/start/settings.ini")"
+done <<'TABLE'
+wm-close|1|/some/folder\r\n
+alt-f4|0|/tmp/with space/and|bar\r\n
+wm-close|1|/tmp/\351t\351 latin1\r\n
+alt-f4|0|\r\n
+TERM|1|/tmp/term\r\n
+HUP|0|/tmp/hup\r\n
+search-TERM|1|/\r\n
+TABLE
+echo PASS

@@ -1,0 +1,200 @@
+# shellcheck shell=bash
+# The desktop tests' harness: source it with the path of findlark as $1. It gives a test a
+# private desktop (`desktop`), the program on it (`start`, `window`), input (`key`, `search_for`,
+# `click_at`, `minimise`), waits (`wait_for`, `exits`), pictures (`shot`, `dark`) and recorders
+# standing in for the applications files, links and mail go to (`recorder`, `recorded`).
+# Private home and XDG folders, so nothing of the machine's own desktop is read or changed;
+# every process started here is ended by its own pid when the test exits.
+set -u
+FINDLARK=$(realpath -e "${1:?usage: $0 path/to/findlark}") || exit 1
+TIMEOUT=${FINDLARK_TEST_TIMEOUT:-20}  # seconds any one wait may take
+STARTED=() PLATFORM=x11 WESTON=root WORK=$(mktemp -d /tmp/findlark-desktop.XXXXXX)
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+for tool in Xvfb openbox trayer weston dbus-daemon xdotool wmctrl xwininfo xprop import convert compare; do
+  command -v "$tool" >/dev/null || fail "'$tool' is not installed (scripts/install-deps.sh)"; done
+
+# Runs a command in the background, to be ended at exit.
+bg() { "$@" & STARTED+=("$!"); }
+end_pid() { kill -TERM "$1" 2>/dev/null && for _ in {1..50}; do ended "$1" && return; sleep 0.1; done && kill -KILL "$1"; }
+cleanup() {
+  for ((i = ${#STARTED[@]} - 1; i >= 0; i--)); do end_pid "${STARTED[i]}"; done
+  wait 2>/dev/null
+  [ -n "${FINDLARK_TEST_KEEP:-}" ] && echo "kept $WORK" || rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+# Polls a command until it succeeds; false after $TIMEOUT seconds. Never a measure of speed.
+wait_for() { local deadline=$((SECONDS + TIMEOUT)); until "$@"; do ((SECONDS < deadline)) || return 1; sleep 0.1; done; }
+# True when process $1 has ended (a child that ended is a zombie until it is waited for).
+ended() { local s; s=$(ps -o stat= -p "$1" 2>/dev/null) || return 0; [[ $s == Z* ]]; }
+# Waits for child $1 to end and fails unless its exit status is $2 (default 0).
+exits() {
+  wait_for ended "$1" || fail "process $1 did not end"
+  wait "$1" 2>/dev/null
+  set -- "$1" "${2:-0}" $? && [ "$3" = "$2" ] || fail "process $1 ended with status $3, not $2"
+}
+# True when number $1 meets the comparison $2 ("< 0.3").
+is() { awk -v v="$1" "BEGIN { exit !(v $2) }"; }
+
+export HOME=$WORK/home XDG_CONFIG_HOME=$WORK/config XDG_DATA_HOME=$WORK/data XDG_RUNTIME_DIR=$WORK/runtime XDG_CACHE_HOME=$WORK/cache
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME/applications" "$XDG_CACHE_HOME" "$WORK/share"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+# For the program: the system's MIME database, but none of its applications, so only the
+# test's own are known. (openbox needs the system's folders for its theme.)
+ln -s /usr/share/mime "$WORK/share/mime"
+unset WAYLAND_DISPLAY DBUS_SESSION_BUS_ADDRESS SESSION_MANAGER
+# The browser engine will not run as root with its sandbox, and Xvfb has no GL.
+export QT_QPA_PLATFORM=xcb QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+
+# Runs program $2... in the background, logging to $WORK/<its name>.log, and waits until
+# command $1 succeeds or the program ends.
+up() {
+  local log=$WORK/${2##*/}.log
+  bg "${@:2}" >>"$log" 2>&1
+  wait_for eval "ended ${STARTED[-1]} || { $1; }" >/dev/null 2>&1 && ! ended "${STARTED[-1]}" ||
+    { end_pid "${STARTED[-1]}"; echo "${2##*/} did not start: $(tail -3 "$log")" >&2; return 1; }
+}
+# Starts a private desktop: an X server on a free display, then for each word:
+#   x11      openbox, the window manager (title bars, minimise, close)
+#   tray     trayer, an XEmbed tray host
+#   wayland  weston nested in the X server, with no window manager (weston's headless backend
+#            has no input devices); the program then runs as a Wayland client only
+#   bus      a session bus;  atspi  the accessibility bus on it;  sni  a D-Bus tray host on it
+desktop() {
+  # -noreset: no restart (and refused connections) each time the last client leaves.
+  up 'test -s "$WORK/display"' Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" || fail
+  export DISPLAY=:$(cat "$WORK/display")
+  for w; do
+    case $w in
+      x11) up 'wmctrl -m' openbox || fail ;;
+      tray)  # On a loaded machine trayer sometimes gives up before openbox settles: try again.
+        for _ in 1 2 3; do
+          up 'xdotool search --onlyvisible --name "^panel$"' trayer --edge bottom --align right --widthtype pixel \
+            --width 100 --height 24 && continue 2
+        done
+        fail ;;
+      wayland)
+        PLATFORM=wayland SOCKET=findlark-test-$$
+        printf '[core]\nidle-time=0\n[shell]\nbackground-color=0xff204060\npanel-position=none\nlocking=false\nanimation=none\nstartup-animation=none\n' >"$WORK/weston.ini"
+        up '[ -S "$XDG_RUNTIME_DIR/$SOCKET" ] && xwininfo -root -tree | grep "Weston Compositor"' weston \
+          --backend=x11-backend.so --socket="$SOCKET" --width=800 --height=600 --config="$WORK/weston.ini" || fail
+        WESTON=$(xwininfo -root -tree | awk '/"Weston Compositor/ { print $1; exit }')
+        xdotool mousemove --window "$WESTON" 5 595 ;;  # the keyboard follows the pointer
+      bus)
+        export DBUS_SESSION_BUS_ADDRESS=unix:path=$WORK/bus
+        up 'test -S "$WORK/bus"' dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" || fail ;;
+      atspi)
+        bg /usr/libexec/at-spi-bus-launcher --launch-immediately >"$WORK/atspi.log" 2>&1
+        export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 ;;
+      sni)  # prints "ready", then the bus name of each icon that registers
+        up 'grep -qx ready "$WORK/items"' /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/tray_watcher.py" "$WORK/items" || fail ;;
+    esac
+  done
+  note "display $DISPLAY${SOCKET:+, wayland $SOCKET}"
+}
+# Starts findlark in folder $1 (its working folder) with environment settings $2...; FL_PID.
+start() {
+  local only=()
+  wl && only=(-u DISPLAY -u QT_QPA_PLATFORM WAYLAND_DISPLAY="$SOCKET" XDG_SESSION_TYPE=wayland)
+  bg env -C "$1" "${only[@]}" XDG_DATA_DIRS="$WORK/share" "${@:2}" "$FINDLARK" >>"$WORK/findlark.log" 2>&1
+  FL_PID=${STARTED[-1]}
+}
+wl() { [ "$PLATFORM" = wayland ]; }
+# Writes the settings file into folder $1: flag $2, search folder $3, as the program writes it.
+settings() { mkdir -p "$1" && printf '%s|%s\r\n' "$2" "$3" >"$1/settings.ini"; }
+
+# On X11: the ids of the managed top-level windows titled exactly $1.
+titled() { wmctrl -l 2>/dev/null | awk -v want="$1" '{ t = $0; for (i = 1; i <= 3; i++) sub(/^[^ ]+ +/, "", t); if (t == want) print $1 }'; }
+windows() { titled Findlark | grep -c .; }
+viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+# Sets X Y W H to where the window is: on X11 its client area on the screen, on Wayland the
+# window with the frame Qt draws on weston's screen (found by its light pixels on the dark
+# background; opening the picture removes thin lines such as the pointer's outline).
+place() {
+  if wl; then
+    shot && read -r W H X Y <<<"$(convert "$WORK/screen.png" -colorspace gray -threshold 80% -morphology Open Square:4 \
+      -format '%@' info: | tr 'x+' '  ')"
+  else
+    WIN=$(titled Findlark)
+    [ "$(grep -c . <<<"$WIN")" = 1 ] && read -r X Y W H < <(xwininfo -id "$WIN" 2>/dev/null |
+      awk '/Absolute upper-left [XY]|^ *(Width|Height):/ { printf "%s ", $NF } END { print "" }')
+  fi
+}
+# Waits for the program's one window and its place.
+window() { wait_for shown || fail "no window came up (log: $(tail -3 "$WORK/findlark.log"))"; place; }
+# Shown: on X11 the one main window is viewable; on Wayland a light area covers weston's screen.
+shown() { if wl; then light '> 0.1'; else place && viewable "$WIN"; fi; }
+gone() { if wl; then light '< 0.01'; else ! viewable "$WIN"; fi; }
+light() { local l; shot && l=$(convert "$WORK/screen.png" -colorspace gray -threshold 80% -format '%[fx:mean]' info:) && is "$l" "$1"; }
+# Minimises the window: on Wayland with the frame's minimise button, the third from the right,
+# which weston's own window sometimes takes for itself, so the click is repeated until it lands.
+minimise() {
+  wl && for _ in 1 2 3 4; do place && click_at $((X + W - 63)) $((Y + 15)) && TIMEOUT=4 wait_for gone && return; done
+  ! wl && xdotool windowminimize "$WIN" && wait_for gone || fail "minimising did not hide the window"
+}
+
+# Gives the X11 window the keyboard focus; a key sent before the window manager took the
+# request would reach no window.
+focus() { { xdotool windowactivate --sync "$WIN" || xdotool windowfocus --sync "$WIN"; } >/dev/null 2>&1; wait_for active || fail "window $WIN never became active"; }
+active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]; }  # getactivewindow says it in decimal
+key() { xdotool key --delay 50 "$@"; }
+# Types a query into the search box and starts the search.
+search_for() { { wl || { focus && key --clearmodifiers ctrl+a; }; } && xdotool type --delay 30 "$1" && key Return; }
+# Clicks at x,y of weston's screen with button $3 (default the left), held for $4 seconds, then
+# rests the pointer in weston's corner. Paced as a hand moves: the frame Qt draws ignores a
+# press and release that come together; coming in from outside, the pointer enters weston.
+click_at() { xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "${3:-1}" \
+  sleep "${4:-0.2}" mouseup "${3:-1}" sleep 0.3 mousemove --window "$WESTON" 5 595; }
+
+# A picture of the screen (weston's, on Wayland) to file $1 (default $WORK/screen.png).
+shot() { import -window "$WESTON" "${1:-$WORK/screen.png}" 2>/dev/null; }
+# True when screen area WxH+X+Y shows something dark: text, not a blank area.
+dark() { shot && is "$(convert "$WORK/screen.png" -crop "$1" -colorspace gray -format '%[fx:minima]' info:)" '< 0.3'; }
+
+# Makes application $1 the default for the MIME types $2...; it writes each argument it is
+# given, one a line, to $WORK/$1.
+recorder() {
+  local name=$1 field=%f list=$XDG_CONFIG_HOME/mimeapps.list
+  [[ $2 == x-scheme-handler/* ]] && field=%u  # a link, not a file
+  printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$WORK/$name" >"$WORK/$name.sh" && chmod +x "$WORK/$name.sh"
+  printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s %s\nMimeType=%s\n' "$name" "$WORK/$name.sh" "$field" \
+    "$(printf '%s;' "${@:2}")" >"$XDG_DATA_HOME/applications/$name.desktop"
+  [ -f "$list" ] || echo "[Default Applications]" >"$list"
+  printf "%s=$name.desktop\n" "${@:2}" >>"$list"
+}
+# Waits until recorder $1 has $2 lines and fails unless they are lines $3...
+recorded() {
+  wait_for has_lines "$WORK/$1" "$2" || fail "$1 was given nothing new"
+  diff <(printf '%s\n' "${@:3}") "$WORK/$1" >&2 || fail "$1 was not given the expected lines"
+}
+has_lines() { [ "$(cat "$1" 2>/dev/null | wc -l)" -ge "$2" ]; }
+unrecorded() { [ ! -s "$WORK/$1" ] || fail "$1 was given: $(cat "$WORK/$1")"; }
+
+# On X11: the program's icons in trayer's panel; `tray_icon` waits for the one icon and sets
+# TX TY to its centre.
+tray_icons() { xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree 2>/dev/null | grep -c '^ *0x[0-9a-f]* "Findlark":'; }
+tray_icon() {
+  wait_for eval '[ "$(tray_icons)" = 1 ]' || fail "$(tray_icons) tray icons, not 1"
+  read -r TX TY < <(xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree | awk '$2 == "\"Findlark\":" {
+    split($NF, p, "+"); split($(NF - 1), s, /[x+]/); print p[2] + int(s[1] / 2), p[3] + int(s[2] / 2) }')
+}
+# On X11: the program's popup menus on screen (viewable override-redirect top-level windows).
+popups() {
+  for w in $(xwininfo -root -children | awk '$2 == "\"Findlark\":" { print $1 }'); do
+    xwininfo -id "$w" | grep -q 'Override Redirect State: yes' && viewable "$w" && echo "$w"
+  done 2>/dev/null
+}
+popup() { [ -n "$(popups)" ]; }
+
+# On X11: selects the results tree's first row, then presses keys $@. A click on the status line
+# comes first, so that two calls in a row never make a double click.
+row() { place && xdotool mousemove $((X + 60)) $((Y + 34)) click 1 mousemove $((X + 60)) $((Y + 52)) click 1 && key "$@"; }
+# The preview pane, the right two thirds below the status line, shows dark text.
+previewing() { place && dark "$((W * 2 / 3 - 20))x$((H - 64))+$((X + W / 3 + 10))+$((Y + 54))"; }
+# Selects the row $1 rows below the first and waits until the preview shows it; the search may
+# not be over at the first try, nor the browser engine's first start.
+preview_row() {
+  local deadline=$((SECONDS + 2 * TIMEOUT))
+  until row $(printf 'Down %.0s' $(seq "$1")) && wait_for previewing; do ((SECONDS < deadline)) || return 1; done
+}
