@@ -14,7 +14,14 @@ QAccessibleInterface* AnnouncerFactory(const QString&, QObject* object) {
 
 }  // namespace
 
-Announcer::Announcer(QWidget* parent) : QWidget(parent) {
+void Announcer::Say(QWidget* from, const QString& text) {
+  QWidget* window = from->window();
+  auto* announcer = window->findChild<Announcer*>(QString(), Qt::FindDirectChildrenOnly);
+  if (!announcer) announcer = new Announcer(window);
+  announcer->Announce(text);
+}
+
+Announcer::Announcer(QWidget* window) : QWidget(window) {
   static const bool installed = [] {
     QAccessible::installFactory(AnnouncerFactory);
     return true;

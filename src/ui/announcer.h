@@ -6,14 +6,18 @@
 namespace findlark {
 
 // Says a short text to a screen reader without moving the focus: an empty, zero-sized
-// notification that is shown anew with each text, which AT-SPI readers speak. Qt 6.4 has no
+// notification in the window, shown anew with each text, which AT-SPI readers speak. Qt 6.4 has no
 // announcement event of its own, and its bridge passes on neither a label's new text nor a
 // tree node's expanded state unless the object has the focus.
 class Announcer : public QWidget {
   Q_OBJECT
 
  public:
-  explicit Announcer(QWidget* parent);
+  // Says `text` through the announcer of `from`'s window, made on first use.
+  static void Say(QWidget* from, const QString& text);
+
+ private:
+  explicit Announcer(QWidget* window);
   void Announce(const QString& text);
 };
 

@@ -47,7 +47,6 @@ QMimeData* HitMimeData(std::string_view path) {
 ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
     : QAbstractScrollArea(parent), m_model(model), m_layout(model->results().tree) {
   InstallResultsViewAccessibility();
-  m_announcer = new Announcer(this);
 
   setFocusPolicy(Qt::StrongFocus);
   // A name wider than the view can be scrolled into sight, as in a stock tree.
@@ -159,7 +158,7 @@ void ResultsView::SetExpanded(FileCategory category, bool expanded) {
 void ResultsView::SetExpandedByUser(FileCategory category, bool expanded) {
   if (m_layout.Expanded(category) == expanded) return;
   SetExpanded(category, expanded);
-  m_announcer->Announce(expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"));
+  Announcer::Say(this, expanded ? QStringLiteral("expanded") : QStringLiteral("collapsed"));
 }
 
 QModelIndex ResultsView::indexAt(const QPoint& viewportPos) const {

@@ -19,7 +19,6 @@ class QMimeData;
 
 namespace findlark {
 
-class Announcer;
 class ResultsModel;
 
 // The results tree at any size. Rows are laid out by arithmetic over the thirteen category
@@ -107,7 +106,6 @@ class ResultsView : public QAbstractScrollArea {
 
   ResultsModel* m_model;
   QPersistentModelIndex m_current;
-  Announcer* m_announcer = nullptr;
   RowLayout m_layout;  // which rows are on show
   int m_rowHeight = 20;
   int m_indent = 20;

@@ -22,7 +22,6 @@
 #include "persist/settings.h"
 #include "results/results_tree.h"
 #include "search/pdf_text.h"
-#include "ui/announcer.h"
 #include "ui/icons.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
@@ -159,7 +158,6 @@ void CSearchDlg::CreateControls() {
   m_status->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   m_status->setTextFormat(Qt::PlainText);  // it may name a folder, which may look like markup
-  m_announcer = new Announcer(this);
 
   m_searchButton = new FlatButton(QStringLiteral("Search"), this);
   connect(m_searchButton, &QPushButton::clicked, this, [this] { OnOK(); });

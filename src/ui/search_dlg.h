@@ -33,7 +33,6 @@ namespace findlark {
 class PdfExtractor;
 class PreviewPane;
 class ResultsModel;
-class Announcer;
 class ResultsView;
 struct SearchResults;
 
@@ -171,7 +170,6 @@ class CSearchDlg : public QDialog {
 
   // Controls, in the order of the window's tab chain they are created in.
   QLabel* m_status = nullptr;
-  Announcer* m_announcer = nullptr;  // the final text, spoken to a screen reader
   QPushButton* m_searchButton = nullptr;
   ResultsView* m_tree = nullptr;
   QLineEdit* m_searchEdit = nullptr;

@@ -178,7 +178,7 @@ void CSearchDlg::ScheduleTreeUpdate() {
     std::string text = FinalStatusText(m_run.Cancelled(), Results().foundCount);
     if (m_runFilters.Any()) text += " (filtered)";
     m_status->setText(QString::fromStdString(text));
-    m_announcer->Announce(m_status->text());
+    Announcer::Say(this, m_status->text());
     m_finalShown = true;
     std::vector<ResultRecord>().swap(m_batch);
   }
