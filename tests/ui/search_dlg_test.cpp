@@ -338,20 +338,16 @@ void SearchDlgTest::keyboardOnly() {
 
   // Shift+F10 opens the result menu for the selected hit, as the Menu key does (the Menu key
   // itself reaches the window only through the platform, in the real-display tests).
-  for (int row : {0, 1}) {
-    const QModelIndex hit = Leaf(*dlg, kDocuments, row);
-    dlg->Tree()->setCurrentIndex(hit);
+  for (const auto& [row, name] : {std::pair{0, "letter plan.doc"}, {1, "plan.txt"}}) {
+    dlg->Tree()->setCurrentIndex(Leaf(*dlg, kDocuments, row));
     dlg->Tree()->setFocus();
     dlg->menus.clear();
     dlg->launches.clear();
     dlg->pickId = kCmdOpen;
     QTest::keyClick(window, Qt::Key_F10, Qt::ShiftModifier);
     QCOMPARE(dlg->menus, std::vector<QStringList>{kHitMenu});
-    QCOMPARE(dlg->Tree()->currentIndex(), hit);
-    QCOMPARE(dlg->launches.size(), 1);
-    const auto record =
-        dlg->Results().store.View(hit.data(ResultsModel::kItemDataRole).toLongLong());
-    QCOMPARE(dlg->launches[0], "app " + QString::fromStdString(std::string(record.path)));
+    QCOMPARE(dlg->Tree()->currentIndex(), Leaf(*dlg, kDocuments, row));
+    QCOMPARE(dlg->launches, QStringList{"app " + data_->filePath(name)});
   }
 }
 
@@ -363,17 +359,14 @@ void SearchDlgTest::layoutAtDoubleFont() {
   dlg.resize(900, 600);
   // The box holds its text, descenders and all; the captions fit their buttons.
   QLineEdit* edit = dlg.SearchEdit();
-  QVERIFY(edit->height() >= edit->sizeHint().height());
   QVERIFY(edit->contentsRect().height() >= edit->fontMetrics().height());
-  for (QWidget* control : QWidgetList{dlg.OptionsButton(), dlg.SearchButton(), dlg.Status()}) {
-    QVERIFY(control->width() >= control->sizeHint().width());
-    QVERIFY(control->height() >= control->sizeHint().height());
-  }
+  for (QWidget* control : QWidgetList{edit, dlg.OptionsButton(), dlg.SearchButton(), dlg.Status()})
+    QVERIFY(control->width() >= control->sizeHint().width() &&
+            control->height() >= control->sizeHint().height());
   // Every size grown by one factor, as dialog units do; the rest follows below the status line.
   const double factor = dlg.OptionsButton()->height() / 24.0;
-  QVERIFY(factor > 1.5);
-  QVERIFY(qAbs(dlg.OptionsButton()->width() - 80 * factor) <= 1);
-  QVERIFY(qAbs(dlg.Status()->height() - 20 * factor) <= 1);
+  QVERIFY(factor > 1.5 && qAbs(dlg.OptionsButton()->width() - 80 * factor) <= 1 &&
+          qAbs(dlg.Status()->height() - 20 * factor) <= 1);
   QCOMPARE(dlg.Tree()->y(), dlg.Status()->geometry().bottom() + 1);
 
   // Started with a double-size font, the window grows too, so names in the tree still fit,
@@ -803,25 +796,18 @@ void SearchDlgTest::filtersNarrowAndAreKept() {
 void SearchDlgTest::filtersDialogShowsWholeUnits_data() {
   QTest::addColumn<qint64>("minSize");
   QTest::addColumn<qint64>("within");  // seconds
-  QTest::addColumn<double>("sizeShown");
-  QTest::addColumn<QString>("sizeUnit");
-  QTest::addColumn<int>("withinShown");
-  QTest::addColumn<QString>("withinUnit");
-  QTest::newRow("MB, days") << qint64(10 << 20) << qint64(172800) << 10.0 << "MB" << 2 << "days";
-  QTest::newRow("bytes, minutes") << qint64(1536) << qint64(5400) << 1536.0 << "bytes" << 90
-                                  << "minutes";
-  QTest::newRow("GB, weeks") << (qint64(3) << 30) << qint64(1209600) << 3.0 << "GB" << 2 << "weeks";
-  QTest::newRow("KB, hours") << qint64(2048) << qint64(7200) << 2.0 << "KB" << 2 << "hours";
+  QTest::addColumn<QString>("shown");  // the size and the time, each with its unit
+  QTest::newRow("MB, days") << qint64(10 << 20) << qint64(172800) << "10 MB, 2 days";
+  QTest::newRow("bytes, minutes") << qint64(1536) << qint64(5400) << "1536 bytes, 90 minutes";
+  QTest::newRow("GB, weeks") << (qint64(3) << 30) << qint64(1209600) << "3 GB, 2 weeks";
+  QTest::newRow("KB, hours") << qint64(2048) << qint64(7200) << "2 KB, 2 hours";
 }
 
 void SearchDlgTest::filtersDialogShowsWholeUnits() {
   // Values shown in the largest whole unit, read back, cleared, suggestions added.
   QFETCH(qint64, minSize);
   QFETCH(qint64, within);
-  QFETCH(double, sizeShown);
-  QFETCH(QString, sizeUnit);
-  QFETCH(int, withinShown);
-  QFETCH(QString, withinUnit);
+  QFETCH(QString, shown);
   FilterSettings set;
   set.filters.exclude = {"PLAN MAP*"};
   set.filters.wholeWord = true;
@@ -830,10 +816,12 @@ void SearchDlgTest::filtersDialogShowsWholeUnits() {
   CFiltersDlg dialog;
   dialog.SetSettings(set);
   QVERIFY(dialog.MinSizeOn()->isChecked() && dialog.MinSize()->isEnabled());
-  QCOMPARE(dialog.MinSize()->value(), sizeShown);
-  QCOMPARE(dialog.MinUnit()->currentText(), sizeUnit);
-  QCOMPARE(dialog.Within()->value(), withinShown);
-  QCOMPARE(dialog.WithinUnit()->currentText(), withinUnit);
+  QCOMPARE(QStringLiteral("%1 %2, %3 %4")
+               .arg(dialog.MinSize()->value())
+               .arg(dialog.MinUnit()->currentText())
+               .arg(dialog.Within()->value())
+               .arg(dialog.WithinUnit()->currentText()),
+           shown);
   const FilterSettings back = dialog.Settings();
   QCOMPARE(back.filters.minSize, std::optional<int64_t>(minSize));
   QCOMPARE(back.changedWithin, std::optional<int64_t>(within));
