@@ -196,12 +196,10 @@ class SearchDlgTest : public QObject {
   void commandsAsTheUserSeesThem_data();
   void commandsAsTheUserSeesThem();
   void runStateTable();
-  void endingARun();
   void aRunHeldByAFolderThatNeverAnswers_data();
   void aRunHeldByAFolderThatNeverAnswers();
   void focusAfterARun();
   void manyHitsAllRecorded();
-  void itemDataFromTheView();
   void rightClickRules();
   void optionsMenuStates();
   void filtersNarrowAndAreKept_data();
@@ -527,33 +525,11 @@ void SearchDlgTest::runStateTable() {
   QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 0 found."));
 }
 
-void SearchDlgTest::endingARun() {
-  // Searching the whole machine: Stop (pressed twice), the close button, or destroying.
-  for (int way = 0; way < 3; ++way) {
-    auto dlg = Window({});
-    QVERIFY(dlg);
-    Start(*dlg, "e");
-    QVERIFY(dlg->Searching());
-    if (way == 0) {
-      dlg->SearchButton()->setFocus();
-      dlg->OnOK();
-      dlg->OnOK();
-      QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
-      QCOMPARE(dlg->Status()->text(),
-               QStringLiteral("Search cancelled. %1 found.").arg(dlg->Results().foundCount));
-      QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Search"));
-    } else if (way == 1) {
-      dlg->close();  // exits, stops and joins
-      QCOMPARE(dlg->result(), int(QDialog::Accepted));
-      QVERIFY(QFile::exists(work_->filePath("settings.ini")));
-    }
-  }
-}
-
 void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers_data() {
-  QTest::addColumn<bool>("exit");
-  QTest::newRow("Stop frees the window") << false;
-  QTest::newRow("Exit leaves") << true;
+  QTest::addColumn<QString>("end");
+  QTest::newRow("Stop, pressed twice, frees the window") << "stop";
+  QTest::newRow("Exit leaves") << "exit";
+  QTest::newRow("destroyed while running") << "destroy";
 }
 
 void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
@@ -568,7 +544,7 @@ void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
     let.notify_all();
   };
   release(false);
-  QFETCH(bool, exit);
+  QFETCH(QString, end);
   auto dlg = Window(data_->path());
   QVERIFY(dlg);
   dlg->beforeRun = [](SearchOptions& options) {
@@ -583,13 +559,17 @@ void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
   };
   Start(*dlg, "plan");
   QTRY_COMPARE(dlg->Results().foundCount, 1);
-  if (exit) {
+  if (end == "exit") {
     dlg->close();
     QVERIFY(!dlg->isVisible());
     QVERIFY(QFile::exists(work_->filePath("settings.ini")));
+    QCOMPARE(dlg->result(), int(QDialog::Accepted));
+  }
+  if (end != "stop") {
     dlg.reset();  // waits no longer than the grace time
   } else {
     dlg->SearchButton()->setFocus();
+    dlg->OnOK();
     dlg->OnOK();
     QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
     QCOMPARE(dlg->Status()->text(), QStringLiteral("Search cancelled. 1 found."));
@@ -650,29 +630,6 @@ void SearchDlgTest::manyHitsAllRecorded() {
   const QModelIndex docs = dlg->Model()->NodeIndex(kDocuments);
   QCOMPARE(docs.data().toString(), QStringLiteral("Documents (3000)"));
   QCOMPARE(dlg->Model()->rowCount(docs), 3000);
-}
-
-void SearchDlgTest::itemDataFromTheView() {
-  auto dlg = Searched();
-  QVERIFY(dlg);
-  QAbstractItemModel* model = dlg->Tree()->model();
-  std::vector<bool> seen(dlg->Results().foundCount, false);
-  for (int c = 0; c < model->rowCount(); ++c) {
-    const QModelIndex node = model->index(c, 0);
-    QCOMPARE(node.data(ResultsModel::kItemDataRole).toLongLong(), qlonglong(-1));
-    dlg->Tree()->setCurrentIndex(node);
-    QVERIFY(!dlg->GetSelectedHit());
-    for (int r = 0; r < model->rowCount(node); ++r) {
-      const qlonglong d = model->index(r, 0, node).data(ResultsModel::kItemDataRole).toLongLong();
-      QVERIFY(d >= 0 && d < qlonglong(seen.size()) && !seen[d]);
-      seen[d] = true;
-      QCOMPARE(int(dlg->Results().store.View(d).category), c);
-      dlg->Tree()->setCurrentIndex(model->index(r, 0, node));
-      const auto hit = dlg->GetSelectedHit();
-      QVERIFY(hit && hit->path.data() == dlg->Results().store.View(d).path.data());
-    }
-  }
-  QVERIFY(std::all_of(seen.begin(), seen.end(), [](bool b) { return b; }));
 }
 
 void SearchDlgTest::rightClickRules() {
