@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -444,37 +445,20 @@ void SearchDlgTest::commandsAsTheUserSeesThem() {
   };
   const auto brief = [&](QString s) { return s.replace(work, "W").replace(data, "D"); };
   dlg->folderAnswer = dlg->saveAnswer = full(answer);
-  dlg->Tree()->setCurrentIndex(Leaf(*dlg, kFolders));
-  for (int step : steps) {
-    switch (step) {
-      case kDoubleClickHit:
-        emit dlg->Tree()->doubleClicked(Leaf(*dlg, kFolders));
-        break;
-      case kDoubleClickOtherRow:
-        emit dlg->Tree()->doubleClicked(dlg->Model()->NodeIndex(kFolders));
-        break;
-      case kHide:
-        dlg->hide();
-        break;
-      case kNoAppForType:
-        dlg->launchResult = LaunchResult::kNoAssociation;
-        break;
-      case kAppFails:
-        dlg->launchResult = LaunchResult::kFailed;
-        break;
-      case kNoTextEditor:
-        dlg->editorResult = LaunchResult::kNoAssociation;
-        break;
-      case kAnswerYes:
-        dlg->answer = QMessageBox::Yes;
-        break;
-      case kSelectNode:
-        dlg->Tree()->setCurrentIndex(dlg->Model()->NodeIndex(kFolders));
-        break;
-      default:
-        dlg->OnCommand(step);
-    }
-  }
+  ResultsView* tree = dlg->Tree();
+  const QModelIndex hit = Leaf(*dlg, kFolders), node = dlg->Model()->NodeIndex(kFolders);
+  const std::map<int, std::function<void()>> acts = {
+      {kDoubleClickHit, [&] { emit tree->doubleClicked(hit); }},
+      {kDoubleClickOtherRow, [&] { emit tree->doubleClicked(node); }},
+      {kHide, [&] { dlg->hide(); }},
+      {kNoAppForType, [&] { dlg->launchResult = LaunchResult::kNoAssociation; }},
+      {kAppFails, [&] { dlg->launchResult = LaunchResult::kFailed; }},
+      {kNoTextEditor, [&] { dlg->editorResult = LaunchResult::kNoAssociation; }},
+      {kAnswerYes, [&] { dlg->answer = QMessageBox::Yes; }},
+      {kSelectNode, [&] { tree->setCurrentIndex(node); }},
+  };
+  tree->setCurrentIndex(hit);
+  for (int step : steps) acts.contains(step) ? acts.at(step)() : dlg->OnCommand(step);
   QStringList got;
   for (const QString& launch : dlg->launches) got << brief(launch);
   for (const QString& question : dlg->questions) got << "asked " + question;
