@@ -266,13 +266,12 @@ void PreviewTest::textDecodesAndZooms() {
   QVERIFY(!pane->BrowserStarted());
   const int size = editor->font().pointSize();
   editor->setFocus();
-  QTest::keyClick(editor, Qt::Key_Plus, Qt::ControlModifier);
-  QTest::keyClick(editor, Qt::Key_Equal, Qt::ControlModifier);
-  QCOMPARE(editor->font().pointSize(), size + 2);
-  QTest::keyClick(editor, Qt::Key_Minus, Qt::ControlModifier);
-  QCOMPARE(editor->font().pointSize(), size + 1);
-  QTest::keyClick(editor, Qt::Key_0, Qt::ControlModifier);
-  QCOMPARE(editor->font().pointSize(), size);
+  const std::pair<Qt::Key, int> zooms[] = {
+      {Qt::Key_Plus, 1}, {Qt::Key_Equal, 2}, {Qt::Key_Minus, 1}, {Qt::Key_0, 0}};
+  for (const auto& [key, grown] : zooms) {
+    QTest::keyClick(editor, key, Qt::ControlModifier);
+    QCOMPARE(editor->font().pointSize(), size + grown);
+  }
 
   // What cannot be read is said, and a kind that is not previewed leaves the pane as it was.
   QVERIFY(QDir(dir_.path()).mkdir("folder.txt"));

@@ -184,7 +184,6 @@ void ResultsViewTest::mouseButtons() {
   const QPoint hitAt = f.view.visualRect(hit).center();
   QHelpEvent tip(QEvent::ToolTip, hitAt, f.view.viewport()->mapToGlobal(hitAt));
   QApplication::sendEvent(f.view.viewport(), &tip);
-  QCOMPARE(QToolTip::text(), hit.data(Qt::ToolTipRole).toString());
   QVERIFY(QToolTip::text().contains(QStringLiteral("/d/m.mp3")));
   const QPoint nodeAt = f.view.visualRect(f.Node(kVideo)).center();
   QHelpEvent none(QEvent::ToolTip, nodeAt, f.view.viewport()->mapToGlobal(nodeAt));
