@@ -199,6 +199,11 @@ TEST(Cli, FoldersInOrderAndTroubleExitsTwo) {
   ASSERT_EQ(chmod(t.root().c_str(), 0755), 0);
   ASSERT_EQ(chmod(t.Path("locked").c_str(), 0), 0);
   const std::string a = t.Path("a/needle-a.txt\n"), b = t.Path("b/needle-b.txt\n");
+  const auto cannot = [&](const char* name, int error) {
+    return "findlark-cli: cannot open folder '" + t.Path(name) + "': " + std::strerror(error) +
+           "\n";
+  };
+  const std::string none = "Search complete. 0 found.\n";
   const struct {
     std::vector<std::string> folders;
     int exit;
@@ -206,25 +211,10 @@ TEST(Cli, FoldersInOrderAndTroubleExitsTwo) {
   } cases[] = {
       {{"b", "a"}, 0, b + a, "Search complete. 2 found.\n"},
       {{"a", "b", "a"}, 0, a + b + a, "Search complete. 3 found.\n"},
-      {{"gone"},
-       2,
-       "",
-       "findlark-cli: cannot open folder '" + t.Path("gone") + "': " + std::strerror(ENOENT) +
-           "\nSearch complete. 0 found.\n"},
-      {{"file.txt"},
-       2,
-       "",
-       "findlark-cli: '" + t.Path("file.txt") + "' is not a folder\nSearch complete. 0 found.\n"},
-      {{"locked"},
-       2,
-       "",
-       "findlark-cli: cannot open folder '" + t.Path("locked") + "': " + std::strerror(EACCES) +
-           "\nSearch complete. 0 found.\n"},
-      {{"a", "gone", "b"},
-       2,
-       a + b,
-       "findlark-cli: cannot open folder '" + t.Path("gone") + "': " + std::strerror(ENOENT) +
-           "\nSearch complete. 2 found.\n"},
+      {{"gone"}, 2, "", cannot("gone", ENOENT) + none},
+      {{"file.txt"}, 2, "", "findlark-cli: '" + t.Path("file.txt") + "' is not a folder\n" + none},
+      {{"locked"}, 2, "", cannot("locked", EACCES) + none},
+      {{"a", "gone", "b"}, 2, a + b, cannot("gone", ENOENT) + "Search complete. 2 found.\n"},
   };
   // Root may list anything; run as nobody then.
   const std::string as =
@@ -243,8 +233,7 @@ TEST(Cli, FoldersInOrderAndTroubleExitsTwo) {
   EXPECT_EQ(tree.exit, 2);
   EXPECT_EQ(tree.out, "Documents (2)\n  needle-a  " + t.Path("a/needle-a.txt") + "\n  needle-b  " +
                           t.Path("b/needle-b.txt") + "\n");
-  EXPECT_EQ(tree.err, "findlark-cli: cannot open folder '" + t.Path("gone") +
-                          "': " + std::strerror(ENOENT) + "\n");
+  EXPECT_EQ(tree.err, cannot("gone", ENOENT));
 }
 
 // Each JSON line, read by Python's own parser: the exact bytes of path and line (from the
@@ -392,12 +381,6 @@ TEST(Cli, InterruptPrintsWhatWasFoundAndExits130) {
   EXPECT_EQ(r.out, order[0] + "\n");
   EXPECT_NE(r.err.find("Search cancelled. 1 found."), std::string::npos) << r.err;
 }
-
-}  // namespace
-}  // namespace findlark::testing
-
-namespace findlark::testing {
-namespace {
 
 // The stand-in extractor says "<what> blocked Kingfisher" for "%PDF-<what>", or crashes.
 TEST(CliPdf, PdfTextOnlyWithPdfAndFailuresCountedOnStderr) {

@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -34,13 +35,6 @@
 #include "ui/results_view.h"
 
 using namespace findlark;
-
-// The command ids are fixed once, here; the tests below use the names.
-static_assert(kIdOptionsButton == 1001 && kCmdSearchContents == 0x8003 &&
-              kCmdSearchAllDrives == 0x8004 && kCmdBrowse == 0x8005 && kCmdTrayOpen == 0x8006 &&
-              kCmdExit == 0x8007 && kCmdOpen == 0x8008 && kCmdOpenFolder == 0x8009 &&
-              kCmdOpenWithNotepad == 0x800A && kCmdAbout == 0x800B && kCmdSaveResults == 0x800C &&
-              kCmdTypeAll == 0x800E && kCmdTypeFirst == 0x800F && kCmdTypeLast == 0x801B);
 
 namespace {
 
@@ -71,7 +65,7 @@ class TestDlg : public CSearchDlg {
         if (a->menu()) {
           walk(*a->menu(), in + a->text() + "/");
         } else {
-          const QString mark = a->isChecked()          ? "+"
+          const QString mark = a->isChecked()           ? "+"
                                : m.defaultAction() == a ? "!"
                                : !a->isEnabled()        ? "~"
                                                         : "";
@@ -174,6 +168,18 @@ std::unique_ptr<TestDlg> Window(const QString& folder, const QString& query = {}
   return dlg;
 }
 
+// What the user does around the commands, as steps in a table of commands.
+enum Step {
+  kDoubleClickHit = -1,
+  kDoubleClickOtherRow = -2,
+  kHide = -3,
+  kNoAppForType = -4,
+  kAppFails = -5,
+  kNoTextEditor = -6,
+  kAnswerYes = -7,
+  kSelectNode = -8,
+};
+
 QModelIndex Leaf(TestDlg& dlg, FileCategory category, int row = 0) {
   return dlg.Model()->index(row, 0, dlg.Model()->NodeIndex(category));
 }
@@ -188,16 +194,19 @@ class SearchDlgTest : public QObject {
   void keysAndOnOkFocus();
   void keyboardOnly();
   void layoutAtDoubleFont();
-  void commandRoutingAndOpening();
+  void commandsAsTheUserSeesThem_data();
+  void commandsAsTheUserSeesThem();
   void runStateTable();
-  void endingARun();
+  void aRunHeldByAFolderThatNeverAnswers_data();
   void aRunHeldByAFolderThatNeverAnswers();
   void focusAfterARun();
   void manyHitsAllRecorded();
-  void itemDataFromTheView();
   void rightClickRules();
   void optionsMenuStates();
+  void filtersNarrowAndAreKept_data();
   void filtersNarrowAndAreKept();
+  void filtersDialogShowsWholeUnits_data();
+  void filtersDialogShowsWholeUnits();
   void settingsReadAndWritten();
   void pdfOptionKeptInItsOwnFile();
   void pickersStartAtHomeOrTheFolder();
@@ -328,20 +337,16 @@ void SearchDlgTest::keyboardOnly() {
 
   // Shift+F10 opens the result menu for the selected hit, as the Menu key does (the Menu key
   // itself reaches the window only through the platform, in the real-display tests).
-  for (int row : {0, 1}) {
-    const QModelIndex hit = Leaf(*dlg, kDocuments, row);
-    dlg->Tree()->setCurrentIndex(hit);
+  for (const auto& [row, name] : {std::pair{0, "letter plan.doc"}, {1, "plan.txt"}}) {
+    dlg->Tree()->setCurrentIndex(Leaf(*dlg, kDocuments, row));
     dlg->Tree()->setFocus();
     dlg->menus.clear();
     dlg->launches.clear();
     dlg->pickId = kCmdOpen;
     QTest::keyClick(window, Qt::Key_F10, Qt::ShiftModifier);
     QCOMPARE(dlg->menus, std::vector<QStringList>{kHitMenu});
-    QCOMPARE(dlg->Tree()->currentIndex(), hit);
-    QCOMPARE(dlg->launches.size(), 1);
-    const auto record =
-        dlg->Results().store.View(hit.data(ResultsModel::kItemDataRole).toLongLong());
-    QCOMPARE(dlg->launches[0], "app " + QString::fromStdString(std::string(record.path)));
+    QCOMPARE(dlg->Tree()->currentIndex(), Leaf(*dlg, kDocuments, row));
+    QCOMPARE(dlg->launches, QStringList{"app " + data_->filePath(name)});
   }
 }
 
@@ -353,17 +358,14 @@ void SearchDlgTest::layoutAtDoubleFont() {
   dlg.resize(900, 600);
   // The box holds its text, descenders and all; the captions fit their buttons.
   QLineEdit* edit = dlg.SearchEdit();
-  QVERIFY(edit->height() >= edit->sizeHint().height());
   QVERIFY(edit->contentsRect().height() >= edit->fontMetrics().height());
-  for (QWidget* control : QWidgetList{dlg.OptionsButton(), dlg.SearchButton(), dlg.Status()}) {
-    QVERIFY(control->width() >= control->sizeHint().width());
-    QVERIFY(control->height() >= control->sizeHint().height());
-  }
+  for (QWidget* control : QWidgetList{edit, dlg.OptionsButton(), dlg.SearchButton(), dlg.Status()})
+    QVERIFY(control->width() >= control->sizeHint().width() &&
+            control->height() >= control->sizeHint().height());
   // Every size grown by one factor, as dialog units do; the rest follows below the status line.
   const double factor = dlg.OptionsButton()->height() / 24.0;
-  QVERIFY(factor > 1.5);
-  QVERIFY(qAbs(dlg.OptionsButton()->width() - 80 * factor) <= 1);
-  QVERIFY(qAbs(dlg.Status()->height() - 20 * factor) <= 1);
+  QVERIFY(factor > 1.5 && qAbs(dlg.OptionsButton()->width() - 80 * factor) <= 1 &&
+          qAbs(dlg.Status()->height() - 20 * factor) <= 1);
   QCOMPARE(dlg.Tree()->y(), dlg.Status()->geometry().bottom() + 1);
 
   // Started with a double-size font, the window grows too, so names in the tree still fit,
@@ -384,98 +386,95 @@ void SearchDlgTest::layoutAtDoubleFont() {
   QTest::qWait(200);  // the window manager's frame arrives after the window is shown
   const QRect area = started.screen()->availableGeometry();
   QVERIFY2(area.contains(started.frameGeometry()),
-           qPrintable(QStringLiteral("frame %1,%2 %3x%4 in %5x%6")
-                          .arg(started.frameGeometry().x())
-                          .arg(started.frameGeometry().y())
-                          .arg(started.frameGeometry().width())
-                          .arg(started.frameGeometry().height())
-                          .arg(area.width())
-                          .arg(area.height())));
+           qPrintable(QDebug::toString(started.frameGeometry()) + " in " + QDebug::toString(area)));
 }
 
-void SearchDlgTest::commandRoutingAndOpening() {
+void SearchDlgTest::commandsAsTheUserSeesThem_data() {
+  QTest::addColumn<QString>("answer");  // the folder or file picker's answer
+  QTest::addColumn<QList<int>>("steps");
+  QTest::addColumn<QStringList>("seen");
+  const auto row = [](const char* name, const char* answer, QList<int> steps, QStringList seen) {
+    QTest::newRow(name) << QString(answer) << steps << seen;
+  };
+  const QString ask =
+      "asked There is no application associated with this file type. "
+      "Would you like to open it with Notepad?";
+  // The Plans folder is selected before the steps.
+  row("open", "", {kCmdOpen}, {"app D/Plans"});
+  row("notepad", "", {kCmdOpenWithNotepad}, {"editor D/Plans"});
+  row("open folder", "", {kCmdOpenFolder}, {"folder D"});
+  row("double click", "", {kDoubleClickHit}, {"app D/Plans"});
+  row("double click elsewhere", "", {kDoubleClickOtherRow}, {});
+  row("no app, no", "", {kNoAppForType, kCmdOpen}, {"app D/Plans", ask});
+  row("no app, yes", "", {kNoAppForType, kAnswerYes, kCmdOpen},
+      {"app D/Plans", "editor D/Plans", ask});
+  row("app fails", "", {kAppFails, kCmdOpen}, {"app D/Plans"});
+  row("no text editor", "", {kNoTextEditor, kCmdOpenWithNotepad},
+      {"editor D/Plans", "error There is no application installed that can open text files."});
+  row("on a node", "", {kSelectNode, kCmdOpen, kCmdOpenWithNotepad, kCmdOpenFolder}, {});
+  row("options", "", {kIdOptionsButton}, {"menus 1"});
+  row("about", "", {kCmdAbout}, {"about 1"});
+  row("contents", "", {kCmdSearchContents}, {"contents"});
+  row("contents twice", "", {kCmdSearchContents, kCmdSearchContents}, {});
+  row("first type", "", {kCmdTypeFirst}, {"type 0"});
+  row("music", "", {kCmdTypeFirst + 2}, {"type 2"});
+  row("last type", "", {kCmdTypeLast}, {"type 12"});
+  row("past the types", "", {kCmdTypeLast + 1}, {});
+  row("all types", "", {kCmdTypeFirst + 2, kCmdTypeAll}, {});
+  row("browse", "D/Plans//", {kCmdBrowse}, {"search in D/Plans"});
+  row("browse cancelled", "", {kCmdBrowse}, {});
+  row("browse root", "/", {kCmdBrowse}, {"search in /"});
+  row("all drives", "", {kCmdSearchAllDrives}, {"search in "});
+  row("save cancelled", "", {kCmdSaveResults}, {});
+  row("save", "W/results.html", {kCmdSaveResults}, {"saved"});
+  row("save nowhere", "W/missing/results.html", {kCmdSaveResults},
+      {"error Could not save the results to W/missing/results.html.\nNo such file or directory"});
+  row("tray open", "", {kHide, kCmdTrayOpen}, {});
+  row("exit", "", {kCmdExit}, {"hidden", "accepted"});
+}
+
+void SearchDlgTest::commandsAsTheUserSeesThem() {
+  QFETCH(QString, answer);
+  QFETCH(QList<int>, steps);
+  QFETCH(QStringList, seen);
   auto dlg = Searched();
   QVERIFY(dlg);
-  const QString plans = data_->filePath("Plans");
-  dlg->Tree()->setCurrentIndex(Leaf(*dlg, kFolders));
-  for (int id : {kCmdOpen, kCmdOpenWithNotepad, kCmdOpenFolder}) dlg->OnCommand(id);
-  QCOMPARE(dlg->launches,
-           QStringList({"app " + plans, "editor " + plans, "folder " + data_->path()}));
-  // A double click opens, unless it lands on another row than the selected one.
-  emit dlg->Tree()->doubleClicked(dlg->Model()->NodeIndex(kFolders));
-  emit dlg->Tree()->doubleClicked(Leaf(*dlg, kFolders));
-  QCOMPARE(dlg->launches.size(), 4);
-
-  // No application for the type: "Yes" opens the editor, "No" and other failures nothing.
-  dlg->launches.clear();
-  dlg->launchResult = LaunchResult::kNoAssociation;
-  dlg->OnCommand(kCmdOpen);
-  QCOMPARE(dlg->questions, QStringList{"There is no application associated with this file type. "
-                                       "Would you like to open it with Notepad?"});
-  dlg->answer = QMessageBox::Yes;
-  dlg->OnCommand(kCmdOpen);
-  dlg->launchResult = LaunchResult::kFailed;
-  dlg->OnCommand(kCmdOpen);
-  QCOMPARE(dlg->questions.size(), 2);
-  QCOMPARE(dlg->launches,
-           QStringList({"app " + plans, "app " + plans, "editor " + plans, "app " + plans}));
-  // No application for text at all: the user is told so.
-  dlg->editorResult = LaunchResult::kNoAssociation;
-  dlg->OnCommand(kCmdOpenWithNotepad);
-  QCOMPARE(dlg->errors, QStringList{"There is no application installed that can open text files."});
-  dlg->errors.clear();
-  dlg->launches.removeLast();
-  // Nothing selected that is a hit: the commands do nothing.
-  dlg->Tree()->setCurrentIndex(dlg->Model()->NodeIndex(kFolders));
-  for (int id : {kCmdOpen, kCmdOpenWithNotepad, kCmdOpenFolder}) dlg->OnCommand(id);
-  QCOMPARE(dlg->launches.size(), 4);
-
-  dlg->OnCommand(kIdOptionsButton);
-  QCOMPARE(dlg->menus.size(), size_t{1});
-  dlg->OnCommand(kCmdAbout);
-  QCOMPARE(dlg->aboutShown, 1);
-  dlg->OnCommand(kCmdSaveResults);  // save, cancelled
-  dlg->saveAnswer = work_->filePath("results.html");
-  dlg->OnCommand(kCmdSaveResults);
-  QVERIFY(ReadFile(dlg->saveAnswer).contains("<title>Findlark Search Results for 'plan'</title>"));
-  QVERIFY(dlg->errors.isEmpty());
-  dlg->saveAnswer = work_->filePath("missing/results.html");
-  dlg->OnCommand(kCmdSaveResults);
-  QCOMPARE(dlg->errors.size(), 1);
-  QVERIFY(dlg->errors[0].contains("missing/results.html"));
-
-  dlg->OnCommand(kCmdSearchContents);
-  QVERIFY(dlg->SearchContents());
-  dlg->OnCommand(kCmdSearchContents);
-  QVERIFY(!dlg->SearchContents());
-  // The type block, its ends, and the id just past it.
-  const std::pair<int, FileCategory> types[] = {{kCmdTypeFirst, kDocuments},
-                                                {kCmdTypeFirst + int(kMusic), kMusic},
-                                                {kCmdTypeLast, kOther},
-                                                {kCmdTypeLast + 1, kOther},
-                                                {kCmdTypeAll, -1}};
-  for (const auto& [id, category] : types) {
-    dlg->OnCommand(id);
-    QCOMPARE(dlg->TypeFilter(), category);
-  }
-  dlg->folderAnswer = plans + "//";
-  dlg->OnCommand(kCmdBrowse);
-  QCOMPARE(QString::fromStdString(dlg->SearchFolder()), plans);
-  dlg->folderAnswer.clear();  // a cancelled picker changes nothing
-  dlg->OnCommand(kCmdBrowse);
-  QCOMPARE(dlg->FolderName(), std::string("Plans"));
-  dlg->OnCommand(kCmdSearchAllDrives);
-  QVERIFY(dlg->SearchFolder().empty());
-  dlg->folderAnswer = "/";
-  dlg->OnCommand(kCmdBrowse);
-  QCOMPARE(dlg->SearchFolder(), std::string("/"));
-
-  dlg->hide();
-  dlg->OnCommand(kCmdTrayOpen);
-  QVERIFY(dlg->isVisible());
-  dlg->OnCommand(kCmdExit);
-  QVERIFY(!dlg->isVisible());
-  QCOMPARE(dlg->result(), int(QDialog::Accepted));
+  const QString data = data_->path(), work = work_->path();
+  const auto full = [&](QString s) {
+    return s.replace("W/", work + "/").replace("D/", data + "/");
+  };
+  const auto brief = [&](QString s) { return s.replace(work, "W").replace(data, "D"); };
+  dlg->folderAnswer = dlg->saveAnswer = full(answer);
+  ResultsView* tree = dlg->Tree();
+  const QModelIndex hit = Leaf(*dlg, kFolders), node = dlg->Model()->NodeIndex(kFolders);
+  const std::map<int, std::function<void()>> acts = {
+      {kDoubleClickHit, [&] { emit tree->doubleClicked(hit); }},
+      {kDoubleClickOtherRow, [&] { emit tree->doubleClicked(node); }},
+      {kHide, [&] { dlg->hide(); }},
+      {kNoAppForType, [&] { dlg->launchResult = LaunchResult::kNoAssociation; }},
+      {kAppFails, [&] { dlg->launchResult = LaunchResult::kFailed; }},
+      {kNoTextEditor, [&] { dlg->editorResult = LaunchResult::kNoAssociation; }},
+      {kAnswerYes, [&] { dlg->answer = QMessageBox::Yes; }},
+      {kSelectNode, [&] { tree->setCurrentIndex(node); }},
+  };
+  tree->setCurrentIndex(hit);
+  for (int step : steps) acts.contains(step) ? acts.at(step)() : dlg->OnCommand(step);
+  QStringList got;
+  for (const QString& launch : dlg->launches) got << brief(launch);
+  for (const QString& question : dlg->questions) got << "asked " + question;
+  for (const QString& error : dlg->errors) got << "error " + brief(error);
+  if (!dlg->menus.empty()) got << QStringLiteral("menus %1").arg(dlg->menus.size());
+  if (dlg->aboutShown) got << QStringLiteral("about %1").arg(dlg->aboutShown);
+  if (dlg->SearchContents()) got << "contents";
+  if (dlg->TypeFilter() != -1) got << QStringLiteral("type %1").arg(dlg->TypeFilter());
+  const QString folder = QString::fromStdString(dlg->SearchFolder());
+  if (folder != data) got << "search in " + brief(folder);
+  if (ReadFile(work + "/results.html")
+          .contains("<title>Findlark Search Results for 'plan'</title>"))
+    got << "saved";
+  if (!dlg->isVisible()) got << "hidden";
+  if (dlg->result() == QDialog::Accepted) got << "accepted";
+  QCOMPARE(got, seen);
 }
 
 void SearchDlgTest::runStateTable() {
@@ -510,85 +509,67 @@ void SearchDlgTest::runStateTable() {
   QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 0 found."));
 }
 
-void SearchDlgTest::endingARun() {
-  // Searching the whole machine: Stop (pressed twice), the close button, or destroying.
-  for (int way = 0; way < 3; ++way) {
-    auto dlg = Window({});
-    QVERIFY(dlg);
-    Start(*dlg, "e");
-    QVERIFY(dlg->Searching());
-    if (way == 0) {
-      dlg->SearchButton()->setFocus();
-      dlg->OnOK();
-      dlg->OnOK();
-      QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
-      QCOMPARE(dlg->Status()->text(),
-               QStringLiteral("Search cancelled. %1 found.").arg(dlg->Results().foundCount));
-      QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Search"));
-    } else if (way == 1) {
-      dlg->close();  // exits, stops and joins
-      QCOMPARE(dlg->result(), int(QDialog::Accepted));
-      QVERIFY(QFile::exists(work_->filePath("settings.ini")));
-    }
-  }
+void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers_data() {
+  QTest::addColumn<QString>("end");
+  QTest::newRow("Stop, pressed twice, frees the window") << "stop";
+  QTest::newRow("Exit leaves") << "exit";
+  QTest::newRow("destroyed while running") << "destroy";
 }
 
 void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
   // A walk held in the kernel (a dead network mount), stood in for by one that finds a hit and
-  // then ignores Stop until let go: Stop frees the window for a new search, and Exit leaves.
-  std::mutex mutex;
-  std::condition_variable let;
-  bool released = false;
-  const auto held = [&](SearchOptions& options) {
-    options.source = [&](HitSink& sink, const std::atomic<bool>&) {
+  // then ignores Stop until let go. Static, as the held walk outlives a failed check.
+  static std::mutex mutex;
+  static std::condition_variable let;
+  static bool released;
+  const auto release = [](bool value) {
+    std::lock_guard lock(mutex);
+    released = value;
+    let.notify_all();
+  };
+  release(false);
+  QFETCH(QString, end);
+  auto dlg = Window(data_->path());
+  QVERIFY(dlg);
+  dlg->beforeRun = [](SearchOptions& options) {
+    options.source = [](HitSink& sink, const std::atomic<bool>&) {
       ResultRecord hit;
       hit.path = "/held/plan.txt";
       sink.OnHit(ResultRecord(hit));
       std::unique_lock lock(mutex);
-      let.wait(lock, [&] { return released; });
+      let.wait(lock, [] { return released; });
       sink.OnHit(std::move(hit));  // found too late
     };
   };
-  for (bool exit : {false, true}) {
-    auto dlg = Window(data_->path());
-    QVERIFY(dlg);
-    dlg->beforeRun = held;
-    Start(*dlg, "plan");
-    QTRY_COMPARE(dlg->Results().foundCount, 1);
-    if (exit) {
-      dlg->close();
-      QVERIFY(!dlg->isVisible());
-      QVERIFY(QFile::exists(work_->filePath("settings.ini")));
-      dlg.reset();  // waits no longer than the grace time
-      QCOMPARE(SearchRun::HeldRuns(), 1);
-      break;
-    }
+  Start(*dlg, "plan");
+  QTRY_COMPARE(dlg->Results().foundCount, 1);
+  if (end == "exit") {
+    dlg->close();
+    QVERIFY(!dlg->isVisible());
+    QVERIFY(QFile::exists(work_->filePath("settings.ini")));
+    QCOMPARE(dlg->result(), int(QDialog::Accepted));
+  }
+  if (end != "stop") {
+    dlg.reset();  // waits no longer than the grace time
+  } else {
     dlg->SearchButton()->setFocus();
+    dlg->OnOK();
     dlg->OnOK();
     QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
     QCOMPARE(dlg->Status()->text(), QStringLiteral("Search cancelled. 1 found."));
     QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Search"));
     QVERIFY(dlg->SearchEdit()->isEnabled() && dlg->OptionsButton()->isEnabled());
-    QCOMPARE(SearchRun::HeldRuns(), 1);
     dlg->beforeRun = nullptr;
     QVERIFY(Run(*dlg, "plan"));
     QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
-    {
-      std::lock_guard lock(mutex);
-      released = true;
-    }
-    let.notify_all();
-    QTRY_COMPARE(SearchRun::HeldRuns(), 0);
+  }
+  QCOMPARE(SearchRun::HeldRuns(), 1);
+  release(true);
+  QTRY_COMPARE(SearchRun::HeldRuns(), 0);
+  if (dlg) {
     QTest::qWait(50);
     QCOMPARE(dlg->Results().foundCount, 4);
-    released = false;
   }
-  {
-    std::lock_guard lock(mutex);
-    released = true;
-  }
-  let.notify_all();
-  QTRY_COMPARE(SearchRun::HeldRuns(), 0);
 }
 
 void SearchDlgTest::focusAfterARun() {
@@ -635,29 +616,6 @@ void SearchDlgTest::manyHitsAllRecorded() {
   QCOMPARE(dlg->Model()->rowCount(docs), 3000);
 }
 
-void SearchDlgTest::itemDataFromTheView() {
-  auto dlg = Searched();
-  QVERIFY(dlg);
-  QAbstractItemModel* model = dlg->Tree()->model();
-  std::vector<bool> seen(dlg->Results().foundCount, false);
-  for (int c = 0; c < model->rowCount(); ++c) {
-    const QModelIndex node = model->index(c, 0);
-    QCOMPARE(node.data(ResultsModel::kItemDataRole).toLongLong(), qlonglong(-1));
-    dlg->Tree()->setCurrentIndex(node);
-    QVERIFY(!dlg->GetSelectedHit());
-    for (int r = 0; r < model->rowCount(node); ++r) {
-      const qlonglong d = model->index(r, 0, node).data(ResultsModel::kItemDataRole).toLongLong();
-      QVERIFY(d >= 0 && d < qlonglong(seen.size()) && !seen[d]);
-      seen[d] = true;
-      QCOMPARE(int(dlg->Results().store.View(d).category), c);
-      dlg->Tree()->setCurrentIndex(model->index(r, 0, node));
-      const auto hit = dlg->GetSelectedHit();
-      QVERIFY(hit && hit->path.data() == dlg->Results().store.View(d).path.data());
-    }
-  }
-  QVERIFY(std::all_of(seen.begin(), seen.end(), [](bool b) { return b; }));
-}
-
 void SearchDlgTest::rightClickRules() {
   auto dlg = Searched();
   QVERIFY(dlg);
@@ -688,14 +646,12 @@ void SearchDlgTest::rightClickRules() {
 void SearchDlgTest::optionsMenuStates() {
   TestDlg dlg;
   dlg.OnCommand(kIdOptionsButton);
-  const QString type = "Find files of type/";
-  QStringList expected = {"Search within files", "Search inside PDF documents",
-                          "+" + type + "All", type + "-"};
-  for (int c = 0; c < kCategoryCount; ++c) expected << type + g_categoryNames[c];
-  expected +=
-      QStringList{"Filters...", "-", "+Search all drives", "Browse...", "-", "Save results...", "-",
-                  "About..."};
-  QCOMPARE(dlg.menus[0], expected);
+  // The type submenu's items are shown here as "T/...".
+  QCOMPARE(dlg.menus[0].join("|").replace("Find files of type/", "T/"),
+           "Search within files|Search inside PDF documents|+T/All|T/-|T/Documents|T/Pictures|"
+           "T/Music|T/Video|T/Webpages|T/PDF Documents|T/Spreadsheets|T/Presentations|"
+           "T/Applications|T/Folders|T/Archives|T/Source Code|T/Other|Filters...|-|"
+           "+Search all drives|Browse...|-|Save results...|-|About...");
 
   // Choices made from the menu itself; "&" in a folder name is no mnemonic.
   dlg.folderAnswer = data_->path() + "/Reports & Co/";
@@ -705,9 +661,9 @@ void SearchDlgTest::optionsMenuStates() {
     dlg.OnCommand(kIdOptionsButton);
   }
   QCOMPARE(dlg.FolderName(), std::string("Reports & Co"));
-  QCOMPARE(
-      dlg.menus.back().filter(QRegularExpression("^\\+|Browse|Search only")),
-      QStringList({"+Search within files", "+" + type + "Music", "+Search only Reports && Co"}));
+  QCOMPARE(dlg.menus.back().filter(QRegularExpression("^\\+|Browse|Search only")),
+           QStringList({"+Search within files", "+Find files of type/Music",
+                        "+Search only Reports && Co"}));
   // Back to all drives: "Browse..." again.
   dlg.pickId = kCmdSearchAllDrives;
   dlg.OnCommand(kIdOptionsButton);
@@ -716,12 +672,37 @@ void SearchDlgTest::optionsMenuStates() {
            QStringList({"+Search all drives", "Browse..."}));
 }
 
+void SearchDlgTest::filtersNarrowAndAreKept_data() {
+  QTest::addColumn<QStringList>("exclude");
+  QTest::addColumn<bool>("wholeWord");
+  QTest::addColumn<int>("within");  // seconds; 0: any time
+  QTest::addColumn<QString>("status");
+  QTest::addColumn<QString>("described");  // on the saved page
+  // "plan" finds plan.txt, plan map.jpg, letter plan.doc and Plans.
+  QTest::newRow("exclude") << QStringList{"PLAN MAP*"} << false << 0
+                           << "Search complete. 3 found. (filtered)"
+                           << "Filtered: excluding PLAN MAP*<";
+  QTest::newRow("whole words") << QStringList{} << true << 0
+                               << "Search complete. 3 found. (filtered)"
+                               << "Filtered: whole words<";
+  QTest::newRow("changed within") << QStringList{} << false << 3600
+                                  << "Search complete. 4 found. (filtered)"
+                                  << "Filtered: changed since ";
+  QTest::newRow("all three") << QStringList{"PLAN MAP*"} << true << 3600
+                             << "Search complete. 2 found. (filtered)"
+                             << "Filtered: excluding PLAN MAP*; changed since ";
+}
+
 void SearchDlgTest::filtersNarrowAndAreKept() {
-  // "plan" finds plan.txt, plan map.jpg, letter plan.doc and Plans; whole words leave out Plans.
+  QFETCH(QStringList, exclude);
+  QFETCH(bool, wholeWord);
+  QFETCH(int, within);
+  QFETCH(QString, status);
+  QFETCH(QString, described);
   FilterSettings set;
-  set.filters.exclude = {"PLAN MAP*"};
-  set.filters.wholeWord = true;
-  set.changedWithin = 3600;
+  for (const QString& pattern : exclude) set.filters.exclude.push_back(pattern.toStdString());
+  set.filters.wholeWord = wholeWord;
+  if (within) set.changedWithin = within;
   const auto filtersItem = [](TestDlg& dlg) {
     dlg.OnCommand(kIdOptionsButton);
     return dlg.menus.back().filter(QRegularExpression("Filters"));
@@ -733,39 +714,58 @@ void SearchDlgTest::filtersNarrowAndAreKept() {
     dlg->OnCommand(kCmdFilters);
     QCOMPARE(filtersItem(*dlg), QStringList{"+Filters..."});
     QVERIFY(Run(*dlg, "plan"));
-    QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 2 found. (filtered)"));
+    QCOMPARE(dlg->Status()->text(), status);
     dlg->saveAnswer = work_->filePath("page.html");
     dlg->OnCommand(kCmdSaveResults);
-    QVERIFY(ReadFile(dlg->saveAnswer).contains("Filtered: excluding PLAN MAP*; changed since "));
+    QVERIFY(ReadFile(dlg->saveAnswer).contains(described.toUtf8()));
     dlg->OnExit();
   }
-  {  // kept in the options file; cancelling the dialog changes nothing; Clear all
-    auto dlg = Window(data_->path());
-    QVERIFY(dlg);
-    QCOMPARE(dlg->Filters().filters.exclude, std::vector<std::string>{"PLAN MAP*"});
-    QCOMPARE(dlg->Filters().changedWithin, std::optional<int64_t>(3600));
-    QVERIFY(dlg->Filters().filters.wholeWord);
-    dlg->OnCommand(kCmdFilters);
-    QCOMPARE(filtersItem(*dlg), QStringList{"+Filters..."});
-    dlg->filtersAnswer = FilterSettings{};
-    dlg->OnCommand(kCmdFilters);
-    QCOMPARE(filtersItem(*dlg), QStringList{"Filters..."});
-    QVERIFY(Run(*dlg, "plan"));
-    QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
-  }
-  // The dialog: values shown in the largest whole unit, read back, cleared, suggestions added.
+  // Kept in the options file; cancelling the dialog changes nothing; Clear all.
+  auto dlg = Window(data_->path());
+  QVERIFY(dlg);
+  dlg->OnCommand(kCmdFilters);
+  QCOMPARE(filtersItem(*dlg), QStringList{"+Filters..."});
+  QVERIFY(Run(*dlg, "plan"));
+  QCOMPARE(dlg->Status()->text(), status);
+  dlg->filtersAnswer = FilterSettings{};
+  dlg->OnCommand(kCmdFilters);
+  QCOMPARE(filtersItem(*dlg), QStringList{"Filters..."});
+  QVERIFY(Run(*dlg, "plan"));
+  QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
+}
+
+void SearchDlgTest::filtersDialogShowsWholeUnits_data() {
+  QTest::addColumn<qint64>("minSize");
+  QTest::addColumn<qint64>("within");  // seconds
+  QTest::addColumn<QString>("shown");  // the size and the time, each with its unit
+  QTest::newRow("MB, days") << qint64(10 << 20) << qint64(172800) << "10 MB, 2 days";
+  QTest::newRow("bytes, minutes") << qint64(1536) << qint64(5400) << "1536 bytes, 90 minutes";
+  QTest::newRow("GB, weeks") << (qint64(3) << 30) << qint64(1209600) << "3 GB, 2 weeks";
+  QTest::newRow("KB, hours") << qint64(2048) << qint64(7200) << "2 KB, 2 hours";
+}
+
+void SearchDlgTest::filtersDialogShowsWholeUnits() {
+  // Values shown in the largest whole unit, read back, cleared, suggestions added.
+  QFETCH(qint64, minSize);
+  QFETCH(qint64, within);
+  QFETCH(QString, shown);
+  FilterSettings set;
+  set.filters.exclude = {"PLAN MAP*"};
+  set.filters.wholeWord = true;
+  set.filters.minSize = minSize;
+  set.changedWithin = within;
   CFiltersDlg dialog;
-  set.filters.minSize = 10 << 20;
-  set.changedWithin = 2 * 86400;
   dialog.SetSettings(set);
   QVERIFY(dialog.MinSizeOn()->isChecked() && dialog.MinSize()->isEnabled());
-  QCOMPARE(dialog.MinSize()->value(), 10.0);
-  QCOMPARE(dialog.MinUnit()->currentText(), QStringLiteral("MB"));
-  QCOMPARE(dialog.Within()->value(), 2);
-  QCOMPARE(dialog.WithinUnit()->currentText(), QStringLiteral("days"));
+  QCOMPARE(QStringLiteral("%1 %2, %3 %4")
+               .arg(dialog.MinSize()->value())
+               .arg(dialog.MinUnit()->currentText())
+               .arg(dialog.Within()->value())
+               .arg(dialog.WithinUnit()->currentText()),
+           shown);
   const FilterSettings back = dialog.Settings();
-  QCOMPARE(back.filters.minSize, std::optional<int64_t>(10 << 20));
-  QCOMPARE(back.changedWithin, std::optional<int64_t>(2 * 86400));
+  QCOMPARE(back.filters.minSize, std::optional<int64_t>(minSize));
+  QCOMPARE(back.changedWithin, std::optional<int64_t>(within));
   QCOMPARE(back.filters.exclude, std::vector<std::string>{"PLAN MAP*"});
   QVERIFY(back.filters.wholeWord && !back.filters.oneFileSystem && !back.filters.maxSize);
   dialog.AddSuggested();
