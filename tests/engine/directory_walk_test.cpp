@@ -27,53 +27,13 @@
 #include "platform/drives.h"
 #include "search/subtree_sharing.h"
 #include "test_tree.h"
+#include "test_walk.h"
 
 namespace findlark {
 namespace {
 
-// Threads a Walk uses unless told otherwise; the walk tests run once for each count.
-int g_walkThreads = 1;
-
-struct Walk : HitSink {
-  explicit Walk(std::string query, bool contents = false) : matcher(std::move(query)) {
-    options.query = &matcher;
-    options.searchContents = contents;
-    options.threads = g_walkThreads;
-  }
-  void OnHit(ResultRecord&& record) override {
-    hits.push_back(std::move(record));
-    if (after) after();
-  }
-  // The hits' paths below `root`, sorted; a path found twice, or outside the root, fails.
-  std::vector<std::string> Run(std::string root) {
-    SearchFolder(root, options, *this);
-    while (root.ends_with('/')) root.pop_back();
-    std::vector<std::string> paths;
-    for (const ResultRecord& r : hits) {
-      EXPECT_TRUE(r.path.starts_with(root + "/")) << r.path;
-      EXPECT_TRUE(byPath.emplace(r.path.substr(root.size() + 1), r).second) << r.path;
-    }
-    for (const auto& [path, record] : byPath) paths.push_back(path);
-    return paths;
-  }
-  // Sets the stop flag as the n-th hit arrives, as the Stop button would.
-  void StopAt(size_t n) {
-    options.stop = &stop;
-    after = [this, n] {
-      if (hits.size() == n) stop = true;
-    };
-  }
-  size_t IndexOf(const std::string& path) const {
-    return std::find_if(hits.begin(), hits.end(), [&](auto& r) { return r.path == path; }) -
-           hits.begin();
-  }
-  QueryMatcher matcher;
-  WalkOptions options;
-  std::vector<ResultRecord> hits;
-  std::map<std::string, ResultRecord> byPath;
-  std::function<void()> after;
-  std::atomic<bool> stop{false};
-};
+using testing::g_walkThreads;
+using testing::Walk;
 
 size_t OpenDescriptors() {
   return static_cast<size_t>(
@@ -104,18 +64,11 @@ INSTANTIATE_TEST_SUITE_P(Threads, DirectoryWalk, ::testing::Values(1, 2));
 TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
   testing::TestTree tree;
   tree.Write("Annual Report.DOC", "12345", 1700000000);
-  tree.Write("REPORTS/q1 Report.txt");
-  tree.Write("REPORTS/sub/report.c");
-  tree.Write("Shortcut report.lnk");
-  tree.Write("Home report.URL");
-  tree.Write("odd \xFF report\nname.TXT");
-  tree.Write("locked/report.txt");
-  tree.Write("unrelated.txt", "report inside");
-  tree.Mkfifo("fifo report");
-  tree.MkdirP("folder report.lnk");
+  tree.Build({"REPORTS/q1 Report.txt", "REPORTS/sub/report.c", "Shortcut report.lnk",
+              "Home report.URL", "odd \xFF report\nname.TXT", "locked/report.txt",
+              "unrelated.txt=report inside", "fifo report|", "folder report.lnk/",
+              "proc/report.txt"});
   chmod(tree.Path("locked").c_str(), 0);
-
-  tree.Write("proc/report.txt");
   const std::unordered_set<std::string> pruned = {tree.Path("proc")};
   Walk walk("report");
   walk.options.pruned = &pruned;
@@ -154,14 +107,9 @@ TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
 
 TEST_P(DirectoryWalk, ContentSearchAndTypeFilter) {
   testing::TestTree tree;
-  tree.Write("a.txt", "one\nthe Query here\r\n");
-  tree.Write("query.txt", "query on its first line\n");
-  tree.Write("Shortcut.lnk", "query\n");
-  tree.Write("a.pdf", "query\n");
-  tree.Write("pics/query.png", "");
-  tree.Write("pics/inside.txt", "query\n");
-  tree.Mkfifo("pipe.txt");  // would hang the walk if opened
-  tree.MkdirP("query folder");
+  tree.Build({"a.txt=one\nthe Query here\r\n", "query.txt=query on its first line\n",
+              "Shortcut.lnk=query\n", "a.pdf=query\n", "pics/query.png=", "pics/inside.txt=query\n",
+              "pipe.txt|" /* would hang the walk if opened */, "query folder/"});
 
   Walk all("query", true);
   const auto& hits = all.byPath;
@@ -178,13 +126,9 @@ TEST_P(DirectoryWalk, ContentSearchAndTypeFilter) {
 
 TEST_P(DirectoryWalk, LinksAreEntriesButNeverDescended) {
   testing::TestTree tree;
-  tree.Write("target/inner.txt", "hello\n");
-  tree.Write("file.txt", "the needle line\n");
-  tree.Symlink("target", "needle dir.txt");
-  tree.Symlink(".", "needle loop");
-  tree.Symlink("file.txt", "to file");
-  tree.Symlink("nowhere", "needle dangling.c");
-  tree.Symlink("target", "needle.lnk");
+  tree.Build({"target/inner.txt=hello\n", "file.txt=the needle line\n", "needle dir.txt->target",
+              "needle loop->.", "to file->file.txt", "needle dangling.c->nowhere",
+              "needle.lnk->target"});
 
   Walk walk("needle", true);
   const auto& hits = walk.byPath;
@@ -547,18 +491,8 @@ struct CountingSink : HitSink {
 
 TEST(DirectoryWalk, AFolderOfAnyWidthTakesBoundedMemory) {
   testing::TestTree tree;
-  tree.MkdirP("wide");
-  const int dir = open(tree.Path("wide").c_str(), O_RDONLY | O_DIRECTORY);
-  char name[32];
-  for (int i = 0; i < 200000; ++i) {
-    std::snprintf(name, sizeof name, "file %06d", i);
-    close(openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
-  }
-  for (int i = 0; i < 200; ++i) {
-    std::snprintf(name, sizeof name, "folder %03d", i);
-    mkdirat(dir, name, 0755);
-  }
-  close(dir);
+  tree.Fill("wide", "file %06d", 200000);
+  tree.Fill("wide", "folder %03d", 200, true);
   // One thread reads such a folder a chunk at a time as it always did; helpers must too.
   const QueryMatcher matcher("file");
   WalkOptions options;
@@ -582,15 +516,8 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
   for (const auto& e : std::filesystem::directory_iterator(tree.root())) {
     if (first.empty()) first = e.path().filename();
   }
-  tree.Write(first + "/file 1");
-  tree.Write(first + "/file 2");
-  const int dir = open(tree.Path(first == "x" ? "y" : "x").c_str(), O_RDONLY | O_DIRECTORY);
-  char name[32];
-  for (int i = 0; i < 30000; ++i) {
-    std::snprintf(name, sizeof name, "file %06d", i);
-    close(openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
-  }
-  close(dir);
+  tree.Fill(first, "file %d", 2);
+  tree.Fill(first == "x" ? "y" : "x", "file %06d", 30000);
 
   struct LateSink : HitSink {
     void OnHit(ResultRecord&&) override {
@@ -626,8 +553,7 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
 
 TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
   testing::TestTree tree;
-  tree.Write("proc/report.txt");
-  tree.Write("sub/report.txt");
+  tree.Build({"proc/report.txt", "sub/report.txt"});
   testing::TestTree other;
   other.Symlink(tree.root(), "link to tree");
   tree.Symlink("/proc/self/status", "status link");

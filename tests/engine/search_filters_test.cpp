@@ -9,6 +9,7 @@
 #include "search/content_matcher.h"
 #include "search/directory_walk.h"
 #include "test_tree.h"
+#include "test_walk.h"
 
 namespace findlark {
 namespace {
@@ -103,26 +104,13 @@ TEST(SearchFilters, WholeWordsInNamesAndAcrossReadChunks) {
   }
 }
 
-struct FilterWalk : HitSink {
-  void OnHit(ResultRecord&& record) override { hits.push_back(std::move(record.path)); }
-  std::vector<std::string> hits;
-};
-
 // The hits' paths below the root, sorted.
 std::vector<std::string> Walk(const testing::TestTree& tree, const SearchFilters& filters,
                               int threads, bool contents = false) {
-  const QueryMatcher matcher("report", filters.wholeWord);
-  WalkOptions options;
-  options.query = &matcher;
-  options.searchContents = contents;
-  options.filters = &filters;
-  options.threads = threads;
-  FilterWalk sink;
-  SearchFolder(tree.root(), options, sink);
-  std::vector<std::string> paths;
-  for (const std::string& path : sink.hits) paths.push_back(path.substr(tree.root().size() + 1));
-  std::sort(paths.begin(), paths.end());
-  return paths;
+  testing::Walk walk("report", contents, filters.wholeWord);
+  walk.options.filters = &filters;
+  walk.options.threads = threads;
+  return walk.Run(tree.root());
 }
 
 TEST(SearchFilters, EachFilterAndTheirCombinationsInAWalk) {
@@ -131,14 +119,12 @@ TEST(SearchFilters, EachFilterAndTheirCombinationsInAWalk) {
   tree.Write("report.txt", "12345", day);
   tree.Write("big report.bin", std::string(1024, 'x'), day + 86400);
   tree.Write("huge report.bin", std::string(1025, 'x'), day + 86399);
-  tree.Write(".git/report.txt", "x", day);
-  tree.Write("node_modules/pkg/report.js", "x", day);
-  tree.Write("src/build/report.o", "x", day);
-  tree.Write("src/build/cache/report.tmp", "x", day);
-  tree.Write("src/reporting.c", "x", day);
+  for (const char* file : {".git/report.txt", "node_modules/pkg/report.js", "src/build/report.o",
+                           "src/build/cache/report.tmp", "src/reporting.c", "Report folder/"}) {
+    tree.Build({file});
+    tree.Stamp(file, day);
+  }
   tree.Write("notes.txt", "the report is late\n", day);
-  tree.MkdirP("Report folder");
-  tree.Stamp("Report folder", day);
 
   const auto with = [](auto set) {
     SearchFilters filters;
