@@ -72,21 +72,17 @@ TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
   const std::unordered_set<std::string> pruned = {tree.Path("proc")};
   Walk walk("report");
   walk.options.pruned = &pruned;
-  std::vector<std::string> expected = {
-      "Annual Report.DOC", "REPORTS",           "REPORTS/q1 Report.txt",    "REPORTS/sub/report.c",
-      "fifo report",       "folder report.lnk", "odd \xFF report\nname.TXT"};
-  if (geteuid() == 0) expected.insert(expected.end() - 1, "locked/report.txt");  // root reads all
-  EXPECT_EQ(walk.Run(tree.root() + "//"), expected);  // the root's slashes never double up
-  const auto& hits = walk.byPath;
-
-  const ResultRecord& doc = hits.at("Annual Report.DOC");
-  EXPECT_EQ(doc.path, tree.Path("Annual Report.DOC"));
-  EXPECT_EQ(std::tie(doc.extension, doc.category, doc.sizeText, doc.dateText, doc.matchLine),
-            std::make_tuple("doc", kDocuments, "5 bytes", "November 14, 2023", ""));
-  EXPECT_EQ(std::tie(hits.at("REPORTS").category, hits.at("REPORTS").sizeText),
-            std::make_tuple(kFolders, ""));
-  EXPECT_EQ(hits.at("folder report.lnk").category, kFolders);
-  EXPECT_EQ(hits.at("odd \xFF report\nname.TXT").extension, "txt");
+  std::vector<std::string> expected = {"Annual Report.DOC|doc|0|5 bytes|",
+                                       "REPORTS||9||",
+                                       "REPORTS/q1 Report.txt|txt|0|5 bytes|",
+                                       "REPORTS/sub/report.c|c|11|5 bytes|",
+                                       "fifo report||12|0 bytes|",
+                                       "folder report.lnk|lnk|9||",
+                                       "odd \xFF report\nname.TXT|txt|0|5 bytes|"};
+  if (geteuid() == 0) expected.insert(expected.end() - 1, "locked/report.txt|txt|0|5 bytes|");
+  walk.Run(tree.root() + "//");  // the root's slashes never double up
+  EXPECT_EQ(walk.Rows(), expected);
+  EXPECT_EQ(walk.byPath.at("Annual Report.DOC").dateText, "November 14, 2023");
   // A folder's subtree comes before the folder's own hit.
   EXPECT_LT(walk.IndexOf(tree.Path("REPORTS/sub/report.c")), walk.IndexOf(tree.Path("REPORTS")));
 
@@ -94,7 +90,7 @@ TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
   Walk bare("report");
   bare.options.pruned = &pruned;
   bare.options.details = false;
-  EXPECT_EQ(bare.Run(tree.root()), expected);
+  bare.Run(tree.root());
   ASSERT_EQ(bare.hits.size(), walk.hits.size());
   for (size_t i = 0; i < bare.hits.size(); ++i) {
     const ResultRecord& a = walk.hits[i];
@@ -112,12 +108,13 @@ TEST_P(DirectoryWalk, ContentSearchAndTypeFilter) {
               "pipe.txt|" /* would hang the walk if opened */, "query folder/"});
 
   Walk all("query", true);
-  const auto& hits = all.byPath;
-  EXPECT_EQ(all.Run(tree.root()),
-            (std::vector<std::string>{"a.txt", "pics/inside.txt", "pics/query.png", "query folder",
-                                      "query.txt"}));
-  EXPECT_EQ(hits.at("a.txt").matchLine, "the Query here");
-  EXPECT_EQ(hits.at("query.txt").matchLine, "");  // found by name: never opened
+  all.Run(tree.root());
+  EXPECT_EQ(all.Rows(),
+            (std::vector<std::string>{
+                "a.txt|txt|0|20 bytes|the Query here", "pics/inside.txt|txt|0|6 bytes|query",
+                "pics/query.png|png|1|0 bytes|", "query folder||9||",
+                "query.txt|txt|0|24 bytes|",  // found by name: never opened
+            }));
 
   Walk pictures("query", true);  // other kinds are not opened, folders not hits themselves
   pictures.options.typeFilter = kPictures;
@@ -131,18 +128,13 @@ TEST_P(DirectoryWalk, LinksAreEntriesButNeverDescended) {
               "needle.lnk->target"});
 
   Walk walk("needle", true);
-  const auto& hits = walk.byPath;
-  ASSERT_EQ(walk.Run(tree.root()),
-            (std::vector<std::string>{"file.txt", "needle dangling.c", "needle dir.txt",
-                                      "needle loop", "needle.lnk", "to file"}));
-  EXPECT_EQ(std::tie(hits.at("needle dir.txt").category, hits.at("needle dir.txt").sizeText),
-            std::make_tuple(kFolders, ""));
-  EXPECT_EQ(hits.at("needle loop").category, kFolders);
-  EXPECT_EQ(hits.at("needle.lnk").category, kFolders);
-  EXPECT_EQ(hits.at("to file").matchLine, "the needle line");
-  EXPECT_EQ(hits.at("to file").sizeText, "16 bytes");  // the target's size
-  EXPECT_EQ(hits.at("needle dangling.c").category, kSourceCode);
-  EXPECT_EQ(hits.at("needle dangling.c").sizeText, "7 bytes");  // the link's own
+  walk.Run(tree.root());
+  EXPECT_EQ(walk.Rows(), (std::vector<std::string>{
+                             "file.txt|txt|0|16 bytes|the needle line",
+                             "needle dangling.c|c|11|7 bytes|",  // the link's own size
+                             "needle dir.txt|txt|9||", "needle loop||9||", "needle.lnk|lnk|9||",
+                             "to file||12|16 bytes|the needle line",  // the target's size
+                         }));
 
   // The root is followed when it is a link, and is never a hit itself.
   Walk viaLink("e");

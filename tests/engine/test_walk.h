@@ -39,6 +39,15 @@ struct Walk : HitSink {
     for (const auto& [path, record] : byPath) paths.push_back(path);
     return paths;
   }
+  // After Run: each hit below the root as "path|extension|category|size|line", by path.
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (const auto& [path, r] : byPath) {
+      rows.push_back(path + "|" + r.extension + "|" + std::to_string(r.category) + "|" +
+                     r.sizeText + "|" + r.matchLine);
+    }
+    return rows;
+  }
   // Sets the stop flag as the n-th hit arrives, as the Stop button would.
   void StopAt(size_t n) {
     options.stop = &stop;
