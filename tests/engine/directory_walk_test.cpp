@@ -452,29 +452,41 @@ TEST_P(DirectoryWalk, ADeepFolderMovedMidWalkLosesNothingElse) {
 // Heap bytes in use, counted by the replaced operator new below.
 std::atomic<long long> g_heapBytes{0};
 
-struct CountingSink : HitSink {
+// Counts the hits of a walk for "file" on two threads, and the heap's peak while it runs. The
+// first `slow` hits take a while (not an assertion: it lets a helper get ahead); the
+// `stopAt`-th stops the walk.
+struct MemorySink : HitSink {
   void OnHit(ResultRecord&&) override {
-    if (++hits % 1024 == 0) peak = std::max(peak, g_heapBytes.load());
+    if (hits++ < slow) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    peak = std::max(peak, g_heapBytes.load());
+    if (hits == stopAt) stop = true;
   }
-  size_t hits = 0;
+  // The heap's growth at its peak.
+  long long Run(const std::string& root, size_t maxHitsAhead = 1 << 16) {
+    const QueryMatcher matcher("file");
+    WalkOptions options;
+    options.query = &matcher;
+    options.threads = 2;
+    options.maxHitsAhead = maxHitsAhead;
+    options.stop = &stop;
+    const long long before = g_heapBytes.load();
+    peak = before;
+    SearchFolder(root, options, *this);
+    return peak - before;
+  }
+  size_t hits = 0, slow = 0, stopAt = 0;
   long long peak = 0;
+  std::atomic<bool> stop{false};
 };
 
+// One thread reads a wide folder a chunk at a time as it always did; helpers must too.
 TEST(DirectoryWalk, AFolderOfAnyWidthTakesBoundedMemory) {
   testing::TestTree tree;
   tree.Fill("wide", "file %06d", 200000);
   tree.Fill("wide", "folder %03d", 200, true);
-  // One thread reads such a folder a chunk at a time as it always did; helpers must too.
-  const QueryMatcher matcher("file");
-  WalkOptions options;
-  options.query = &matcher;
-  options.threads = 2;
-  CountingSink sink;
-  const long long before = g_heapBytes.load();
-  sink.peak = before;
-  SearchFolder(tree.root(), options, sink);
+  MemorySink sink;
+  EXPECT_LT(sink.Run(tree.root()), 1 << 20);  // the whole listing would be some 6 MB
   EXPECT_EQ(sink.hits, 200000u);
-  EXPECT_LT(sink.peak - before, 1 << 20);  // the whole listing would be some 6 MB
 }
 
 // A helper far ahead of the hits handed on keeps only so many of its own, and one still waiting
@@ -489,35 +501,13 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
   }
   tree.Fill(first, "file %d", 2);
   tree.Fill(first == "x" ? "y" : "x", "file %06d", 30000);
-
-  struct LateSink : HitSink {
-    void OnHit(ResultRecord&&) override {
-      // Not an assertion: by the first hit the helper is idle and is given the other folder, and
-      // by the second it is well ahead.
-      if (hits++ < 2) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      peak = std::max(peak, g_heapBytes.load());
-      if (hits == stopAt) stop = true;
-    }
-    size_t hits = 0;
-    size_t stopAt = 0;
-    long long peak = 0;
-    std::atomic<bool> stop{false};
-  };
   for (size_t stopAt : {0u, 2u}) {
-    const QueryMatcher matcher("file");
-    WalkOptions options;
-    options.query = &matcher;
-    options.threads = 2;
-    options.maxHitsAhead = 1000;
-    LateSink sink;
+    MemorySink sink;
+    sink.slow = 2;  // by the first hit a helper is idle and given the other folder
     sink.stopAt = stopAt;
-    options.stop = &sink.stop;
     const size_t descriptors = OpenDescriptors();
-    const long long before = g_heapBytes.load();
-    sink.peak = before;
-    SearchFolder(tree.root(), options, sink);
+    EXPECT_LT(sink.Run(tree.root(), 1000), 3 << 20);  // all of them would take some 9 MB
     EXPECT_EQ(sink.hits, stopAt == 0 ? 30002u : 2u);
-    EXPECT_LT(sink.peak - before, 3 << 20);  // all of them would take some 9 MB
     EXPECT_EQ(OpenDescriptors(), descriptors);
   }
 }
