@@ -20,7 +20,7 @@ class Documents : public ::testing::TestWithParam<size_t> {
  protected:
   std::string Match(const std::string& bytes, const std::string& query) {
     tree.Write("doc", bytes);  // no extension: the format is told by the contents
-    return MatchContent(tree.Path("doc"), QueryMatcher(FoldCase(query)), nullptr, GetParam());
+    return MatchContent(tree.Path("doc"), QueryMatcher(query), nullptr, GetParam());
   }
   testing::TestTree tree;
 };

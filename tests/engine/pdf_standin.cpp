@@ -2,10 +2,10 @@
 // ("%PDF-write"); it tries it and says on standard output whether that was blocked, in a line
 // with the word the tests search for.
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
-#include <netinet/in.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -24,8 +24,7 @@ bool Attempt(const std::string& what) {
     return false;
   }
   if (what == "write") {
-    const int fd = open("/tmp/findlark-standin-wrote",
-                        O_WRONLY | O_CREAT, 0644);
+    const int fd = open("/tmp/findlark-standin-wrote", O_WRONLY | O_CREAT, 0644);
     return fd >= 0;
   }
   if (what == "passwd") return open("/etc/passwd", O_RDONLY) >= 0;
@@ -46,8 +45,8 @@ bool Attempt(const std::string& what) {
   }
   if (what == "signal") return kill(getppid(), 0) == 0;
   if (what == "alloc") {
-    void* p = mmap(nullptr, size_t{8} << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                   -1, 0);
+    void* p =
+        mmap(nullptr, size_t{8} << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     return p != MAP_FAILED;
   }
   if (what == "loop") {

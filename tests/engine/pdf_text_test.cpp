@@ -11,6 +11,7 @@
 #include "search/content_matcher.h"
 #include "search/directory_walk.h"
 #include "test_tree.h"
+#include "test_walk.h"
 
 namespace findlark {
 namespace {
@@ -26,8 +27,10 @@ std::string MakePdf(const std::vector<std::string>& pages, Streams streams) {
   for (size_t i = 0; i < pages.size(); ++i) {
     const size_t page = objects.size() + 1;
     kids += std::to_string(page) + " 0 R ";
-    objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font "
-                      "<< /F1 3 0 R >> >> /Contents " + std::to_string(page + 1) + " 0 R >>");
+    objects.push_back(
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font "
+        "<< /F1 3 0 R >> >> /Contents " +
+        std::to_string(page + 1) + " 0 R >>");
     std::string data = pages[i];
     std::string filter;
     if (deflate) {
@@ -42,7 +45,8 @@ std::string MakePdf(const std::vector<std::string>& pages, Streams streams) {
     objects.push_back("<< /Length " + std::to_string(data.size()) + filter + " >>\nstream\n" +
                       data + "\nendstream");
   }
-  objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
+  objects[1] =
+      "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
   std::string out = "%PDF-1.4\n";
   std::vector<size_t> offsets;
   for (size_t i = 0; i < objects.size(); ++i) {
@@ -56,8 +60,8 @@ std::string MakePdf(const std::vector<std::string>& pages, Streams streams) {
     snprintf(entry, sizeof entry, "%010zu 00000 n \n", at);
     out += entry;
   }
-  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-         std::to_string(xref) + "\n%%EOF\n";
+  out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+         " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
   return out;
 }
 
@@ -130,10 +134,12 @@ TEST_F(PdfText, FindsTheLineHoldingTheText) {
     std::string bytes, query, line;
   } cases[] = {
       {"page three", whole, "kingfisher ltd", "Invoice for Kingfisher Ltd"},
-      {"deflated streams", MakePdf(three, Streams::kDeflate), "kingfisher ltd", "Invoice for Kingfisher Ltd"},
+      {"deflated streams", MakePdf(three, Streams::kDeflate), "kingfisher ltd",
+       "Invoice for Kingfisher Ltd"},
       {"split over lines", MakePdf({split}, Streams::kDeflate), "kingfisher ltd", ""},
       {"split over lines", MakePdf({split}, Streams::kDeflate), "ltd", "Ltd owes"},
-      {"no text layer", MakePdf({"0 0 1 rg 72 72 200 200 re f"}, Streams::kPlain), "kingfisher", ""},
+      {"no text layer", MakePdf({"0 0 1 rg 72 72 200 200 re f"}, Streams::kPlain), "kingfisher",
+       ""},
       {"raw bytes are not text", whole, "helvetica", ""},
       {"cut short", whole.substr(0, whole.find("3 0 obj")), "cover", ""},
       {"not a PDF", "Kingfisher Ltd\n", "kingfisher", ""},
@@ -146,32 +152,24 @@ TEST_F(PdfText, FindsTheLineHoldingTheText) {
 
 TEST_F(PdfText, OnlyWhenAskedAndOnlyInAContentSearch) {
   tree.Write("a/invoice.pdf", MakePdf({Text("Kingfisher Ltd")}, Streams::kDeflate));
-  tree.Write("a/notes", MakePdf({Text("Kingfisher notes")}, Streams::kPlain));  // told by its content
+  tree.Write("a/notes", MakePdf({Text("Kingfisher notes")}, Streams::kPlain));  // told by content
   tree.Write("a/z.txt", "kingfisher text\n");
   for (bool pdf : {false, true}) {
-    struct Sink : HitSink {
-      void OnHit(ResultRecord&& r) override { lines.push_back(r.path.substr(r.path.rfind('/') + 1) + ": " + r.matchLine); }
-      std::vector<std::string> lines;
-    } sink;
-    const QueryMatcher query("kingfisher");
-    WalkOptions options;
-    options.query = &query;
-    options.searchContents = true;
-    options.pdf = pdf ? &extractor : nullptr;
-    options.threads = 1;
-    SearchFolder(tree.root(), options, sink);
-    const std::vector<std::string> bytes = {"z.txt: kingfisher text"};
-    const std::vector<std::string> text = {"invoice.pdf: Kingfisher Ltd",
-                                           "notes: Kingfisher notes", "z.txt: kingfisher text"};
-    std::sort(sink.lines.begin(), sink.lines.end());
+    testing::Walk walk("kingfisher", true);
+    walk.options.pdf = pdf ? &extractor : nullptr;
+    walk.Run(tree.root());
+    std::vector<std::string> lines;
+    for (const auto& [path, r] : walk.byPath) lines.push_back(path + ": " + r.matchLine);
     // Without the option, the uncompressed PDF's raw bytes hold no "kingfisher" on a line
     // of their own: its stream line reads "BT ... (Kingfisher notes) Tj ET".
     if (!pdf) {
-      ASSERT_EQ(sink.lines.size(), 2u);
-      EXPECT_TRUE(sink.lines[0].starts_with("notes: BT /F1 12 Tf")) << sink.lines[0];
-      EXPECT_EQ(sink.lines[1], bytes[0]);
+      ASSERT_EQ(lines.size(), 2u);
+      EXPECT_TRUE(lines[0].starts_with("a/notes: BT /F1 12 Tf")) << lines[0];
+      EXPECT_EQ(lines[1], "a/z.txt: kingfisher text");
     } else {
-      EXPECT_EQ(sink.lines, text);
+      EXPECT_EQ(lines, (std::vector<std::string>{"a/invoice.pdf: Kingfisher Ltd",
+                                                 "a/notes: Kingfisher notes",
+                                                 "a/z.txt: kingfisher text"}));
     }
   }
   EXPECT_EQ(extractor.Failures(), 0u);
@@ -192,8 +190,7 @@ TEST_F(PdfText, HostileDocumentsAreCutOff) {
     size_t failures;  // counted so far
   } cases[] = {
       // A gigabyte of spaces after the text in one stream: minutes of work, cut off.
-      {"decompression bomb", MakePdf({DeflateBomb(Text("Kingfisher"))}, Streams::kPacked), "",
-       1},
+      {"decompression bomb", MakePdf({DeflateBomb(Text("Kingfisher"))}, Streams::kPacked), "", 1},
       {"page tree loop", loop, "", 1},
       {"100,000 pages", MakePdf(many, Streams::kPlain), "Kingfisher first", 1},
       {"after them", MakePdf({Text("Kingfisher Ltd")}, Streams::kDeflate), "Kingfisher Ltd", 1},
@@ -255,26 +252,19 @@ TEST(PdfSandbox, PdfsReadAheadKeepTheWalksOrder) {
   for (int i = 0; i < 12; ++i)
     tree.Write("doc" + std::to_string(i) + ".pdf", i % 4 == 0 ? "%PDF-slow\n" : "%PDF-plain\n");
   auto walk = [&](const char* query, PdfExtractor* pdf) {
-    struct Sink : HitSink {
-      void OnHit(ResultRecord&& r) override { hits.push_back(r.path + " " + r.matchLine); }
-      std::vector<std::string> hits;
-    } sink;
-    const QueryMatcher matcher(query);
-    WalkOptions options;
-    options.query = &matcher;
-    options.searchContents = pdf != nullptr;
-    options.pdf = pdf;
-    options.threads = 1;
-    SearchFolder(tree.root(), options, sink);
-    return sink.hits;
+    testing::Walk walk(query, pdf != nullptr);
+    walk.options.pdf = pdf;
+    walk.Run(tree.root());
+    std::vector<std::string> hits;  // in the walk's order
+    for (const ResultRecord& r : walk.hits) hits.push_back(r.path + " " + r.matchLine);
+    return hits;
   };
   std::vector<std::string> expected = walk("doc", nullptr);
   ASSERT_EQ(expected.size(), 12u);
   for (std::string& hit : expected) {
-    hit += hit.find("doc0.pdf") != std::string::npos || hit.find("doc4.pdf") != std::string::npos ||
-                   hit.find("doc8.pdf") != std::string::npos
-               ? "slow blocked Kingfisher"
-               : "plain blocked Kingfisher";
+    const bool slow =
+        hit.ends_with("/doc0.pdf ") || hit.ends_with("/doc4.pdf ") || hit.ends_with("/doc8.pdf ");
+    hit += slow ? "slow blocked Kingfisher" : "plain blocked Kingfisher";
   }
   EXPECT_EQ(walk("kingfisher", &extractor), expected);
 }

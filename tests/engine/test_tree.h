@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -41,6 +44,38 @@ class TestTree {
   void Stamp(const std::string& rel, time_t mtime) const {
     const timespec times[2] = {{mtime, 0}, {mtime, 0}};
     utimensat(AT_FDCWD, Path(rel).c_str(), times, AT_SYMLINK_NOFOLLOW);
+  }
+  // One entry a string: "a/b=text" a file ("a/b" alone holds "hello"), "a/" a folder, "a|" a
+  // FIFO, "a->target" a symbolic link.
+  void Build(std::initializer_list<std::string> entries) const {
+    for (const std::string& e : entries) {
+      if (const size_t arrow = e.find("->"); arrow != std::string::npos) {
+        Symlink(e.substr(arrow + 2), e.substr(0, arrow));
+      } else if (e.ends_with('/')) {
+        MkdirP(e);
+      } else if (e.ends_with('|')) {
+        Mkfifo(e.substr(0, e.size() - 1));
+      } else if (const size_t eq = e.find('='); eq != std::string::npos) {
+        Write(e.substr(0, eq), e.substr(eq + 1));
+      } else {
+        Write(e);
+      }
+    }
+  }
+  // `count` empty files (or folders) in `folder`, named by `format` from a number: wide folders.
+  void Fill(const std::string& folder, const char* format, int count, bool folders = false) const {
+    MkdirP(folder);
+    const int dir = open(Path(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    char name[64];
+    for (int i = 0; i < count; ++i) {
+      std::snprintf(name, sizeof name, format, i);
+      if (folders) {
+        mkdirat(dir, name, 0755);
+      } else {
+        close(openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+      }
+    }
+    close(dir);
   }
   void MkdirP(const std::string& rel) const { std::filesystem::create_directories(Path(rel)); }
   void Symlink(const std::string& target, const std::string& rel) const {

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "search/directory_walk.h"
+
+namespace findlark::testing {
+
+// Threads a Walk uses unless told otherwise; the walk tests run once for each count.
+inline int g_walkThreads = 1;
+
+struct Walk : HitSink {
+  explicit Walk(std::string query, bool contents = false, bool wholeWord = false)
+      : matcher(std::move(query), wholeWord) {
+    options.query = &matcher;
+    options.searchContents = contents;
+    options.threads = g_walkThreads;
+  }
+  void OnHit(ResultRecord&& record) override {
+    hits.push_back(std::move(record));
+    if (after) after();
+  }
+  // The hits' paths below `root`, sorted; a path found twice, or outside the root, fails.
+  std::vector<std::string> Run(std::string root) {
+    SearchFolder(root, options, *this);
+    while (root.ends_with('/')) root.pop_back();
+    std::vector<std::string> paths;
+    for (const ResultRecord& r : hits) {
+      EXPECT_TRUE(r.path.starts_with(root + "/")) << r.path;
+      EXPECT_TRUE(byPath.emplace(r.path.substr(root.size() + 1), r).second) << r.path;
+    }
+    for (const auto& [path, record] : byPath) paths.push_back(path);
+    return paths;
+  }
+  // After Run: each hit below the root as "path|extension|category|size|line", by path.
+  std::vector<std::string> Rows() const {
+    std::vector<std::string> rows;
+    for (const auto& [path, r] : byPath) {
+      rows.push_back(path + "|" + r.extension + "|" + std::to_string(r.category) + "|" +
+                     r.sizeText + "|" + r.matchLine);
+    }
+    return rows;
+  }
+  // Sets the stop flag as the n-th hit arrives, as the Stop button would.
+  void StopAt(size_t n) {
+    options.stop = &stop;
+    after = [this, n] {
+      if (hits.size() == n) stop = true;
+    };
+  }
+  size_t IndexOf(const std::string& path) const {
+    return std::find_if(hits.begin(), hits.end(), [&](auto& r) { return r.path == path; }) -
+           hits.begin();
+  }
+  QueryMatcher matcher;
+  WalkOptions options;
+  std::vector<ResultRecord> hits;
+  std::map<std::string, ResultRecord> byPath;
+  std::function<void()> after;
+  std::atomic<bool> stop{false};
+};
+
+}  // namespace findlark::testing
