@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "results/display_text.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "search/directory_walk.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"
