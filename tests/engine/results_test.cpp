@@ -88,11 +88,6 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
     }
     r.RecordHits(batch);
   }
-  // Every leaf is found again by its record, as the view finds its current item.
-  for (FileCategory c = 0; c < 3; ++c) {
-    for (uint32_t row = 0; row < r.tree.ChildCount(c); ++row)
-      ASSERT_EQ(r.tree.RowOf(c, r.tree.ChildData(c, row), r.store), row);
-  }
   EXPECT_EQ(r.tree.RowOf(kVideo, 0, r.store), -1);
   EXPECT_EQ(r.foundCount, static_cast<int>(found.size()));
   EXPECT_TRUE(r.RefersToRecord(0) && !r.RefersToRecord(r.foundCount) &&
@@ -105,8 +100,13 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
       return LabelLess(found[a].second, found[b].second);
     });
     EXPECT_EQ(Leaves(r.tree, c), expected) << c;
-    for (size_t row = 0; row < expected.size(); ++row)  // read back from every chunk
+    EXPECT_EQ(r.tree.RowOf((c + 1) % 3, expected[0], r.store), -1);  // a leaf of another node
+    // Read back from every chunk; every leaf is found again by its record, as the view finds
+    // its current item.
+    for (size_t row = 0; row < expected.size(); ++row) {
       ASSERT_EQ(r.tree.ItemText({c, int64_t(row)}, r.store), found[expected[row]].second) << row;
+      ASSERT_EQ(r.tree.RowOf(c, expected[row], r.store), int64_t(row));
+    }
   }
   r.ResetResults();
   EXPECT_EQ(r.store.size(), 0u);
