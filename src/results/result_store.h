@@ -77,6 +77,7 @@ class ResultStore {
     char* base;
     size_t size;
   };
+  struct Prefault;
 
   static constexpr size_t kChunkBits = 16;
   static constexpr size_t kChunkSize = size_t{1} << kChunkBits;
@@ -89,6 +90,7 @@ class ResultStore {
   std::vector<Region> regions_;
   size_t regionUsed_ = 0;   // of regions_.back()
   bool noRegions_ = false;  // reserving failed: blocks and chunks come from the heap
+  std::unique_ptr<Prefault> prefault_;
   std::vector<std::unique_ptr<char[]>> heapBlocks_;
   std::vector<std::unique_ptr<Entry[]>> heapChunks_;
   char* block_ = nullptr;
