@@ -9,7 +9,7 @@
 
 #include "cli/cli_options.h"
 #include "persist/text_escape.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "search/categories.h"
 
 namespace findlark {

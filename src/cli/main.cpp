@@ -22,7 +22,7 @@
 #include "cli/cli_output.h"
 #include "persist/atomic_file.h"
 #include "persist/html_export.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "search/directory_walk.h"
 #include "search/pdf_text.h"
 #include "search/search_run.h"

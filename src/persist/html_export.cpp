@@ -3,7 +3,7 @@
 #include "persist/atomic_file.h"
 #include "persist/text_escape.h"
 #include "results/display_text.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 
 namespace findlark {
 

@@ -1,7 +1,7 @@
 #include "results/hit_info.h"
 
 #include "persist/text_escape.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 
 namespace findlark {
 

@@ -27,7 +27,10 @@ struct RecordView {
 // chunks of a compact table, so ten million hits cost little beyond their path text, and
 // nothing stored ever moves: growing never copies the table, and a record appended before
 // another thread learned of it (through a lock or a queue) may be read there through a Reader
-// while appends go on.
+// while appends go on. Blocks and chunks are cut from address space reserved a few gigabytes at
+// a time, whose pages the kernel fills in as they are first written: asking it for a new mapping
+// for each block would wait, on the appending thread, for whatever mapping work other threads
+// do, such as a helper freeing a large list.
 class ResultStore {
  public:
   ResultStore();
@@ -67,6 +70,14 @@ class ResultStore {
   };
   const char* Store(std::string_view a, std::string_view b, std::string_view c, std::string_view d,
                     std::string_view e);
+  void* Carve(size_t bytes);  // from the reserved space; null when none can be had
+  void Release();
+
+  struct Region {
+    char* base;
+    size_t size;
+  };
+  struct Prefault;
 
   static constexpr size_t kChunkBits = 16;
   static constexpr size_t kChunkSize = size_t{1} << kChunkBits;
@@ -74,9 +85,15 @@ class ResultStore {
   static constexpr size_t kMaxChunks = (size_t{1} << 32) >> kChunkBits;
 
   size_t size_ = 0;
-  std::unique_ptr<std::unique_ptr<Entry[]>[]> chunks_;  // kMaxChunks slots once used
+  std::unique_ptr<Entry*[]> chunks_;  // kMaxChunks slots once used
   size_t chunkCount_ = 0;
-  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::vector<Region> regions_;
+  size_t regionUsed_ = 0;   // of regions_.back()
+  bool noRegions_ = false;  // reserving failed: blocks and chunks come from the heap
+  std::unique_ptr<Prefault> prefault_;
+  std::vector<std::unique_ptr<char[]>> heapBlocks_;
+  std::vector<std::unique_ptr<Entry[]>> heapChunks_;
+  char* block_ = nullptr;
   size_t blockUsed_ = 0;
   size_t blockSize_ = 0;
   size_t blockBytes_ = 0;  // sum of all block sizes

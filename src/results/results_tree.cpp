@@ -3,56 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "search/case_fold.h"
-
 namespace findlark {
 
 namespace {
-
-unsigned char FoldAscii(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
-// Compares the folded forms of two labels. ASCII is folded in place; from the first other byte
-// on, the rest of both is folded by the routine that matching uses. Up to there both hold only
-// ASCII, so that place starts a character in each.
-int CompareFolded(std::string_view a, std::string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  size_t i = 0;
-  for (; i < n; ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if ((x | y) & 0x80) break;
-    if (FoldAscii(x) != FoldAscii(y)) return FoldAscii(x) < FoldAscii(y) ? -1 : 1;
-  }
-  if (i == n) return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-  thread_local std::string foldedA, foldedB;
-  FoldCaseInto(a.substr(i), foldedA);
-  FoldCaseInto(b.substr(i), foldedB);
-  const int order = foldedA.compare(foldedB);
-  return order < 0 ? -1 : (order > 0 ? 1 : 0);
-}
-
-// No label holds a zero byte, so a smaller key means a smaller label; equal keys need the full
-// comparison.
-LeafKey LabelKey(std::string_view label) {
-  const size_t n = std::min<size_t>(label.size(), 16);
-  bool ascii = true;
-  for (size_t i = 0; i < n; ++i) ascii = ascii && !(static_cast<unsigned char>(label[i]) & 0x80);
-  std::string folded;
-  if (!ascii) {
-    // Thirty-two bytes hold at least sixteen folded bytes of whole characters.
-    FoldCaseInto(label.substr(0, std::min<size_t>(label.size(), 32)), folded);
-    label = folded;
-  }
-  LeafKey keys{};
-  for (size_t i = 0; i < 16; ++i) {
-    uint64_t& key = keys[i / 8];
-    key <<= 8;
-    if (i < label.size()) key |= FoldAscii(static_cast<unsigned char>(label[i]));
-  }
-  return keys;
-}
 
 std::string_view LabelOf(const ResultStore::Reader& store, uint32_t record) {
   return store.View(record).Title();
@@ -66,18 +19,6 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 }
 
 }  // namespace
-
-int LabelOrder(std::string_view a, std::string_view b) {
-  const int order = CompareFolded(a, b);
-  if (order != 0) return order;
-  // Same letters in another case: a fixed order keeps the tree deterministic.
-  const int raw = a.compare(b);
-  return raw < 0 ? -1 : (raw > 0 ? 1 : 0);
-}
-
-bool LabelLess(std::string_view a, std::string_view b) {
-  return LabelOrder(a, b) < 0;
-}
 
 void ResultsTree::Reset() {
   Clear();
@@ -101,12 +42,6 @@ std::string ResultsTree::NodeLabel(FileCategory category) const {
   label += std::to_string(ChildCount(category));
   label += ')';
   return label;
-}
-
-void ResultsTree::InsertLeaves(const ResultStore& store, uint32_t first) {
-  LeafMerge merge = PlanMerge(store, first, static_cast<uint32_t>(store.size()));
-  RunMerge(merge);
-  ApplyMerge(merge);
 }
 
 LeafMerge ResultsTree::PlanMerge(const ResultStore& store, uint32_t first, uint32_t last) const {
@@ -275,119 +210,6 @@ size_t ResultsTree::BytesReserved() const {
              list->records.capacity() * sizeof(uint32_t);
   }
   return bytes;
-}
-
-LeafMerger::LeafMerger() : thread_(&LeafMerger::Loop, this) {}
-
-LeafMerger::~LeafMerger() {
-  {
-    std::lock_guard lock(mutex_);
-    quit_ = true;
-    cancel_.store(true);
-  }
-  wake_.notify_all();
-  thread_.join();
-}
-
-bool LeafMerger::Busy() const {
-  std::lock_guard lock(mutex_);
-  return pending_.has_value() || running_ || finished_.has_value();
-}
-
-void LeafMerger::Start(LeafMerge merge, std::function<void()> done) {
-  {
-    std::lock_guard lock(mutex_);
-    pending_ = std::move(merge);
-    done_ = std::move(done);
-  }
-  wake_.notify_all();
-}
-
-std::optional<LeafMerge> LeafMerger::Take() {
-  std::lock_guard lock(mutex_);
-  return std::exchange(finished_, std::nullopt);
-}
-
-void LeafMerger::Abandon() {
-  {
-    std::lock_guard lock(mutex_);
-    pending_.reset();
-    if (running_) {
-      cancel_.store(true);
-      dropRunning_ = true;
-    }
-    if (finished_) garbage_.push_back(std::make_shared<LeafLists>(std::move(finished_->lists)));
-    finished_.reset();
-  }
-  wake_.notify_all();
-}
-
-void LeafMerger::Cancel() {
-  Abandon();
-  std::unique_lock lock(mutex_);
-  idle_.wait(lock, [this] { return !running_; });
-}
-
-void LeafMerger::Dispose(std::shared_ptr<void> garbage) {
-  {
-    std::lock_guard lock(mutex_);
-    garbage_.push_back(std::move(garbage));
-  }
-  wake_.notify_all();
-}
-
-void LeafMerger::Loop() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    wake_.wait(lock, [this] { return quit_ || pending_ || !garbage_.empty(); });
-    if (!garbage_.empty()) {
-      std::vector<std::shared_ptr<void>> drop;
-      drop.swap(garbage_);
-      lock.unlock();
-      drop.clear();
-      lock.lock();
-      continue;
-    }
-    if (quit_) return;
-    LeafMerge merge = std::move(*pending_);
-    pending_.reset();
-    std::function<void()> done = std::move(done_);
-    running_ = true;
-    dropRunning_ = false;
-    cancel_.store(false);
-    lock.unlock();
-    const bool complete = ResultsTree::RunMerge(merge, &cancel_);
-    lock.lock();
-    running_ = false;
-    const bool keep = complete && !dropRunning_ && !quit_;
-    if (keep) finished_ = std::move(merge);
-    idle_.notify_all();
-    lock.unlock();
-    if (keep && done) done();
-    merge = {};  // an abandoned merge's lists go here, unlocked
-    lock.lock();
-  }
-}
-
-void SearchResults::ResetResults() {
-  store.Clear();
-  tree.Reset();
-  foundCount = 0;
-}
-
-void SearchResults::RecordHits(std::vector<ResultRecord>& batch) {
-  AppendHits(batch);
-  RecordAppended();
-}
-
-void SearchResults::AppendHits(const std::vector<ResultRecord>& batch) {
-  for (const ResultRecord& record : batch) store.Append(record);
-}
-
-void SearchResults::RecordAppended() {
-  if (!tree.HasNodes()) tree.Reset();
-  tree.InsertLeaves(store, static_cast<uint32_t>(foundCount));
-  foundCount = static_cast<int>(store.size());
 }
 
 }  // namespace findlark

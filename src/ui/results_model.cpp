@@ -57,8 +57,7 @@ std::array<bool, kCategoryCount> ResultsModel::RecordAppendedHits() {
   }
   lastTouched_ = {};
   if (!results_.tree.HasNodes() || AppendedHits() == 0) return lastTouched_;
-  LeafMerge merge = results_.tree.PlanMerge(results_.store, static_cast<uint32_t>(AppendedFrom()),
-                                            static_cast<uint32_t>(results_.store.size()));
+  LeafMerge merge = results_.PlanMerge();
   ResultsTree::RunMerge(merge);
   Apply(merge);
   return lastTouched_;
@@ -68,17 +67,15 @@ bool ResultsModel::StartMerge() {
   if (merging_ || !results_.tree.HasNodes() || AppendedHits() == 0) return false;
   merging_ = true;
   const uint64_t generation = generation_;
-  merger_.Start(results_.tree.PlanMerge(results_.store, static_cast<uint32_t>(AppendedFrom()),
-                                        static_cast<uint32_t>(results_.store.size())),
-                [this, generation] {
-                  // On the helper: the swap itself happens on this model's thread.
-                  QMetaObject::invokeMethod(
-                      this,
-                      [this, generation] {
-                        if (generation == generation_) FinishMerge();
-                      },
-                      Qt::QueuedConnection);
-                });
+  merger_.Start(results_.PlanMerge(), [this, generation] {
+    // On the helper: the swap itself happens on this model's thread.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+          if (generation == generation_) FinishMerge();
+        },
+        Qt::QueuedConnection);
+  });
   return true;
 }
 
@@ -99,11 +96,8 @@ void ResultsModel::Apply(LeafMerge& merge) {
   records.reserve(static_cast<size_t>(from.size()));
   for (const QModelIndex& old : from) records.push_back(ItemData(old));
 
-  results_.tree.ApplyMerge(merge);
-  // Last, as the recording steps require: only now do readers see the new records.
-  results_.foundCount = static_cast<int>(merge.last);
+  merger_.Dispose(std::make_shared<LeafLists>(results_.ApplyMerge(merge)));
   lastTouched_ = merge.touched;
-  merger_.Dispose(std::make_shared<LeafLists>(std::move(merge.lists)));
 
   QModelIndexList to;
   to.reserve(from.size());

@@ -8,8 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "results/leaf_merger.h"
 #include "results/result_record.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "search/categories.h"
 
 namespace findlark {
@@ -45,7 +46,7 @@ class ResultsModel : public QAbstractItemModel {
   std::array<bool, kCategoryCount> RecordAppendedHits();
   bool StartMerge();  // false when nothing is waiting or a merge is already running
   bool Merging() const { return merging_; }
-  size_t AppendedHits() const { return results_.store.size() - AppendedFrom(); }
+  size_t AppendedHits() const { return results_.Appended(); }
   // Which categories the last recording gave new leaves.
   const std::array<bool, kCategoryCount>& LastTouched() const { return lastTouched_; }
 
@@ -70,7 +71,6 @@ class ResultsModel : public QAbstractItemModel {
     return static_cast<FileCategory>(index.internalId() - 1);
   }
 
-  size_t AppendedFrom() const { return static_cast<size_t>(results_.foundCount); }
   void FinishMerge();
   void Apply(LeafMerge& merge);
 

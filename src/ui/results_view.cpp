@@ -22,7 +22,7 @@
 #include <climits>
 
 #include "persist/html_export.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "ui/announcer.h"
 #include "ui/results_model.h"
 #include "ui/results_view_accessible.h"

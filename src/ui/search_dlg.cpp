@@ -20,7 +20,7 @@
 #include <cerrno>
 
 #include "persist/settings.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "search/pdf_text.h"
 #include "ui/icons.h"
 #include "ui/preview_pane.h"

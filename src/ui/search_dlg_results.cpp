@@ -8,7 +8,7 @@
 
 #include "persist/html_export.h"
 #include "results/hit_info.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "ui/preview_pane.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"

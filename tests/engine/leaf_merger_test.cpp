@@ -1,11 +1,13 @@
 // Merges on the helper thread while the owner goes on appending, as the window does.
+#include "results/leaf_merger.h"
+
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <random>
+#include <semaphore>
 #include <thread>
 
-#include "results/results_tree.h"
+#include "results/search_results.h"
 
 namespace findlark {
 namespace {
@@ -15,73 +17,58 @@ ResultRecord Hit(uint32_t n, FileCategory category) {
   return {"/m/" + std::to_string(n % 977) + "/Name" + name + ".x", "1 KB", "", "", "x", category};
 }
 
-// Set by the merger's callback on its thread, waited for and cleared on the owner's.
-struct Done {
-  std::atomic<bool> flag{false};
-  void Signal() {
-    flag = true;
-    flag.notify_all();
-  }
-  void Wait() {
-    flag.wait(false);
-    flag = false;
-  }
-};
+std::vector<uint32_t> Leaves(const ResultsTree& tree, FileCategory c) {
+  std::vector<uint32_t> out;
+  for (size_t row = 0; row < tree.ChildCount(c); ++row) out.push_back(tree.ChildData(c, row));
+  return out;
+}
 
 TEST(LeafMerger, MergesWhileTheOwnerAppendsAndMatchesOneMerge) {
   SearchResults async, sync;
   async.ResetResults();
   sync.ResetResults();
   LeafMerger merger;
-  Done done;
+  std::counting_semaphore<> done(0);  // released by the merger's callback, on its thread
   std::mt19937 rng(3);
   uint32_t next = 0;
   auto append = [&](uint32_t count) {
     std::vector<ResultRecord> batch;
     for (uint32_t i = 0; i < count; ++i, ++next) batch.push_back(Hit(next, rng() % 4));
-    for (const ResultRecord& r : batch) async.store.Append(r);
+    async.AppendHits(batch);
     sync.RecordHits(batch);
   };
   append(1000);
   for (int round = 0; round < 30; ++round) {
-    const auto first = static_cast<uint32_t>(async.foundCount);
-    merger.Start(
-        async.tree.PlanMerge(async.store, first, static_cast<uint32_t>(async.store.size())),
-        [&] { done.Signal(); });
+    merger.Start(async.PlanMerge(), [&] { done.release(); });
     append(1 + rng() % 20000);  // the store grows, in new chunks, while the helper reads it
-    done.Wait();
+    done.acquire();
     auto merge = merger.Take();
     ASSERT_TRUE(merge);
     EXPECT_FALSE(merger.Take());  // taken once
-    async.tree.ApplyMerge(*merge);
-    async.foundCount = static_cast<int>(merge->last);
-    merger.Dispose(std::make_shared<LeafLists>(std::move(merge->lists)));
+    const size_t stored = async.store.size();
+    merger.Dispose(std::make_shared<LeafLists>(async.ApplyMerge(*merge)));
+    // Counted up to the merge's last record, not to what was stored meanwhile.
+    ASSERT_EQ(async.Appended(), stored - merge->last);
   }
-  async.tree.InsertLeaves(async.store, static_cast<uint32_t>(async.foundCount));
-  for (FileCategory c = 0; c < 4; ++c) {
-    ASSERT_EQ(async.tree.ChildCount(c), sync.tree.ChildCount(c));
-    for (size_t row = 0; row < sync.tree.ChildCount(c); ++row)
-      ASSERT_EQ(async.tree.ChildData(c, row), sync.tree.ChildData(c, row)) << c << " " << row;
-  }
+  async.RecordAppended();
+  for (FileCategory c = 0; c < 4; ++c) ASSERT_EQ(Leaves(async.tree, c), Leaves(sync.tree, c)) << c;
 
   // Abandoned, a merge is not waited for and leaves nothing to take; the store it reads may be
   // handed over at once, and the next run's merge gives only its own leaves.
   for (int round = 0; round < 20; ++round) {
-    // Planned on the live store, which is then moved away and reused, as a new search does.
-    merger.Start(async.tree.PlanMerge(async.store, 0, static_cast<uint32_t>(async.store.size())),
-                 [&] { done.Signal(); });
+    merger.Start(async.PlanMerge(), [&] { done.release(); });
     if (round % 2) std::this_thread::yield();
-    auto old = std::make_shared<SearchResults>(std::move(async));
+    auto old = std::make_shared<SearchResults>(std::move(async));  // as a new search does
     merger.Abandon();
     merger.Dispose(std::move(old));
     async.ResetResults();
     async.store.Append(Hit(round, kMusic));
-    merger.Start(async.tree.PlanMerge(async.store, 0, 1), [&] { done.Signal(); });
+    merger.Start(async.PlanMerge(), [&] { done.release(); });
     std::optional<LeafMerge> merge;
-    while (!(merge = merger.Take())) done.Wait();
-    EXPECT_EQ(merge->last, 1u);
+    while (!(merge = merger.Take())) done.acquire();
     EXPECT_TRUE(merge->touched[kMusic] && !merge->touched[kDocuments]);
-    async.tree.ApplyMerge(*merge);
+    async.ApplyMerge(*merge);
+    EXPECT_EQ(async.foundCount, 1);
     EXPECT_EQ(async.tree.NodeLabel(kMusic), "Music (1)");
     // Enough records for the next round's merge to be under way when it is abandoned.
     for (uint32_t i = 1; i < 30000; ++i) async.store.Append(Hit(i, i % 4));

@@ -14,7 +14,7 @@
 #include "persist/text_escape.h"
 #include "results/display_text.h"
 #include "results/hit_info.h"
-#include "results/results_tree.h"
+#include "results/search_results.h"
 #include "test_tree.h"
 
 namespace findlark {

@@ -7,8 +7,8 @@
 
 #include "results/display_text.h"
 #include "results/hit_info.h"
-#include "results/results_tree.h"
 #include "results/row_layout.h"
+#include "results/search_results.h"
 
 namespace findlark {
 namespace {
@@ -88,11 +88,6 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
     }
     r.RecordHits(batch);
   }
-  // Every leaf is found again by its record, as the view finds its current item.
-  for (FileCategory c = 0; c < 3; ++c) {
-    for (uint32_t row = 0; row < r.tree.ChildCount(c); ++row)
-      ASSERT_EQ(r.tree.RowOf(c, r.tree.ChildData(c, row), r.store), row);
-  }
   EXPECT_EQ(r.tree.RowOf(kVideo, 0, r.store), -1);
   EXPECT_EQ(r.foundCount, static_cast<int>(found.size()));
   EXPECT_TRUE(r.RefersToRecord(0) && !r.RefersToRecord(r.foundCount) &&
@@ -105,25 +100,34 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
       return LabelLess(found[a].second, found[b].second);
     });
     EXPECT_EQ(Leaves(r.tree, c), expected) << c;
-    EXPECT_EQ(r.tree.NodeLabel(c),
-              std::string(g_categoryNames[c]) + " (" + std::to_string(expected.size()) + ")");
-    for (size_t row = 0; row < expected.size(); ++row)  // read back from every chunk
+    EXPECT_EQ(r.tree.RowOf((c + 1) % 3, expected[0], r.store), -1);  // a leaf of another node
+    // Read back from every chunk; every leaf is found again by its record, as the view finds
+    // its current item.
+    for (size_t row = 0; row < expected.size(); ++row) {
       ASSERT_EQ(r.tree.ItemText({c, int64_t(row)}, r.store), found[expected[row]].second) << row;
+      ASSERT_EQ(r.tree.RowOf(c, expected[row], r.store), int64_t(row));
+    }
   }
   r.ResetResults();
   EXPECT_EQ(r.store.size(), 0u);
   EXPECT_EQ(r.tree.NodeLabel(kMusic), "Music (0)");
 }
 
-// A category from outside the thirteen can index nothing: the store files it under Other, and
-// the tree answers for no such node.
-TEST(ResultsTree, CategoriesOutOfRange) {
+// Each node reads its name and count. A category from outside the thirteen can index nothing:
+// the store files it under Other, and the tree answers for no such node.
+TEST(ResultsTree, NodeLabelsAndCategoriesOutOfRange) {
   SearchResults r;
   r.ResetResults();
-  std::vector<ResultRecord> hits = {Hit("/a/x.q", -1), Hit("/a/y.q", kCategoryCount),
-                                    Hit("/a/z.q", 1000)};
+  std::vector<ResultRecord> hits = {Hit("/a/x.q", -1),     Hit("/a/y.q", kCategoryCount),
+                                    Hit("/a/z.q", 1000),   Hit("/a/d", kFolders),
+                                    Hit("/a/e", kFolders), Hit("/a/m.mp3", kMusic)};
   r.RecordHits(hits);
-  EXPECT_EQ(r.tree.NodeLabel(kOther), "Other (3)");
+  const char* labels[] = {"Documents (0)",    "Pictures (0)",      "Music (1)",
+                          "Video (0)",        "Webpages (0)",      "PDF Documents (0)",
+                          "Spreadsheets (0)", "Presentations (0)", "Applications (0)",
+                          "Folders (2)",      "Archives (0)",      "Source Code (0)",
+                          "Other (3)"};
+  for (FileCategory c = 0; c < kCategoryCount; ++c) EXPECT_EQ(r.tree.NodeLabel(c), labels[c]);
   for (const int c : {kTypeFilterAll, kCategoryCount}) {
     EXPECT_EQ(r.tree.NodeLabel(c), "");
     EXPECT_EQ(r.tree.ChildCount(c), 0u);
