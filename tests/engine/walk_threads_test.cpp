@@ -1,0 +1,144 @@
+// The walk on any number of threads, and findlark-cli's --threads.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "search/case_fold.h"
+#include "search/directory_walk.h"
+#include "test_tree.h"
+
+namespace findlark {
+namespace {
+
+// Eight top folders of ten folders each, every one with a folder two deep: enough folders that
+// idle threads are handed some whatever the count.
+void WriteWideTree(const testing::TestTree& tree) {
+  for (int a = 0; a < 8; ++a) {
+    for (int b = 0; b < 10; ++b) {
+      const std::string dir = "a" + std::to_string(a) + "/b" + std::to_string(b) + "/";
+      const std::string id = std::to_string(a) + std::to_string(b);
+      tree.Write(dir + "needle" + id + ".txt", "x");
+      tree.Write(dir + "f" + id + ".txt", "line one\nthe Needle " + id + "\r\nlast");
+      tree.Write(dir + "other" + id + ".txt", "nothing here");
+      tree.MkdirP(dir + "needle_dir");
+      tree.Write(dir + "deep/needle_sub/needle_deep" + id + ".md", "y");
+    }
+  }
+}
+
+struct Collected : HitSink {
+  void OnHit(ResultRecord&& record) override { hits.emplace_back(record.path, record.matchLine); }
+  std::vector<std::pair<std::string, std::string>> hits;
+};
+
+// Every look at the blocks read finds more: the walk behaves as on a disk that keeps it waiting.
+std::atomic<long> g_blocks{0};
+long EverMoreBlocks() {
+  return g_blocks.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+std::vector<std::pair<std::string, std::string>> Walk(const std::string& root, bool contents,
+                                                      int threads, bool slowDisk) {
+  const QueryMatcher matcher("needle");
+  WalkOptions options;
+  options.query = &matcher;
+  options.searchContents = contents;
+  options.threads = threads;
+  if (slowDisk) options.blocksRead = EverMoreBlocks;
+  Collected sink;
+  SearchFolder(root, options, sink);
+  for (auto& [path, line] : sink.hits) path.erase(0, root.size() + 1);
+  return sink.hits;
+}
+
+size_t IndexOf(const std::vector<std::pair<std::string, std::string>>& hits,
+               const std::string& path) {
+  for (size_t i = 0; i < hits.size(); ++i)
+    if (hits[i].first == path) return i;
+  return hits.size();
+}
+
+TEST(WalkThreads, AnyThreadCountGivesTheOneThreadHitsInTheirOrder) {
+  testing::TestTree tree;
+  WriteWideTree(tree);
+  struct Case {
+    bool contents;
+    size_t hits;
+  };
+  for (const Case c : {Case{false, 320}, Case{true, 400}}) {
+    const auto one = Walk(tree.root(), c.contents, 1, false);
+    ASSERT_EQ(one.size(), c.hits);
+    // A folder's hits come before the folder itself.
+    EXPECT_LT(IndexOf(one, "a3/b7/deep/needle_sub/needle_deep37.md"),
+              IndexOf(one, "a3/b7/deep/needle_sub"));
+    EXPECT_LT(IndexOf(one, "a3/b7/deep/needle_sub"), one.size());
+    if (c.contents) {
+      EXPECT_EQ(one[IndexOf(one, "a2/b5/f25.txt")].second, "the Needle 25");
+      EXPECT_EQ(IndexOf(one, "a2/b5/other25.txt"), one.size());
+    }
+    // 0 is the walk's own choice: one thread per CPU, more while the disk is slow.
+    for (const auto& [threads, slowDisk] :
+         {std::pair{2, false}, {3, false}, {4, false}, {0, false}, {0, true}}) {
+      EXPECT_EQ(Walk(tree.root(), c.contents, threads, slowDisk), one)
+          << threads << " threads, slow disk " << slowDisk << ", contents " << c.contents;
+    }
+  }
+}
+
+// Runs findlark-cli with `args`; its exit status, and stdout then stderr.
+std::pair<int, std::string> Cli(const std::string& args) {
+  const std::string command = std::string(FINDLARK_CLI) + " " + args + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
+  const int status = pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+TEST(WalkThreads, CliThreadsIsCheckedAndLeavesTheHitsAsTheyAre) {
+  testing::TestTree tree;
+  WriteWideTree(tree);
+  const std::string folder = "'" + tree.root() + "'";
+  const auto [status, one] = Cli("-q -c --threads 1 needle " + folder);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 400);
+  for (const char* threads : {"--threads 3", "--threads=4", "--threads 256"}) {
+    EXPECT_EQ(Cli("-q -c " + std::string(threads) + " needle " + folder),
+              std::pair(0, std::string(one)))
+        << threads;
+  }
+
+  struct Bad {
+    const char* args;
+    const char* message;
+  };
+  for (const Bad& bad : {
+           Bad{"--threads 0 x",
+               "findlark-cli: invalid number '0' for --threads; use a whole "
+               "number from 1 to 256\n"},
+           Bad{"--threads=257 x",
+               "findlark-cli: invalid number '257' for --threads; use a "
+               "whole number from 1 to 256\n"},
+           Bad{"--threads -2 x", "findlark-cli: invalid number '-2' for --threads"},
+           Bad{"--threads=1.5 x", "findlark-cli: invalid number '1.5' for --threads"},
+           Bad{"--threads= x", "findlark-cli: invalid number '' for --threads"},
+           Bad{"--threads 99999999999999999999 x", "invalid number '99999999999999999999'"},
+           Bad{"x --threads", "findlark-cli: option '--threads' needs a value"},
+       }) {
+    const auto [badStatus, text] = Cli(bad.args);
+    EXPECT_EQ(badStatus, 2) << bad.args;
+    EXPECT_NE(text.find(bad.message), std::string::npos) << bad.args << ": " << text;
+  }
+  EXPECT_NE(Cli("--help").second.find("--threads N"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace findlark
