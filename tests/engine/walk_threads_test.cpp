@@ -1,10 +1,12 @@
 // The walk on any number of threads, and findlark-cli's --threads.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <stdio.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,13 +18,13 @@
 namespace findlark {
 namespace {
 
-// Eight top folders of ten folders each, every one with a folder two deep: enough folders that
-// idle threads are handed some whatever the count.
+// Eight top folders of twenty folders each, every one with a folder two deep: enough folders
+// that idle threads are handed some whatever the count.
 void WriteWideTree(const testing::TestTree& tree) {
   for (int a = 0; a < 8; ++a) {
-    for (int b = 0; b < 10; ++b) {
+    for (int b = 0; b < 20; ++b) {
       const std::string dir = "a" + std::to_string(a) + "/b" + std::to_string(b) + "/";
-      const std::string id = std::to_string(a) + std::to_string(b);
+      const std::string id = std::to_string(a) + "_" + std::to_string(b);
       tree.Write(dir + "needle" + id + ".txt", "x");
       tree.Write(dir + "f" + id + ".txt", "line one\nthe Needle " + id + "\r\nlast");
       tree.Write(dir + "other" + id + ".txt", "nothing here");
@@ -32,19 +34,34 @@ void WriteWideTree(const testing::TestTree& tree) {
   }
 }
 
-struct Collected : HitSink {
-  void OnHit(ResultRecord&& record) override { hits.emplace_back(record.path, record.matchLine); }
-  std::vector<std::pair<std::string, std::string>> hits;
-};
-
-// Every look at the blocks read finds more: the walk behaves as on a disk that keeps it waiting.
-std::atomic<long> g_blocks{0};
-long EverMoreBlocks() {
-  return g_blocks.fetch_add(1, std::memory_order_relaxed) + 1;
+size_t ThreadsNow() {
+  return static_cast<size_t>(
+      std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
 }
 
-std::vector<std::pair<std::string, std::string>> Walk(const std::string& root, bool contents,
-                                                      int threads, bool slowDisk) {
+// The hits, and the most threads this process had as they came.
+struct Collected : HitSink {
+  void OnHit(ResultRecord&& record) override {
+    hits.emplace_back(record.path, record.matchLine);
+    mostThreads = std::max(mostThreads, ThreadsNow());
+  }
+  std::vector<std::pair<std::string, std::string>> hits;
+  size_t mostThreads = 0;
+};
+
+struct Walked {
+  std::vector<std::pair<std::string, std::string>> hits;
+  size_t mostThreads;
+};
+
+// Every look at the blocks read finds a megabyte more: the walk behaves as on a disk that keeps
+// it waiting.
+std::atomic<long> g_blocks{0};
+long EverMoreBlocks() {
+  return g_blocks.fetch_add(2048, std::memory_order_relaxed) + 2048;
+}
+
+Walked Walk(const std::string& root, bool contents, int threads, bool slowDisk) {
   const QueryMatcher matcher("needle");
   WalkOptions options;
   options.query = &matcher;
@@ -54,7 +71,13 @@ std::vector<std::pair<std::string, std::string>> Walk(const std::string& root, b
   Collected sink;
   SearchFolder(root, options, sink);
   for (auto& [path, line] : sink.hits) path.erase(0, root.size() + 1);
-  return sink.hits;
+  return {sink.hits, sink.mostThreads};
+}
+
+// CPUs this process may run on, as the machine says.
+size_t Cpus() {
+  cpu_set_t set;
+  return sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<size_t>(CPU_COUNT(&set)) : 1;
 }
 
 size_t IndexOf(const std::vector<std::pair<std::string, std::string>>& hits,
@@ -71,22 +94,31 @@ TEST(WalkThreads, AnyThreadCountGivesTheOneThreadHitsInTheirOrder) {
     bool contents;
     size_t hits;
   };
-  for (const Case c : {Case{false, 320}, Case{true, 400}}) {
-    const auto one = Walk(tree.root(), c.contents, 1, false);
+  for (const Case c : {Case{false, 640}, Case{true, 800}}) {
+    const auto one = Walk(tree.root(), c.contents, 1, false).hits;
     ASSERT_EQ(one.size(), c.hits);
     // A folder's hits come before the folder itself.
-    EXPECT_LT(IndexOf(one, "a3/b7/deep/needle_sub/needle_deep37.md"),
-              IndexOf(one, "a3/b7/deep/needle_sub"));
-    EXPECT_LT(IndexOf(one, "a3/b7/deep/needle_sub"), one.size());
+    EXPECT_LT(IndexOf(one, "a3/b17/deep/needle_sub/needle_deep3_17.md"),
+              IndexOf(one, "a3/b17/deep/needle_sub"));
+    EXPECT_LT(IndexOf(one, "a3/b17/deep/needle_sub"), one.size());
     if (c.contents) {
-      EXPECT_EQ(one[IndexOf(one, "a2/b5/f25.txt")].second, "the Needle 25");
-      EXPECT_EQ(IndexOf(one, "a2/b5/other25.txt"), one.size());
+      EXPECT_EQ(one[IndexOf(one, "a2/b15/f2_15.txt")].second, "the Needle 2_15");
+      EXPECT_EQ(IndexOf(one, "a2/b15/other2_15.txt"), one.size());
     }
-    // 0 is the walk's own choice: one thread per CPU, more while the disk is slow.
-    for (const auto& [threads, slowDisk] :
-         {std::pair{2, false}, {3, false}, {4, false}, {0, false}, {0, true}}) {
-      EXPECT_EQ(Walk(tree.root(), c.contents, threads, slowDisk), one)
-          << threads << " threads, slow disk " << slowDisk << ", contents " << c.contents;
+    // 0 is the walk's own choice: one thread per CPU, at least eight while the disk is slow.
+    struct Count {
+      int threads;
+      bool slowDisk;
+      size_t least, most;
+    };
+    for (const Count n :
+         {Count{2, false, 2, 2}, Count{3, false, 3, 3}, Count{4, false, 4, 4}, Count{4, true, 4, 4},
+          Count{0, false, 1, Cpus()}, Count{0, true, 8, std::max<size_t>(8, Cpus())}}) {
+      const Walked walked = Walk(tree.root(), c.contents, n.threads, n.slowDisk);
+      EXPECT_EQ(walked.hits, one) << n.threads << " threads, slow disk " << n.slowDisk
+                                  << ", contents " << c.contents;
+      EXPECT_GE(walked.mostThreads, n.least) << n.threads << " " << n.slowDisk;
+      EXPECT_LE(walked.mostThreads, n.most) << n.threads << " " << n.slowDisk;
     }
   }
 }
@@ -109,7 +141,7 @@ TEST(WalkThreads, CliThreadsIsCheckedAndLeavesTheHitsAsTheyAre) {
   const std::string folder = "'" + tree.root() + "'";
   const auto [status, one] = Cli("-q -c --threads 1 needle " + folder);
   ASSERT_EQ(status, 0);
-  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 400);
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 800);
   for (const char* threads : {"--threads 3", "--threads=4", "--threads 256"}) {
     EXPECT_EQ(Cli("-q -c " + std::string(threads) + " needle " + folder),
               std::pair(0, std::string(one)))
