@@ -9,6 +9,8 @@
 #   WINDOW=0 bench/run.sh        skip the window benchmark (built into build/bench-gui, or
 #                                FINDLARK_WINDOW_BENCH=path; QT_QPA_PLATFORM defaults to offscreen)
 #   FINDLARK_CLI_BEFORE=path     also time that binary (an older build) in the same runs
+#   COLD=0 bench/run.sh          skip the cold-cache rows (run as root only, as they empty the
+#                                page cache before every run; COLD_RUNS, default 5, per command)
 #
 # Rows ending in "-1cpu" run every command on CPU 0 alone (taskset). Name rows also time
 # bench/min_walker.cpp on two threads: a walk that only lists and counts, the limit in sight.
@@ -107,6 +109,51 @@ printf '  %-28s %9s entries  %7s KiB\n' "tree, 'report'" "$(entries "$tree")" \
   "$(rss "$cli" -- report "$tree")"
 printf '  %-28s %9s entries  %7s KiB\n' "tree, 'report', fd" "" \
   "$(rss fdfind -u -i -F -- report "$tree")"
+
+echo
+echo "CPU time, same runs:"
+python3 bench/table.py --cpu "$out" "${workloads[@]}"
+
+# Cold cache: the page cache is emptied before every run, so that each run waits on the disk
+# the way the first search after a boot does. Only root may do that. Name rows time
+# bench/min_walker.cpp on eight threads beside: requests in flight, not cores, set the pace.
+cold=()
+if [ "${COLD:-1}" != 0 ] && [ -w /proc/sys/vm/drop_caches ]; then
+  cold=(
+    "usr-none-cold|name|/usr|zqxjkvw"
+    "include-none-cold|content|/usr/include|zqxjkvw"
+    "include-many-cold|content|/usr/include|copyright"
+  )
+fi
+drop='sh -c "sync; echo 3 > /proc/sys/vm/drop_caches"'
+for w in "${cold[@]}"; do
+  IFS='|' read -r name kind folder query <<<"$w"
+  if [ "$kind" = name ]; then
+    mine=(-- "$query" "$folder")
+    peer=(fdfind -u -i -F -- "$query" "$folder")
+    "$cli" -0 -- "$query" "$folder" 2>/dev/null | count_nul >"$out/$name.findlark.count" || true
+    fdfind -u -i -F -0 -- "$query" "$folder" | count_nul >"$out/$name.peer.count" || true
+  else
+    mine=(--contents -- "$query" "$folder")
+    peer=(rg -u -i -F -l -- "$query" "$folder")
+    "$cli" --contents -0 -- "$query" "$folder" 2>/dev/null |
+      count_nul >"$out/$name.findlark.count" || true
+    rg -u -i -F -l --null -- "$query" "$folder" | count_nul >"$out/$name.peer.count" || true
+  fi
+  extra=()
+  [ -n "$before" ] && extra+=(-n before "${before@Q} ${mine[*]@Q}")
+  [ "$kind" = name ] && extra+=(-n limit "${limit@Q} 8 ${query@Q} ${folder@Q}")
+  echo "== $name" >&2
+  hyperfine -N -i --output=pipe --prepare "$drop" --runs "${COLD_RUNS:-5}" --style none \
+    --export-json "$out/$name.json" \
+    -n findlark "${cli@Q} ${mine[*]@Q}" -n peer "${peer[*]@Q}" "${extra[@]}" >/dev/null
+done
+if [ ${#cold[@]} -gt 0 ]; then
+  echo
+  echo "cold cache (emptied before each run), ${COLD_RUNS:-5} runs per command, load average" \
+    "now: $(cut -d' ' -f1-3 /proc/loadavg)"
+  python3 bench/table.py --cold "$out" "${cold[@]}"
+fi
 
 # The window recording every hit: its longest event-loop stall, bytes per hit and total time,
 # beside findlark-cli --format=tsv (which reads every size and date too) on the same tree.

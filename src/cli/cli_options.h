@@ -26,7 +26,11 @@ struct CliOptions {
   ColorMode color = ColorMode::kAuto;
   SearchFilters filters;
   bool quiet = false;  // no progress and no final status line
+  int threads = 0;     // threads that walk and read; 0: as many as the machine has
 };
+
+// What --threads accepts.
+inline constexpr int kMaxThreads = 256;
 
 struct ParseResult {
   enum class Action { kRun, kHelp, kVersion, kUsageError };

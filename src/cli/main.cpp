@@ -2,6 +2,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,6 +73,16 @@ void InstallStopHandlers() {
     sigemptyset(&onStop.sa_mask);
     sigaction(signo, &onStop, nullptr);
   }
+}
+
+// Every walking thread may hold a chain of open folders, and the walk takes no more threads
+// than half the descriptors allow: the soft limit goes up to the hard one (nothing here uses
+// select, which is what the low default protects).
+void RaiseDescriptorLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 bool InterruptRequested() {
@@ -261,6 +272,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
   search.searchContents = options.searchContents;
   search.networkMounts = options.networkMounts;
   search.filters = options.filters;
+  search.threads = options.threads;
   if (options.searchPdf) {
     search.pdf = std::make_shared<PdfExtractor>();
     if (!search.pdf->Available()) {
@@ -332,9 +344,9 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
                           ? static_cast<ExitStatus>(128 + g_stopSignal.load())
                       : badFolder ? ExitStatus::kTrouble
                                   : StatusFor(found);
-  if (!options.htmlFile.empty() && !WriteResultsPage(options.htmlFile, results, options.queryLower,
-                                                     std::time(nullptr), &error,
-                                                     DescribeFilters(options.filters))) {
+  if (!options.htmlFile.empty() &&
+      !WriteResultsPage(options.htmlFile, results, options.queryLower, std::time(nullptr), &error,
+                        DescribeFilters(options.filters))) {
     Complain("cannot write " + Quoted(options.htmlFile) + ": " + error);
     status = ExitStatus::kTrouble;
   }
@@ -378,6 +390,7 @@ int main(int argc, char** argv) {
     }
     case ParseResult::Action::kRun:
       findlark::InstallStopHandlers();
+      findlark::RaiseDescriptorLimit();
       return findlark::RunInChild(
           [&] { return static_cast<int>(findlark::Run(parsed.options, terminals)); },
           findlark::kLeavePatience);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -87,9 +88,42 @@ int UsableCpus() {
   return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
+// Threads that walk while the disk keeps them waiting, when the count is left to the walk:
+// requests in flight, not CPUs, set the pace then.
+constexpr int kDiskThreads = 8;
+
+// Folders opened, or files read, between two looks at whether this thread waited on the disk,
+// and the blocks of 512 bytes read from a disk meanwhile that say it did: 4 KiB a step. A cold
+// folder costs some 6 KiB of reads, a cold file more; a search served from memory still reads
+// a stray block now and then, which is no reason to take on threads.
+constexpr int kDiskCheckEvery = 64;
+constexpr long kDiskBlocksPerCheck = 8 * kDiskCheckEvery;
+thread_local int t_diskSteps = 0;
+thread_local long t_blocksSeen = -1;  // -1: not looked at yet on this thread
+
+// Each walking thread may hold about kKeepOpenDepth descriptors: the count stays within half
+// of what the process may open.
+int ThreadsForDescriptors() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
+  return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kKeepOpenDepth));
+}
+
 int HelperCount(const WalkOptions& options) {
-  const int threads = options.threads > 0 ? options.threads : std::min(UsableCpus(), 2);
-  return threads - 1;
+  const int threads = options.threads > 0 ? options.threads : UsableCpus();
+  return std::min(threads, ThreadsForDescriptors()) - 1;
+}
+
+int DiskHelperCount(const WalkOptions& options) {
+  if (options.threads > 0) return 0;
+  const int threads = std::min(kDiskThreads, ThreadsForDescriptors());
+  return std::max(0, threads - 1 - HelperCount(options));
+}
+
+// Blocks this thread has read from a disk so far (the page cache spared it the others).
+long BlocksRead() {
+  struct rusage usage;
+  return getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_inblock : 0;
 }
 
 bool IsDots(const char* name) {
@@ -198,6 +232,17 @@ class Walker : PdfReader {
   void MatchAndRecord(const Frame& frame, std::string_view name, const char* nameZ, EntryKind kind,
                       const struct stat* known);
   void Emit(ResultRecord&& record);
+  long ReadBlocks() const { return options_.blocksRead ? options_.blocksRead() : BlocksRead(); }
+  // Counts a step that may wait on the disk, and now and then tells the sharing if some did.
+  // Counted by thread, not by walker: a thread may walk many small subtrees one after another.
+  void DiskStep() {
+    if (++t_diskSteps < kDiskCheckEvery) return;
+    t_diskSteps = 0;
+    const long blocks = ReadBlocks();
+    if (t_blocksSeen >= 0 && blocks - t_blocksSeen >= kDiskBlocksPerCheck)
+      search_.sharing.DiskWait();
+    t_blocksSeen = blocks;
+  }
   // PdfReader: a PDF's answer read ahead, or read now.
   std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) override;
   void ReadAhead(const Frame& frame);
@@ -236,7 +281,7 @@ Search::Search(const WalkOptions& options, HitSink& sink)
       sink_(sink),
       sharing(
           HelperCount(options), [this](Subtree& subtree) { Walker(*this, &subtree).Walk(subtree); },
-          options.stop, options.maxHitsAhead) {}
+          options.stop, options.maxHitsAhead, DiskHelperCount(options)) {}
 
 void Search::Run(std::string root) {
   std::string folder = NormalizeRoot(root);
@@ -308,6 +353,7 @@ void Walker::PushFrame(int fd, const struct stat* st) {
   }
   ++depth_;
   mayGive_ = true;
+  DiskStep();
   // Stop is looked at once the listing is open, before its first entry.
   frame.done = Stopped();
 }
@@ -534,6 +580,7 @@ void Walker::MatchAndRecord(const Frame& frame, std::string_view name, const cha
   entry.noRead = frame.noRead || IsPruned(frame, name);
   listing_ = &frame;
   if (decider_.Decide(entry, hit_)) Emit(std::move(hit_));
+  if (options_.searchContents) DiskStep();
 }
 
 // A file named as a PDF: its answer read ahead, or read now; either way the next PDFs of the

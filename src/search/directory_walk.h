@@ -43,9 +43,13 @@ struct WalkOptions {
   // Exclusions, size, date (null or none set: everything). Whole words are the matcher's, and
   // staying on one file system is done by pruning every other mount point.
   const SearchFilters* filters = nullptr;
-  // Threads that list folders and read files, the walker included: 0 picks from the CPUs this
-  // process may use, 1 does everything on the walker itself. Hits come out the same.
+  // Threads that list folders and read files, the walker included: 0 picks one per CPU this
+  // process may use, and more while they wait on the disk; 1 does everything on the walker
+  // itself. Hits come out the same.
   int threads = 0;
+  // Blocks the calling thread has read from a disk so far; null: the kernel's count. A walk
+  // that sees it grow takes on more threads for a while.
+  long (*blocksRead)() = nullptr;
   // Size and date texts; without them a hit needs no look-up of its own (a list of paths).
   bool details = true;
   // Looks every entry up as if the listing did not say its type, as on file systems that never do.

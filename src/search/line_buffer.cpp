@@ -153,9 +153,11 @@ std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& match
   eof_ = false;
   lineAtStart_ = true;
 
+  size_t want = std::min(chunk, kFirstReadChunk);
   while (!eof_) {
     size_t got = 0;
-    if (!ReadChunk(source, data_.data() + carry_, chunk, stop, got)) return {};
+    if (!ReadChunk(source, data_.data() + carry_, want, stop, got)) return {};
+    want = chunk;
     const size_t n = carry_ + got;
     const size_t limit = eof_ ? n : CompleteEnd(data_.data(), n);
     const size_t lineStart = FindLineStart(matcher, n, limit);

@@ -231,6 +231,7 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   walk.searchContents = options.searchContents;
   walk.pdf = options.pdf.get();  // the options, and so the extractor, live as long as the walk
   walk.details = options.details;
+  walk.threads = options.threads;
   walk.stop = &state->stop;
   walk.watch = &state->watch;
   walk.filters = &options.filters;

@@ -31,7 +31,10 @@ struct SearchOptions {
   // set: a server that has gone away would hold it for good.
   bool networkMounts = false;
   SearchFilters filters = {};
-  std::shared_ptr<PdfExtractor> pdf = nullptr;  // set: PDF documents are searched through their text
+  // Set: PDF documents are searched through their text.
+  std::shared_ptr<PdfExtractor> pdf = nullptr;
+  // Threads that walk and read; 0: as the machine allows (see WalkOptions).
+  int threads = 0;
   // When set, called on the worker instead of the walk (benchmarks feed generated hits).
   std::function<void(HitSink& sink, const std::atomic<bool>& stop)> source = nullptr;
 };

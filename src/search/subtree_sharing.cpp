@@ -4,12 +4,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <system_error>
 
 namespace findlark {
 namespace {
 
 // Set on helper threads: only they wait for room, as the thread that collects hits never may.
 thread_local bool t_helper = false;
+
+// How long the disk helpers stay at work after the last wait on the disk.
+constexpr int64_t kDiskSpellNs = std::chrono::nanoseconds(std::chrono::milliseconds(250)).count();
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // The same entry, unchanged: an inode number freed by a removal is often given straight to the
 // next folder made, and a removal, rename or new entry inside a folder changes its status time.
@@ -21,9 +32,38 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }  // namespace
 
 SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop,
-                               size_t maxKept)
-    : walk_(std::move(walk)), stop_(stop), maxKept_(maxKept) {
-  for (int i = 0; i < helpers; ++i) helpers_.emplace_back(&SubtreeSharing::HelperLoop, this);
+                               size_t maxKept, int diskHelpers)
+    : walk_(std::move(walk)), stop_(stop), maxKept_(maxKept), diskHelpers_(diskHelpers) {
+  StartHelpers(helpers, &SubtreeSharing::HelperLoop);
+}
+
+void SubtreeSharing::StartHelpers(int count, void (SubtreeSharing::*loop)()) {
+  for (int i = 0; i < count; ++i) {
+    try {
+      helpers_.emplace_back(loop, this);
+    } catch (const std::system_error&) {
+      return;  // out of threads: the ones started share the walk
+    }
+  }
+}
+
+bool SubtreeSharing::DiskBound() const {
+  return NowNs() - lastDiskWait_.load(std::memory_order_relaxed) < kDiskSpellNs;
+}
+
+void SubtreeSharing::DiskWait() {
+  if (diskHelpers_ == 0) return;
+  const int64_t now = NowNs();
+  const int64_t last = lastDiskWait_.exchange(now, std::memory_order_relaxed);
+  // Within a spell the disk helpers are already at work.
+  if (now - last < kDiskSpellNs / 2) return;
+  std::lock_guard lock(mutex_);
+  if (quit_) return;
+  if (!diskHelpersStarted_) {
+    diskHelpersStarted_ = true;
+    StartHelpers(diskHelpers_, &SubtreeSharing::DiskHelperLoop);
+  }
+  disk_.notify_all();
 }
 
 SubtreeSharing::~SubtreeSharing() {
@@ -34,6 +74,7 @@ SubtreeSharing::~SubtreeSharing() {
   }
   work_.notify_all();
   room_.notify_all();
+  disk_.notify_all();
   for (std::thread& helper : helpers_) helper.join();
 }
 
@@ -222,6 +263,29 @@ void SubtreeSharing::HelperLoop() {
   std::unique_lock lock(mutex_);
   for (;;) {
     if (quit_) return;
+    if (!queue_.empty() && !Stopped()) {
+      WalkNext(lock);
+      continue;
+    }
+    WaitIdle(lock, work_, idleHelpers_);
+  }
+}
+
+}  // namespace findlark
+
+namespace findlark {
+
+// Takes work only in a spell of waiting on the disk; between spells it sleeps uncounted, so
+// that walkers do not hand it work.
+void SubtreeSharing::DiskHelperLoop() {
+  t_helper = true;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    if (quit_) return;
+    if (!DiskBound()) {
+      disk_.wait(lock);
+      continue;
+    }
     if (!queue_.empty() && !Stopped()) {
       WalkNext(lock);
       continue;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <list>
@@ -68,14 +69,19 @@ class SubtreeSharing {
 
   // `helpers` threads besides the one that calls Collect; with none, nothing is ever given.
   // Past `maxKept` hits kept and not yet collected, a helper waits (unless its own are the ones
-  // awaited).
-  SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop, size_t maxKept);
+  // awaited). `diskHelpers` more are started, and take work, only while walkers report that
+  // they wait on the disk (DiskWait): then more requests in flight than cores shorten the wait,
+  // and a search served from memory never pays for threads that would only take turns.
+  SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop, size_t maxKept,
+                 int diskHelpers = 0);
   ~SubtreeSharing();
   SubtreeSharing(const SubtreeSharing&) = delete;
   SubtreeSharing& operator=(const SubtreeSharing&) = delete;
 
   // A thread is idle: a walker looks for something to give at its next entry.
   bool Wanted() const { return idle_.load(std::memory_order_relaxed); }
+  // A walker had to wait for the disk: the disk helpers join in for a while.
+  void DiskWait();
   // Hands the folders `names` inside `parentFd` (kept open until each is Reached or taken
   // back), nearest first, to whichever threads are idle; they start on the farthest, which the
   // giver needs last. `parentPath` ends in "/". Their subtrees go to `given`, in the same order.
@@ -110,6 +116,9 @@ class SubtreeSharing {
   void DropInside(std::vector<Subtree::Item>& items);
   void Append(Subtree& subtree, std::vector<Subtree::Item>& items);
   void HelperLoop();
+  void DiskHelperLoop();
+  bool DiskBound() const;
+  void StartHelpers(int count, void (SubtreeSharing::*loop)());
 
   const WalkFn walk_;
   const std::atomic<bool>* const stop_;
@@ -118,6 +127,7 @@ class SubtreeSharing {
   std::condition_variable work_;  // idle helpers wait for a subtree
   std::condition_variable news_;  // a collecting thread waits for hits or a subtree
   std::condition_variable room_;  // a helper waits for its hits to be read
+  std::condition_variable disk_;  // disk helpers wait for the disk to be slow
   int idleThreads_ = 0;
   int idleHelpers_ = 0;
   int collecting_ = 0;
@@ -128,6 +138,10 @@ class SubtreeSharing {
   std::list<Subtree> subtrees_;
   std::deque<Subtree*> queue_;
   std::vector<std::thread> helpers_;
+  const int diskHelpers_;
+  bool diskHelpersStarted_ = false;
+  // Steady-clock nanoseconds of the last wait on the disk reported.
+  std::atomic<int64_t> lastDiskWait_{INT64_MIN / 2};
 };
 
 }  // namespace findlark

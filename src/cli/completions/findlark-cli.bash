@@ -9,7 +9,7 @@ _findlark_cli() {
   local value="" option=""
   case $prev in
     -t | --type | -f | --format | --color | --html | -E | --exclude | -S | --size | --changed-within | \
-      --changed-before) option=$prev value=$cur ;;
+      --changed-before | --threads) option=$prev value=$cur ;;
   esac
   if [[ -z $option && $cur == --*=* ]]; then
     option=${cur%%=*} value=${cur#*=}
@@ -40,8 +40,8 @@ _findlark_cli() {
       _filedir 'htm?(l)'
       return
       ;;
-    -E | --exclude | -S | --size | --changed-within | --changed-before)
-      COMPREPLY=()  # a pattern, a size or a time: nothing to offer
+    -E | --exclude | -S | --size | --changed-within | --changed-before | --threads)
+      COMPREPLY=()  # a pattern, a size, a time or a count: nothing to offer
       return
       ;;
   esac
@@ -50,7 +50,7 @@ _findlark_cli() {
     COMPREPLY=($(compgen -W "-c --contents --pdf -t --type -a --all-drives --network-mounts
       -E --exclude -S --size --changed-within --changed-before -w --word -x --one-file-system
       -f --format -0 --print0
-      --html --color -q --quiet -h --help -V --version" -- "$cur"))
+      --html --color -q --quiet --threads -h --help -V --version" -- "$cur"))
     return
   fi
 
@@ -61,7 +61,7 @@ _findlark_cli() {
       ((positional++))
     elif [[ ${words[i]} == -- ]]; then
       ended=1
-    elif [[ ${words[i]} == @(-t|--type|-f|--format|--color|--html) ]]; then
+    elif [[ ${words[i]} == @(-t|--type|-f|--format|--color|--html|--threads) ]]; then
       ((i++))
     fi
   done

@@ -17,6 +17,7 @@ complete -c findlark-cli -s 0 -l print0 -d 'Paths, each followed by a NUL byte'
 complete -c findlark-cli -l html -r -F -d 'Also save the results page to FILE'
 complete -c findlark-cli -l color -x -d 'Colour the tree' -a 'auto always never'
 complete -c findlark-cli -s q -l quiet -d 'Show neither progress nor the final status line'
+complete -c findlark-cli -l threads -x -d 'Walk and read on N threads (1 to 256)'
 complete -c findlark-cli -s h -l help -d 'Show the help and exit'
 complete -c findlark-cli -s V -l version -d 'Show the version and exit'
 # FOLDERs, after the search text.
