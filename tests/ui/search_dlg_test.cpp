@@ -171,7 +171,6 @@ std::unique_ptr<TestDlg> Window(const QString& folder, const QString& query = {}
 // What the user does around the commands, as steps in a table of commands.
 enum Step {
   kDoubleClickHit = -1,
-  kDoubleClickOtherRow = -2,
   kHide = -3,
   kNoAppForType = -4,
   kAppFails = -5,
@@ -391,11 +390,8 @@ void SearchDlgTest::commandsAsTheUserSeesThem_data() {
       "asked There is no application associated with this file type. "
       "Would you like to open it with Notepad?";
   // The Plans folder is selected before the steps.
-  row("open", "", {kCmdOpen}, {"app D/Plans"});
-  row("notepad", "", {kCmdOpenWithNotepad}, {"editor D/Plans"});
   row("open folder", "", {kCmdOpenFolder}, {"folder D"});
   row("double click", "", {kDoubleClickHit}, {"app D/Plans"});
-  row("double click elsewhere", "", {kDoubleClickOtherRow}, {});
   row("no app, no", "", {kNoAppForType, kCmdOpen}, {"app D/Plans", ask});
   row("no app, yes", "", {kNoAppForType, kAnswerYes, kCmdOpen},
       {"app D/Plans", "editor D/Plans", ask});
@@ -440,7 +436,6 @@ void SearchDlgTest::commandsAsTheUserSeesThem() {
   const QModelIndex hit = Leaf(*dlg, kFolders), node = dlg->Model()->NodeIndex(kFolders);
   const std::map<int, std::function<void()>> acts = {
       {kDoubleClickHit, [&] { emit tree->doubleClicked(hit); }},
-      {kDoubleClickOtherRow, [&] { emit tree->doubleClicked(node); }},
       {kHide, [&] { dlg->hide(); }},
       {kNoAppForType, [&] { dlg->launchResult = LaunchResult::kNoAssociation; }},
       {kAppFails, [&] { dlg->launchResult = LaunchResult::kFailed; }},
@@ -777,21 +772,6 @@ void SearchDlgTest::settingsReadAndWritten() {
   QCOMPARE(ReadFile(settings), QByteArray("0|/srv/Work/Docs\r\n"));
   QVERIFY(!QFile::exists(data_->filePath("settings.ini")));
   QVERIFY(QDir::setCurrent(work_->path()));
-
-  // A folder with a line break cannot be stored on the one line: none is, and the next start
-  // searches the whole machine rather than the part of the name before the break.
-  const QString broken = data_->filePath("two\nlines");
-  QVERIFY(QDir().mkpath(broken));
-  {
-    TestDlg dlg;
-    dlg.folderAnswer = broken;
-    dlg.OnCommand(kCmdBrowse);
-    QCOMPARE(QString::fromStdString(dlg.SearchFolder()), broken);
-    dlg.OnExit();
-  }
-  QCOMPARE(ReadFile(settings), QByteArray("0|\r\n"));
-  TestDlg next;
-  QVERIFY(next.SearchFolder().empty());
 }
 
 void SearchDlgTest::pdfOptionKeptInItsOwnFile() {
