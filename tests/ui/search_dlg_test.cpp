@@ -690,6 +690,7 @@ void SearchDlgTest::filtersNarrowAndAreKept() {
       QVERIFY(dlg);
       dlg->filtersAnswer = set;
       dlg->OnCommand(kCmdFilters);
+      QCOMPARE(filtersItem(*dlg), QStringList{"+Filters..."});
       QVERIFY(Run(*dlg, "plan"));
       QCOMPARE(dlg->Status()->text(), "Search complete. " + c.status);
       dlg->saveAnswer = work_->filePath("page.html");
