@@ -56,7 +56,6 @@ class ResultsViewTest : public QObject {
   void mimeDataKeepsOddNames();
   void longNamesScrollSideways();
   void accessibleTree();
-  void accessibleTableAndActions();
   void accessibleEvents();
   void twoMillionHitsCostOnlyTheVisibleRows();
 };
@@ -253,49 +252,16 @@ void ResultsViewTest::longNamesScrollSideways() {
   QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
 }
 
+// Names, the row table and expand and collapse are read over AT-SPI on a real desktop; here
+// what that does not reach: exact descriptions, the table's selection, and an object staying
+// on its hit while a later hit sorts in above it.
 void ResultsViewTest::accessibleTree() {
-  Fixture f;
-  QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&f.view);
-  QVERIFY(tree);
-  QCOMPARE(tree->role(), QAccessible::Tree);
-  QCOMPARE(tree->childCount(), kCategoryCount);
-  QAccessibleInterface* docs = tree->child(kDocuments);
-  QCOMPARE(docs->text(QAccessible::Name), QStringLiteral("Documents (3)"));
-  QVERIFY(docs->state().expanded && docs->state().expandable);
-  QCOMPARE(docs->childCount(), 3);
-  QAccessibleInterface* b = docs->child(1);
-  QCOMPARE(b->role(), QAccessible::TreeItem);
-  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
-  QCOMPARE(b->parent(), docs);
-  QCOMPARE(docs->indexOfChild(b), 1);
-  QVERIFY(!b->state().selected);
-  f.view.setCurrentIndex(f.Leaf(kDocuments, 1));
-  QVERIFY(b->state().selected);
-
-  // A hit found later but sorting earlier moves b down; the object follows its hit.
-  std::vector<ResultRecord> more = {Hit("/d/A0.txt", kDocuments)};
-  f.model.RecordHits(more);
-  QCOMPARE(docs->indexOfChild(b), 2);
-  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
-  QVERIFY(b->state().selected);
-  QCOMPARE(docs->text(QAccessible::Name), QStringLiteral("Documents (4)"));
-  f.view.collapse(f.Node(kDocuments));
-  QCOMPARE(docs->childCount(), 0);
-  QVERIFY(docs->state().collapsed);
-}
-
-// What a screen reader gets beyond the tree: each hit's tip as its description, the rows on
-// show as a table with the current row selected, expand and collapse as actions. (The events
-// need a live screen reader: see the desktop test.)
-void ResultsViewTest::accessibleTableAndActions() {
   Fixture f;
   std::vector<ResultRecord> twins = {Hit("/e/a.txt", kDocuments)};
   f.model.RecordHits(twins);  // Documents: a (/d), a (/e), b, c; Music: m
   QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&f.view);
   QAccessibleTableInterface* table = tree->tableInterface();
   QVERIFY(table);
-  QCOMPARE(table->columnCount(), 1);
-  QCOMPARE(table->rowCount(), 18);  // 13 nodes, 4 documents, 1 song
   const QString tip = "\n\nSize: 1 KB\nLast Modified: June 04, 2007";
   const std::tuple<int, QString, QString> cells[] = {
       {0, "Documents (4)", ""},   {1, "a", "/d/a.txt" + tip}, {2, "a", "/e/a.txt" + tip},
@@ -310,22 +276,20 @@ void ResultsViewTest::accessibleTableAndActions() {
   }
   QVERIFY(!table->cellAt(18, 0));
   QCOMPARE(table->selectedRowCount(), 0);
-
   QVERIFY(table->selectRow(3));
   QCOMPARE(f.view.currentIndex(), f.Leaf(kDocuments, 2));
   QCOMPARE(table->selectedRows(), QList<int>{3});
-  QVERIFY(table->cellAt(3, 0)->tableCellInterface()->isSelected());
 
   QAccessibleInterface* docs = tree->child(kDocuments);
-  QAccessibleActionInterface* actions = docs->actionInterface();
-  QVERIFY(actions);
-  QCOMPARE(actions->actionNames().first(), QStringLiteral("collapse"));
-  actions->doAction(QStringLiteral("collapse"));
-  QVERIFY(!f.view.isExpanded(f.Node(kDocuments)));
-  QCOMPARE(table->rowCount(), 14);  // 13 nodes and the song
-  QCOMPARE(actions->actionNames().first(), QStringLiteral("expand"));
-  actions->doAction(QStringLiteral("expand"));
-  QVERIFY(f.view.isExpanded(f.Node(kDocuments)));
+  QAccessibleInterface* b = docs->child(2);
+  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
+  QVERIFY(b->state().selected);
+  std::vector<ResultRecord> more = {Hit("/d/A0.txt", kDocuments)};
+  f.model.RecordHits(more);
+  QCOMPARE(docs->indexOfChild(b), 3);
+  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
+  QVERIFY(b->state().selected);
+  QCOMPARE(docs->text(QAccessible::Name), QStringLiteral("Documents (5)"));
 }
 
 // Events reach a screen reader only while one listens, which the offscreen platform never has;
