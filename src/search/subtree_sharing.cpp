@@ -271,10 +271,6 @@ void SubtreeSharing::HelperLoop() {
   }
 }
 
-}  // namespace findlark
-
-namespace findlark {
-
 // Takes work only in a spell of waiting on the disk; between spells it sleeps uncounted, so
 // that walkers do not hand it work.
 void SubtreeSharing::DiskHelperLoop() {
