@@ -26,7 +26,10 @@ constexpr size_t kSmallPart = size_t{64} << 20;
 // Freed in slices, so a thread that waits to map memory meanwhile is not held for the whole.
 constexpr size_t kReleaseSlice = size_t{64} << 20;
 
-// How far ahead of the appends a helper fills in pages, and how much at a time.
+// How far ahead of the appends a helper fills in pages, and how much at a time: an eighth of
+// what is used, up to kPrefaultAhead, so that a small search is not charged memory it never
+// uses, and nothing (nor a helper) below kPrefaultFrom.
+constexpr size_t kPrefaultFrom = size_t{4} << 20;
 constexpr size_t kPrefaultAhead = size_t{8} << 20;
 constexpr size_t kPrefaultStep = size_t{2} << 20;
 
@@ -248,9 +251,11 @@ void* ResultStore::Carve(size_t bytes) {
   const Region& region = regions_.back();
   char* out = region.base + regionUsed_;
   regionUsed_ += bytes;
-  if (!prefault_) prefault_ = std::make_unique<Prefault>();
-  prefault_->Want(region.base, out,
-                  region.base + std::min(region.size, regionUsed_ + kPrefaultAhead));
+  if (regionUsed_ >= kPrefaultFrom) {
+    if (!prefault_) prefault_ = std::make_unique<Prefault>();
+    const size_t ahead = std::min(kPrefaultAhead, regionUsed_ / 8);
+    prefault_->Want(region.base, out, region.base + std::min(region.size, regionUsed_ + ahead));
+  }
   return out;
 }
 
