@@ -1,8 +1,8 @@
 // Office documents searched through their text, and hostile archives.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <zlib.h>
 
+#include "fixture.h"
 #include "search/content_matcher.h"
 #include "test_tree.h"
 
@@ -10,18 +10,10 @@ namespace findlark {
 namespace {
 
 // Searches a fixture as a file with no extension, so that its format is told by its contents.
-// The large ones are kept gzipped; zlib reads the others unchanged.
 std::string MatchFixture(const std::string& name, const std::string& query,
                          size_t chunk = kReadChunk) {
-  gzFile in = gzopen((FINDLARK_FIXTURE_DIR "/" + name).c_str(), "rb");
-  EXPECT_NE(in, nullptr) << name;
-  std::string bytes;
-  char buffer[1 << 16];
-  for (int n; in != nullptr && (n = gzread(in, buffer, sizeof buffer)) > 0;)
-    bytes.append(buffer, n);
-  if (in != nullptr) gzclose(in);
   testing::TestTree tree;
-  tree.Write("doc", bytes);
+  tree.Write("doc", testing::ReadFixture(name));
   return MatchContent(tree.Path("doc"), QueryMatcher(query), nullptr, chunk);
 }
 
