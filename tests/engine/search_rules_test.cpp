@@ -205,20 +205,9 @@ TEST(ContentLines, FirstMatchingLineAsReadAtEveryChunkSize) {
   }
 }
 
-// At the real read size the match straddles the edge at every split, on a line that began far
-// before.
-TEST(ContentLines, FindsMatchesAcrossTheReadEdge) {
-  const std::pair<std::string, std::string> matches[] = {
-      {"NEEDLE", "needle"}, {"NÉÉDLE", "néédle"}, {"AẞẞẞẞẞẞB", "aßßßßßßb"}};
+// A UTF-16 line that runs across the 256 KiB read and the 64 KiB conversion pieces.
+TEST(ContentLines, AUtf16LineAcrossTheReadAndConversionPieces) {
   testing::TestTree tree;
-  for (const auto& [shown, query] : matches) {
-    for (size_t shift = 1; shift < shown.size(); ++shift) {
-      const std::string line = std::string(100, 'z') + shown + "yy";
-      tree.Write("f.txt", std::string(kReadChunk - shift - 101, 'p') + "\n" + line + "\nz\n");
-      EXPECT_EQ(MatchContent(tree.Path("f.txt"), QueryMatcher(query)), line) << shift << shown;
-    }
-  }
-  // A UTF-16 line that runs across the 256 KiB read and the 64 KiB conversion pieces.
   tree.Write("f.txt", Utf16(std::u16string(200000, u'ü') + u"\nxy Needle\n", false));
   EXPECT_EQ(MatchContent(tree.Path("f.txt"), QueryMatcher("needle")), "xy Needle");
 }
@@ -260,12 +249,6 @@ TEST(ContentMatcherAt, FilesOnUnreadableDevicesAreRefusedOnceOpen) {
     }
   }
   close(dirFd);
-}
-
-// /proc files stat as empty yet hold text; a line near their end is found all the same.
-TEST_P(ContentMatcher, FilesThatReportNoSizeAreReadToTheirEnd) {
-  const std::string key = "nonvoluntary_ctxt_switches:";
-  EXPECT_EQ(MatchContent("/proc/self/status", QueryMatcher(key)).substr(0, key.size()), key);
 }
 
 TEST_P(ContentMatcher, StopsInsideAHugeFileWithoutLineFeeds) {
