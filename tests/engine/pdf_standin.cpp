@@ -23,15 +23,9 @@ bool Attempt(const std::string& what) {
     usleep(300 * 1000);
     return false;
   }
-  if (what == "write") {
-    const int fd = open("/tmp/findlark-standin-wrote", O_WRONLY | O_CREAT, 0644);
-    return fd >= 0;
-  }
+  if (what == "write") return open("/tmp/findlark-standin-wrote", O_WRONLY | O_CREAT, 0644) >= 0;
   if (what == "passwd") return open("/etc/passwd", O_RDONLY) >= 0;
-  if (what == "tcp") {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    return s >= 0;
-  }
+  if (what == "tcp") return socket(AF_INET, SOCK_STREAM, 0) >= 0;
   if (what == "unix") return socket(AF_UNIX, SOCK_STREAM, 0) >= 0;
   if (what == "exec") {
     char* const args[] = {const_cast<char*>("/bin/true"), nullptr};
