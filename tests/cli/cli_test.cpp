@@ -45,9 +45,11 @@ Outcome Shell(const std::string& script, const std::string& cwd) {
   return {std::stoi("0" + io.Read("status")), io.Read("out"), io.Read("err")};
 }
 
-// Each command of the transcript, run afresh, must give the output written under it there.
+// Each command of the transcript, run afresh, must give the output written under it there. With
+// FINDLARK_TRANSCRIPT_OUT=FILE, what they gave is written to FILE, to review and copy over.
 TEST(Cli, Transcript) {
   std::ifstream in(FINDLARK_CLI_TESTS "/golden/transcript.txt", std::ios::binary);
+  ASSERT_TRUE(in) << "no transcript";
   const std::string want{std::istreambuf_iterator<char>(in), {}};
   std::string got;
   std::unique_ptr<TestTree> tree;
