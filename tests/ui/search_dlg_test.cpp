@@ -304,23 +304,19 @@ void SearchDlgTest::keyboardOnly() {
 
   // The Options menu opens at the key press itself (Alt+O, Space on the button), so that a
   // Wayland compositor sees it tied to that key; Enter on the button does nothing.
-  struct OptionsKey {
-    Qt::Key key;
-    Qt::KeyboardModifiers modifiers;
-    QWidget* from;
-    size_t menus;
-  };
-  for (const OptionsKey& k : {OptionsKey{Qt::Key_O, Qt::AltModifier, dlg->SearchEdit(), 1},
-                              OptionsKey{Qt::Key_Space, {}, dlg->OptionsButton(), 1},
-                              OptionsKey{Qt::Key_Return, {}, dlg->OptionsButton(), 0}}) {
-    k.from->setFocus(Qt::TabFocusReason);
+  using Press = std::tuple<Qt::Key, Qt::KeyboardModifiers, QWidget*, size_t>;  // menus shown
+  for (const auto& [key, modifiers, from, menus] :
+       {Press{Qt::Key_O, Qt::AltModifier, dlg->SearchEdit(), 1},
+        Press{Qt::Key_Space, {}, dlg->OptionsButton(), 1},
+        Press{Qt::Key_Return, {}, dlg->OptionsButton(), 0}}) {
+    from->setFocus(Qt::TabFocusReason);
     dlg->menus.clear();
-    QTest::keyPress(window, k.key, k.modifiers);
-    QCOMPARE(dlg->menus.size(), k.menus);
-    QTest::keyRelease(window, k.key, k.modifiers);
-    QCOMPARE(dlg->menus.size(), k.menus);  // once
+    QTest::keyPress(window, key, modifiers);
+    QCOMPARE(dlg->menus.size(), menus);
+    QTest::keyRelease(window, key, modifiers);
+    QCOMPARE(dlg->menus.size(), menus);  // once
     QVERIFY(!dlg->Searching());
-    QCOMPARE(QApplication::focusWidget(), k.menus ? dlg->SearchEdit() : k.from);
+    QCOMPARE(QApplication::focusWidget(), menus ? dlg->SearchEdit() : from);
   }
 
   // Shift+F10 opens the result menu for the selected hit, as the Menu key does (the Menu key
@@ -447,17 +443,15 @@ void SearchDlgTest::runStateTable() {
   QVERIFY(dlg);
   Start(*dlg, "  PLAN ");
   // Running: Stop, search box and Options disabled, button and tree enabled.
-  QVERIFY(dlg->Searching());
-  QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Stop"));
-  QVERIFY(!dlg->SearchEdit()->isEnabled() && !dlg->OptionsButton()->isEnabled());
+  QVERIFY(dlg->Searching() && !dlg->SearchEdit()->isEnabled() &&
+          !dlg->OptionsButton()->isEnabled());
   QVERIFY(dlg->SearchButton()->isEnabled() && dlg->Tree()->isEnabled());
+  QCOMPARE(dlg->SearchButton()->text() + "|" + dlg->SearchEdit()->text(), "Stop|  PLAN ");
   QCOMPARE(dlg->QueryLower(), std::string("plan"));
-  QCOMPARE(dlg->SearchEdit()->text(), QStringLiteral("  PLAN "));
 
   QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
   QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Search"));
   QVERIFY(dlg->SearchEdit()->isEnabled() && dlg->OptionsButton()->isEnabled());
-  QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
   QTest::qWait(600);  // later ticks never replace the final text
   QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
 
@@ -480,26 +474,17 @@ void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers_data() {
 
 void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
   // A walk held in the kernel (a dead network mount), stood in for by one that finds a hit and
-  // then ignores Stop until let go. Static, as the held walk outlives a failed check.
-  static std::mutex mutex;
-  static std::condition_variable let;
-  static bool released;
-  const auto release = [](bool value) {
-    std::lock_guard lock(mutex);
-    released = value;
-    let.notify_all();
-  };
-  release(false);
+  // then ignores Stop until let go (or until the test ends, passed or not).
   QFETCH(QString, end);
+  std::promise<void> let;
   auto dlg = Window(data_->path());
   QVERIFY(dlg);
-  dlg->beforeRun = [](SearchOptions& options) {
-    options.source = [](HitSink& sink, const std::atomic<bool>&) {
+  dlg->beforeRun = [go = let.get_future().share()](SearchOptions& options) {
+    options.source = [go](HitSink& sink, const std::atomic<bool>&) {
       ResultRecord hit;
       hit.path = "/held/plan.txt";
       sink.OnHit(ResultRecord(hit));
-      std::unique_lock lock(mutex);
-      let.wait(lock, [] { return released; });
+      go.wait();
       sink.OnHit(std::move(hit));  // found too late
     };
   };
@@ -519,14 +504,13 @@ void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
     dlg->OnOK();
     QTRY_VERIFY_WITH_TIMEOUT(!dlg->Searching(), 20000);
     QCOMPARE(dlg->Status()->text(), QStringLiteral("Search cancelled. 1 found."));
-    QCOMPARE(dlg->SearchButton()->text(), QStringLiteral("Search"));
     QVERIFY(dlg->SearchEdit()->isEnabled() && dlg->OptionsButton()->isEnabled());
     dlg->beforeRun = nullptr;
     QVERIFY(Run(*dlg, "plan"));
     QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 4 found."));
   }
   QCOMPARE(SearchRun::HeldRuns(), 1);
-  release(true);
+  let.set_value();
   QTRY_COMPARE(SearchRun::HeldRuns(), 0);
   if (dlg) {
     QTest::qWait(50);
@@ -573,9 +557,7 @@ void SearchDlgTest::manyHitsAllRecorded() {
   QVERIFY(dlg);
   QCOMPARE(dlg->Status()->text(), QStringLiteral("Search complete. 3000 found."));
   QCOMPARE(dlg->Model()->AppendedHits(), size_t{0});
-  const QModelIndex docs = dlg->Model()->NodeIndex(kDocuments);
-  QCOMPARE(docs.data().toString(), QStringLiteral("Documents (3000)"));
-  QCOMPARE(dlg->Model()->rowCount(docs), 3000);
+  QCOMPARE(dlg->Model()->rowCount(dlg->Model()->NodeIndex(kDocuments)), 3000);
 }
 
 void SearchDlgTest::rightClickRules() {
@@ -672,13 +654,13 @@ void SearchDlgTest::filtersDialogShowsWholeUnits() {
                                                        {1536, 5400, "1536 bytes, 90 minutes"},
                                                        {qint64(3) << 30, 1209600, "3 GB, 2 weeks"},
                                                        {2048, 7200, "2 KB, 2 hours"}};
+  CFiltersDlg dialog;
   for (const auto& [minSize, within, shown] : cases) {
     FilterSettings set;
     set.filters.exclude = {"PLAN MAP*"};
     set.filters.wholeWord = true;
     set.filters.minSize = minSize;
     set.changedWithin = within;
-    CFiltersDlg dialog;
     dialog.SetSettings(set);
     QVERIFY(dialog.MinSizeOn()->isChecked() && dialog.MinSize()->isEnabled());
     QCOMPARE(QStringLiteral("%1 %2, %3 %4")
@@ -687,18 +669,17 @@ void SearchDlgTest::filtersDialogShowsWholeUnits() {
                  .arg(dialog.Within()->value())
                  .arg(dialog.WithinUnit()->currentText()),
              shown);
-    const FilterSettings back = dialog.Settings();
-    QCOMPARE(back.filters.minSize, std::optional<int64_t>(minSize));
-    QCOMPARE(back.changedWithin, std::optional<int64_t>(within));
-    QCOMPARE(back.filters.exclude, std::vector<std::string>{"PLAN MAP*"});
-    QVERIFY(back.filters.wholeWord && !back.filters.oneFileSystem && !back.filters.maxSize);
-    dialog.AddSuggested();
-    dialog.AddSuggested();
-    QCOMPARE(dialog.Exclude()->toPlainText(),
-             QStringLiteral("PLAN MAP*\n.git\nnode_modules\n.cache\n__pycache__"));
-    dialog.ClearAll();
-    QVERIFY(!dialog.Settings().Any() && !dialog.MinSize()->isEnabled());
+    const SearchFilters back = dialog.Settings().filters;
+    QVERIFY(back.minSize == minSize && dialog.Settings().changedWithin == within);
+    QVERIFY(back.exclude == std::vector<std::string>{"PLAN MAP*"} && back.wholeWord &&
+            !back.oneFileSystem && !back.maxSize);
   }
+  dialog.AddSuggested();
+  dialog.AddSuggested();
+  QCOMPARE(dialog.Exclude()->toPlainText(),
+           QStringLiteral("PLAN MAP*\n.git\nnode_modules\n.cache\n__pycache__"));
+  dialog.ClearAll();
+  QVERIFY(!dialog.Settings().Any() && !dialog.MinSize()->isEnabled());
 }
 
 void SearchDlgTest::settingsReadAndWritten() {
@@ -732,18 +713,15 @@ void SearchDlgTest::pdfOptionKeptInItsOwnFile() {
   }
   QCOMPARE(ReadFile(options), QByteArray("search_pdf=1\n"));
   QCOMPARE(ReadFile(work_->filePath("settings.ini")), QByteArray("0|\r\n"));
-  {
+  // Read back; with no extractor the item is off and cannot be chosen.
+  for (const char* extractor : {"", "/nonexistent/pdftotext"}) {
+    qputenv("FINDLARK_PDF_EXTRACTOR", extractor);
     TestDlg dlg;
-    QVERIFY(dlg.SearchPdf());
+    qunsetenv("FINDLARK_PDF_EXTRACTOR");
     dlg.OnCommand(kIdOptionsButton);
-    QCOMPARE(dlg.menus.back().at(1), QString("+Search inside PDF documents"));
+    QCOMPARE(dlg.menus.back().at(1),
+             (*extractor ? "~" : "+") + QString("Search inside PDF documents"));
   }
-  // No extractor: the item is off and cannot be chosen.
-  qputenv("FINDLARK_PDF_EXTRACTOR", "/nonexistent/pdftotext");
-  TestDlg missing;
-  qunsetenv("FINDLARK_PDF_EXTRACTOR");
-  missing.OnCommand(kIdOptionsButton);
-  QCOMPARE(missing.menus.back().at(1), QString("~Search inside PDF documents"));
 }
 
 void SearchDlgTest::pickersStartAtHomeOrTheFolder() {
