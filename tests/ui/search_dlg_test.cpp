@@ -198,14 +198,13 @@ class SearchDlgTest : public QObject {
   void aRunHeldByAFolderThatNeverAnswers();
   void focusAfterARun();
   void manyHitsAllRecorded();
-  void rightClickRules();
+  void previewAndRightClickRules();
   void optionsMenuStates();
   void filtersNarrowAndAreKept();
   void filtersDialogShowsWholeUnits();
   void settingsReadAndWritten();
   void pdfOptionKeptInItsOwnFile();
   void pickersStartAtHomeOrTheFolder();
-  void previewRule();
   void minimiseHidesOnlyWithTray();
 
  private:
@@ -560,11 +559,22 @@ void SearchDlgTest::manyHitsAllRecorded() {
   QCOMPARE(dlg->Model()->rowCount(dlg->Model()->NodeIndex(kDocuments)), 3000);
 }
 
-void SearchDlgTest::rightClickRules() {
+void SearchDlgTest::previewAndRightClickRules() {
   auto dlg = Searched();
   QVERIFY(dlg);
   ResultsView* tree = dlg->Tree();
   const QModelIndex first = Leaf(*dlg, kDocuments, 0), second = Leaf(*dlg, kDocuments, 1);
+  dlg->navigated.clear();
+  // Nodes, documents that are not plain text and folders show nothing.
+  for (const QModelIndex& index : {dlg->Model()->NodeIndex(kDocuments), first, second,
+                                   Leaf(*dlg, kPictures), Leaf(*dlg, kFolders)})
+    tree->setCurrentIndex(index);
+  QCOMPARE(dlg->navigated, QStringList({"text " + data_->filePath("plan.txt"),
+                                        "picture " + data_->filePath("plan map.jpg")}));
+  QVERIFY(!qobject_cast<PreviewPane*>(dlg->Browser())->BrowserStarted());
+  // The pane is handed the file's bytes exactly, whatever their encoding.
+  QCOMPARE(FileUrlOf("/tmp/a b\xff%.txt").toEncoded(), QByteArray("file:///tmp/a%20b%FF%25.txt"));
+
   tree->setCurrentIndex(first);
   // On a category node and on empty space: no menu, selection unchanged.
   dlg->OnTreeRClick(tree->visualRect(dlg->Model()->NodeIndex(kDocuments)).center());
@@ -739,22 +749,6 @@ void SearchDlgTest::pickersStartAtHomeOrTheFolder() {
     QCOMPARE(dlg.OpenedIn(false), expected);
     QCOMPARE(dlg.OpenedIn(true), home);
   }
-}
-
-void SearchDlgTest::previewRule() {
-  auto dlg = Searched();
-  QVERIFY(dlg);
-  dlg->navigated.clear();
-  // Nodes, documents that are not plain text and folders show nothing.
-  for (const QModelIndex& index :
-       {dlg->Model()->NodeIndex(kDocuments), Leaf(*dlg, kDocuments, 0), Leaf(*dlg, kDocuments, 1),
-        Leaf(*dlg, kPictures), Leaf(*dlg, kFolders)})
-    dlg->Tree()->setCurrentIndex(index);
-  QCOMPARE(dlg->navigated, QStringList({"text " + data_->filePath("plan.txt"),
-                                        "picture " + data_->filePath("plan map.jpg")}));
-  QVERIFY(!qobject_cast<PreviewPane*>(dlg->Browser())->BrowserStarted());
-  // The pane is handed the file's bytes exactly, whatever their encoding.
-  QCOMPARE(FileUrlOf("/tmp/a b\xff%.txt").toEncoded(), QByteArray("file:///tmp/a%20b%FF%25.txt"));
 }
 
 // Hiding in the tray, the icon bringing the window back and Exit from its menu run on real
