@@ -137,11 +137,6 @@ void ResultsViewTest::keyboardTable() {
     QVERIFY2(g.view.viewport()->grab().toImage() != without, scrolled ? "scrolled" : "at top");
     QVERIFY(!g.view.currentIndex().isValid());
   }
-
-  // Enter is left to the window.
-  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-  QApplication::sendEvent(&f.view, &enter);
-  QVERIFY(!enter.isAccepted());
 }
 
 void ResultsViewTest::mouseButtons() {
