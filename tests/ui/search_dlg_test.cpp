@@ -394,30 +394,26 @@ void SearchDlgTest::commandsAsTheUserSeesThem() {
       QString(answer).replace("W/", work + "/").replace("D/", data + "/");
   ResultsView* tree = dlg->Tree();
   const QModelIndex hit = Leaf(*dlg, kFolders), node = dlg->Model()->NodeIndex(kFolders);
-  const auto command = [&](int id) { return [&dlg, id] { dlg->OnCommand(id); }; };
   const std::map<QString, std::function<void()>> acts = {
       {"DoubleClick", [&] { emit tree->doubleClicked(hit); }},
       {"NoApp", [&] { dlg->launchResult = LaunchResult::kNoAssociation; }},
       {"AppFails", [&] { dlg->launchResult = LaunchResult::kFailed; }},
       {"NoEditor", [&] { dlg->editorResult = LaunchResult::kNoAssociation; }},
-      {"SelectNode", [&] { tree->setCurrentIndex(node); }},
-      {"Open", command(kCmdOpen)},
-      {"Notepad", command(kCmdOpenWithNotepad)},
-      {"OpenFolder", command(kCmdOpenFolder)},
-      {"About", command(kCmdAbout)},
-      {"Contents", command(kCmdSearchContents)},
-      {"TypeFirst", command(kCmdTypeFirst)},
-      {"Music", command(kCmdTypeFirst + kMusic)},
-      {"TypeLast", command(kCmdTypeLast)},
-      {"PastTypes", command(kCmdTypeLast + 1)},
-      {"TypeAll", command(kCmdTypeAll)},
-      {"Browse", command(kCmdBrowse)},
-      {"AllDrives", command(kCmdSearchAllDrives)},
-      {"Save", command(kCmdSaveResults)}};
+      {"SelectNode", [&] { tree->setCurrentIndex(node); }}};
+  // The commands by the names the file gives them, in one order.
+  const QStringList commands = QStringLiteral(
+                                   "Open Notepad OpenFolder About Contents TypeFirst Music "
+                                   "TypeLast PastTypes TypeAll Browse "
+                                   "AllDrives Save")
+                                   .split(' ');
+  const int ids[] = {
+      kCmdOpen,      kCmdOpenWithNotepad,    kCmdOpenFolder, kCmdAbout,        kCmdSearchContents,
+      kCmdTypeFirst, kCmdTypeFirst + kMusic, kCmdTypeLast,   kCmdTypeLast + 1, kCmdTypeAll,
+      kCmdBrowse,    kCmdSearchAllDrives,    kCmdSaveResults};
   tree->setCurrentIndex(hit);
   for (const QString& step : steps) {
-    QVERIFY2(acts.contains(step), qPrintable(step));
-    acts.at(step)();
+    QVERIFY2(acts.contains(step) || commands.contains(step), qPrintable(step));
+    acts.contains(step) ? acts.at(step)() : dlg->OnCommand(ids[commands.indexOf(step)]);
   }
   QStringList got;
   for (const QString& launch : dlg->launches) got << brief(launch);
