@@ -244,7 +244,7 @@ void PreviewTest::picturesAreCheckedBeforeDecoding() {
   // As seen in a pane of 300 x 200. huge.png would take 3.4 GB decoded: refused from its header.
   const std::pair<const char*, QString> cases[] = {
       {"photo.png", "picture 130,85 40x30, 1 frames"},  // its own size
-      {"wide.jpg", "picture 0,75 300x50, 1 frames"},    // down to fit, aspect kept
+      {"wide.jpg", "picture 0,75 300x50, 1 frames"},    // down to fit, proportions kept
       {"huge.png", u"note This picture is too big to preview (30000 \u00d7 30000 pixels)."_qs},
       {"broken.png", "note This picture cannot be shown."},
       {"two.gif", "picture 149,99 1x1, 2 frames"},

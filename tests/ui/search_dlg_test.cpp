@@ -170,8 +170,8 @@ std::unique_ptr<TestDlg> Window(const QString& folder, const QString& query = {}
 // The lines of a file under golden/ that are neither empty nor comments.
 QStringList Golden(const char* name) {
   QFile file(QStringLiteral(FINDLARK_GOLDEN "/") + name);
-  (void)file.open(
-      QIODevice::ReadOnly);  // a missing file gives no lines, which every caller fails on
+  // A missing file gives no lines, which every caller fails on.
+  (void)file.open(QIODevice::ReadOnly);
   return QString::fromUtf8(file.readAll())
       .split('\n', Qt::SkipEmptyParts)
       .filter(QRegularExpression("^[^#]"));
