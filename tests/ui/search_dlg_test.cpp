@@ -463,7 +463,6 @@ void SearchDlgTest::runStateTable() {
 void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers_data() {
   QTest::addColumn<QString>("end");
   QTest::newRow("Stop, pressed twice, frees the window") << "stop";
-  QTest::newRow("Exit leaves") << "exit";
   QTest::newRow("destroyed while running") << "destroy";
 }
 
@@ -485,12 +484,6 @@ void SearchDlgTest::aRunHeldByAFolderThatNeverAnswers() {
   };
   Start(*dlg, "plan");
   QTRY_COMPARE(dlg->Results().foundCount, 1);
-  if (end == "exit") {
-    dlg->close();
-    QVERIFY(!dlg->isVisible());
-    QVERIFY(QFile::exists(work_->filePath("settings.ini")));
-    QCOMPARE(dlg->result(), int(QDialog::Accepted));
-  }
   if (end != "stop") {
     dlg.reset();  // waits no longer than the grace time
   } else {
