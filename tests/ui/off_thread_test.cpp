@@ -26,55 +26,54 @@ bool Await(Ready ready) {
   return ready();
 }
 
-TEST(OffThread, OnlyTheLatestAnswerArrivesOnTheOwnersThread) {
+// The application each test runs in.
+struct App {
   int argc = 1;
-  char name[] = "off_thread_tests";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
+  char name[17] = "off_thread_tests";
+  char* argv[2] = {name, nullptr};
+  QCoreApplication app{argc, argv};
+};
+
+TEST(OffThread, OnlyTheLatestAnswerArrivesOnTheOwnersThread) {
+  App app;
   QObject owner;
   OffThread loader(&owner);
-  std::vector<std::string> answers;
-  std::vector<QThread*> threads;
-  auto done = [&](std::string answer) {
-    answers.push_back(answer);
-    threads.push_back(QThread::currentThread());
+  std::vector<std::pair<std::string, QThread*>> answers;
+  const auto done = [&](std::shared_ptr<std::string> answer) {
+    answers.emplace_back(*answer, QThread::currentThread());
+  };
+  const auto say = [](const char* text) {
+    return [text] { return std::make_shared<std::string>(text); };
   };
   std::promise<void> release;
-  std::shared_future<void> released = release.get_future().share();
   std::atomic<bool> firstGone = false;
   // The first request is still running when the second comes: its answer must not show.
   loader.Run(
-      [released, &firstGone] {
+      [released = release.get_future().share(), &firstGone] {
         released.wait();
         return std::shared_ptr<std::string>(new std::string("first"), [&firstGone](auto* s) {
           delete s;
           firstGone = true;
         });
       },
-      [&](std::shared_ptr<std::string> answer) { done(*answer); });
-  loader.Run([] { return std::make_shared<std::string>("second"); },
-             [&](std::shared_ptr<std::string> answer) { done(*answer); });
+      done);
+  loader.Run(say("second"), done);
   ASSERT_TRUE(Await([&] { return !answers.empty(); }));
   release.set_value();
   ASSERT_TRUE(Await([&] { return firstGone.load(); }));  // its answer was made and dropped
-  loader.Run([] { return std::make_shared<std::string>("third"); },
-             [&](std::shared_ptr<std::string> answer) { done(*answer); });
+  loader.Run(say("third"), done);
   loader.Cancel();
-  loader.Run([] { return std::make_shared<std::string>("fourth"); },
-             [&](std::shared_ptr<std::string> answer) { done(*answer); });
+  loader.Run(say("fourth"), done);
   ASSERT_TRUE(Await([&] { return answers.size() >= 2; }));
   QCoreApplication::processEvents();
-  EXPECT_EQ(answers, (std::vector<std::string>{"second", "fourth"}));
-  EXPECT_EQ(threads, (std::vector<QThread*>{app.thread(), app.thread()}));
+  QThread* const main = app.app.thread();
+  EXPECT_EQ(answers,
+            (std::vector<std::pair<std::string, QThread*>>{{"second", main}, {"fourth", main}}));
 }
 
 TEST(OffThread, AnswersAfterTheOwnerHasGoneAreDropped) {
-  int argc = 1;
-  char name[] = "off_thread_tests";
-  char* argv[] = {name, nullptr};
-  QCoreApplication app(argc, argv);
-  std::promise<void> release;
-  std::promise<void> finished;
+  App app;
+  std::promise<void> release, finished;
   bool called = false;
   {
     auto owner = std::make_unique<QObject>();
