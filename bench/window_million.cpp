@@ -2,6 +2,7 @@
 // hits were recorded, how long recording took and what each hit cost.
 //
 //   window_million_bench [--tree DIR | --hits N] [--query TEXT] [--hidden] [--no-select]
+//                        [--profile]
 //
 // --tree walks a real tree: by default the one bench/make_tree.py makes (1,000,000 files, 10,100
 // folders), where the default query "-" matches every file and no folder. --hits N instead feeds
@@ -15,6 +16,12 @@
 // Run it with QT_QPA_PLATFORM=offscreen, or on a display (such as Xvfb) to include painting
 // through the X server. A wall-clock gap much longer than its CPU time means the window thread
 // was waiting for a core that other processes held.
+//
+// --profile adds where the window thread's time in the gaps over 16 ms went (on the CPU, waiting
+// for a core, or asleep) and, per kind of event, its CPU time, page faults and sleeps: a sleep
+// inside an event is a wait for a lock or for the kernel, which a busy machine stretches.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -30,6 +37,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -52,6 +60,17 @@ int64_t ThreadCpuNs() {
   return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
 
+// Time the calling thread has spent ready to run but waiting for a core.
+int64_t RunDelayNs() {
+  static const int fd = ::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+  char text[96];
+  const ssize_t n = fd < 0 ? -1 : ::pread(fd, text, sizeof text - 1, 0);
+  if (n <= 0) return 0;
+  text[n] = 0;
+  long long cpu = 0, waited = 0;
+  return std::sscanf(text, "%lld %lld", &cpu, &waited) == 2 ? waited : 0;
+}
+
 long RssKiB() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -60,6 +79,82 @@ long RssKiB() {
   }
   return -1;
 }
+
+// Each event the window thread handles, outermost only: its CPU and wall time, the page faults it
+// took and how often it had to sleep (a lock or the kernel's memory map held elsewhere), summed
+// by receiver class and event type. --profile prints the kinds that cost most in one go.
+class ProfilingApp : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool profile = false;
+
+  struct Kind {
+    int64_t count = 0, cpuNs = 0, maxCpuNs = 0, maxWallNs = 0, faults = 0, maxFaults = 0,
+            sleeps = 0, maxSleeps = 0, preempted = 0, maxBlockedNs = 0, blockedNs = 0;
+  };
+  std::map<std::pair<std::string, int>, Kind> kinds;
+
+  bool notify(QObject* receiver, QEvent* event) override {
+    if (!profile || depth_ > 0) return QApplication::notify(receiver, event);
+    const std::string name = receiver->metaObject()->className();
+    const int type = event->type();
+    rusage before{};
+    getrusage(RUSAGE_THREAD, &before);
+    const int64_t cpu = ThreadCpuNs();
+    const int64_t delay = RunDelayNs();
+    timespec w0{};
+    clock_gettime(CLOCK_MONOTONIC, &w0);
+    ++depth_;
+    const bool result = QApplication::notify(receiver, event);
+    --depth_;
+    timespec w1{};
+    clock_gettime(CLOCK_MONOTONIC, &w1);
+    const int64_t cpuNs = ThreadCpuNs() - cpu;
+    const int64_t delayNs = RunDelayNs() - delay;
+    const int64_t wallNs =
+        (int64_t{w1.tv_sec} - w0.tv_sec) * 1'000'000'000 + (w1.tv_nsec - w0.tv_nsec);
+    rusage after{};
+    getrusage(RUSAGE_THREAD, &after);
+    Kind& k = kinds[{name, type}];
+    ++k.count;
+    k.cpuNs += cpuNs;
+    k.maxCpuNs = std::max(k.maxCpuNs, cpuNs);
+    k.maxWallNs = std::max(k.maxWallNs, wallNs);
+    const int64_t faults = after.ru_minflt - before.ru_minflt;
+    k.faults += faults;
+    k.maxFaults = std::max(k.maxFaults, faults);
+    const int64_t sleeps = after.ru_nvcsw - before.ru_nvcsw;
+    k.sleeps += sleeps;
+    k.maxSleeps = std::max(k.maxSleeps, sleeps);
+    k.preempted += after.ru_nivcsw - before.ru_nivcsw;
+    const int64_t blocked = std::max<int64_t>(0, wallNs - cpuNs - delayNs);
+    k.blockedNs += blocked;
+    k.maxBlockedNs = std::max(k.maxBlockedNs, blocked);
+    return result;
+  }
+
+  void Report() const {
+    std::vector<std::pair<std::pair<std::string, int>, Kind>> sorted(kinds.begin(), kinds.end());
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto& a, const auto& b) { return a.second.maxCpuNs > b.second.maxCpuNs; });
+    std::printf("%-28s %5s %8s %8s %8s %8s %8s %7s %7s %7s\n", "receiver", "event", "count",
+                "cpu ms", "max cpu", "max wall", "faults", "max flt", "sleeps", "max slp");
+    std::printf("%-28s %5s %8s %8s %8s\n", "", "", "", "blocked", "max blk");
+    for (const auto& [key, k] : sorted) {
+      if (k.maxCpuNs < 200'000 && k.sleeps == 0) continue;
+      std::printf("%-28s %5d %8lld %8.1f %8.2f %8.2f %8lld %7lld %7lld %7lld\n", key.first.c_str(),
+                  key.second, static_cast<long long>(k.count), k.cpuNs / 1e6, k.maxCpuNs / 1e6,
+                  k.maxWallNs / 1e6, static_cast<long long>(k.faults),
+                  static_cast<long long>(k.maxFaults), static_cast<long long>(k.sleeps),
+                  static_cast<long long>(k.maxSleeps));
+      std::printf("%-28s %5s %8s %8.1f %8.2f\n", "", "", "", k.blockedNs / 1e6,
+                  k.maxBlockedNs / 1e6);
+    }
+  }
+
+ private:
+  int depth_ = 0;
+};
 
 // N hits with names of many shapes: words in mixed case, numbers, a few accented letters, and
 // extensions of every category; paths as deep as a home folder's.
@@ -131,6 +226,7 @@ struct Options {
   QString query = QStringLiteral("-");
   bool hidden = false;
   bool select = true;
+  bool profile = false;
 };
 
 bool ParseArgs(const QStringList& args, Options* options) {
@@ -148,10 +244,12 @@ bool ParseArgs(const QStringList& args, Options* options) {
       options->hidden = true;
     } else if (a == QLatin1String("--no-select")) {
       options->select = false;
+    } else if (a == QLatin1String("--profile")) {
+      options->profile = true;
     } else {
       std::fprintf(stderr,
                    "usage: window_million_bench [--tree DIR | --hits N] [--query TEXT] [--hidden] "
-                   "[--no-select]\n");
+                   "[--no-select] [--profile]\n");
       return false;
     }
   }
@@ -161,7 +259,7 @@ bool ParseArgs(const QStringList& args, Options* options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  ProfilingApp app(argc, argv);
   Options options;
   if (!ParseArgs(app.arguments(), &options)) return 2;
   if (options.hits < 0 && !QDir(options.tree).exists()) {
@@ -198,6 +296,7 @@ int main(int argc, char** argv) {
   QElapsedTimer clock;
   int64_t startNs = 0, lastTickNs = 0, maxGapNs = 0, endNs = -1;
   int64_t maxGapAt = 0, lastCpuNs = 0, maxCpuGapNs = 0, maxGapCpuNs = 0, endCpuNs = 0;
+  int64_t lastDelayNs = 0, maxGapDelayNs = 0, delayInGaps16 = 0, gapNs16 = 0, cpuInGaps16 = 0;
   int gapsOver16 = 0, gapsOver50 = 0, ticks = 0;
   long rssBefore = 0, rssAfter = 0;
   QPersistentModelIndex chosen;
@@ -219,10 +318,19 @@ int main(int argc, char** argv) {
     const int64_t cpuGap = cpu - lastCpuNs;
     lastCpuNs = cpu;
     maxCpuGapNs = std::max(maxCpuGapNs, cpuGap);
+    const int64_t delay = RunDelayNs();
+    const int64_t delayGap = delay - lastDelayNs;
+    lastDelayNs = delay;
     ++ticks;
+    if (gap > 16'000'000) {
+      delayInGaps16 += delayGap;
+      cpuInGaps16 += cpuGap;
+      gapNs16 += gap;
+    }
     if (gap > maxGapNs) {
       maxGapNs = gap;
       maxGapCpuNs = cpuGap;
+      maxGapDelayNs = delayGap;
       maxGapAt = dlg.Results().foundCount;
     }
     if (gap > 16'000'000) ++gapsOver16;
@@ -257,6 +365,7 @@ int main(int argc, char** argv) {
   clock.start();
   startNs = lastTickNs = clock.nsecsElapsed();
   lastCpuNs = ThreadCpuNs();
+  lastDelayNs = RunDelayNs();
   const int64_t startCpuNs = lastCpuNs;
   dlg.OnOK();
   if (!dlg.Searching()) {
@@ -264,7 +373,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   probe.start();
+  app.profile = options.profile;
   app.exec();
+  app.profile = false;
 
   const SearchResults& results = dlg.Results();
   const int hits = results.foundCount;
@@ -303,6 +414,13 @@ int main(int argc, char** argv) {
       "window thread CPU %.2f s\n",
       hits, maxGapNs / 1e6, gapsOver16, perHit, (endNs - startNs) / 1e9,
       (endCpuNs - startCpuNs) / 1e9);
+  if (options.profile) {
+    std::printf(
+        "longest gap: %.1f ms waiting for a core; all gaps over 16 ms: %.1f ms, of it "
+        "%.1f ms on the CPU and %.1f ms waiting for a core\n",
+        maxGapDelayNs / 1e6, gapNs16 / 1e6, cpuInGaps16 / 1e6, delayInGaps16 / 1e6);
+    app.Report();
+  }
   std::fflush(stdout);
   dlg.OnExit();
   return verdict == "LOST" ? 1 : 0;

@@ -1,6 +1,8 @@
 #include "search/search_run.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "platform/drives.h"
 #include "search/case_fold.h"
@@ -65,6 +67,9 @@ struct SearchRun::State {
   bool cancelled = false;
   bool joining = false;  // Join() is waiting: pushes no longer block on a full queue
   bool givenUp = false;
+  // walkDone || givenUp, readable without the lock: the window thread must not wait on a worker
+  // that holds the lock (and may have lost its core) to learn whether to say what it waits for.
+  std::atomic<bool> over{false};
   std::function<void()> wakeup;
   WalkWatch watch;
 };
@@ -134,6 +139,28 @@ size_t SearchRun::TakeHits(std::vector<ResultRecord>& out, size_t max) {
   return taken;
 }
 
+std::optional<SearchRun::Taken> SearchRun::TryTakeAll(std::deque<ResultRecord>& out) {
+  if (!state_) return Taken{0, true};
+  GiveUpIfOverdue();
+  std::deque<ResultRecord> taken;
+  bool last = false;
+  {
+    std::unique_lock lock(state_->mutex, std::try_to_lock);
+    if (!lock.owns_lock()) return std::nullopt;
+    taken.swap(state_->queue);
+    last = state_->walkDone || state_->givenUp;
+  }
+  const size_t n = taken.size();
+  if (n == 0) return Taken{0, last};
+  state_->spaceFreed.notify_all();
+  if (out.empty()) {
+    out.swap(taken);
+  } else {
+    std::move(taken.begin(), taken.end(), std::back_inserter(out));
+  }
+  return Taken{n, last};
+}
+
 void SearchRun::WaitForHits(int timeoutMs) {
   if (!state_) return;
   std::unique_lock lock(state_->mutex);
@@ -200,6 +227,7 @@ void SearchRun::GiveUp() {
     held = !state_->walkDone;  // else it returned meanwhile
     if (held) {
       state_->givenUp = true;
+      state_->over.store(true);
       state_->cancelled = true;
       state_->wakeup = nullptr;
       g_heldRuns.fetch_add(1);
@@ -215,7 +243,9 @@ void SearchRun::GiveUp() {
 }
 
 std::string SearchRun::WaitingFor() {
-  if (!state_ || WalkDone()) return {};
+  if (!state_) return {};
+  GiveUpIfOverdue();
+  if (state_->over.load()) return {};
   return state_->watch.Stalled(Clock::now(), kStallPatience);
 }
 
@@ -258,6 +288,7 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   // Which final text is shown rests on the flag at this moment.
   if (!state->givenUp) state->cancelled = state->stop.load();
   state->walkDone = true;
+  state->over.store(true);
   if (state->givenUp) {
     g_heldRuns.fetch_sub(1);
     return;

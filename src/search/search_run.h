@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,6 +78,16 @@ class SearchRun {
 
   // Moves up to `max` queued hits to the end of `out`; never blocks. Returns how many.
   size_t TakeHits(std::vector<ResultRecord>& out, size_t max);
+  // Moves every queued hit to the end of `out`, unless the worker holds the queue at this very
+  // moment (nullopt): a worker that has lost its core meanwhile would hold the caller as long.
+  // The hits come with the memory they were made in, so the caller decides where it is freed.
+  // `last`: the walk had ended (or the run was given up), so these were the last hits and
+  // Finished() holds from now on.
+  struct Taken {
+    size_t hits = 0;
+    bool last = false;
+  };
+  std::optional<Taken> TryTakeAll(std::deque<ResultRecord>& out);
   // Blocks until a hit is queued, the walk has ended, or the timeout passes.
   void WaitForHits(int timeoutMs);
 

@@ -50,6 +50,14 @@ void ResultsModel::AppendHits(const std::vector<ResultRecord>& batch) {
   for (const ResultRecord& record : batch) results_.store.Append(record);
 }
 
+void ResultsModel::StoreHits(std::deque<ResultRecord>&& hits) {
+  if (hits.empty()) return;
+  if (results_.tree.HasNodes()) {
+    for (const ResultRecord& record : hits) results_.store.Append(record);
+  }
+  disposer_.Release(std::make_shared<std::deque<ResultRecord>>(std::move(hits)));
+}
+
 std::array<bool, kCategoryCount> ResultsModel::RecordAppendedHits() {
   if (merging_) {
     merger_.Cancel();

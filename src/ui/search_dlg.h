@@ -158,7 +158,8 @@ class CSearchDlg : public QDialog {
   void StartSearch();
   void DrainHits();
   void OnDrainDue();
-  bool StoreQueuedHits(size_t* taken);
+  enum class Drain { kEmptied, kMore, kBusy };
+  Drain StoreQueuedHits(size_t* taken);
   void ScheduleTreeUpdate();
   void UpdateTree();
   void OnHitsRecorded();
@@ -182,7 +183,8 @@ class CSearchDlg : public QDialog {
 
   bool m_layoutReady = false;
   bool m_searching = false;
-  bool m_finalShown = false;  // the run's final text is on the status line
+  bool m_finalShown = false;   // the run's final text is on the status line
+  bool m_queueClosed = false;  // the last take from the worker held its last hits
   bool m_ended = false;
   bool m_focusTaken = false;         // the run took the focus from the search box
   QPointer<QWidget> m_focusTakenTo;  // where it went
@@ -199,7 +201,6 @@ class CSearchDlg : public QDialog {
   std::string m_queryLower;
 
   std::atomic<bool> m_drainPosted{false};
-  std::vector<ResultRecord> m_batch;
   std::chrono::steady_clock::time_point m_lastUpdate;  // the tree last took in new hits
   bool m_updateScheduled = false;  // a timer will record the hits stored meanwhile
   unsigned m_updateTicket = 0;     // which timer that is; others have nothing to do

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
+#include <deque>
+#include <optional>
 
 #include "search/case_fold.h"
 #include "search/pdf_text.h"
@@ -21,7 +23,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Hits moved out of the worker's queue at a time; its lock is held only while they move.
+// A take of fewer hits than this means the window keeps up with the worker: the queue counts as
+// emptied until the next drain.
 constexpr size_t kTakeHits = 2048;
 // Window-thread time spent storing hits before other events get their turn.
 constexpr auto kDrainBudget = std::chrono::milliseconds(4);
@@ -70,6 +73,7 @@ void CSearchDlg::StartSearch() {
 
   m_queryLower = query;
   m_finalShown = false;
+  m_queueClosed = false;
   m_model->ResetResults();
   m_lastUpdate = {};  // the first hits show at once
   const bool fromEdit = focusWidget() == m_searchEdit;
@@ -111,11 +115,15 @@ void CSearchDlg::OnDrainDue() {
     return;
   }
   size_t taken = 0;
-  if (!StoreQueuedHits(&taken)) {
+  const Drain drain = StoreQueuedHits(&taken);
+  if (drain == Drain::kMore) {
     // More is queued: let other events in first.
     QMetaObject::invokeMethod(
         this, [this] { OnDrainDue(); }, Qt::QueuedConnection);
-  } else if (taken > 0 && !m_run.WalkDone()) {
+  } else if (drain == Drain::kBusy) {
+    // The worker holds the queue: try again shortly rather than spin on a core it may need.
+    QTimer::singleShot(kBusyPause, this, [this] { OnDrainDue(); });
+  } else if (taken > 0 && !m_queueClosed) {
     // Hits are flowing: come back for the next ones shortly rather than be woken for each.
     QTimer::singleShot(taken >= kFullDrain ? kBusyPause : kDrainPause, this,
                        [this] { OnDrainDue(); });
@@ -123,8 +131,7 @@ void CSearchDlg::OnDrainDue() {
     m_drainPosted.store(false);
     // A hit queued since the last take found the flag set and woke nobody.
     size_t late = 0;
-    StoreQueuedHits(&late);
-    if (late > 0) PostDrain();
+    if (StoreQueuedHits(&late) != Drain::kEmptied || late > 0) PostDrain();
   }
   ScheduleTreeUpdate();
 }
@@ -132,22 +139,24 @@ void CSearchDlg::OnDrainDue() {
 void CSearchDlg::DrainHits() {
   if (!m_searching || m_finalShown) return;
   size_t taken = 0;
-  if (!StoreQueuedHits(&taken)) PostDrain();
+  if (StoreQueuedHits(&taken) != Drain::kEmptied) PostDrain();
   ScheduleTreeUpdate();
 }
 
-bool CSearchDlg::StoreQueuedHits(size_t* taken) {
+CSearchDlg::Drain CSearchDlg::StoreQueuedHits(size_t* taken) {
   // Moves the queued hits to the store, so the worker can walk on; a stored hit shows nowhere
-  // yet. Returns whether the queue was emptied within the time budget.
+  // yet. The window thread never waits for the queue: the worker holds it for each hit, and
+  // one that loses its core meanwhile would stall the window until it gets one back.
   const Clock::time_point start = Clock::now();
   for (;;) {
-    m_batch.clear();
-    const size_t n = m_run.TakeHits(m_batch, kTakeHits);
-    *taken += n;
-    m_model->AppendHits(m_batch);
-    m_batch.clear();
-    if (n < kTakeHits) return true;
-    if (Clock::now() - start > kDrainBudget) return false;
+    std::deque<ResultRecord> hits;
+    const std::optional<SearchRun::Taken> took = m_run.TryTakeAll(hits);
+    if (!took) return Drain::kBusy;
+    *taken += took->hits;
+    m_queueClosed = took->last;
+    m_model->StoreHits(std::move(hits));
+    if (took->hits < kTakeHits || took->last) return Drain::kEmptied;
+    if (Clock::now() - start > kDrainBudget) return Drain::kMore;
   }
 }
 
@@ -155,7 +164,8 @@ void CSearchDlg::ScheduleTreeUpdate() {
   // Stored hits go into the tree by merges on a helper thread, one at a time, spaced out by a
   // timer; when one finishes, OnHitsRecorded plans the next. Once the walk is over nothing else
   // is coming, so the last hits go in at once and the final text follows.
-  const bool walkDone = m_run.Finished();
+  // Known from the last take, so the window never waits on the worker's queue to learn it.
+  const bool walkDone = m_queueClosed;
   if (m_model->AppendedHits() > 0) {
     if (m_model->Merging()) return;  // its end comes back here
     if (walkDone) {
@@ -180,7 +190,6 @@ void CSearchDlg::ScheduleTreeUpdate() {
     m_status->setText(QString::fromStdString(text));
     Announcer::Say(this, m_status->text());
     m_finalShown = true;
-    std::vector<ResultRecord>().swap(m_batch);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -75,6 +76,39 @@ struct HeldWalk {
   std::condition_variable let;
   bool released = false;
 };
+
+TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool holding = false, let = false;
+  SearchRun run;
+  run.SetWakeup([&] {  // on the worker, which holds the queue meanwhile
+    std::unique_lock lock(mutex);
+    holding = !let;
+    changed.notify_all();
+    changed.wait(lock, [&] { return let; });
+  });
+  SearchOptions options = Options();
+  options.source = [](HitSink& sink, const std::atomic<bool>&) {
+    for (const char* path : {"/h/b", "/h/a", "/h/c"}) sink.OnHit(HeldWalk::Hit(path));
+  };
+  ASSERT_TRUE(run.Start(options));
+  std::deque<ResultRecord> hits;
+  {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return holding; });
+    EXPECT_FALSE(run.TryTakeAll(hits));
+    let = true;
+    changed.notify_all();
+  }
+  run.Join();
+  const auto taken = run.TryTakeAll(hits);
+  ASSERT_TRUE(taken);
+  EXPECT_EQ(taken->hits, 3u);
+  EXPECT_TRUE(taken->last);
+  ASSERT_EQ(hits.size(), 3u);
+  EXPECT_EQ(hits[0].path + hits[1].path + hits[2].path, "/h/b/h/a/h/c");
+}
 
 void WaitUntilNoRunIsHeld() {
   while (SearchRun::HeldRuns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
