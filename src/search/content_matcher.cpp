@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "search/document_text.h"
+#include "search/file_batch.h"
 #include "search/pdf_text.h"
 #include "search/utf16_text.h"
 
@@ -32,7 +33,9 @@ enum class FileKind { kText, kZip, kUtf16Le, kUtf16Be, kPdf };
 class FileSource : public ByteSource {
  public:
   FileSource(int fd, off_t size, bool spot, bool spotPdf = false)
-      : fd_(fd), expected_(size > 0 ? static_cast<uint64_t>(size) : 0), spot_(spot),
+      : fd_(fd),
+        expected_(size > 0 ? static_cast<uint64_t>(size) : 0),
+        spot_(spot),
         spotPdf_(spotPdf) {}
 
   ssize_t Read(char* out, size_t cap) override {
@@ -106,8 +109,8 @@ std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std:
       return answer;
     case FileKind::kUtf16Le:
     case FileKind::kUtf16Be: {
-      Utf16Source text(fd, file.kind() == FileKind::kUtf16Le ? Utf16Order::kLittle
-                                                               : Utf16Order::kBig);
+      Utf16Source text(fd,
+                       file.kind() == FileKind::kUtf16Le ? Utf16Order::kLittle : Utf16Order::kBig);
       return t_lines.FirstMatch(text, matcher, stop, chunk);
     }
     case FileKind::kPdf:
@@ -130,18 +133,22 @@ bool IsUnreadable(const std::unordered_set<dev_t>* unreadable, dev_t dev) {
 // device that may be read.
 std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
                        struct stat* fileStat, const std::unordered_set<dev_t>* unreadable,
-                       const PdfOptions& pdf, size_t chunk = kReadChunk) {
+                       const PdfOptions& pdf, size_t chunk = kReadChunk, bool batchClose = false) {
   struct stat st;
   std::string answer;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsUnreadable(unreadable, st.st_dev)) {
     answer = ScanFile(fd, st.st_size, query, stop, pdf, chunk);
     if (fileStat != nullptr) *fileStat = st;
   }
-  close(fd);
+  if (batchClose) {
+    FileBatch::ThisThread().Close(fd);
+  } else {
+    close(fd);
+  }
   return answer;
 }
 
-constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+constexpr int kOpenFlags = kContentOpenFlags & ~O_NOFOLLOW;
 
 }  // namespace
 
@@ -161,6 +168,12 @@ std::string MatchOpenedPdf(int fd, const QueryMatcher& query, const std::atomic<
   return ScanOpened(fd, query, stop, fileStat, unreadable, {&pdf, true});
 }
 
+std::string MatchOpenedFile(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
+                            struct stat* fileStat, const std::unordered_set<dev_t>* unreadable,
+                            const PdfOptions& pdf) {
+  return ScanOpened(fd, query, stop, fileStat, unreadable, pdf, kReadChunk, true);
+}
+
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
                            const std::unordered_set<dev_t>* unreadable, const PdfOptions& pdf) {
@@ -175,7 +188,7 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
   }
   const int fd = openat(dirFd, name, flags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, fileStat, unreadable, pdf);
+  return ScanOpened(fd, query, stop, fileStat, unreadable, pdf, kReadChunk, true);
 }
 
 }  // namespace findlark

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "search/content_matcher.h"
+#include "search/file_batch.h"
 #include "search/hit_decider.h"
 #include "search/subtree_sharing.h"
 
@@ -101,12 +102,14 @@ constexpr long kDiskBlocksPerCheck = 8 * kDiskCheckEvery;
 thread_local int t_diskSteps = 0;
 thread_local long t_blocksSeen = -1;  // -1: not looked at yet on this thread
 
-// Each walking thread may hold about kKeepOpenDepth descriptors: the count stays within half
-// of what the process may open.
+// Each walking thread may hold about kKeepOpenDepth folders open, and the files of its
+// FileBatch: the count stays within half of what the process may open.
 int ThreadsForDescriptors() {
+  constexpr size_t kPerThread =
+      kKeepOpenDepth + FileBatch::kMaxClose + FileBatch::kMaxOpen + 1;  // + the ring
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
-  return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kKeepOpenDepth));
+  return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kPerThread));
 }
 
 int HelperCount(const WalkOptions& options) {
@@ -180,7 +183,7 @@ class Search {
 
 // Walks a tree depth first, on one thread: the search root, handing hits to the sink, or a
 // subtree given by another walker, keeping its hits for whoever collects them.
-class Walker : PdfReader {
+class Walker : WalkReader {
  public:
   Walker(Search& search, Subtree* out)
       : search_(search),
@@ -189,6 +192,7 @@ class Walker : PdfReader {
         slot_(options_.watch ? options_.watch->Acquire() : nullptr),
         decider_(options_, search.rootPrefix, slot_, this) {}
   ~Walker() {
+    CloseOpened();
     if (slot_) options_.watch->Release(slot_);
   }
   Walker(const Walker&) = delete;
@@ -243,9 +247,21 @@ class Walker : PdfReader {
       search_.sharing.DiskWait();
     t_blocksSeen = blocks;
   }
-  // PdfReader: a PDF's answer read ahead, or read now.
+  // WalkReader: a PDF's answer read ahead, or read now.
   std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) override;
   void ReadAhead(const Frame& frame);
+  // WalkReader: a plain file opened ahead, with the next ones of the listing when it was not.
+  int TakeOpened(const WalkEntry& entry) override;
+  void OpenAhead(const Frame& frame, size_t pos);
+  // Closes what was opened ahead and not taken; called before `frame`'s listing changes.
+  void CloseOpened(const Frame* frame = nullptr) {
+    if (frame != nullptr && frame != openedFrame_) return;
+    for (size_t i = openedNext_; i < opened_.size(); ++i)
+      FileBatch::ThisThread().Close(opened_[i].fd);
+    opened_.clear();
+    openedNext_ = 0;
+    openedFrame_ = nullptr;
+  }
 
   Search& search_;
   const WalkOptions& options_;
@@ -274,6 +290,17 @@ class Walker : PdfReader {
   std::unordered_map<std::string, std::future<ReadAheadResult>> ahead_;
   std::string aheadKey_;
   std::string aheadScratch_;
+  // Plain files opened ahead in one batch, from the entry being read up to the next folder of
+  // the listing (so that no descent comes between), in listing order by record offset.
+  struct Opened {
+    size_t pos;
+    int fd;
+  };
+  std::vector<Opened> opened_;
+  size_t openedNext_ = 0;
+  const Frame* openedFrame_ = nullptr;
+  std::vector<const char*> openNames_;
+  std::vector<int> openFds_;
 };
 
 Search::Search(const WalkOptions& options, HitSink& sink)
@@ -330,6 +357,7 @@ bool Walker::IsIn(const std::unordered_set<std::string>& mounts, const Frame& fr
 void Walker::PushFrame(int fd, const struct stat* st) {
   if (depth_ == frames_.size()) frames_.emplace_back();
   Frame& frame = frames_[depth_];
+  CloseOpened(&frame);
   frame.index = base_ + depth_;
   frame.fd = fd;
   frame.pos = 0;
@@ -404,6 +432,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
   if (frame.pos >= frame.end) {
     if (frame.eof || frame.fd < 0) return false;
     TakeBackGiven(frame);
+    CloseOpened(&frame);
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
     const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
     frame.pos = 0;
@@ -425,6 +454,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
 
 // Reads the rest of a deep folder's listing into memory so that its descriptor can be closed.
 void Walker::ReadRestOfListing(Frame& frame) {
+  CloseOpened(&frame);
   restOfListing_.assign(frame.listing.begin() + static_cast<ptrdiff_t>(frame.pos),
                         frame.listing.begin() + static_cast<ptrdiff_t>(frame.end));
   while (!frame.eof) {
@@ -477,6 +507,7 @@ int Walker::FindParentAgain(size_t childAt, size_t parentAt) {
 void Walker::PopFrame() {
   Frame& child = frames_[depth_ - 1];
   TakeBackGiven(child);
+  CloseOpened(&child);
   if (depth_ == 1) {
     if (child.fd >= 0) close(child.fd);
     child.fd = -1;
@@ -647,6 +678,50 @@ void Walker::ReadAhead(const Frame& frame) {
   }
 }
 
+int Walker::TakeOpened(const WalkEntry& entry) {
+  const Frame& frame = *listing_;
+  if (frame.fd < 0 || entry.dirFd != frame.fd || options_.ignoreListedTypes) return -1;
+  const size_t pos = static_cast<size_t>(entry.nameZ - kNameOffset - frame.listing.data());
+  if (openedFrame_ != &frame || openedNext_ >= opened_.size() || opened_.back().pos < pos ||
+      opened_[openedNext_].pos > pos) {
+    CloseOpened();
+    OpenAhead(frame, pos);
+  }
+  // Files passed over (the decider looked them up first and needed no read) are closed.
+  FileBatch& batch = FileBatch::ThisThread();
+  for (; openedNext_ < opened_.size() && opened_[openedNext_].pos < pos; ++openedNext_)
+    batch.Close(opened_[openedNext_].fd);
+  if (openedNext_ < opened_.size() && opened_[openedNext_].pos == pos)
+    return opened_[openedNext_++].fd;
+  return -1;
+}
+
+// Opens the file at `pos` of the listing with the plain files after it that will be read too,
+// up to the next entry that may be a folder, in one batch.
+void Walker::OpenAhead(const Frame& frame, size_t pos) {
+  if (frame.noRead || frame.holdsMounts) return;
+  openNames_.clear();
+  opened_.clear();
+  openedNext_ = 0;
+  for (size_t at = pos; at < frame.end && opened_.size() < FileBatch::kMaxOpen;) {
+    const DirRecord record = Decode(frame.listing.data() + at);
+    if (record.type == DT_DIR || record.type == DT_UNKNOWN) break;
+    const std::string_view name(record.name);
+    if (at == pos ||
+        (record.type == DT_REG && !IsExcluded(frame, name) && decider_.WouldRead(name))) {
+      opened_.push_back({at, -1});
+      openNames_.push_back(record.name);
+    }
+    at += record.length;
+  }
+  if (opened_.empty()) return;
+  openFds_.resize(opened_.size());
+  FileBatch::ThisThread().OpenAll(frame.fd, openNames_.data(), openNames_.size(), kContentOpenFlags,
+                                  openFds_.data());
+  for (size_t i = 0; i < opened_.size(); ++i) opened_[i].fd = openFds_[i];
+  openedFrame_ = &frame;
+}
+
 void Walker::Emit(ResultRecord&& record) {
   if (out_ == nullptr) {
     search_.Deliver(std::move(record));
@@ -666,6 +741,7 @@ void Walker::Run(std::string_view root) {
   if (path_.back() != '/') path_.push_back('/');
   PushFrame(fd, nullptr);
   Loop();
+  CloseOpened();
 }
 
 void Walker::Walk(Subtree& subtree) {
@@ -674,6 +750,7 @@ void Walker::Walk(Subtree& subtree) {
   base_ = subtree.depth();
   PushFrame(subtree.fd(), &subtree.st());
   Loop();
+  CloseOpened();
   search_.sharing.Finish(subtree, kept_);
 }
 
@@ -701,6 +778,8 @@ void Walker::Loop() {
 void SearchFolder(std::string root, const WalkOptions& options, HitSink& sink) {
   if (options.query == nullptr) return;
   Search(options, sink).Run(std::move(root));
+  // Helpers close theirs as they end; this thread holds no descriptor past the search.
+  FileBatch::ThisThread().Release();
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {

@@ -19,13 +19,13 @@ const SearchFilters* SetFilters(const WalkOptions& options) {
 }  // namespace
 
 HitDecider::HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot,
-                       PdfReader* pdfReader)
+                       WalkReader* reader)
     : options_(options),
       filters_(SetFilters(options)),
       exclude_(filters_ ? filters_->exclude : std::vector<std::string>{}),
       rootPrefix_(rootPrefix),
       slot_(slot),
-      pdfReader_(pdfReader) {}
+      reader_(reader) {}
 
 bool HitDecider::Excluded(std::string_view folder, std::string_view name) {
   // The path below the searched folder is made only for patterns that need it.
@@ -49,6 +49,13 @@ std::optional<FileCategory> HitDecider::AdmittedCategory(std::string_view name, 
   if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
     return std::nullopt;
   return category;
+}
+
+bool HitDecider::WouldRead(std::string_view name) {
+  if (options_.query->Find(name, scratch_) != std::string_view::npos) return false;
+  if (filters_ != nullptr && filters_->NeedsStat()) return false;
+  const std::optional<FileCategory> category = AdmittedCategory(name, false);
+  return category && IsContentSearchable(*category);
 }
 
 bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
@@ -106,11 +113,17 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
       scratch_.append(name);
       slot_->At(scratch_);
     }
-    matchLine =
-        pdfOnly && entry.kind == EntryKind::kRegular && pdfReader_ && entry.nameZ
-            ? pdfReader_->ReadPdf(entry, &fileStat)
-            : MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
-                             &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
+    const bool plain = entry.kind == EntryKind::kRegular && reader_ && entry.nameZ;
+    int opened = -1;
+    if (pdfOnly && plain) {
+      matchLine = reader_->ReadPdf(entry, &fileStat);
+    } else if (plain && !pdfOnly && (opened = reader_->TakeOpened(entry)) >= 0) {
+      matchLine = MatchOpenedFile(opened, query, options_.stop, &fileStat, options_.unreadable,
+                                  {options_.pdf, false});
+    } else {
+      matchLine = MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
+                                 &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
+    }
     if (matchLine.empty()) return false;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {

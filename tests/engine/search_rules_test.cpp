@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
 #include "search/categories.h"
 #include "search/content_matcher.h"
+#include "search/file_batch.h"
 #include "test_tree.h"
 
 namespace findlark {
@@ -259,6 +261,34 @@ TEST(ContentMatcherAt, FilesOnUnreadableDevicesAreRefusedOnceOpen) {
       EXPECT_EQ(line, devices == &none ? "needle" : "") << name;
     }
   }
+  close(dirFd);
+}
+
+// Files opened and closed many at a time: each descriptor is its own name's, a missing name
+// gets -1, and nothing stays open once released.
+TEST(FileBatch, OpensEachNameAndClosesThemAll) {
+  testing::TestTree tree;
+  const char* names[] = {"a", "b", "missing", "c"};
+  for (const char* name : {"a", "b", "c"}) tree.Write(name, name);
+  const int dirFd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const auto openCount = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  FileBatch& batch = FileBatch::ThisThread();
+  batch.Release();  // what MatchContentAt left to close
+  const auto before = openCount();
+  int fds[4];
+  batch.OpenAll(dirFd, names, 4, kContentOpenFlags, fds);
+  std::string read;
+  for (const int fd : fds) {
+    char c = '-';
+    if (fd >= 0) EXPECT_EQ(pread(fd, &c, 1, 0), 1);
+    read += c;
+    batch.Close(fd);
+  }
+  batch.Release();
+  EXPECT_EQ(read, "ab-c");
+  EXPECT_EQ(openCount(), before);
   close(dirFd);
 }
 
