@@ -50,9 +50,25 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
 // How MatchContentAt opens a file the walk saw as a plain file.
 inline constexpr int kContentOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
 
-// MatchContentAt for a file the caller opened with kContentOpenFlags; it is closed here.
-std::string MatchOpenedFile(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
-                            struct stat* fileStat, const std::unordered_set<dev_t>* unreadable,
+// A file's first bytes, read from its start (moving the file offset as a read does) before the
+// scan: `length` bytes, or -1 for a read error.
+struct FileHead {
+  const char* bytes = nullptr;
+  ssize_t length = 0;
+};
+
+// A file the caller opened with kContentOpenFlags; with `st`, its fstat, and then perhaps its
+// head as well.
+struct OpenedFile {
+  int fd = -1;
+  const struct stat* st = nullptr;
+  FileHead head;
+};
+
+// MatchContentAt for a file the caller opened; it is closed here.
+std::string MatchOpenedFile(const OpenedFile& file, const QueryMatcher& query,
+                            const std::atomic<bool>* stop, struct stat* fileStat,
+                            const std::unordered_set<dev_t>* unreadable,
                             const PdfOptions& pdf = {});
 
 // The walk's read-ahead: an open file (closed here) read only as a PDF, as MatchContentAt does

@@ -100,6 +100,10 @@ constexpr int kDiskThreads = 8;
 constexpr int kDiskCheckEvery = 64;
 constexpr long kDiskBlocksPerCheck = 8 * kDiskCheckEvery;
 thread_local int t_diskSteps = 0;
+// Where a walker on this thread reads the first bytes of the files it opened ahead. Only one
+// walker at a time has any: they end before the next entry that may be a folder, where another
+// walker may start on this thread.
+thread_local std::unique_ptr<char[]> t_heads;
 thread_local long t_blocksSeen = -1;  // -1: not looked at yet on this thread
 
 // Each walking thread may hold about kKeepOpenDepth folders open, and the files of its
@@ -251,7 +255,7 @@ class Walker : WalkReader {
   std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) override;
   void ReadAhead(const Frame& frame);
   // WalkReader: a plain file opened ahead, with the next ones of the listing when it was not.
-  int TakeOpened(const WalkEntry& entry) override;
+  OpenedFile TakeOpened(const WalkEntry& entry) override;
   void OpenAhead(const Frame& frame, size_t pos);
   // Closes what was opened ahead and not taken; called before `frame`'s listing changes.
   void CloseOpened(const Frame* frame = nullptr) {
@@ -292,15 +296,24 @@ class Walker : WalkReader {
   std::string aheadScratch_;
   // Plain files opened ahead in one batch, from the entry being read up to the next folder of
   // the listing (so that no descent comes between), in listing order by record offset.
+  // Each with its fstat and its first bytes, read in one batch too.
   struct Opened {
     size_t pos;
     int fd;
+    bool statted;
+    struct stat st;
+    FileHead head;
   };
   std::vector<Opened> opened_;
   size_t openedNext_ = 0;
   const Frame* openedFrame_ = nullptr;
   std::vector<const char*> openNames_;
   std::vector<int> openFds_;
+  std::vector<int> readFds_;
+  std::vector<char*> readBuffers_;
+  std::vector<size_t> readLengths_;
+  std::vector<ssize_t> readGot_;
+  std::vector<size_t> readIndex_;
 };
 
 Search::Search(const WalkOptions& options, HitSink& sink)
@@ -536,6 +549,7 @@ void Walker::PopFrame() {
 }
 
 void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
+  if (type == DT_DIR || type == DT_UNKNOWN) CloseOpened();
   if (IsDots(name) || IsSkipped(frame, name) || IsExcluded(frame, name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
@@ -678,9 +692,9 @@ void Walker::ReadAhead(const Frame& frame) {
   }
 }
 
-int Walker::TakeOpened(const WalkEntry& entry) {
+OpenedFile Walker::TakeOpened(const WalkEntry& entry) {
   const Frame& frame = *listing_;
-  if (frame.fd < 0 || entry.dirFd != frame.fd || options_.ignoreListedTypes) return -1;
+  if (frame.fd < 0 || entry.dirFd != frame.fd || options_.ignoreListedTypes) return {};
   const size_t pos = static_cast<size_t>(entry.nameZ - kNameOffset - frame.listing.data());
   if (openedFrame_ != &frame || openedNext_ >= opened_.size() || opened_.back().pos < pos ||
       opened_[openedNext_].pos > pos) {
@@ -691,9 +705,11 @@ int Walker::TakeOpened(const WalkEntry& entry) {
   FileBatch& batch = FileBatch::ThisThread();
   for (; openedNext_ < opened_.size() && opened_[openedNext_].pos < pos; ++openedNext_)
     batch.Close(opened_[openedNext_].fd);
-  if (openedNext_ < opened_.size() && opened_[openedNext_].pos == pos)
-    return opened_[openedNext_++].fd;
-  return -1;
+  if (openedNext_ < opened_.size() && opened_[openedNext_].pos == pos) {
+    const Opened& file = opened_[openedNext_++];
+    return {file.fd, file.statted ? &file.st : nullptr, file.head};
+  }
+  return {};
 }
 
 // Opens the file at `pos` of the listing with the plain files after it that will be read too,
@@ -709,7 +725,7 @@ void Walker::OpenAhead(const Frame& frame, size_t pos) {
     const std::string_view name(record.name);
     if (at == pos ||
         (record.type == DT_REG && !IsExcluded(frame, name) && decider_.WouldRead(name))) {
-      opened_.push_back({at, -1});
+      opened_.push_back({at, -1, false, {}, {}});
       openNames_.push_back(record.name);
     }
     at += record.length;
@@ -718,8 +734,37 @@ void Walker::OpenAhead(const Frame& frame, size_t pos) {
   openFds_.resize(opened_.size());
   FileBatch::ThisThread().OpenAll(frame.fd, openNames_.data(), openNames_.size(), kContentOpenFlags,
                                   openFds_.data());
-  for (size_t i = 0; i < opened_.size(); ++i) opened_[i].fd = openFds_[i];
   openedFrame_ = &frame;
+  // Each is looked at before anything is read from it, as ScanOpened would; the first bytes of
+  // the plain files are then read all at once, as much as their first read would ask for.
+  if (t_heads == nullptr) t_heads = std::make_unique<char[]>(FileBatch::kMaxOpen * kFirstReadChunk);
+  readIndex_.clear();
+  readFds_.clear();
+  readBuffers_.clear();
+  readLengths_.clear();
+  char* space = t_heads.get();
+  for (size_t i = 0; i < opened_.size(); ++i) {
+    Opened& file = opened_[i];
+    file.fd = openFds_[i];
+    if (file.fd < 0) continue;
+    file.statted = fstat(file.fd, &file.st) == 0;
+    if (!file.statted || !S_ISREG(file.st.st_mode) || file.st.st_size <= 0 ||
+        (options_.unreadable != nullptr && options_.unreadable->count(file.st.st_dev) != 0))
+      continue;
+    const size_t length = std::min(static_cast<size_t>(file.st.st_size), kFirstReadChunk);
+    readIndex_.push_back(i);
+    readFds_.push_back(file.fd);
+    readBuffers_.push_back(space);
+    readLengths_.push_back(length);
+    space += length;
+  }
+  readGot_.resize(readIndex_.size());
+  FileBatch::ThisThread().ReadAll(readFds_.data(), readBuffers_.data(), readLengths_.data(),
+                                  readIndex_.size(), readGot_.data());
+  for (size_t k = 0; k < readIndex_.size(); ++k) {
+    // Nothing read (it would have waited for the disk): the scan reads it from the start.
+    if (readGot_[k] != -2) opened_[readIndex_[k]].head = {readBuffers_[k], readGot_[k]};
+  }
 }
 
 void Walker::Emit(ResultRecord&& record) {

@@ -38,7 +38,7 @@ bool Supports(int ringFd) {
   const auto has = [&](unsigned op) {
     return op <= probe->last_op && (probe->ops[op].flags & IO_URING_OP_SUPPORTED) != 0;
   };
-  return has(IORING_OP_OPENAT) && has(IORING_OP_CLOSE);
+  return has(IORING_OP_OPENAT) && has(IORING_OP_CLOSE) && has(IORING_OP_READ);
 }
 
 unsigned Load(const unsigned* p) {
@@ -144,6 +144,7 @@ bool FileBatch::Ready() {
     failed_ = true;
     return false;
   }
+  reads_ = (params.features & IORING_FEAT_RW_CUR_POS) != 0;
   ring_ = ring.release();
   return true;
 }
@@ -230,6 +231,42 @@ void FileBatch::OpenAll(int dirFd, const char* const* names, size_t count, int f
   Store(ring.cqHead, head);
   for (size_t i = 0; i < count; ++i) {
     if (fds[i] == -2) fds[i] = i < taken ? -1 : openat(dirFd, names[i], flags);
+  }
+}
+
+void FileBatch::ReadAll(const int* fds, char* const* buffers, const size_t* lengths, size_t count,
+                        ssize_t* got) {
+  if (count <= 1 || !Ready() || !reads_) {
+    for (size_t i = 0; i < count; ++i) {
+      do {
+        got[i] = read(fds[i], buffers[i], lengths[i]);
+      } while (got[i] < 0 && errno == EINTR);
+    }
+    return;
+  }
+  Ring& ring = *ring_;
+  for (size_t i = 0; i < count; ++i) {
+    io_uring_sqe* sqe = ring.Next(i);
+    sqe->opcode = IORING_OP_READ;
+    sqe->fd = fds[i];
+    sqe->addr = reinterpret_cast<uintptr_t>(buffers[i]);
+    sqe->len = static_cast<uint32_t>(lengths[i]);
+    sqe->off = static_cast<uint64_t>(-1);  // the file's own offset, moved on
+    got[i] = -3;                           // not answered
+  }
+  const unsigned taken = SubmitAndWait(static_cast<unsigned>(count));
+  unsigned head = *ring.cqHead;
+  for (const unsigned tail = Load(ring.cqTail); head != tail; ++head) {
+    const io_uring_cqe& cqe = ring.cqes[head & ring.cqMask];
+    // A file opened without waiting is not waited for: -EAGAIN, with nothing read.
+    if (cqe.user_data < count)
+      got[cqe.user_data] = cqe.res >= 0 ? cqe.res : cqe.res == -EAGAIN ? -2 : -1;
+  }
+  Store(ring.cqHead, head);
+  // One the kernel took and never answered may still move the offset: no read of it can be
+  // trusted.
+  for (size_t i = 0; i < count; ++i) {
+    if (got[i] == -3) got[i] = i < taken ? -1 : -2;
   }
 }
 

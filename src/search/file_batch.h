@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 
 namespace findlark {
@@ -32,6 +34,12 @@ class FileBatch {
   // descriptor or -1.
   void OpenAll(int dirFd, const char* const* names, size_t count, int flags, int* fds);
 
+  // Reads up to `lengths[i]` bytes of each of `fds` (at most kMaxOpen) into `buffers[i]` from its
+  // current offset, as read() would; `got[i]` gets the count, -1 on an error, or -2 when nothing
+  // was read because it would have waited for the disk (the caller then reads it itself).
+  void ReadAll(const int* fds, char* const* buffers, const size_t* lengths, size_t count,
+               ssize_t* got);
+
  private:
   struct Ring;
   bool Ready();
@@ -41,6 +49,7 @@ class FileBatch {
 
   Ring* ring_ = nullptr;
   bool failed_ = false;  // no ring to be had: every call on its own
+  bool reads_ = false;   // the ring reads at a file's own offset
   int pending_[kMaxClose];
   size_t pendingCount_ = 0;
 };

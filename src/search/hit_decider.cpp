@@ -114,10 +114,10 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
       slot_->At(scratch_);
     }
     const bool plain = entry.kind == EntryKind::kRegular && reader_ && entry.nameZ;
-    int opened = -1;
+    OpenedFile opened;
     if (pdfOnly && plain) {
       matchLine = reader_->ReadPdf(entry, &fileStat);
-    } else if (plain && !pdfOnly && (opened = reader_->TakeOpened(entry)) >= 0) {
+    } else if (plain && !pdfOnly && (opened = reader_->TakeOpened(entry)).fd >= 0) {
       matchLine = MatchOpenedFile(opened, query, options_.stop, &fileStat, options_.unreadable,
                                   {options_.pdf, false});
     } else {

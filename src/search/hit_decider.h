@@ -9,6 +9,7 @@
 
 #include "results/result_record.h"
 #include "search/categories.h"
+#include "search/content_matcher.h"
 #include "search/search_filters.h"
 #include "search/walk_watch.h"
 
@@ -34,9 +35,9 @@ struct WalkEntry {
 class WalkReader {
  public:
   virtual std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) = 0;
-  // The plain file `entry`, opened with kContentOpenFlags, for the decider to read and close; -1
-  // when it was not opened ahead (or could not be).
-  virtual int TakeOpened(const WalkEntry& entry) = 0;
+  // The plain file `entry`, opened with kContentOpenFlags, for the decider to read and close; fd
+  // -1 when it was not opened ahead (or could not be).
+  virtual OpenedFile TakeOpened(const WalkEntry& entry) = 0;
 
  protected:
   ~WalkReader() = default;

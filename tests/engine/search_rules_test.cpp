@@ -264,12 +264,12 @@ TEST(ContentMatcherAt, FilesOnUnreadableDevicesAreRefusedOnceOpen) {
   close(dirFd);
 }
 
-// Files opened and closed many at a time: each descriptor is its own name's, a missing name
-// gets -1, and nothing stays open once released.
-TEST(FileBatch, OpensEachNameAndClosesThemAll) {
+// Files opened, read and closed many at a time: each descriptor is its own name's, a missing
+// name gets -1, a read moves the file offset as read() does, and nothing stays open at the end.
+TEST(FileBatch, OpensReadsAndClosesEachFileAsOnItsOwn) {
   testing::TestTree tree;
   const char* names[] = {"a", "b", "missing", "c"};
-  for (const char* name : {"a", "b", "c"}) tree.Write(name, name);
+  for (const char* name : {"a1", "b2", "c3"}) tree.Write(std::string(1, name[0]), name);
   const int dirFd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const auto openCount = [] {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
@@ -279,15 +279,22 @@ TEST(FileBatch, OpensEachNameAndClosesThemAll) {
   const auto before = openCount();
   int fds[4];
   batch.OpenAll(dirFd, names, 4, kContentOpenFlags, fds);
-  std::string read;
-  for (const int fd : fds) {
+  EXPECT_EQ(fds[2], -1);
+  const int present[] = {fds[0], fds[1], fds[3]};
+  char heads[3] = {};
+  char* buffers[] = {&heads[0], &heads[1], &heads[2]};
+  const size_t one[] = {1, 1, 1};
+  ssize_t got[3];
+  batch.ReadAll(present, buffers, one, 3, got);
+  std::string read(heads, 3);
+  for (const int fd : present) {
     char c = '-';
-    if (fd >= 0) EXPECT_EQ(pread(fd, &c, 1, 0), 1);
+    EXPECT_EQ(::read(fd, &c, 1), 1);
     read += c;
     batch.Close(fd);
   }
   batch.Release();
-  EXPECT_EQ(read, "ab-c");
+  EXPECT_EQ(read, "abc123");
   EXPECT_EQ(openCount(), before);
   close(dirFd);
 }
