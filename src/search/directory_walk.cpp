@@ -737,7 +737,8 @@ void Walker::OpenAhead(const Frame& frame, size_t pos) {
   openedFrame_ = &frame;
   // Each is looked at before anything is read from it, as ScanOpened would; the first bytes of
   // the plain files are then read all at once, as much as their first read would ask for.
-  if (t_heads == nullptr) t_heads = std::make_unique<char[]>(FileBatch::kMaxOpen * kFirstReadChunk);
+  // Not cleared: only what was read is used.
+  if (t_heads == nullptr) t_heads.reset(new char[FileBatch::kMaxOpen * kFirstReadChunk]);
   readIndex_.clear();
   readFds_.clear();
   readBuffers_.clear();
