@@ -549,8 +549,9 @@ void Walker::PopFrame() {
 }
 
 void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
+  if (IsDots(name)) return;
   if (type == DT_DIR || type == DT_UNKNOWN) CloseOpened();
-  if (IsDots(name) || IsSkipped(frame, name) || IsExcluded(frame, name)) return;
+  if (IsSkipped(frame, name) || IsExcluded(frame, name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
   if (type == DT_UNKNOWN || options_.ignoreListedTypes) {
@@ -721,6 +722,10 @@ void Walker::OpenAhead(const Frame& frame, size_t pos) {
   openedNext_ = 0;
   for (size_t at = pos; at < frame.end && opened_.size() < FileBatch::kMaxOpen;) {
     const DirRecord record = Decode(frame.listing.data() + at);
+    if (IsDots(record.name)) {  // listed anywhere, never entered
+      at += record.length;
+      continue;
+    }
     if (record.type == DT_DIR || record.type == DT_UNKNOWN) break;
     const std::string_view name(record.name);
     if (at == pos ||

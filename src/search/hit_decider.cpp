@@ -37,14 +37,15 @@ bool HitDecider::Excluded(std::string_view folder, std::string_view name) {
   return exclude_.Excluded(name, nameCopy_, scratch_);
 }
 
-std::optional<FileCategory> HitDecider::AdmittedCategory(std::string_view name, bool isFolder) {
+std::optional<FileCategory> HitDecider::AdmittedCategory(std::string_view name, bool isFolder,
+                                                         std::string& extension) {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) {
-    extension_.clear();
+    extension.clear();
   } else {
-    FoldCaseInto(name.substr(dot + 1), extension_);
+    FoldCaseInto(name.substr(dot + 1), extension);
   }
-  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
+  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension);
   if (!category) return std::nullopt;
   if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
     return std::nullopt;
@@ -52,9 +53,10 @@ std::optional<FileCategory> HitDecider::AdmittedCategory(std::string_view name, 
 }
 
 bool HitDecider::WouldRead(std::string_view name) {
-  if (options_.query->Find(name, scratch_) != std::string_view::npos) return false;
+  // Called in the middle of Decide: its own scratch space.
+  if (options_.query->Find(name, aheadScratch_) != std::string_view::npos) return false;
   if (filters_ != nullptr && filters_->NeedsStat()) return false;
-  const std::optional<FileCategory> category = AdmittedCategory(name, false);
+  const std::optional<FileCategory> category = AdmittedCategory(name, false, aheadScratch_);
   return category && IsContentSearchable(*category);
 }
 
@@ -86,7 +88,7 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
     regular = S_ISREG(st.st_mode);
   }
 
-  const std::optional<FileCategory> category = AdmittedCategory(name, isFolder);
+  const std::optional<FileCategory> category = AdmittedCategory(name, isFolder, extension_);
   if (!category) return false;
 
   if (filters_ != nullptr && filters_->NeedsStat()) {

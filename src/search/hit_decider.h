@@ -64,8 +64,9 @@ class HitDecider {
   bool WouldRead(std::string_view name);
 
  private:
-  // The entry's category when the type filter admits it; sets extension_.
-  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
+  // The entry's category when the type filter admits it; sets `extension`.
+  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder,
+                                               std::string& extension);
 
   const WalkOptions& options_;
   const SearchFilters* const filters_;  // null: none set
@@ -75,6 +76,7 @@ class HitDecider {
   WalkReader* const reader_;
   std::string scratch_;
   std::string extension_;
+  std::string aheadScratch_;  // WouldRead's
   std::string nameCopy_;
 };
 

@@ -13,6 +13,7 @@
 #include "search/content_matcher.h"
 #include "search/file_batch.h"
 #include "test_tree.h"
+#include "test_walk.h"
 
 namespace findlark {
 namespace {
@@ -262,6 +263,17 @@ TEST(ContentMatcherAt, FilesOnUnreadableDevicesAreRefusedOnceOpen) {
     }
   }
   close(dirFd);
+}
+
+// Files of one folder opened and read together are each a hit of its own kind.
+TEST(ContentMatcherAt, FilesReadTogetherKeepTheirOwnExtensions) {
+  testing::TestTree tree;
+  for (const char* name : {"a.txt", "b.md", "c"}) tree.Write(name, "needle");
+  testing::Walk walk("needle", true);
+  walk.Run(tree.root());
+  std::vector<std::string> got;
+  for (const auto& [path, hit] : walk.byPath) got.push_back(path + "|" + hit.extension);
+  EXPECT_EQ(got, (std::vector<std::string>{"a.txt|txt", "b.md|md", "c|"}));
 }
 
 // Files opened, read and closed many at a time: each descriptor is its own name's, a missing
