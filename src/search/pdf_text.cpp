@@ -97,8 +97,8 @@ bool PdfTextSource::Start() {
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawnattr_init(&attr);
   // Its own session and process group: the time limit kills everything it started.
-  posix_spawnattr_setflags(&attr,
-                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
+                                      POSIX_SPAWN_SETSIGDEF);
   sigset_t none, all;
   sigemptyset(&none);
   sigfillset(&all);
@@ -110,8 +110,8 @@ bool PdfTextSource::Start() {
   const std::string cpu = std::to_string(limits.cpuSeconds);
   const std::string& launcher = extractor_.launcher();
   const std::string& program = extractor_.extractor();
-  std::vector<const char*> args = {launcher.c_str(), "--as", as.c_str(), "--cpu", cpu.c_str(), "--",
-                                   program.c_str(),  "-q",   "-enc",     "UTF-8", "fd://0",    "-",
+  std::vector<const char*> args = {launcher.c_str(), "--as", as.c_str(), "--cpu", cpu.c_str(),
+                                   "--", program.c_str(), "-q", "-enc", "UTF-8", "fd://0", "-",
                                    nullptr};
   char* const noEnv[] = {nullptr};
   const int rc = posix_spawn(&pid_, launcher.c_str(), &actions, &attr,
@@ -144,8 +144,8 @@ ssize_t PdfTextSource::Read(char* out, size_t cap) {
     const int ready = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, kPollSliceMs)));
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
-    const size_t room =
-        static_cast<size_t>(std::min<uint64_t>(cap, extractor_.limits().maxText - taken_));
+    const size_t room = static_cast<size_t>(
+        std::min<uint64_t>(cap, extractor_.limits().maxText - taken_));
     if (room == 0) break;  // the text cap
     const ssize_t r = read(pipe_, out, room);
     if (r < 0 && errno == EINTR) continue;

@@ -18,10 +18,10 @@ namespace findlark {
 class PdfExtractor {
  public:
   struct Limits {
-    int seconds = 5;  // wall clock per document
+    int seconds = 5;                           // wall clock per document
     int cpuSeconds = 5;
     uint64_t addressSpace = uint64_t{1} << 30;
-    uint64_t maxText = uint64_t{32} << 20;  // text taken from one document
+    uint64_t maxText = uint64_t{32} << 20;     // text taken from one document
   };
 
   // The installed pdftotext and the sandbox launcher found beside this program (see FindLauncher).

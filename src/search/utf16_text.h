@@ -29,8 +29,8 @@ class Utf16Source final : public ByteSource {
   bool big_;
   uint64_t offset_ = 2;  // past the mark
   bool eof_ = false;
-  std::string raw_;   // bytes read and not yet converted: an odd byte or a high surrogate
-  std::string text_;  // converted, not yet handed out
+  std::string raw_;      // bytes read and not yet converted: an odd byte or a high surrogate
+  std::string text_;     // converted, not yet handed out
   size_t textAt_ = 0;
 };
 
