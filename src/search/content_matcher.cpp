@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "search/document_text.h"
+#include "search/file_batch.h"
 #include "search/pdf_text.h"
 #include "search/utf16_text.h"
 
@@ -31,13 +33,28 @@ enum class FileKind { kText, kZip, kUtf16Le, kUtf16Be, kPdf };
 // a UTF-16 mark reads as empty and is marked, so that it can be read as what it is instead.
 class FileSource : public ByteSource {
  public:
-  FileSource(int fd, off_t size, bool spot, bool spotPdf = false)
-      : fd_(fd), expected_(size > 0 ? static_cast<uint64_t>(size) : 0), spot_(spot),
-        spotPdf_(spotPdf) {}
+  FileSource(int fd, off_t size, bool spot, bool spotPdf = false, const FileHead* head = nullptr)
+      : fd_(fd),
+        expected_(size > 0 ? static_cast<uint64_t>(size) : 0),
+        spot_(spot),
+        spotPdf_(spotPdf) {
+    if (head != nullptr) {
+      head_ = head->bytes;
+      headLeft_ = head->length;
+    }
+  }
 
   ssize_t Read(char* out, size_t cap) override {
     if (kind_ != FileKind::kText || (expected_ > 0 && total_ >= expected_)) return 0;
-    const ssize_t r = ReadSome(fd_, out, cap);
+    ssize_t r;
+    if (headLeft_ != 0) {  // what was read already, as a read would give it
+      r = headLeft_ < 0 ? -1 : std::min(headLeft_, static_cast<ssize_t>(cap));
+      if (r > 0) std::memcpy(out, head_, static_cast<size_t>(r));
+      head_ += std::max<ssize_t>(r, 0);
+      headLeft_ = r < 0 ? 0 : headLeft_ - r;
+    } else {
+      r = ReadSome(fd_, out, cap);
+    }
     if (r > 0 && total_ == 0 && spot_) {
       kind_ = Spot(out, static_cast<size_t>(r));
       if (kind_ != FileKind::kText) return 0;
@@ -68,6 +85,8 @@ class FileSource : public ByteSource {
   }
 
   int fd_;
+  const char* head_ = nullptr;
+  ssize_t headLeft_ = 0;
   uint64_t expected_;
   uint64_t total_ = 0;
   bool spot_;
@@ -92,22 +111,23 @@ bool StartsAsPdf(int fd) {
 }
 
 std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std::atomic<bool>* stop,
-                     const PdfOptions& pdf, size_t chunk = kReadChunk) {
+                     const PdfOptions& pdf, size_t chunk = kReadChunk,
+                     const FileHead* head = nullptr) {
   // A file named as a PDF is read only as one.
   if (pdf.only) {
     return pdf.extractor != nullptr && StartsAsPdf(fd)
                ? MatchPdf(fd, matcher, stop, *pdf.extractor, chunk)
                : std::string();
   }
-  FileSource file(fd, size, true, pdf.extractor != nullptr);
+  FileSource file(fd, size, true, pdf.extractor != nullptr, head);
   std::string answer = t_lines.FirstMatch(file, matcher, stop, chunk);
   switch (file.kind()) {
     case FileKind::kText:
       return answer;
     case FileKind::kUtf16Le:
     case FileKind::kUtf16Be: {
-      Utf16Source text(fd, file.kind() == FileKind::kUtf16Le ? Utf16Order::kLittle
-                                                               : Utf16Order::kBig);
+      Utf16Source text(fd,
+                       file.kind() == FileKind::kUtf16Le ? Utf16Order::kLittle : Utf16Order::kBig);
       return t_lines.FirstMatch(text, matcher, stop, chunk);
     }
     case FileKind::kPdf:
@@ -130,18 +150,27 @@ bool IsUnreadable(const std::unordered_set<dev_t>* unreadable, dev_t dev) {
 // device that may be read.
 std::string ScanOpened(int fd, const QueryMatcher& query, const std::atomic<bool>* stop,
                        struct stat* fileStat, const std::unordered_set<dev_t>* unreadable,
-                       const PdfOptions& pdf, size_t chunk = kReadChunk) {
+                       const PdfOptions& pdf, size_t chunk = kReadChunk, bool batchClose = false,
+                       const OpenedFile* opened = nullptr) {
   struct stat st;
   std::string answer;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !IsUnreadable(unreadable, st.st_dev)) {
-    answer = ScanFile(fd, st.st_size, query, stop, pdf, chunk);
+  const bool statted = opened != nullptr && opened->st != nullptr;
+  if (statted) st = *opened->st;
+  if ((statted || fstat(fd, &st) == 0) && S_ISREG(st.st_mode) &&
+      !IsUnreadable(unreadable, st.st_dev)) {
+    answer = ScanFile(fd, st.st_size, query, stop, pdf, chunk,
+                      statted && opened->head.length != 0 ? &opened->head : nullptr);
     if (fileStat != nullptr) *fileStat = st;
   }
-  close(fd);
+  if (batchClose) {
+    FileBatch::ThisThread().Close(fd);
+  } else {
+    close(fd);
+  }
   return answer;
 }
 
-constexpr int kOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+constexpr int kOpenFlags = kContentOpenFlags & ~O_NOFOLLOW;
 
 }  // namespace
 
@@ -161,6 +190,12 @@ std::string MatchOpenedPdf(int fd, const QueryMatcher& query, const std::atomic<
   return ScanOpened(fd, query, stop, fileStat, unreadable, {&pdf, true});
 }
 
+std::string MatchOpenedFile(const OpenedFile& file, const QueryMatcher& query,
+                            const std::atomic<bool>* stop, struct stat* fileStat,
+                            const std::unordered_set<dev_t>* unreadable, const PdfOptions& pdf) {
+  return ScanOpened(file.fd, query, stop, fileStat, unreadable, pdf, kReadChunk, true, &file);
+}
+
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
                            const std::unordered_set<dev_t>* unreadable, const PdfOptions& pdf) {
@@ -175,7 +210,7 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
   }
   const int fd = openat(dirFd, name, flags);
   if (fd < 0) return {};
-  return ScanOpened(fd, query, stop, fileStat, unreadable, pdf);
+  return ScanOpened(fd, query, stop, fileStat, unreadable, pdf, kReadChunk, true);
 }
 
 }  // namespace findlark

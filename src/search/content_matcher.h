@@ -1,5 +1,6 @@
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -39,11 +40,36 @@ std::string MatchContent(const std::string& path, const QueryMatcher& query,
 // with it true a link is followed, but only to a regular file. When the file was read,
 // `fileStat` (if given) receives its fstat, so a hit needs no second look-up. A file that turns
 // out, once open, to lie on one of the `unreadable` devices is not read: a link can be pointed
-// elsewhere between the caller's look-up and the open.
+// elsewhere between the caller's look-up and the open. The file is closed through this thread's
+// FileBatch: FileBatch::ThisThread().Release() closes what is left.
 std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& query,
                            const std::atomic<bool>* stop, bool followLink, struct stat* fileStat,
                            const std::unordered_set<dev_t>* unreadable = nullptr,
                            const PdfOptions& pdf = {});
+
+// How MatchContentAt opens a file the walk saw as a plain file.
+inline constexpr int kContentOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
+
+// A file's first bytes, read from its start (moving the file offset as a read does) before the
+// scan: `length` bytes, or -1 for a read error.
+struct FileHead {
+  const char* bytes = nullptr;
+  ssize_t length = 0;
+};
+
+// A file the caller opened with kContentOpenFlags; with `st`, its fstat, and then perhaps its
+// head as well.
+struct OpenedFile {
+  int fd = -1;
+  const struct stat* st = nullptr;
+  FileHead head;
+};
+
+// MatchContentAt for a file the caller opened; it is closed here.
+std::string MatchOpenedFile(const OpenedFile& file, const QueryMatcher& query,
+                            const std::atomic<bool>* stop, struct stat* fileStat,
+                            const std::unordered_set<dev_t>* unreadable,
+                            const PdfOptions& pdf = {});
 
 // The walk's read-ahead: an open file (closed here) read only as a PDF, as MatchContentAt does
 // for a file named as one; `fileStat` receives its fstat when it was read.

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "search/content_matcher.h"
+#include "search/file_batch.h"
 #include "search/hit_decider.h"
 #include "search/subtree_sharing.h"
 
@@ -99,14 +100,20 @@ constexpr int kDiskThreads = 8;
 constexpr int kDiskCheckEvery = 64;
 constexpr long kDiskBlocksPerCheck = 8 * kDiskCheckEvery;
 thread_local int t_diskSteps = 0;
+// Where a walker on this thread reads the first bytes of the files it opened ahead. Only one
+// walker at a time has any: they end before the next entry that may be a folder, where another
+// walker may start on this thread.
+thread_local std::unique_ptr<char[]> t_heads;
 thread_local long t_blocksSeen = -1;  // -1: not looked at yet on this thread
 
-// Each walking thread may hold about kKeepOpenDepth descriptors: the count stays within half
-// of what the process may open.
+// Each walking thread may hold about kKeepOpenDepth folders open, and the files of its
+// FileBatch: the count stays within half of what the process may open.
 int ThreadsForDescriptors() {
+  constexpr size_t kPerThread =
+      kKeepOpenDepth + FileBatch::kMaxClose + FileBatch::kMaxOpen + 1;  // + the ring
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
-  return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kKeepOpenDepth));
+  return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kPerThread));
 }
 
 int HelperCount(const WalkOptions& options) {
@@ -180,7 +187,7 @@ class Search {
 
 // Walks a tree depth first, on one thread: the search root, handing hits to the sink, or a
 // subtree given by another walker, keeping its hits for whoever collects them.
-class Walker : PdfReader {
+class Walker : WalkReader {
  public:
   Walker(Search& search, Subtree* out)
       : search_(search),
@@ -189,6 +196,7 @@ class Walker : PdfReader {
         slot_(options_.watch ? options_.watch->Acquire() : nullptr),
         decider_(options_, search.rootPrefix, slot_, this) {}
   ~Walker() {
+    CloseOpened();
     if (slot_) options_.watch->Release(slot_);
   }
   Walker(const Walker&) = delete;
@@ -243,9 +251,21 @@ class Walker : PdfReader {
       search_.sharing.DiskWait();
     t_blocksSeen = blocks;
   }
-  // PdfReader: a PDF's answer read ahead, or read now.
+  // WalkReader: a PDF's answer read ahead, or read now.
   std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) override;
   void ReadAhead(const Frame& frame);
+  // WalkReader: a plain file opened ahead, with the next ones of the listing when it was not.
+  OpenedFile TakeOpened(const WalkEntry& entry) override;
+  void OpenAhead(const Frame& frame, size_t pos);
+  // Closes what was opened ahead and not taken; called before `frame`'s listing changes.
+  void CloseOpened(const Frame* frame = nullptr) {
+    if (frame != nullptr && frame != openedFrame_) return;
+    for (size_t i = openedNext_; i < opened_.size(); ++i)
+      FileBatch::ThisThread().Close(opened_[i].fd);
+    opened_.clear();
+    openedNext_ = 0;
+    openedFrame_ = nullptr;
+  }
 
   Search& search_;
   const WalkOptions& options_;
@@ -274,6 +294,26 @@ class Walker : PdfReader {
   std::unordered_map<std::string, std::future<ReadAheadResult>> ahead_;
   std::string aheadKey_;
   std::string aheadScratch_;
+  // Plain files opened ahead in one batch, from the entry being read up to the next folder of
+  // the listing (so that no descent comes between), in listing order by record offset.
+  // Each with its fstat and its first bytes, read in one batch too.
+  struct Opened {
+    size_t pos;
+    int fd;
+    bool statted;
+    struct stat st;
+    FileHead head;
+  };
+  std::vector<Opened> opened_;
+  size_t openedNext_ = 0;
+  const Frame* openedFrame_ = nullptr;
+  std::vector<const char*> openNames_;
+  std::vector<int> openFds_;
+  std::vector<int> readFds_;
+  std::vector<char*> readBuffers_;
+  std::vector<size_t> readLengths_;
+  std::vector<ssize_t> readGot_;
+  std::vector<size_t> readIndex_;
 };
 
 Search::Search(const WalkOptions& options, HitSink& sink)
@@ -330,6 +370,7 @@ bool Walker::IsIn(const std::unordered_set<std::string>& mounts, const Frame& fr
 void Walker::PushFrame(int fd, const struct stat* st) {
   if (depth_ == frames_.size()) frames_.emplace_back();
   Frame& frame = frames_[depth_];
+  CloseOpened(&frame);
   frame.index = base_ + depth_;
   frame.fd = fd;
   frame.pos = 0;
@@ -404,6 +445,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
   if (frame.pos >= frame.end) {
     if (frame.eof || frame.fd < 0) return false;
     TakeBackGiven(frame);
+    CloseOpened(&frame);
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
     const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
     frame.pos = 0;
@@ -425,6 +467,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
 
 // Reads the rest of a deep folder's listing into memory so that its descriptor can be closed.
 void Walker::ReadRestOfListing(Frame& frame) {
+  CloseOpened(&frame);
   restOfListing_.assign(frame.listing.begin() + static_cast<ptrdiff_t>(frame.pos),
                         frame.listing.begin() + static_cast<ptrdiff_t>(frame.end));
   while (!frame.eof) {
@@ -477,6 +520,7 @@ int Walker::FindParentAgain(size_t childAt, size_t parentAt) {
 void Walker::PopFrame() {
   Frame& child = frames_[depth_ - 1];
   TakeBackGiven(child);
+  CloseOpened(&child);
   if (depth_ == 1) {
     if (child.fd >= 0) close(child.fd);
     child.fd = -1;
@@ -505,7 +549,9 @@ void Walker::PopFrame() {
 }
 
 void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
-  if (IsDots(name) || IsSkipped(frame, name) || IsExcluded(frame, name)) return;
+  if (IsDots(name)) return;
+  if (type == DT_DIR || type == DT_UNKNOWN) CloseOpened();
+  if (IsSkipped(frame, name) || IsExcluded(frame, name)) return;
   struct stat lst;
   const struct stat* known = nullptr;
   if (type == DT_UNKNOWN || options_.ignoreListedTypes) {
@@ -647,6 +693,86 @@ void Walker::ReadAhead(const Frame& frame) {
   }
 }
 
+OpenedFile Walker::TakeOpened(const WalkEntry& entry) {
+  const Frame& frame = *listing_;
+  if (frame.fd < 0 || entry.dirFd != frame.fd || options_.ignoreListedTypes) return {};
+  const size_t pos = static_cast<size_t>(entry.nameZ - kNameOffset - frame.listing.data());
+  if (openedFrame_ != &frame || openedNext_ >= opened_.size() || opened_.back().pos < pos ||
+      opened_[openedNext_].pos > pos) {
+    CloseOpened();
+    OpenAhead(frame, pos);
+  }
+  // Files passed over (the decider looked them up first and needed no read) are closed.
+  FileBatch& batch = FileBatch::ThisThread();
+  for (; openedNext_ < opened_.size() && opened_[openedNext_].pos < pos; ++openedNext_)
+    batch.Close(opened_[openedNext_].fd);
+  if (openedNext_ < opened_.size() && opened_[openedNext_].pos == pos) {
+    const Opened& file = opened_[openedNext_++];
+    return {file.fd, file.statted ? &file.st : nullptr, file.head};
+  }
+  return {};
+}
+
+// Opens the file at `pos` of the listing with the plain files after it that will be read too,
+// up to the next entry that may be a folder, in one batch.
+void Walker::OpenAhead(const Frame& frame, size_t pos) {
+  if (frame.noRead || frame.holdsMounts) return;
+  openNames_.clear();
+  opened_.clear();
+  openedNext_ = 0;
+  for (size_t at = pos; at < frame.end && opened_.size() < FileBatch::kMaxOpen;) {
+    const DirRecord record = Decode(frame.listing.data() + at);
+    if (IsDots(record.name)) {  // listed anywhere, never entered
+      at += record.length;
+      continue;
+    }
+    if (record.type == DT_DIR || record.type == DT_UNKNOWN) break;
+    const std::string_view name(record.name);
+    if (at == pos ||
+        (record.type == DT_REG && !IsExcluded(frame, name) && decider_.WouldRead(name))) {
+      opened_.push_back({at, -1, false, {}, {}});
+      openNames_.push_back(record.name);
+    }
+    at += record.length;
+  }
+  if (opened_.empty()) return;
+  openFds_.resize(opened_.size());
+  FileBatch::ThisThread().OpenAll(frame.fd, openNames_.data(), openNames_.size(), kContentOpenFlags,
+                                  openFds_.data());
+  openedFrame_ = &frame;
+  // Each is looked at before anything is read from it, as ScanOpened would; the first bytes of
+  // the plain files are then read all at once, as much as their first read would ask for.
+  // Not cleared: only what was read is used.
+  if (t_heads == nullptr) t_heads.reset(new char[FileBatch::kMaxOpen * kFirstReadChunk]);
+  readIndex_.clear();
+  readFds_.clear();
+  readBuffers_.clear();
+  readLengths_.clear();
+  char* space = t_heads.get();
+  for (size_t i = 0; i < opened_.size(); ++i) {
+    Opened& file = opened_[i];
+    file.fd = openFds_[i];
+    if (file.fd < 0) continue;
+    file.statted = fstat(file.fd, &file.st) == 0;
+    if (!file.statted || !S_ISREG(file.st.st_mode) || file.st.st_size <= 0 ||
+        (options_.unreadable != nullptr && options_.unreadable->count(file.st.st_dev) != 0))
+      continue;
+    const size_t length = std::min(static_cast<size_t>(file.st.st_size), kFirstReadChunk);
+    readIndex_.push_back(i);
+    readFds_.push_back(file.fd);
+    readBuffers_.push_back(space);
+    readLengths_.push_back(length);
+    space += length;
+  }
+  readGot_.resize(readIndex_.size());
+  FileBatch::ThisThread().ReadAll(readFds_.data(), readBuffers_.data(), readLengths_.data(),
+                                  readIndex_.size(), readGot_.data());
+  for (size_t k = 0; k < readIndex_.size(); ++k) {
+    // Nothing read (it would have waited for the disk): the scan reads it from the start.
+    if (readGot_[k] != -2) opened_[readIndex_[k]].head = {readBuffers_[k], readGot_[k]};
+  }
+}
+
 void Walker::Emit(ResultRecord&& record) {
   if (out_ == nullptr) {
     search_.Deliver(std::move(record));
@@ -666,6 +792,7 @@ void Walker::Run(std::string_view root) {
   if (path_.back() != '/') path_.push_back('/');
   PushFrame(fd, nullptr);
   Loop();
+  CloseOpened();
 }
 
 void Walker::Walk(Subtree& subtree) {
@@ -674,6 +801,7 @@ void Walker::Walk(Subtree& subtree) {
   base_ = subtree.depth();
   PushFrame(subtree.fd(), &subtree.st());
   Loop();
+  CloseOpened();
   search_.sharing.Finish(subtree, kept_);
 }
 
@@ -701,6 +829,8 @@ void Walker::Loop() {
 void SearchFolder(std::string root, const WalkOptions& options, HitSink& sink) {
   if (options.query == nullptr) return;
   Search(options, sink).Run(std::move(root));
+  // Helpers close theirs as they end; this thread holds no descriptor past the search.
+  FileBatch::ThisThread().Release();
 }
 
 std::string JoinPath(std::string_view folder, std::string_view name) {

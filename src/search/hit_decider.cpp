@@ -19,13 +19,13 @@ const SearchFilters* SetFilters(const WalkOptions& options) {
 }  // namespace
 
 HitDecider::HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot,
-                       PdfReader* pdfReader)
+                       WalkReader* reader)
     : options_(options),
       filters_(SetFilters(options)),
       exclude_(filters_ ? filters_->exclude : std::vector<std::string>{}),
       rootPrefix_(rootPrefix),
       slot_(slot),
-      pdfReader_(pdfReader) {}
+      reader_(reader) {}
 
 bool HitDecider::Excluded(std::string_view folder, std::string_view name) {
   // The path below the searched folder is made only for patterns that need it.
@@ -37,18 +37,27 @@ bool HitDecider::Excluded(std::string_view folder, std::string_view name) {
   return exclude_.Excluded(name, nameCopy_, scratch_);
 }
 
-std::optional<FileCategory> HitDecider::AdmittedCategory(std::string_view name, bool isFolder) {
+std::optional<FileCategory> HitDecider::AdmittedCategory(std::string_view name, bool isFolder,
+                                                         std::string& extension) {
   const size_t dot = name.rfind('.');
   if (dot == std::string_view::npos) {
-    extension_.clear();
+    extension.clear();
   } else {
-    FoldCaseInto(name.substr(dot + 1), extension_);
+    FoldCaseInto(name.substr(dot + 1), extension);
   }
-  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension_);
+  const std::optional<FileCategory> category = ClassifyEntry(isFolder, extension);
   if (!category) return std::nullopt;
   if (options_.typeFilter != kTypeFilterAll && options_.typeFilter != *category)
     return std::nullopt;
   return category;
+}
+
+bool HitDecider::WouldRead(std::string_view name) {
+  // Called in the middle of Decide: its own scratch space.
+  if (options_.query->Find(name, aheadScratch_) != std::string_view::npos) return false;
+  if (filters_ != nullptr && filters_->NeedsStat()) return false;
+  const std::optional<FileCategory> category = AdmittedCategory(name, false, aheadScratch_);
+  return category && IsContentSearchable(*category);
 }
 
 bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
@@ -79,7 +88,7 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
     regular = S_ISREG(st.st_mode);
   }
 
-  const std::optional<FileCategory> category = AdmittedCategory(name, isFolder);
+  const std::optional<FileCategory> category = AdmittedCategory(name, isFolder, extension_);
   if (!category) return false;
 
   if (filters_ != nullptr && filters_->NeedsStat()) {
@@ -106,11 +115,17 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
       scratch_.append(name);
       slot_->At(scratch_);
     }
-    matchLine =
-        pdfOnly && entry.kind == EntryKind::kRegular && pdfReader_ && entry.nameZ
-            ? pdfReader_->ReadPdf(entry, &fileStat)
-            : MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
-                             &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
+    const bool plain = entry.kind == EntryKind::kRegular && reader_ && entry.nameZ;
+    OpenedFile opened;
+    if (pdfOnly && plain) {
+      matchLine = reader_->ReadPdf(entry, &fileStat);
+    } else if (plain && !pdfOnly && (opened = reader_->TakeOpened(entry)).fd >= 0) {
+      matchLine = MatchOpenedFile(opened, query, options_.stop, &fileStat, options_.unreadable,
+                                  {options_.pdf, false});
+    } else {
+      matchLine = MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
+                                 &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
+    }
     if (matchLine.empty()) return false;
     // What was read is what a link points to, and a link already has that stat.
     if (!haveStat) {

@@ -9,6 +9,7 @@
 
 #include "results/result_record.h"
 #include "search/categories.h"
+#include "search/content_matcher.h"
 #include "search/search_filters.h"
 #include "search/walk_watch.h"
 
@@ -29,13 +30,17 @@ struct WalkEntry {
   bool noRead = false;  // never read for its text (pseudo file systems, pruned mount points)
 };
 
-// Reads a PDF's text for the decider: the walk may have started it on another thread.
-class PdfReader {
+// What the walk did ahead for the decider: a PDF's text read on another thread, plain files of
+// the listing opened many at once.
+class WalkReader {
  public:
   virtual std::string ReadPdf(const WalkEntry& entry, struct stat* fileStat) = 0;
+  // The plain file `entry`, opened with kContentOpenFlags, for the decider to read and close; fd
+  // -1 when it was not opened ahead (or could not be).
+  virtual OpenedFile TakeOpened(const WalkEntry& entry) = 0;
 
  protected:
-  ~PdfReader() = default;
+  ~WalkReader() = default;
 };
 
 // Decides what an entry is: a hit, and what the hit shows, or nothing; and whether a name is
@@ -45,7 +50,7 @@ class HitDecider {
  public:
   // `rootPrefix` is the length of the searched folder's path with its final "/".
   HitDecider(const WalkOptions& options, size_t rootPrefix, WalkWatch::Slot* slot,
-             PdfReader* pdfReader = nullptr);
+             WalkReader* reader = nullptr);
 
   bool excluding() const { return !exclude_.empty(); }
   // Left out by an exclusion: a folder so named is not entered, and nothing so named is a hit.
@@ -53,19 +58,25 @@ class HitDecider {
 
   // Fills `hit` and returns true when the entry is a hit.
   bool Decide(const WalkEntry& entry, ResultRecord& hit);
+  // Whether Decide would read the text of the plain file `name` with nothing looked up first
+  // (no name hit, a category searched by content, no size or date filter), so that the walk may
+  // open it ahead. An exclusion is the walk's to check.
+  bool WouldRead(std::string_view name);
 
  private:
-  // The entry's category when the type filter admits it; sets extension_.
-  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder);
+  // The entry's category when the type filter admits it; sets `extension`.
+  std::optional<FileCategory> AdmittedCategory(std::string_view name, bool isFolder,
+                                               std::string& extension);
 
   const WalkOptions& options_;
   const SearchFilters* const filters_;  // null: none set
   const ExcludeMatcher exclude_;
   const size_t rootPrefix_;
   WalkWatch::Slot* const slot_;
-  PdfReader* const pdfReader_;
+  WalkReader* const reader_;
   std::string scratch_;
   std::string extension_;
+  std::string aheadScratch_;  // WouldRead's
   std::string nameCopy_;
 };
 

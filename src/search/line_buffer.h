@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include "search/case_fold.h"
@@ -47,7 +48,8 @@ class LineBuffer {
                              const std::atomic<bool>* stop);
   void CarryTail(size_t n, size_t keep);
 
-  std::string data_;    // carried tail, then the chunk just read
+  std::unique_ptr<char[]> data_;  // carried tail, then the chunk just read
+  size_t dataSize_ = 0;
   std::string folded_;  // folded copy of data_ for a non-ASCII query
   std::string head_;    // the current line's bytes before data_[0], at most one cut line
   bool headFull_ = false;

@@ -5,12 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
 #include "search/categories.h"
 #include "search/content_matcher.h"
+#include "search/file_batch.h"
 #include "test_tree.h"
+#include "test_walk.h"
 
 namespace findlark {
 namespace {
@@ -245,6 +248,52 @@ TEST(ContentMatcherAt, FilesOnUnreadableDevicesAreRefusedOnceOpen) {
       EXPECT_EQ(line, devices == &none ? "needle" : "") << name;
     }
   }
+  close(dirFd);
+}
+
+// Files of one folder opened and read together are each a hit of its own kind.
+TEST(ContentMatcherAt, FilesReadTogetherKeepTheirOwnExtensions) {
+  testing::TestTree tree;
+  for (const char* name : {"a.txt", "b.md", "c"}) tree.Write(name, "needle");
+  testing::Walk walk("needle", true);
+  walk.Run(tree.root());
+  std::vector<std::string> got;
+  for (const auto& [path, hit] : walk.byPath) got.push_back(path + "|" + hit.extension);
+  EXPECT_EQ(got, (std::vector<std::string>{"a.txt|txt", "b.md|md", "c|"}));
+}
+
+// Files opened, read and closed many at a time: each descriptor is its own name's, a missing
+// name gets -1, a read moves the file offset as read() does, and nothing stays open at the end.
+TEST(FileBatch, OpensReadsAndClosesEachFileAsOnItsOwn) {
+  testing::TestTree tree;
+  const char* names[] = {"a", "b", "missing", "c"};
+  for (const char* name : {"a1", "b2", "c3"}) tree.Write(std::string(1, name[0]), name);
+  const int dirFd = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const auto openCount = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  FileBatch& batch = FileBatch::ThisThread();
+  batch.Release();  // what MatchContentAt left to close
+  const auto before = openCount();
+  int fds[4];
+  batch.OpenAll(dirFd, names, 4, kContentOpenFlags, fds);
+  EXPECT_EQ(fds[2], -1);
+  const int present[] = {fds[0], fds[1], fds[3]};
+  char heads[3] = {};
+  char* buffers[] = {&heads[0], &heads[1], &heads[2]};
+  const size_t one[] = {1, 1, 1};
+  ssize_t got[3];
+  batch.ReadAll(present, buffers, one, 3, got);
+  std::string read(heads, 3);
+  for (const int fd : present) {
+    char c = '-';
+    EXPECT_EQ(::read(fd, &c, 1), 1);
+    read += c;
+    batch.Close(fd);
+  }
+  batch.Release();
+  EXPECT_EQ(read, "abc123");
+  EXPECT_EQ(openCount(), before);
   close(dirFd);
 }
 
