@@ -46,11 +46,13 @@ class TestTree {
     utimensat(AT_FDCWD, Path(rel).c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   // One entry a string: "a/b=text" a file ("a/b" alone holds "hello"), "a/" a folder, "a|" a
-  // FIFO, "a->target" a symbolic link.
+  // FIFO, "a->target" a symbolic link; "a>b" renames a to b.
   void Build(std::initializer_list<std::string> entries) const {
     for (const std::string& e : entries) {
       if (const size_t arrow = e.find("->"); arrow != std::string::npos) {
         Symlink(e.substr(arrow + 2), e.substr(0, arrow));
+      } else if (const size_t to = e.find('>'); to != std::string::npos) {
+        std::filesystem::rename(Path(e.substr(0, to)), Path(e.substr(to + 1)));
       } else if (e.ends_with('/')) {
         MkdirP(e);
       } else if (e.ends_with('|')) {

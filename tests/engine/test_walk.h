@@ -48,6 +48,16 @@ struct Walk : HitSink {
     }
     return rows;
   }
+  // After Run: each hit as "path|extension|category|size|date|line" in the order found; without
+  // `details` the size and date are left out, as a walk that does not look them up gives them.
+  std::vector<std::string> InOrder(bool details = true) const {
+    std::vector<std::string> out;
+    for (const ResultRecord& r : hits) {
+      out.push_back(r.path + "|" + r.extension + "|" + std::to_string(r.category) + "|" +
+                    (details ? r.sizeText + "|" + r.dateText : "|") + "|" + r.matchLine);
+    }
+    return out;
+  }
   // Sets the stop flag as the n-th hit arrives, as the Stop button would.
   void StopAt(size_t n) {
     options.stop = &stop;
