@@ -64,21 +64,6 @@ class TestTree {
       }
     }
   }
-  // `count` empty files (or folders) in `folder`, named by `format` from a number: wide folders.
-  void Fill(const std::string& folder, const char* format, int count, bool folders = false) const {
-    MkdirP(folder);
-    const int dir = open(Path(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    char name[64];
-    for (int i = 0; i < count; ++i) {
-      std::snprintf(name, sizeof name, format, i);
-      if (folders) {
-        mkdirat(dir, name, 0755);
-      } else {
-        close(openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
-      }
-    }
-    close(dir);
-  }
   void MkdirP(const std::string& rel) const { std::filesystem::create_directories(Path(rel)); }
   void Symlink(const std::string& target, const std::string& rel) const {
     std::filesystem::create_symlink(target, Path(rel));
