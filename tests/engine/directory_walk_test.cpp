@@ -81,36 +81,27 @@ TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
   EXPECT_EQ(bare.InOrder(), walk.InOrder(false));
 }
 
-TEST_P(DirectoryWalk, ContentSearch) {
+// Only regular files are read, and not for a name hit; links are entries, never descended.
+TEST_P(DirectoryWalk, ContentsAndLinks) {
   testing::TestTree tree;
-  tree.Build({"a.txt=one\nthe Query here\r\n", "query.txt=query on its first line\n",
-              "Shortcut.lnk=query\n", "a.pdf=query\n", "pics/query.png=", "pics/inside.txt=query\n",
-              "pipe.txt|" /* would hang the walk if opened */, "query folder/"});
-
-  Walk all("query", true);
-  all.Run(tree.root());
-  EXPECT_EQ(all.Rows(),
-            (std::vector<std::string>{
-                "a.txt|txt|0|20 bytes|the Query here", "pics/inside.txt|txt|0|6 bytes|query",
-                "pics/query.png|png|1|0 bytes|", "query folder||9||",
-                "query.txt|txt|0|24 bytes|",  // found by name: never opened
-            }));
-}
-
-TEST_P(DirectoryWalk, LinksAreEntriesButNeverDescended) {
-  testing::TestTree tree;
-  tree.Build({"target/inner.txt=hello\n", "file.txt=the needle line\n", "needle dir.txt->target",
-              "needle loop->.", "to file->file.txt", "needle dangling.c->nowhere",
-              "needle.lnk->target"});
-
+  tree.Build(
+      {"a.txt=one\nthe Needle here\r\n", "needle.txt=needle on its first line\n",
+       "Shortcut.lnk=needle\n", "a.pdf=needle\n", "pics/needle.png=", "pics/inside.txt=needle\n",
+       "pipe.txt|" /* would hang the walk if opened */, "needle folder/",
+       "target/inner.txt=hello\n", "file.txt=the needle line\n", "needle dir.txt->target",
+       "needle loop->.", "to file->file.txt", "needle dangling.c->nowhere", "needle.lnk->target"});
   Walk walk("needle", true);
   walk.Run(tree.root());
-  EXPECT_EQ(walk.Rows(), (std::vector<std::string>{
-                             "file.txt|txt|0|16 bytes|the needle line",
-                             "needle dangling.c|c|11|7 bytes|",  // the link's own size
-                             "needle dir.txt|txt|9||", "needle loop||9||", "needle.lnk|lnk|9||",
-                             "to file||12|16 bytes|the needle line",  // the target's size
-                         }));
+  EXPECT_EQ(
+      walk.Rows(),
+      (std::vector<std::string>{
+          "a.txt|txt|0|21 bytes|the Needle here", "file.txt|txt|0|16 bytes|the needle line",
+          "needle dangling.c|c|11|7 bytes|",  // the link's own size
+          "needle dir.txt|txt|9||", "needle folder||9||", "needle loop||9||", "needle.lnk|lnk|9||",
+          "needle.txt|txt|0|25 bytes|",  // found by name: never opened
+          "pics/inside.txt|txt|0|7 bytes|needle", "pics/needle.png|png|1|0 bytes|",
+          "to file||12|16 bytes|the needle line",  // the target's size
+      }));
 
   // The root is followed when it is a link, and is never a hit itself.
   Walk viaLink("e");

@@ -71,5 +71,14 @@ TEST(CliWalk, AFolderListedButNotEnteredGivesItsHitsWithoutSizeAndDate) {
                 "/locked/sub report\tsub report\t\t\t\n");
 }
 
+// A root inside /proc is walked by name, and nothing there is read: some files never end
+// (/proc/PID/pagemap), some are used up by reading (/proc/kmsg).
+TEST(CliWalk, AFolderInsideProcIsSearchedByNameOnly) {
+  if (access("/proc/self/status", R_OK) != 0) GTEST_SKIP() << "no /proc here";
+  EXPECT_EQ(Cli("-c tgid /proc/self"), std::pair(1, std::string("Search complete. 0 found.\n")));
+  const std::string named = Cli("-c -q status /proc/self").second;
+  EXPECT_NE(named.find("/proc/self/status\n"), std::string::npos) << named;
+}
+
 }  // namespace
 }  // namespace findlark
