@@ -65,10 +65,6 @@ struct Walk : HitSink {
       if (hits.size() == n) stop = true;
     };
   }
-  size_t IndexOf(const std::string& path) const {
-    return std::find_if(hits.begin(), hits.end(), [&](auto& r) { return r.path == path; }) -
-           hits.begin();
-  }
   QueryMatcher matcher;
   WalkOptions options;
   std::vector<ResultRecord> hits;
