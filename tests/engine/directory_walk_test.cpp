@@ -30,13 +30,10 @@ namespace {
 using testing::g_walkThreads;
 using testing::Walk;
 
-size_t OpenDescriptors() {
-  return static_cast<size_t>(
-      std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
-}
-size_t ThreadsNow() {
-  return static_cast<size_t>(
-      std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+// Descriptors ("fd") or threads ("task") this process has.
+size_t Now(const char* what) {
+  const std::filesystem::path dir = std::filesystem::path("/proc/self") / what;
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
 // Every case here must give the same hits in the same order on one thread and with helpers.
@@ -125,10 +122,10 @@ TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
   rlimit tight = old;
   tight.rlim_cur = std::min<rlim_t>(old.rlim_cur, 256);
   setrlimit(RLIMIT_NOFILE, &tight);
-  const size_t before = OpenDescriptors();
+  const size_t before = Now("fd");
   Walk walk("d");
   walk.Run(tree.root());
-  const size_t after = OpenDescriptors();
+  const size_t after = Now("fd");
   setrlimit(RLIMIT_NOFILE, &old);
 
   ASSERT_EQ(walk.hits.size(), static_cast<size_t>(kDepth));
@@ -206,7 +203,7 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
   testing::TestTree tree;
   WriteContentTree(tree);
   std::thread([] {}).join();  // a sanitizer starts a thread of its own with the first one made
-  const size_t already = ThreadsNow();
+  const size_t already = Now("task");
   const struct {
     int threads;
     bool untyped, slowDisk;
@@ -229,19 +226,19 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
       walk.options.ignoreListedTypes = run.untyped;
       if (run.slowDisk) walk.options.blocksRead = EverMoreBlocks;
       size_t most = 0;
-      walk.after = [&] { most = std::max(most, ThreadsNow() - already + 1); };
+      walk.after = [&] { most = std::max(most, Now("task") - already + 1); };
       walk.Run(tree.root());
       EXPECT_EQ(walk.InOrder(), texts) << run.threads << run.untyped;
       EXPECT_EQ(std::clamp(most, run.least, run.most), most) << run.threads << run.slowDisk;
     }
     for (size_t stopAt : {1u, 5u, 40u}) {
-      const size_t before = OpenDescriptors();
+      const size_t before = Now("fd");
       Walk parallel("needle", contents);
       parallel.options.threads = 3;
       parallel.StopAt(stopAt);
       parallel.Run(tree.root());
       // Folders handed to helpers and never collected are closed.
-      EXPECT_EQ(OpenDescriptors(), before);
+      EXPECT_EQ(Now("fd"), before);
       // Hits after the one in hand may only be folders on the way out, and none match here.
       EXPECT_EQ(parallel.InOrder(), std::vector(texts.begin(), texts.begin() + stopAt)) << stopAt;
     }
@@ -447,10 +444,10 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
     MemorySink sink;
     sink.slow = 2;  // by the first hit a helper is idle and given the other folder
     sink.stopAt = stopAt;
-    const size_t descriptors = OpenDescriptors();
+    const size_t descriptors = Now("fd");
     EXPECT_LT(sink.Run(tree.root(), 1000), 3 << 20);  // all of them would take some 9 MB
     EXPECT_EQ(sink.hits, stopAt == 0 ? 30002u : 2u);
-    EXPECT_EQ(OpenDescriptors(), descriptors);
+    EXPECT_EQ(Now("fd"), descriptors);
   }
 }
 
