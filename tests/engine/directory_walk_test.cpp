@@ -498,39 +498,22 @@ TEST(Drives, MountinfoGivesUnescapedPseudoAndNetworkMountPoints) {
 }  // namespace findlark
 
 // Counts the heap bytes in use, for the memory bound above. The size rides in front of the
-// block so that unsized deletes can give it back.
-namespace {
+// block so that unsized deletes can give it back. The array forms call these.
 constexpr size_t kHeader = alignof(std::max_align_t);
-void* CountedNew(size_t n) {
+void* operator new(size_t n) {
   auto* p = static_cast<char*>(std::malloc(n + kHeader));
   if (p == nullptr) throw std::bad_alloc();
   *reinterpret_cast<size_t*>(p) = n;
   findlark::g_heapBytes.fetch_add(static_cast<long long>(n), std::memory_order_relaxed);
   return p + kHeader;
 }
-void CountedDelete(void* q) noexcept {
+void operator delete(void* q) noexcept {
   if (q == nullptr) return;
   char* p = static_cast<char*>(q) - kHeader;
   findlark::g_heapBytes.fetch_sub(static_cast<long long>(*reinterpret_cast<size_t*>(p)),
                                   std::memory_order_relaxed);
   std::free(p);
 }
-}  // namespace
-void* operator new(size_t n) {
-  return CountedNew(n);
-}
-void* operator new[](size_t n) {
-  return CountedNew(n);
-}
-void operator delete(void* p) noexcept {
-  CountedDelete(p);
-}
-void operator delete[](void* p) noexcept {
-  CountedDelete(p);
-}
 void operator delete(void* p, size_t) noexcept {
-  CountedDelete(p);
-}
-void operator delete[](void* p, size_t) noexcept {
-  CountedDelete(p);
+  operator delete(p);
 }
