@@ -54,7 +54,8 @@ TEST(LeafMerger, MergesWhileTheOwnerAppendsAndMatchesOneMerge) {
   for (FileCategory c = 0; c < 4; ++c) ASSERT_EQ(Leaves(async.tree, c), Leaves(sync.tree, c)) << c;
 
   // Abandoned, a merge is not waited for and leaves nothing to take; the store it reads may be
-  // handed over at once, and the next run's merge gives only its own leaves.
+  // handed over at once, and the next run's merge gives only its own leaves. (What a merge
+  // touched, and the labels, are in the window's model tests.)
   for (int round = 0; round < 20; ++round) {
     merger.Start(async.PlanMerge(), [&] { done.release(); });
     if (round % 2) std::this_thread::yield();
@@ -66,10 +67,8 @@ TEST(LeafMerger, MergesWhileTheOwnerAppendsAndMatchesOneMerge) {
     merger.Start(async.PlanMerge(), [&] { done.release(); });
     std::optional<LeafMerge> merge;
     while (!(merge = merger.Take())) done.acquire();
-    EXPECT_TRUE(merge->touched[kMusic] && !merge->touched[kDocuments]);
     async.ApplyMerge(*merge);
     EXPECT_EQ(async.foundCount, 1);
-    EXPECT_EQ(async.tree.NodeLabel(kMusic), "Music (1)");
     // Enough records for the next round's merge to be under way when it is abandoned.
     for (uint32_t i = 1; i < 30000; ++i) async.store.Append(Hit(i, i % 4));
   }

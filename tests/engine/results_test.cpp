@@ -27,23 +27,18 @@ TEST(FormatSize, DecimalThresholdsBinaryDivisorsHalvesRoundUp) {
   for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSize(bytes), text) << bytes;
 }
 
-// English names and local time, even for a user whose locale names months in German.
+// English names and local time, even for a user whose locale names months in German. (The
+// export stamp of an afternoon is in the saved pages' golden files.)
 TEST(DateText, EnglishNamesFixedFieldsLocalZone) {
-  auto utc = [](int y, int mon, int d, int h, int min) {
-    tm t{};
-    t.tm_year = y - 1900, t.tm_mon = mon - 1, t.tm_mday = d, t.tm_hour = h, t.tm_min = min;
-    return timegm(&t);
-  };
   setenv("LC_ALL", "de_DE.UTF-8", 1);
   std::setlocale(LC_ALL, "");
   setenv("TZ", "UTC", 1);
   tzset();
-  EXPECT_EQ(FormatHitDate(utc(2007, 6, 4, 10, 0)), "June 04, 2007");
-  EXPECT_EQ(FormatExportStamp(utc(2007, 6, 24, 15, 7)), "Sunday, June 24, 2007 03:07 PM");
-  EXPECT_EQ(FormatExportStamp(utc(2007, 6, 27, 0, 0)), "Wednesday, June 27, 2007 12:00 AM");
+  EXPECT_EQ(FormatHitDate(1180951200), "June 04, 2007");  // 10:00 UTC
+  EXPECT_EQ(FormatExportStamp(1182902400), "Wednesday, June 27, 2007 12:00 AM");
   setenv("TZ", "EST5", 1);  // five hours behind: early on New Year's Day is still the old year
   tzset();
-  EXPECT_EQ(FormatExportStamp(utc(2007, 1, 1, 3, 0)), "Sunday, December 31, 2006 10:00 PM");
+  EXPECT_EQ(FormatExportStamp(1167620400), "Sunday, December 31, 2006 10:00 PM");  // 03:00 UTC
   std::setlocale(LC_ALL, "C");
   setenv("TZ", "UTC", 1);
   tzset();
@@ -108,9 +103,6 @@ TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
       ASSERT_EQ(r.tree.RowOf(c, expected[row], r.store), int64_t(row));
     }
   }
-  r.ResetResults();
-  EXPECT_EQ(r.store.size(), 0u);
-  EXPECT_EQ(r.tree.NodeLabel(kMusic), "Music (0)");
 }
 
 // Each node reads its name and count. A category from outside the thirteen can index nothing:
@@ -122,12 +114,12 @@ TEST(ResultsTree, NodeLabelsAndCategoriesOutOfRange) {
                                     Hit("/a/z.q", 1000),   Hit("/a/d", kFolders),
                                     Hit("/a/e", kFolders), Hit("/a/m.mp3", kMusic)};
   r.RecordHits(hits);
-  const char* labels[] = {"Documents (0)",    "Pictures (0)",      "Music (1)",
-                          "Video (0)",        "Webpages (0)",      "PDF Documents (0)",
-                          "Spreadsheets (0)", "Presentations (0)", "Applications (0)",
-                          "Folders (2)",      "Archives (0)",      "Source Code (0)",
-                          "Other (3)"};
-  for (FileCategory c = 0; c < kCategoryCount; ++c) EXPECT_EQ(r.tree.NodeLabel(c), labels[c]);
+  std::string labels;
+  for (FileCategory c = 0; c < kCategoryCount; ++c) labels += r.tree.NodeLabel(c) + ", ";
+  EXPECT_EQ(labels,
+            "Documents (0), Pictures (0), Music (1), Video (0), Webpages (0), PDF Documents (0), "
+            "Spreadsheets (0), Presentations (0), Applications (0), Folders (2), Archives (0), "
+            "Source Code (0), Other (3), ");
   for (const int c : {kTypeFilterAll, kCategoryCount}) {
     EXPECT_EQ(r.tree.NodeLabel(c), "");
     EXPECT_EQ(r.tree.ChildCount(c), 0u);
@@ -136,22 +128,19 @@ TEST(ResultsTree, NodeLabelsAndCategoriesOutOfRange) {
   }
 }
 
-TEST(InfoTip, ThreeFormsCutToFitNothingForNodes) {
+// The three forms of a tip are in the window's model tests and the saved page's.
+TEST(InfoTip, CutToFitNothingForNodesOrUncountedHits) {
   SearchResults r;
   r.ResetResults();
   ResultRecord folder = Hit("/w/" + std::string(197, 'p'), kFolders, "");
   folder.matchLine = "ignored";  // a folder shows its path alone whatever its record holds
-  std::vector<ResultRecord> hits = {folder, Hit("/w/plan.txt", kDocuments, "2 KB"),
-                                    Hit("/w/plan.txt", kDocuments, "2 KB", "Budget plan")};
+  std::vector<ResultRecord> hits = {folder, Hit("/w/plan.txt", kDocuments, "2 KB")};
   r.RecordHits(hits);
   EXPECT_EQ(InfoTipText(r, 0), folder.path);
-  EXPECT_EQ(InfoTipText(r, 1), "/w/plan.txt\n\nSize: 2 KB\nLast Modified: June 04, 2007");
-  EXPECT_EQ(InfoTipText(r, 2),
-            "/w/plan.txt\n\nSize: 2 KB\nLast Modified: June 04, 2007\n\nContents:\nBudget plan");
   EXPECT_EQ(InfoTipText(r, 0, 79), folder.path.substr(0, 79));
   EXPECT_EQ(InfoTipText(r, 0, 200), folder.path);  // an exact fit is whole
   EXPECT_EQ(InfoTipText(r, kNodeData), std::nullopt);
-  EXPECT_EQ(InfoTipText(r, 3), std::nullopt);
+  EXPECT_EQ(InfoTipText(r, 2), std::nullopt);
   r.foundCount = 1;  // stored but not yet counted: not offered
   EXPECT_EQ(InfoTipText(r, 1), std::nullopt);
 
@@ -162,7 +151,8 @@ TEST(InfoTip, ThreeFormsCutToFitNothingForNodes) {
   EXPECT_EQ(CutUtf8("a\x80\x80\x80\x80\x80", 4).size(), 4u);  // stray bytes cut as bytes
 }
 
-// Rows on show: a node, then its leaves while it is expanded, in category order.
+// Rows on show: a node, then its leaves while it is expanded, in category order. The window's
+// view tests read every row of an expanded tree; here the edges.
 TEST(RowLayout, RowsFollowTheCountsAndWhatIsExpanded) {
   SearchResults r;
   RowLayout layout(r.tree);
@@ -172,19 +162,12 @@ TEST(RowLayout, RowsFollowTheCountsAndWhatIsExpanded) {
                                     Hit("/d/m.mp3", kMusic)};
   r.RecordHits(hits);
   EXPECT_EQ(layout.Count(), 13);
-  EXPECT_EQ(layout.At(2), (RowLayout::Row{kMusic, -1}));
   EXPECT_EQ(layout.RowOf({kDocuments, 0}), -1);  // hidden in its collapsed node
   layout.SetExpanded(kDocuments, true);
   layout.SetExpanded(kMusic, true);
   EXPECT_EQ(layout.Count(), 16);
-  const RowLayout::Row rows[] = {{kDocuments, -1}, {kDocuments, 0}, {kDocuments, 1},
-                                 {kPictures, -1},  {kMusic, -1},    {kMusic, 0},
-                                 {kVideo, -1}};
-  for (int64_t i = 0; i < 7; ++i) {
-    EXPECT_EQ(layout.At(i), rows[i]) << i;
-    EXPECT_EQ(layout.RowOf(rows[i]), i);
-  }
-  EXPECT_EQ(layout.At(15), (RowLayout::Row{kOther, -1}));
+  EXPECT_EQ(layout.At(5), (RowLayout::Row{kMusic, 0}));
+  EXPECT_EQ(layout.RowOf({kMusic, 0}), 5);
   EXPECT_EQ(layout.RowOf({kDocuments, 2}), -1);  // past the node's leaves
   EXPECT_EQ(layout.RowOf({kCategoryCount, -1}), -1);
   layout.CollapseAll();

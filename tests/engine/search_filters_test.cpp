@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <fstream>
 #include <set>
 
 #include "search/case_fold.h"
@@ -11,48 +12,33 @@
 #include "test_tree.h"
 #include "test_walk.h"
 
+// Designated initializers name only the filters a case sets.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace findlark {
 namespace {
 
 TEST(SearchFilters, SizesDurationsAndDatesAsPeopleWriteThem) {
   setenv("TZ", "UTC", 1);
   tzset();
-  const struct {
-    std::string text;
-    std::optional<int64_t> size, duration, date;
-  } rows[] = {
-      {"10", 10, std::nullopt, std::nullopt},
-      {"1KB", 1024, std::nullopt, std::nullopt},
-      {"1.5 MB", 1572864, std::nullopt, std::nullopt},
-      {"2g", 2147483648, std::nullopt, std::nullopt},
-      {"10 kib", 10240, std::nullopt, std::nullopt},
-      {"7 bytes", 7, std::nullopt, std::nullopt},
-      {"30min", std::nullopt, 1800, std::nullopt},
-      {"2h", std::nullopt, 7200, std::nullopt},
-      {"3 days", std::nullopt, 259200, std::nullopt},
-      {"1w", std::nullopt, 604800, std::nullopt},
-      {"45s", std::nullopt, 45, std::nullopt},
-      {"2026-12-07", std::nullopt, std::nullopt, 1796601600},
-      {"2026-12-07 14:30", std::nullopt, std::nullopt, 1796653800},
-      {"2026-12-07T14:30:05", std::nullopt, std::nullopt, 1796653805},
-      {"2026-02-31", std::nullopt, std::nullopt, std::nullopt},
-      {"2026-13-01", std::nullopt, std::nullopt, std::nullopt},
-      {"07/12/2026", std::nullopt, std::nullopt, std::nullopt},
-      {"", std::nullopt, std::nullopt, std::nullopt},
-      {"10 XB", std::nullopt, std::nullopt, std::nullopt},
-      {"-5", std::nullopt, std::nullopt, std::nullopt},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(ParseSize(row.text), row.size) << row.text;
-    EXPECT_EQ(ParseDuration(row.text), row.duration) << row.text;
-    EXPECT_EQ(ParseDate(row.text), row.date) << row.text;
+  // Each line: a text, a tab, and what the size, duration and date parsers make of it.
+  std::ifstream table(FINDLARK_GOLDEN_DIR "/filter_values.tsv");
+  int rows = 0;
+  for (std::string text, parsed; std::getline(table, text, '\t') && std::getline(table, parsed);) {
+    std::string got;
+    for (const auto& [kind, value] : {std::pair{"size", ParseSize(text)},
+                                      {"duration", ParseDuration(text)},
+                                      {"date", ParseDate(text)}})
+      if (value)
+        got += (got.empty() ? "" : ", ") + std::string(kind) + " " + std::to_string(*value);
+    EXPECT_EQ(got, parsed) << text;
+    ++rows;
   }
-  SearchFilters filters;
-  filters.exclude = {".git", "src/build"};
-  filters.minSize = 10 << 20;
-  filters.changedBefore = 1796653800;
-  filters.wholeWord = true;
-  EXPECT_EQ(DescribeFilters(filters),
+  EXPECT_EQ(rows, 20);
+  EXPECT_EQ(DescribeFilters({.exclude = {".git", "src/build"},
+                             .minSize = 10 << 20,
+                             .changedBefore = 1796653800,
+                             .wholeWord = true}),
             "excluding .git, src/build; at least 10 MB; changed before 2026-12-07 14:30; "
             "whole words");
   EXPECT_EQ(DescribeFilters(SearchFilters{}), "");
@@ -115,11 +101,6 @@ TEST(SearchFilters, EachFilterAndTheirCombinationsInAWalk) {
   }
   tree.Write("notes.txt", "the report is late\n", day);
 
-  const auto with = [](auto set) {
-    SearchFilters filters;
-    set(filters);
-    return filters;
-  };
   const struct {
     const char* what;
     SearchFilters filters;
@@ -131,39 +112,26 @@ TEST(SearchFilters, EachFilterAndTheirCombinationsInAWalk) {
         "node_modules/pkg/report.js", "report.txt", "src/build/cache/report.tmp",
         "src/build/report.o", "src/reporting.c"}},
       {"names and a path",
-       with([](SearchFilters& f) {
-         f.exclude = {".GIT", "node_*", "src/build/cache", "*.o"};
-       }),
+       {.exclude = {".GIT", "node_*", "src/build/cache", "*.o"}},
        {"Report folder", "big report.bin", "huge report.bin", "report.txt", "src/reporting.c"}},
       {"a folder by name anywhere, a file by [...]",
-       with([](SearchFilters& f) {
-         f.exclude = {"build", "[bh]*"};
-       }),
+       {.exclude = {"build", "[bh]*"}},
        {".git/report.txt", "Report folder", "node_modules/pkg/report.js", "report.txt",
         "src/reporting.c"}},
       {"at least 1 KB: folders have no size",
-       with([](SearchFilters& f) { f.minSize = 1024; }),
+       {.minSize = 1024},
        {"Report folder", "big report.bin", "huge report.bin"}},
       {"at most 1 KB",
-       with([](SearchFilters& f) {
-         f.maxSize = 1024;
-         f.exclude = {"src", "node_modules", ".git"};
-       }),
+       {.exclude = {"src", "node_modules", ".git"}, .maxSize = 1024},
        {"Report folder", "big report.bin", "report.txt"}},
       {"changed at or after a moment, and before another",
-       with([](SearchFilters& f) {
-         f.changedAfter = day + 86399;
-         f.changedBefore = day + 86400;
-       }),
+       {.changedAfter = day + 86399, .changedBefore = day + 86400},
        {"huge report.bin"}},
       {"changed since: folders count too",
-       with([](SearchFilters& f) { f.changedAfter = day + 86400; }),
+       {.changedAfter = day + 86400},
        {"big report.bin", "src/build/cache/report.tmp"}},
       {"whole words",
-       with([](SearchFilters& f) {
-         f.wholeWord = true;
-         f.exclude = {"build", "node_modules", ".git"};
-       }),
+       {.exclude = {"build", "node_modules", ".git"}, .wholeWord = true},
        {"Report folder", "big report.bin", "huge report.bin", "report.txt"}},
   };
   tree.Stamp("src/build/cache/report.tmp", day + 90000);

@@ -46,11 +46,13 @@ class TestTree {
     utimensat(AT_FDCWD, Path(rel).c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   // One entry a string: "a/b=text" a file ("a/b" alone holds "hello"), "a/" a folder, "a|" a
-  // FIFO, "a->target" a symbolic link.
+  // FIFO, "a->target" a symbolic link; "a>b" renames a to b.
   void Build(std::initializer_list<std::string> entries) const {
     for (const std::string& e : entries) {
       if (const size_t arrow = e.find("->"); arrow != std::string::npos) {
         Symlink(e.substr(arrow + 2), e.substr(0, arrow));
+      } else if (const size_t to = e.find('>'); to != std::string::npos) {
+        std::filesystem::rename(Path(e.substr(0, to)), Path(e.substr(to + 1)));
       } else if (e.ends_with('/')) {
         MkdirP(e);
       } else if (e.ends_with('|')) {
@@ -61,21 +63,6 @@ class TestTree {
         Write(e);
       }
     }
-  }
-  // `count` empty files (or folders) in `folder`, named by `format` from a number: wide folders.
-  void Fill(const std::string& folder, const char* format, int count, bool folders = false) const {
-    MkdirP(folder);
-    const int dir = open(Path(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    char name[64];
-    for (int i = 0; i < count; ++i) {
-      std::snprintf(name, sizeof name, format, i);
-      if (folders) {
-        mkdirat(dir, name, 0755);
-      } else {
-        close(openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
-      }
-    }
-    close(dir);
   }
   void MkdirP(const std::string& rel) const { std::filesystem::create_directories(Path(rel)); }
   void Symlink(const std::string& target, const std::string& rel) const {

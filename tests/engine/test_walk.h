@@ -48,16 +48,22 @@ struct Walk : HitSink {
     }
     return rows;
   }
+  // After Run: each hit as "path|extension|category|size|date|line" in the order found; without
+  // `details` the size and date are left out, as a walk that does not look them up gives them.
+  std::vector<std::string> InOrder(bool details = true) const {
+    std::vector<std::string> out;
+    for (const ResultRecord& r : hits) {
+      out.push_back(r.path + "|" + r.extension + "|" + std::to_string(r.category) + "|" +
+                    (details ? r.sizeText + "|" + r.dateText : "|") + "|" + r.matchLine);
+    }
+    return out;
+  }
   // Sets the stop flag as the n-th hit arrives, as the Stop button would.
   void StopAt(size_t n) {
     options.stop = &stop;
     after = [this, n] {
       if (hits.size() == n) stop = true;
     };
-  }
-  size_t IndexOf(const std::string& path) const {
-    return std::find_if(hits.begin(), hits.end(), [&](auto& r) { return r.path == path; }) -
-           hits.begin();
   }
   QueryMatcher matcher;
   WalkOptions options;

@@ -1,181 +1,83 @@
-// The walk on any number of threads, and findlark-cli's --threads.
+// findlark-cli's --threads, and its walk where a folder may be listed but not entered.
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <filesystem>
 #include <string>
-#include <thread>
 #include <utility>
-#include <vector>
 
-#include "search/case_fold.h"
-#include "search/directory_walk.h"
 #include "test_tree.h"
 
 namespace findlark {
 namespace {
 
-// Eight top folders of twenty folders each, every one with a folder two deep: enough folders
-// that idle threads are handed some whatever the count.
-void WriteWideTree(const testing::TestTree& tree) {
-  for (int a = 0; a < 8; ++a) {
-    for (int b = 0; b < 20; ++b) {
-      const std::string dir = "a" + std::to_string(a) + "/b" + std::to_string(b) + "/";
-      const std::string id = std::to_string(a) + "_" + std::to_string(b);
-      tree.Write(dir + "needle" + id + ".txt", "x");
-      tree.Write(dir + "f" + id + ".txt", "line one\nthe Needle " + id + "\r\nlast");
-      tree.Write(dir + "other" + id + ".txt", "nothing here");
-      tree.MkdirP(dir + "needle_dir");
-      tree.Write(dir + "deep/needle_sub/needle_deep" + id + ".md", "y");
-    }
-  }
-}
-
-size_t ThreadsNow() {
-  return static_cast<size_t>(
-      std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
-}
-
-// The hits, and the most threads this process had as they came.
-struct Collected : HitSink {
-  void OnHit(ResultRecord&& record) override {
-    hits.emplace_back(record.path, record.matchLine);
-    mostThreads = std::max(mostThreads, ThreadsNow());
-  }
-  std::vector<std::pair<std::string, std::string>> hits;
-  size_t mostThreads = 0;
-};
-
-struct Walked {
-  std::vector<std::pair<std::string, std::string>> hits;
-  size_t mostThreads;  // that walked at once, the calling one included
-};
-
-// Every look at the blocks read finds a megabyte more: the walk behaves as on a disk that keeps
-// it waiting.
-std::atomic<long> g_blocks{0};
-long EverMoreBlocks() {
-  return g_blocks.fetch_add(2048, std::memory_order_relaxed) + 2048;
-}
-
-Walked Walk(const std::string& root, bool contents, int threads, bool slowDisk) {
-  const QueryMatcher matcher("needle");
-  WalkOptions options;
-  options.query = &matcher;
-  options.searchContents = contents;
-  options.threads = threads;
-  if (slowDisk) options.blocksRead = EverMoreBlocks;
-  Collected sink;
-  // Threads the process had already (a sanitizer's own among them), this one included.
-  const size_t already = ThreadsNow();
-  SearchFolder(root, options, sink);
-  for (auto& [path, line] : sink.hits) path.erase(0, root.size() + 1);
-  return {sink.hits, sink.mostThreads - already + 1};
-}
-
-// CPUs this process may run on, as the machine says.
-size_t Cpus() {
-  cpu_set_t set;
-  return sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<size_t>(CPU_COUNT(&set)) : 1;
-}
-
-size_t IndexOf(const std::vector<std::pair<std::string, std::string>>& hits,
-               const std::string& path) {
-  for (size_t i = 0; i < hits.size(); ++i)
-    if (hits[i].first == path) return i;
-  return hits.size();
-}
-
-TEST(WalkThreads, AnyThreadCountGivesTheOneThreadHitsInTheirOrder) {
-  testing::TestTree tree;
-  WriteWideTree(tree);
-  // A sanitizer starts a thread of its own with the first thread made; let that be before any
-  // count.
-  std::thread([] {}).join();
-  struct Case {
-    bool contents;
-    size_t hits;
-  };
-  for (const Case c : {Case{false, 640}, Case{true, 800}}) {
-    const auto one = Walk(tree.root(), c.contents, 1, false).hits;
-    ASSERT_EQ(one.size(), c.hits);
-    // A folder's hits come before the folder itself.
-    EXPECT_LT(IndexOf(one, "a3/b17/deep/needle_sub/needle_deep3_17.md"),
-              IndexOf(one, "a3/b17/deep/needle_sub"));
-    EXPECT_LT(IndexOf(one, "a3/b17/deep/needle_sub"), one.size());
-    if (c.contents) {
-      EXPECT_EQ(one[IndexOf(one, "a2/b15/f2_15.txt")].second, "the Needle 2_15");
-      EXPECT_EQ(IndexOf(one, "a2/b15/other2_15.txt"), one.size());
-    }
-    // 0 is the walk's own choice: one thread per CPU, at least eight while the disk is slow.
-    struct Count {
-      int threads;
-      bool slowDisk;
-      size_t least, most;
-    };
-    for (const Count n :
-         {Count{2, false, 2, 2}, Count{3, false, 3, 3}, Count{4, false, 4, 4}, Count{4, true, 4, 4},
-          Count{0, false, 1, Cpus()}, Count{0, true, 8, std::max<size_t>(8, Cpus())}}) {
-      const Walked walked = Walk(tree.root(), c.contents, n.threads, n.slowDisk);
-      EXPECT_EQ(walked.hits, one) << n.threads << " threads, slow disk " << n.slowDisk
-                                  << ", contents " << c.contents;
-      EXPECT_GE(walked.mostThreads, n.least) << n.threads << " " << n.slowDisk;
-      EXPECT_LE(walked.mostThreads, n.most) << n.threads << " " << n.slowDisk;
-    }
-  }
-}
-
-// Runs findlark-cli with `args`; its exit status, and stdout then stderr.
-std::pair<int, std::string> Cli(const std::string& args) {
-  const std::string command = std::string(FINDLARK_CLI) + " " + args + " 2>&1";
+// Runs findlark-cli with `args` (after `as`, under TZ=UTC); its exit status, and stdout then
+// stderr.
+std::pair<int, std::string> Cli(const std::string& args, const std::string& as = "") {
+  const std::string command = as + "env TZ=UTC " + FINDLARK_CLI + " " + args + " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) output.append(buf, n);
+  for (size_t n; (n = fread(buf, 1, sizeof buf, pipe)) > 0;) output.append(buf, n);
   const int status = pclose(pipe);
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-TEST(WalkThreads, CliThreadsIsCheckedAndLeavesTheHitsAsTheyAre) {
+TEST(CliWalk, ThreadsIsCheckedAndLeavesTheHitsAsTheyAre) {
   testing::TestTree tree;
-  WriteWideTree(tree);
+  tree.Build({"a/needle.txt", "a/b/f.txt=the Needle\n", "c/needle/", "d.txt=nothing"});
   const std::string folder = "'" + tree.root() + "'";
-  const auto [status, one] = Cli("-q -c --threads 1 needle " + folder);
-  ASSERT_EQ(status, 0);
-  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 800);
+  const auto one = Cli("-q -c --threads 1 needle " + folder);
+  EXPECT_EQ(one.first, 0);
+  EXPECT_EQ(std::count(one.second.begin(), one.second.end(), '\n'), 3) << one.second;
   for (const char* threads : {"--threads 3", "--threads=4", "--threads 256"}) {
-    EXPECT_EQ(Cli("-q -c " + std::string(threads) + " needle " + folder),
-              std::pair(0, std::string(one)))
-        << threads;
+    EXPECT_EQ(Cli("-q -c " + std::string(threads) + " needle " + folder), one) << threads;
   }
-
-  struct Bad {
-    const char* args;
-    const char* message;
+  const std::pair<const char*, const char*> bad[] = {
+      {"--threads 0 x",
+       "findlark-cli: invalid number '0' for --threads; use a whole number from 1 to 256\n"},
+      {"--threads=257 x", "invalid number '257' for --threads; use a whole number from 1 to 256"},
+      {"--threads -2 x", "findlark-cli: invalid number '-2' for --threads"},
+      {"--threads=1.5 x", "findlark-cli: invalid number '1.5' for --threads"},
+      {"--threads= x", "findlark-cli: invalid number '' for --threads"},
+      {"--threads 99999999999999999999 x", "invalid number '99999999999999999999'"},
+      {"x --threads", "findlark-cli: option '--threads' needs a value"},
   };
-  for (const Bad& bad : {
-           Bad{"--threads 0 x",
-               "findlark-cli: invalid number '0' for --threads; use a whole "
-               "number from 1 to 256\n"},
-           Bad{"--threads=257 x",
-               "findlark-cli: invalid number '257' for --threads; use a "
-               "whole number from 1 to 256\n"},
-           Bad{"--threads -2 x", "findlark-cli: invalid number '-2' for --threads"},
-           Bad{"--threads=1.5 x", "findlark-cli: invalid number '1.5' for --threads"},
-           Bad{"--threads= x", "findlark-cli: invalid number '' for --threads"},
-           Bad{"--threads 99999999999999999999 x", "invalid number '99999999999999999999'"},
-           Bad{"x --threads", "findlark-cli: option '--threads' needs a value"},
-       }) {
-    const auto [badStatus, text] = Cli(bad.args);
-    EXPECT_EQ(badStatus, 2) << bad.args;
-    EXPECT_NE(text.find(bad.message), std::string::npos) << bad.args << ": " << text;
+  for (const auto& [args, message] : bad) {
+    const auto [status, text] = Cli(args);
+    EXPECT_EQ(status, 2) << args;
+    EXPECT_NE(text.find(message), std::string::npos) << args << ": " << text;
   }
   EXPECT_NE(Cli("--help").second.find("--threads N"), std::string::npos);
+}
+
+// A hit that cannot be looked up is kept, without size and date. Root enters every folder: the
+// run is made as nobody then.
+TEST(CliWalk, AFolderListedButNotEnteredGivesItsHitsWithoutSizeAndDate) {
+  testing::TestTree tree;
+  tree.Build({"locked/report.txt=12345", "locked/sub report/", "open report.txt=12345"});
+  tree.Stamp("open report.txt", 1700000000);
+  chmod(tree.root().c_str(), 0755);
+  chmod(tree.Path("locked").c_str(), 0444);
+  const std::string as =
+      geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  const std::string r = tree.root();
+  EXPECT_EQ(Cli("-q --format=tsv report '" + r + "' | sort", as).second,
+            "Documents\t" + r + "/locked/report.txt\treport\t\t\t\nDocuments\t" + r +
+                "/open report.txt\topen report\t5 bytes\tNovember 14, 2023\t\nFolders\t" + r +
+                "/locked/sub report\tsub report\t\t\t\n");
+}
+
+// A root inside /proc is walked by name, and nothing there is read: some files never end
+// (/proc/PID/pagemap), some are used up by reading (/proc/kmsg).
+TEST(CliWalk, AFolderInsideProcIsSearchedByNameOnly) {
+  if (access("/proc/self/status", R_OK) != 0) GTEST_SKIP() << "no /proc here";
+  EXPECT_EQ(Cli("-c tgid /proc/self"), std::pair(1, std::string("Search complete. 0 found.\n")));
+  const std::string named = Cli("-c -q status /proc/self").second;
+  EXPECT_NE(named.find("/proc/self/status\n"), std::string::npos) << named;
 }
 
 }  // namespace
