@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ ninja-build pkg-config git
   libgtest-dev libgmock-dev
-  libminizip-dev libexpat1-dev zlib1g-dev libseccomp-dev poppler-utils
+  libminizip-dev libexpat1-dev zlib1g-dev libseccomp-dev liburing-dev poppler-utils
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-webengine-dev libglib2.0-dev
   qt6-qpa-plugins qt6-wayland libwayland-dev
