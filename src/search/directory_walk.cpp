@@ -208,7 +208,7 @@ class Walker : WalkReader {
  private:
   bool Stopped() const {
     return (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) ||
-           (out_ != nullptr && out_->dropped());
+           (out_ != nullptr && (out_->dropped() || search_.sharing.Quitting()));
   }
   void Loop();
   bool IsPruned(const Frame& frame, std::string_view name) {

@@ -70,7 +70,9 @@ SubtreeSharing::~SubtreeSharing() {
   {
     std::lock_guard lock(mutex_);
     quit_ = true;
-    for (Subtree& subtree : subtrees_) subtree.dropped_ = true;
+    // Not by dropping them: a dropped subtree is freed once walked, while the walker that gave
+    // it may still hold it and take it back on its way out.
+    quitting_.store(true, std::memory_order_relaxed);
   }
   work_.notify_all();
   room_.notify_all();

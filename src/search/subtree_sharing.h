@@ -105,6 +105,8 @@ class SubtreeSharing {
   // After Stop, only hits for which `afterStop` says yes are still delivered.
   void Collect(Subtree& subtree, const std::function<void(ResultRecord&&)>& deliver,
                const std::function<bool(const ResultRecord&)>& afterStop);
+  // The search is going away: every walk still running ends at its next entry.
+  bool Quitting() const { return quitting_.load(std::memory_order_relaxed); }
 
  private:
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
@@ -135,6 +137,7 @@ class SubtreeSharing {
   size_t unread_ = 0;  // hits kept in all subtrees and not yet collected
   std::atomic<bool> idle_{false};
   bool quit_ = false;
+  std::atomic<bool> quitting_{false};
   std::list<Subtree> subtrees_;
   std::deque<Subtree*> queue_;
   std::vector<std::thread> helpers_;
