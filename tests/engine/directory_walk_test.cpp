@@ -349,6 +349,42 @@ TEST(SubtreeSharing, AFolderChangedAfterAHelperOpenedItIsNotTakenAsWalked) {
   }
 }
 
+// A search going away while a helper still walks a subtree that another helper gave: the giver
+// may still take it back on its way out, after it was walked.
+TEST(SubtreeSharing, ASubtreeWalkedDuringTeardownCanStillBeTakenBack) {
+  testing::TestTree tree;
+  tree.Build({"p/", "p/s/"});
+  const int root = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::binary_semaphore walkingS(0), finishS(0), finishedS(0);
+  std::vector<Subtree*> given, givenInP;
+  {
+    SubtreeSharing* self = nullptr;
+    SubtreeSharing sharing(
+        2,
+        [&](Subtree& subtree) {  // on a helper, with the folder open
+          if (subtree.path().ends_with("/p/")) {
+            self->Give(subtree.fd(), subtree.path(), 2, {"s"}, givenInP);
+            while (!self->Quitting()) std::this_thread::yield();
+            finishS.release();
+            finishedS.acquire();
+            self->TakeBack(*givenInP.at(0));
+          } else {
+            walkingS.release();
+            finishS.acquire();
+          }
+          close(subtree.fd());
+          std::vector<Subtree::Item> none;
+          self->Finish(subtree, none);
+          if (!subtree.path().ends_with("/p/")) finishedS.release();
+        },
+        nullptr, 100);
+    self = &sharing;
+    sharing.Give(root, tree.root() + "/", 1, {"p"}, given);
+    walkingS.acquire();  // then the search goes away
+  }
+  close(root);
+}
+
 // A folder deeper than the depth where descriptors are given up is moved elsewhere while the
 // walk is inside it: only the moved files may be missed.
 TEST_P(DirectoryWalk, ADeepFolderMovedMidWalkLosesNothingElse) {
