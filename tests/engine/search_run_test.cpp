@@ -97,7 +97,10 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
   std::atomic<bool> first{true};
   SearchRun run;
   run.SetWakeup([&] {  // on the worker, which holds the queue meanwhile
-    if (first.exchange(false)) holding.release(), let.acquire();
+    if (first.exchange(false)) {
+      holding.release();
+      let.acquire();
+    }
   });
   SearchOptions options = Options();
   options.source = [](HitSink& sink, const std::atomic<bool>&) {
