@@ -119,7 +119,7 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
     OpenedFile opened;
     if (pdfOnly && plain) {
       matchLine = reader_->ReadPdf(entry, &fileStat);
-    } else if (plain && !pdfOnly && (opened = reader_->TakeOpened(entry)).fd >= 0) {
+    } else if (plain && (opened = reader_->TakeOpened(entry)).fd >= 0) {
       matchLine = MatchOpenedFile(opened, query, options_.stop, &fileStat, options_.unreadable,
                                   {options_.pdf, false});
     } else {
