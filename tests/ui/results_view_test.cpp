@@ -2,18 +2,14 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMimeData>
 #include <QScrollBar>
-#include <QSignalSpy>
 #include <QTest>
-#include <QToolTip>
 #include <functional>
 #include <memory>
 #include <random>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "results/results_tree.h"
@@ -52,8 +48,7 @@ struct Fixture {
 class ResultsViewTest : public QObject {
   Q_OBJECT
  private slots:
-  void keyboardTable();
-  void mouseButtons();
+  void pageAndFocus();
   void mimeDataKeepsOddNames();
   void longNamesScrollSideways();
   void accessibleTree();
@@ -61,65 +56,15 @@ class ResultsViewTest : public QObject {
   void twoMillionHitsCostOnlyTheVisibleRows();
 };
 
-void ResultsViewTest::keyboardTable() {
-  // The rows: Documents, a, b, c, Pictures, Music, m, Video ... Other.
-  // name, from (a category and a row in it, -1: the node), key, to, Documents left open
-  const std::tuple<const char*, FileCategory, int, int, FileCategory, int, bool> cases[] = {
-      {"down into leaves", kDocuments, -1, Qt::Key_Down, kDocuments, 0, true},
-      {"up to the node", kDocuments, 0, Qt::Key_Up, kDocuments, -1, true},
-      {"down past the last leaf", kDocuments, 2, Qt::Key_Down, kPictures, -1, true},
-      {"up into the previous category", kVideo, -1, Qt::Key_Up, kMusic, 0, true},
-      {"up at the top stays", kDocuments, -1, Qt::Key_Up, kDocuments, -1, true},
-      {"down at the bottom stays", kOther, -1, Qt::Key_Down, kOther, -1, true},
-      {"home", kMusic, 0, Qt::Key_Home, kDocuments, -1, true},
-      {"end", kDocuments, 1, Qt::Key_End, kOther, -1, true},
-      {"page down stops at the end", kMusic, 0, Qt::Key_PageDown, kOther, -1, true},
-      {"page up stops at the top", kPictures, -1, Qt::Key_PageUp, kDocuments, -1, true},
-      {"left on a leaf goes to its node", kDocuments, 2, Qt::Key_Left, kDocuments, -1, true},
-      {"left on an open node collapses", kDocuments, -1, Qt::Key_Left, kDocuments, -1, false},
-      {"right on an open node enters", kDocuments, -1, Qt::Key_Right, kDocuments, 0, true},
-      {"right on an empty node does nothing", kPictures, -1, Qt::Key_Right, kPictures, -1, true},
-  };
-  for (const auto& [name, fromCategory, fromRow, key, toCategory, toRow, expanded] : cases) {
-    Fixture f;
-    f.view.resize(300, 2000);  // every row on screen: a page reaches the ends
-    f.view.setCurrentIndex(f.At(fromCategory, fromRow));
-    QTest::keyClick(&f.view, static_cast<Qt::Key>(key));
-    QVERIFY2(f.view.currentIndex() == f.At(toCategory, toRow), name);
-    QVERIFY2(f.view.isExpanded(f.Node(kDocuments)) == expanded, name);
-  }
-
-  // Collapsed, a node is one row; Right opens it again; a page moves by a screenful.
+// The keys, the mouse and Ctrl+C are played in the window's cases (cases/window.txt); here a
+// page, which moves by a screenful, and the focus drawn before anything is selected.
+void ResultsViewTest::pageAndFocus() {
   Fixture f;
-  f.view.setCurrentIndex(f.Leaf(kDocuments, 1));
-  f.view.collapse(f.Node(kDocuments));
-  QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));  // the node takes the selection
-  QTest::keyClick(&f.view, Qt::Key_Down);
-  QCOMPARE(f.view.currentIndex(), f.Node(kPictures));
-  f.view.setCurrentIndex(f.Node(kDocuments));
-  QTest::keyClick(&f.view, Qt::Key_Right);
-  QVERIFY(f.view.isExpanded(f.Node(kDocuments)));
   const int page = f.view.viewport()->height() / f.view.RowHeight();
   QVERIFY(page > 2 && page < 15);
   f.view.setCurrentIndex(f.Node(kDocuments));
   QTest::keyClick(&f.view, Qt::Key_PageDown);
   QCOMPARE(f.view.visualRect(f.view.currentIndex()).top(), (page - 1) * f.view.RowHeight());
-
-  // Typed letters jump to the next row whose label starts with them, ignoring case.
-  const std::tuple<const char*, QModelIndex, QModelIndex> typed[] = {
-      {"b", f.Node(kDocuments), f.Leaf(kDocuments, 1)},
-      {"B", f.Leaf(kDocuments, 1), f.Leaf(kDocuments, 1)},  // the only one: it wraps back
-      {"mu", f.Leaf(kDocuments, 0), f.Node(kMusic)},
-      {"m", f.Node(kMusic), f.Leaf(kMusic, 0)},
-      {"a", f.Leaf(kMusic, 0), f.Node(kApplications)},
-      {"zz", f.Leaf(kDocuments, 2), f.Leaf(kDocuments, 2)},  // no match: stays
-  };
-  for (const auto& [text, from, to] : typed) {
-    f.view.setCurrentIndex(from);
-    QTest::qWait(QApplication::keyboardInputInterval() + 50);  // a fresh prefix
-    QTest::keyClicks(&f.view, text);
-    QVERIFY2(f.view.currentIndex() == to, text);
-  }
 
   // Focused before anything is selected, the view still shows it has the focus: on the first
   // row while it is on screen, on the view's edge after a scroll.
@@ -139,39 +84,6 @@ void ResultsViewTest::keyboardTable() {
   }
 }
 
-void ResultsViewTest::mouseButtons() {
-  for (const auto& [button, opens] :
-       {std::pair{Qt::LeftButton, true}, {Qt::MiddleButton, false}, {Qt::RightButton, false}}) {
-    Fixture f;
-    QSignalSpy opened(&f.view, &ResultsView::doubleClicked);
-    const QModelIndex leaf = f.Leaf(kMusic, 0);
-    QTest::mouseDClick(f.view.viewport(), button, {}, f.view.visualRect(leaf).center());
-    QCOMPARE(opened.size(), opens ? 1 : 0);
-    QCOMPARE(f.view.currentIndex() == leaf, opens);
-  }
-  // A click on a node's arrow folds it; a click on its label selects it.
-  Fixture f;
-  const QRect docs = f.view.visualRect(f.Node(kDocuments));
-  QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {},
-                    QPoint(docs.left() - 5, docs.center().y()));
-  QVERIFY(!f.view.isExpanded(f.Node(kDocuments)));
-  QVERIFY(!f.view.currentIndex().isValid());
-  QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, docs.center());
-  QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
-  QCOMPARE(f.view.indexAt(f.view.visualRect(f.Node(kPictures)).center()), f.Node(kPictures));
-
-  // A tip for a hit, none for a node.
-  const QModelIndex hit = f.Leaf(kMusic, 0);
-  const QPoint hitAt = f.view.visualRect(hit).center();
-  QHelpEvent tip(QEvent::ToolTip, hitAt, f.view.viewport()->mapToGlobal(hitAt));
-  QApplication::sendEvent(f.view.viewport(), &tip);
-  QVERIFY(QToolTip::text().contains(QStringLiteral("/d/m.mp3")));
-  const QPoint nodeAt = f.view.visualRect(f.Node(kVideo)).center();
-  QHelpEvent none(QEvent::ToolTip, nodeAt, f.view.viewport()->mapToGlobal(nodeAt));
-  QApplication::sendEvent(f.view.viewport(), &none);
-  QVERIFY(!none.isAccepted());
-}
-
 void ResultsViewTest::mimeDataKeepsOddNames() {
   // The URL keeps every byte, valid UTF-8 or not; the text is the path as typed.
   const std::pair<std::string, QByteArray> cases[] = {
@@ -189,16 +101,6 @@ void ResultsViewTest::mimeDataKeepsOddNames() {
     if (QString::fromStdString(path).toStdString() == path)
       QCOMPARE(mime->text(), QString::fromStdString(path));
   }
-
-  // Ctrl+C on a hit copies it; on a node nothing.
-  Fixture f;
-  QGuiApplication::clipboard()->clear();
-  f.view.setCurrentIndex(f.Node(kDocuments));
-  QTest::keyClick(&f.view, Qt::Key_C, Qt::ControlModifier);
-  QVERIFY(QGuiApplication::clipboard()->text().isEmpty());
-  f.view.setCurrentIndex(f.Leaf(kDocuments, 0));
-  QTest::keyClick(&f.view, Qt::Key_C, Qt::ControlModifier);
-  QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("/d/a.txt"));
 }
 
 // A name wider than the view can be scrolled into sight; short names need no scroll bar.
