@@ -34,6 +34,7 @@
 #include "search/directory_walk.h"
 #include "ui/filters_dlg.h"
 #include "ui/preview_pane.h"
+#include "ui/preview_views.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"
 
@@ -54,6 +55,7 @@ class TestDlg : public CSearchDlg {
   LaunchResult launchResult = LaunchResult::kLaunched;  // of the default app
   LaunchResult editorResult = LaunchResult::kLaunched;
   bool trayAvailable = false;
+  bool preview = false;  // hits are shown in the preview pane too
   std::function<void(SearchOptions&)> beforeRun;
   std::optional<FilterSettings> filtersAnswer;  // what the Filters dialog gives; none: cancelled
 
@@ -96,6 +98,7 @@ class TestDlg : public CSearchDlg {
   void Navigate(const std::string& path, PreviewKind kind) override {
     const char* kinds[] = {"none ", "text ", "picture ", "page "};
     log << kinds[int(kind)] + QString::fromStdString(path);
+    if (preview) CSearchDlg::Navigate(path, kind);
   }
   bool TrayAvailable() const override { return trayAvailable; }
   void ShowAbout() override { log << "about"; }
@@ -199,7 +202,8 @@ class Player {
   QString Path(const QString& p) const {
     return QString(p)
         .replace(QRegularExpression("^D(?=/|$)"), data_)
-        .replace(QRegularExpression("^W(?=/|$)"), work_);
+        .replace(QRegularExpression("^W(?=/|$)"), work_)
+        .replace(QRegularExpression("^T(?=/|$)"), FINDLARK_TEST_DATA);
   }
   QWidget* Widget(const QString& name) const {
     const QWidgetList widgets = {dlg_->SearchEdit(), dlg_->SearchButton(), dlg_->OptionsButton(),
@@ -339,6 +343,8 @@ class Player {
     } else if (verb == "layout" || verb == "resize") {
       const int cx = arg.section(' ', 0, 0).toInt(), cy = arg.section(' ', 1).toInt();
       verb == "layout" ? dlg_->LayoutControls(cx, cy) : dlg_->resize(cx, cy);
+    } else if (verb == "preview") {
+      dlg_->preview = arg == "on";
     } else if (verb == "tray") {
       dlg_->trayAvailable = arg == "on";
     } else if (verb == "minimise" || verb == "hide") {
@@ -406,6 +412,19 @@ class Player {
                             : Widget(w)->isEnabled() && w != QStringLiteral("browser"))
           names << w;
       return names.join(' ');
+    }
+    if (name == "pane") {  // what the preview shows
+      auto* pane = qobject_cast<PreviewPane*>(dlg_->Browser());
+      const QRect at = pane->Picture()->PictureRect();
+      if (pane->Content() == pane->Note()) return "note " + pane->Note()->text();
+      if (pane->Content() != pane->Picture()) return pane->Content()->objectName();
+      return QStringLiteral("picture %1,%2 %3x%4, %5 frames, %6")
+          .arg(at.x())
+          .arg(at.y())
+          .arg(at.width())
+          .arg(at.height())
+          .arg(pane->Picture()->FrameCount())
+          .arg(pane->grab().toImage().pixelColor(at.center()).red() > 240 ? "red" : "not red");
     }
     if (name == "rects") {
       QStringList rects;
