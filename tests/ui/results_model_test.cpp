@@ -11,9 +11,8 @@ using namespace findlark;
 
 namespace {
 
-ResultRecord Hit(const std::string& name, FileCategory category, const std::string& match = {}) {
-  return {"/data/" + name, category == kFolders ? "" : "1 KB", "June 04, 2007", match, "",
-          category};
+ResultRecord Hit(const std::string& name, FileCategory category) {
+  return {"/data/" + name, "1 KB", "June 04, 2007", "", "", category};
 }
 
 QString Label(const QModelIndex& index) {
@@ -35,7 +34,6 @@ class ResultsModelTest : public QObject {
   Q_OBJECT
  private slots:
   void batchesKeepModelAndIndexesConsistent();
-  void tipsAndIcons();
   void mergesOffThreadAndANewSearchDropsTheOld();
 };
 
@@ -76,29 +74,6 @@ void ResultsModelTest::batchesKeepModelAndIndexesConsistent() {
            QStringLiteral("18,7,6,8,19,20,1,0,14,2,12,13"));  // the records, in found order
   QCOMPARE(Label(kept[0]) + Label(kept[1]) + Label(kept[2]), QStringLiteral("kmq"));
   QCOMPARE(kept[0].row() * 100 + kept[1].row() * 10 + kept[2].row(), 6 * 100 + 7 * 10 + 9);
-}
-
-void ResultsModelTest::tipsAndIcons() {
-  ResultsModel model;
-  model.ResetResults();
-  // Names and matched lines are shown as typed, never taken for markup; a joiner in a name
-  // shows as a mark.
-  std::vector<ResultRecord> batch = {Hit("<b>x.txt", kDocuments, "a <i>line</i>"),
-                                     Hit("Plans", kFolders), Hit("re\u200Dport.txt", kDocuments)};
-  model.RecordHits(batch);
-  const QModelIndex docs = model.NodeIndex(kDocuments);
-  QVERIFY(!docs.data(Qt::ToolTipRole).isValid());
-  QVERIFY(!docs.data(Qt::DecorationRole).isNull());
-  QCOMPARE(Leaves(model, kDocuments, Qt::DisplayRole, "|"), QStringLiteral("<b>x|re<U+200D>port"));
-  QCOMPARE(model.index(0, 0, docs).data(Qt::ToolTipRole).toString(),
-           QStringLiteral("<p style='white-space:pre'>/data/&lt;b&gt;x.txt\n\nSize: 1 KB\nLast "
-                          "Modified: June 04, 2007\n\nContents:\na &lt;i&gt;line&lt;/i&gt;</p>"));
-  QCOMPARE(Leaves(model, kFolders, Qt::ToolTipRole),
-           QStringLiteral("<p style='white-space:pre'>/data/Plans</p>"));
-  QVERIFY(!model.index(0, 0, docs).data(Qt::DecorationRole).isNull());
-
-  model.ResetResults();  // no old leaf is left to refer to a record
-  QCOMPARE(model.rowCount(model.NodeIndex(kDocuments)), 0);
 }
 
 void ResultsModelTest::mergesOffThreadAndANewSearchDropsTheOld() {

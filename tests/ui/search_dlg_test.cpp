@@ -161,10 +161,14 @@ QString Label(const QModelIndex& index) {
   return index.data().toString();
 }
 
-// A step's argument as written: quotes keep blanks at its ends; \r, \n and \t are escapes.
+// A step's argument as written: quotes keep blanks at its ends; \r, \n, \t and \uXXXX are
+// escapes.
 QString Unescape(QString text) {
   text = text.trimmed();
   if (text.size() >= 2 && text.startsWith('"') && text.endsWith('"')) text = text.mid(1).chopped(1);
+  for (QRegularExpressionMatch m;
+       (m = QRegularExpression("\\\\u([0-9A-F]{4})").match(text)).hasMatch();)
+    text.replace(m.capturedStart(), 6, QChar(m.captured(1).toUShort(nullptr, 16)));
   return text.replace("\\r", "\r").replace("\\n", "\n").replace("\\t", "\t");
 }
 
@@ -391,6 +395,13 @@ class Player {
     if (name == "start") return Brief(QString::fromStdString(dlg_->StartDir()));
     if (name == "current") return Label(dlg_->Tree()->currentIndex());
     if (name == "rows") return QString::number(dlg_->Model()->rowCount(Row(arg)));
+    if (name == "icon") return yes(!Row(arg).data(Qt::DecorationRole).isNull());
+    if (name == "leaves") {
+      QStringList labels;
+      for (int r = 0; r < dlg_->Model()->rowCount(Row(arg)); ++r)
+        labels << Label(Row(arg + ' ' + QString::number(r)));
+      return labels.join('|');
+    }
     if (name == "open") return yes(dlg_->Tree()->isExpanded(Row(arg)));
     if (name == "clipboard") return Brief(QGuiApplication::clipboard()->text());
     if (name == "hint") {  // the tip over a row; "none" where there is none
