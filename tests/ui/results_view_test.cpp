@@ -51,7 +51,6 @@ class ResultsViewTest : public QObject {
   void pageAndFocus();
   void mimeDataKeepsOddNames();
   void longNamesScrollSideways();
-  void accessibleTree();
   void accessibleEvents();
   void twoMillionHitsCostOnlyTheVisibleRows();
 };
@@ -125,48 +124,6 @@ void ResultsViewTest::longNamesScrollSideways() {
   QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, QPoint(5, 5));
   QVERIFY(f.view.isExpanded(f.Node(kDocuments)));  // a click on the name, not on the arrow
   QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
-}
-
-// Names, the row table and expand and collapse are read over AT-SPI on a real desktop; here
-// what that does not reach: exact descriptions, the table's selection, and an object staying
-// on its hit while a later hit sorts in above it.
-void ResultsViewTest::accessibleTree() {
-  Fixture f;
-  std::vector<ResultRecord> twins = {Hit("/e/a.txt", kDocuments)};
-  f.model.RecordHits(twins);  // Documents: a (/d), a (/e), b, c; Music: m
-  QAccessibleInterface* tree = QAccessible::queryAccessibleInterface(&f.view);
-  QAccessibleTableInterface* table = tree->tableInterface();
-  QVERIFY(table);
-  QStringList cells;  // row: name, and the description's first line where there is one
-  for (int row : {0, 1, 2, 4, 6, 7, 17}) {
-    QAccessibleInterface* cell = table->cellAt(row, 0);
-    QVERIFY(cell && cell->tableCellInterface()->rowIndex() == row);
-    cells << QStringLiteral("%1: %2 %3")
-                 .arg(row)
-                 .arg(cell->text(QAccessible::Name),
-                      cell->text(QAccessible::Description).section('\n', 0, 0));
-  }
-  QCOMPARE(cells.join('|'),
-           "0: Documents (4) |1: a /d/a.txt|2: a /e/a.txt|4: c /d/c.txt|"
-           "6: Music (1) |7: m /d/m.mp3|17: Other (0) ");
-  QCOMPARE(table->cellAt(7, 0)->text(QAccessible::Description),
-           QStringLiteral("/d/m.mp3\n\nSize: 1 KB\nLast Modified: June 04, 2007"));
-  QVERIFY(!table->cellAt(18, 0));
-  QCOMPARE(table->selectedRowCount(), 0);
-  QVERIFY(table->selectRow(3));
-  QCOMPARE(f.view.currentIndex(), f.Leaf(kDocuments, 2));
-  QCOMPARE(table->selectedRows(), QList<int>{3});
-
-  QAccessibleInterface* docs = tree->child(kDocuments);
-  QAccessibleInterface* b = docs->child(2);
-  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
-  QVERIFY(b->state().selected);
-  std::vector<ResultRecord> more = {Hit("/d/A0.txt", kDocuments)};
-  f.model.RecordHits(more);
-  QCOMPARE(docs->indexOfChild(b), 3);
-  QCOMPARE(b->text(QAccessible::Name), QStringLiteral("b"));
-  QVERIFY(b->state().selected);
-  QCOMPARE(docs->text(QAccessible::Name), QStringLiteral("Documents (5)"));
 }
 
 // Events reach a screen reader only while one listens, which the offscreen platform never has;

@@ -1,5 +1,6 @@
 #include "ui/search_dlg.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -224,6 +225,9 @@ class Player {
     return where.contains(' ') ? dlg_->Model()->index(where.section(' ', 1).toInt(), 0, node)
                                : node;
   }
+  QAccessibleInterface* Accessible() const {
+    return QAccessible::queryAccessibleInterface(dlg_->Tree());
+  }
   QPoint At(const QString& where) const {
     return where == "empty" ? QPoint(5, dlg_->Tree()->viewport()->height() - 2)
                             : dlg_->Tree()->visualRect(Row(where)).center();
@@ -318,11 +322,11 @@ class Player {
       if (arg == "on")
         dlg_->beforeRun = [go = letGo_.get_future().share()](SearchOptions& options) {
           options.source = [go](HitSink& sink, const std::atomic<bool>&) {
-            ResultRecord hit;
-            hit.path = "/held/plan.txt";
+            ResultRecord hit{"/held/plan.txt", "1 KB", "June 04, 2007", "", "", kDocuments};
             sink.OnHit(ResultRecord(hit));
-            go.wait();                   // ignoring Stop, as a walk held in the kernel does
-            sink.OnHit(std::move(hit));  // found too late
+            go.wait();  // ignoring Stop, as a walk held in the kernel does
+            hit.path = "/held/a plan.txt";
+            sink.OnHit(std::move(hit));  // found too late when stopped
           };
         };
     } else if (verb == "let") {
@@ -347,6 +351,10 @@ class Player {
     } else if (verb == "layout" || verb == "resize") {
       const int cx = arg.section(' ', 0, 0).toInt(), cy = arg.section(' ', 1).toInt();
       verb == "layout" ? dlg_->LayoutControls(cx, cy) : dlg_->resize(cx, cy);
+    } else if (verb == "choose") {  // a row chosen through the accessible table
+      return Accessible()->tableInterface()->selectRow(arg.toInt());
+    } else if (verb == "keep") {  // a hit's accessible object, to follow
+      kept_ = Accessible()->child(Row(arg).parent().row())->child(Row(arg).row());
     } else if (verb == "preview") {
       dlg_->preview = arg == "on";
     } else if (verb == "tray") {
@@ -395,6 +403,22 @@ class Player {
     if (name == "start") return Brief(QString::fromStdString(dlg_->StartDir()));
     if (name == "current") return Label(dlg_->Tree()->currentIndex());
     if (name == "rows") return QString::number(dlg_->Model()->rowCount(Row(arg)));
+    if (name == "cell") {  // a row of the accessible table: its name and description
+      QAccessibleInterface* cell = Accessible()->tableInterface()->cellAt(arg.toInt(), 0);
+      if (!cell || cell->tableCellInterface()->rowIndex() != arg.toInt()) return "none";
+      const QString description = Brief(cell->text(QAccessible::Description));
+      return cell->text(QAccessible::Name) + (description.isEmpty() ? "" : " | " + description);
+    }
+    if (name == "chosen") {
+      QStringList rows;
+      for (int row : Accessible()->tableInterface()->selectedRows()) rows << QString::number(row);
+      return rows.join(' ');
+    }
+    if (name == "kept")
+      return QStringLiteral("%1, child %2%3")
+          .arg(kept_->text(QAccessible::Name))
+          .arg(kept_->parent()->indexOfChild(kept_))
+          .arg(kept_->state().selected ? ", selected" : "");
     if (name == "icon") return yes(!Row(arg).data(Qt::DecorationRole).isNull());
     if (name == "leaves") {
       QStringList labels;
@@ -470,6 +494,7 @@ class Player {
   std::unique_ptr<TestDlg> dlg_;
   std::promise<void> letGo_;  // set at the latest when the case ends, passed or not
   bool letGone_ = false;
+  QAccessibleInterface* kept_ = nullptr;
 };
 
 }  // namespace
