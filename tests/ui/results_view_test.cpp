@@ -51,7 +51,6 @@ class ResultsViewTest : public QObject {
   void pageAndFocus();
   void mimeDataKeepsOddNames();
   void longNamesScrollSideways();
-  void accessibleEvents();
   void twoMillionHitsCostOnlyTheVisibleRows();
 };
 
@@ -124,45 +123,6 @@ void ResultsViewTest::longNamesScrollSideways() {
   QTest::mouseClick(f.view.viewport(), Qt::LeftButton, {}, QPoint(5, 5));
   QVERIFY(f.view.isExpanded(f.Node(kDocuments)));  // a click on the name, not on the arrow
   QCOMPARE(f.view.currentIndex(), f.Node(kDocuments));
-}
-
-// Events reach a screen reader only while one listens, which the offscreen platform never has;
-// the desktop tests run this on X11 with the accessibility bridge forced on.
-void ResultsViewTest::accessibleEvents() {
-  // The bridge comes up once it has reached the accessibility bus.
-  if (!QTest::qWaitFor([] { return QAccessible::isActive(); }, 3000))
-    QSKIP("no accessibility bridge on this platform");
-  Fixture f;
-  // Each state change as letters: s selected, e expanded, c collapsed; and what the
-  // window's notification says aloud, since Qt's bridge drops expanded and collapsed.
-  static QStringList changes;
-  QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
-    QAccessibleInterface* iface = event->accessibleInterface();
-    if (event->type() == QAccessible::ObjectShow && iface &&
-        iface->role() == QAccessible::Notification)
-      changes << iface->text(QAccessible::Name);
-    if (event->type() != QAccessible::StateChanged) return;
-    const auto state = static_cast<QAccessibleStateChangeEvent*>(event)->changedStates();
-    changes << QString(state.selected ? "s" : "") + (state.expanded ? "e" : "") +
-                   (state.collapsed ? "c" : "");
-  });
-  const std::pair<std::function<void()>, QStringList> steps[] = {
-      {[&] { f.view.setCurrentIndex(f.Leaf(kDocuments, 1)); }, {"s"}},
-      {[&] { f.view.setCurrentIndex(f.Leaf(kDocuments, 2)); }, {"s", "s"}},  // the old, the new
-      {[&] { f.view.collapse(f.Node(kMusic)); }, {"ec"}},
-      {[&] { f.view.expand(f.Node(kMusic)); }, {"ec"}},
-      {[&] { f.view.expand(f.Node(kMusic)); }, {}},  // already open
-      {[&] { f.view.setCurrentIndex(f.Node(kMusic)); }, {"s", "s"}},
-      {[&] { QTest::keyClick(&f.view, Qt::Key_Left); }, {"ec", "collapsed"}},
-      {[&] { QTest::keyClick(&f.view, Qt::Key_Left); }, {}},
-      {[&] { QTest::keyClick(&f.view, Qt::Key_Plus); }, {"ec", "expanded"}},
-  };
-  for (const auto& [step, sent] : steps) {
-    changes.clear();
-    step();
-    QCOMPARE(changes, sent);
-  }
-  QAccessible::installUpdateHandler(nullptr);
 }
 
 void ResultsViewTest::twoMillionHitsCostOnlyTheVisibleRows() {
