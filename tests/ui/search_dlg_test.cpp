@@ -596,12 +596,7 @@ void SearchDlgTest::filtersDialogShowsWholeUnits() {
                                                        {2048, 7200, "2 KB, 2 hours"}};
   CFiltersDlg dialog;
   for (const auto& [minSize, within, shown] : cases) {
-    FilterSettings set;
-    set.filters.exclude = {"PLAN MAP*"};
-    set.filters.wholeWord = true;
-    set.filters.minSize = minSize;
-    set.changedWithin = within;
-    dialog.SetSettings(set);
+    dialog.SetSettings({{{"PLAN MAP*"}, minSize, {}, {}, {}, true, false}, within});
     QVERIFY(dialog.MinSizeOn()->isChecked() && dialog.MinSize()->isEnabled());
     QCOMPARE(QStringLiteral("%1 %2, %3 %4")
                  .arg(dialog.MinSize()->value())
