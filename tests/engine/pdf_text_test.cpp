@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cases.h"
 #include "fixture.h"
 #include "search/content_matcher.h"
 #include "search/directory_walk.h"
@@ -64,22 +65,8 @@ class PdfText : public ::testing::Test {
 };
 
 TEST_F(PdfText, FindsTheLineHoldingTheText) {
-  const std::string whole = testing::ReadFixture("pdf/three-pages.pdf");
-  const struct {
-    std::string pdf, query, line;
-  } cases[] = {
-      {"three-pages.pdf", "kingfisher ltd", "Invoice for Kingfisher Ltd"},  // on page three
-      {"three-pages-deflated.pdf", "kingfisher ltd", "Invoice for Kingfisher Ltd"},
-      {"split-over-lines.pdf", "kingfisher ltd", ""},
-      {"split-over-lines.pdf", "ltd", "Ltd owes"},
-      {"no-text.pdf", "kingfisher", ""},
-      {"three-pages.pdf", "helvetica", ""},                   // raw bytes are not text
-      {whole.substr(0, whole.find("3 0 obj")), "cover", ""},  // cut short
-      {"Kingfisher Ltd\n", "kingfisher", ""},                 // not a PDF
-      {"encrypted-no-password.pdf", "kingfisher ltd", "Invoice for Kingfisher Ltd"},
-      {"encrypted-password.pdf", "kingfisher", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Match(c.pdf, c.query), c.line) << c.pdf;
+  for (const auto& c : testing::Cases("pdf_lines.tsv", 3))
+    EXPECT_EQ(Match(c[0], c[1]), c[2]) << c[0];
 }
 
 TEST_F(PdfText, OnlyWhenAskedAndOnlyInAContentSearch) {
@@ -123,8 +110,6 @@ TEST_F(PdfText, HostileDocumentsAreCutOff) {
   }
 }
 
-// The stand-in tries one escape per document; each must fail or be cut off, and the next
-// document is read all the same.
 TEST(PdfSandbox, EveryEscapeFailsOrIsCutOff) {
   PdfExtractor::Limits limits;
   limits.seconds = 2;
@@ -133,34 +118,14 @@ TEST(PdfSandbox, EveryEscapeFailsOrIsCutOff) {
   PdfExtractor extractor(FINDLARK_PDF_STANDIN, FINDLARK_PDF_SANDBOX, limits);
   ASSERT_TRUE(extractor.Available());
   unlink("/tmp/findlark-standin-wrote");
-  const struct {
-    const char* what;
-    const char* line;
-    size_t failures;  // counted so far
-  } cases[] = {
-      {"plain", "plain blocked Kingfisher", 0},
-      {"write", "write blocked Kingfisher", 0},
-      {"passwd", "passwd blocked Kingfisher", 0},
-      {"tcp", "tcp blocked Kingfisher", 0},
-      {"unix", "unix blocked Kingfisher", 0},
-      {"exec", "exec blocked Kingfisher", 0},
-      {"fork", "fork blocked Kingfisher", 0},
-      {"signal", "signal blocked Kingfisher", 0},
-      {"alloc", "alloc blocked Kingfisher", 0},
-      {"loop", "", 1},
-      {"sleep", "", 2},
-      {"flood", "", 3},
-      {"crash", "", 4},
-      {"plain", "plain blocked Kingfisher", 4},
-  };
   testing::TestTree tree;
-  for (const auto& c : cases) {
-    tree.Write("doc.pdf", std::string("%PDF-") + c.what + "\n");
+  for (const auto& c : testing::Cases("pdf_escapes.tsv", 3)) {
+    tree.Write("doc.pdf", "%PDF-" + c[0] + "\n");
     EXPECT_EQ(MatchContent(tree.Path("doc.pdf"), QueryMatcher("kingfisher"), nullptr, kReadChunk,
                            {&extractor, true}),
-              c.line)
-        << c.what;
-    EXPECT_EQ(extractor.Failures(), c.failures) << c.what;
+              c[1])
+        << c[0];
+    EXPECT_EQ(std::to_string(extractor.Failures()), c[2]) << c[0];
   }
   EXPECT_NE(access("/tmp/findlark-standin-wrote", F_OK), 0);
 }
