@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <fstream>
 #include <set>
+#include <sstream>
 
+#include "cases.h"
 #include "search/case_fold.h"
 #include "search/content_matcher.h"
 #include "search/directory_walk.h"
@@ -21,20 +22,15 @@ namespace {
 TEST(SearchFilters, SizesDurationsAndDatesAsPeopleWriteThem) {
   setenv("TZ", "UTC", 1);
   tzset();
-  // Each line: a text, a tab, and what the size, duration and date parsers make of it.
-  std::ifstream table(FINDLARK_GOLDEN_DIR "/filter_values.tsv");
-  int rows = 0;
-  for (std::string text, parsed; std::getline(table, text, '\t') && std::getline(table, parsed);) {
+  for (const auto& c : testing::Cases("filter_values.tsv", 2)) {
     std::string got;
-    for (const auto& [kind, value] : {std::pair{"size", ParseSize(text)},
-                                      {"duration", ParseDuration(text)},
-                                      {"date", ParseDate(text)}})
+    for (const auto& [kind, value] : {std::pair{"size", ParseSize(c[0])},
+                                      {"duration", ParseDuration(c[0])},
+                                      {"date", ParseDate(c[0])}})
       if (value)
         got += (got.empty() ? "" : ", ") + std::string(kind) + " " + std::to_string(*value);
-    EXPECT_EQ(got, parsed) << text;
-    ++rows;
+    EXPECT_EQ(got, c[1]) << c[0];
   }
-  EXPECT_EQ(rows, 20);
   EXPECT_EQ(DescribeFilters({.exclude = {".git", "src/build"},
                              .minSize = 10 << 20,
                              .changedBefore = 1796653800,
@@ -45,38 +41,40 @@ TEST(SearchFilters, SizesDurationsAndDatesAsPeopleWriteThem) {
 }
 
 TEST(SearchFilters, WholeWordsInNamesAndAcrossReadChunks) {
-  const struct {
-    const char* query;
-    const char* text;
-    bool whole;
-  } names[] = {
-      {"log", "log.txt", true},   {"log", "Log file.md", true},   {"log", "my_log.txt", true},
-      {"log", "log-é.txt", true}, {"log", "catalog.txt", false},  {"log", "log2.txt", false},
-      {"log", "élog.txt", false}, {"log", "dialogue.txt", false}, {"log", "blog log", true},
-      {"ßa", "xẞa", false},  // ẞ is a byte longer than the ß it folds to
-      {"ßa", "-ẞa", true},
-  };
   std::string scratch;
-  for (const auto& c : names) {
-    EXPECT_EQ(QueryMatcher(c.query, true).Contains(c.text, scratch), c.whole) << c.text;
-  }
-
+  for (const auto& c : testing::Cases("whole_word_names.tsv", 3))
+    EXPECT_EQ(QueryMatcher(c[0], true).Contains(c[1], scratch) ? "whole" : "not whole", c[2])
+        << c[1];
   const QueryMatcher log("log", true);
   testing::TestTree tree;
-  const std::pair<const char*, const char*> files[] = {
-      {"catalog blog\nlogs and blogs\nthe end: log.\n", "the end: log."},
-      {"catalog\nlog", "log"},
-      // Read in some chunk sizes, "log" starts a tail carried from inside the line.
-      {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxlog--------------------", ""},
-      {"logx\nxlog\n", ""},
-  };
-  for (const auto& [text, line] : files) {
-    tree.Write("f.txt", text);
-    for (size_t chunk = 1; chunk <= 24; ++chunk) {
-      EXPECT_EQ(MatchContent(tree.Path("f.txt"), log, nullptr, chunk), line)
-          << text << " in chunks of " << chunk;
+  for (const auto& c : testing::Cases("whole_word_lines.tsv", 2)) {
+    tree.Write("f.txt", c[0]);
+    for (size_t chunk = 1; chunk <= 24; ++chunk)
+      EXPECT_EQ(MatchContent(tree.Path("f.txt"), log, nullptr, chunk), c[1])
+          << c[0] << " in chunks of " << chunk;
+  }
+}
+
+// Filters from words such as "exclude=a,b min=10 whole".
+SearchFilters Filters(const std::string& spec) {
+  SearchFilters f;
+  std::istringstream words(spec);
+  for (std::string word; words >> word;) {
+    const size_t eq = word.find('=');
+    const std::string key = word.substr(0, eq), value = word.substr(eq + 1);
+    if (word == "whole") {
+      f.wholeWord = true;
+    } else if (key == "exclude") {
+      std::istringstream patterns(value);
+      for (std::string p; std::getline(patterns, p, ',');) f.exclude.push_back(p);
+    } else {
+      (key == "min"     ? f.minSize
+       : key == "max"   ? f.maxSize
+       : key == "after" ? f.changedAfter
+                        : f.changedBefore) = std::stoll(value);
     }
   }
+  return f;
 }
 
 // The hits' paths below the root, sorted.
@@ -101,43 +99,13 @@ TEST(SearchFilters, EachFilterAndTheirCombinationsInAWalk) {
   }
   tree.Write("notes.txt", "the report is late\n", day);
 
-  const struct {
-    const char* what;
-    SearchFilters filters;
-    std::vector<std::string> hits;
-  } rows[] = {
-      {"nothing set",
-       {},
-       {".git/report.txt", "Report folder", "big report.bin", "huge report.bin",
-        "node_modules/pkg/report.js", "report.txt", "src/build/cache/report.tmp",
-        "src/build/report.o", "src/reporting.c"}},
-      {"names and a path",
-       {.exclude = {".GIT", "node_*", "src/build/cache", "*.o"}},
-       {"Report folder", "big report.bin", "huge report.bin", "report.txt", "src/reporting.c"}},
-      {"a folder by name anywhere, a file by [...]",
-       {.exclude = {"build", "[bh]*"}},
-       {".git/report.txt", "Report folder", "node_modules/pkg/report.js", "report.txt",
-        "src/reporting.c"}},
-      {"at least 1 KB: folders have no size",
-       {.minSize = 1024},
-       {"Report folder", "big report.bin", "huge report.bin"}},
-      {"at most 1 KB",
-       {.exclude = {"src", "node_modules", ".git"}, .maxSize = 1024},
-       {"Report folder", "big report.bin", "report.txt"}},
-      {"changed at or after a moment, and before another",
-       {.changedAfter = day + 86399, .changedBefore = day + 86400},
-       {"huge report.bin"}},
-      {"changed since: folders count too",
-       {.changedAfter = day + 86400},
-       {"big report.bin", "src/build/cache/report.tmp"}},
-      {"whole words",
-       {.exclude = {"build", "node_modules", ".git"}, .wholeWord = true},
-       {"Report folder", "big report.bin", "huge report.bin", "report.txt"}},
-  };
   tree.Stamp("src/build/cache/report.tmp", day + 90000);
-  for (const auto& row : rows) {
+  for (const auto& row : testing::Cases("filter_walks.tsv", 3)) {
     for (int threads : {1, 2}) {
-      EXPECT_EQ(Walk(tree, row.filters, threads), row.hits) << row.what << ", threads " << threads;
+      std::string hits;
+      for (const std::string& hit : Walk(tree, Filters(row[1]), threads))
+        hits += (hits.empty() ? "" : ", ") + hit;
+      EXPECT_EQ(hits, row[2]) << row[0] << ", threads " << threads;
     }
   }
   // Size before contents: a file too small is never read.
