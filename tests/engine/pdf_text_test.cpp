@@ -20,25 +20,22 @@ namespace {
 // 100,000 pages sharing one content stream, the word on the first page only.
 std::string ManyPages() {
   std::vector<std::string> objects = {
-      "<< /Type /Catalog /Pages 2 0 R >>", "",
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Count 100000 /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> "
+      ">> /Kids [",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
       "<< /Length 47 >>\nstream\nBT /F1 12 Tf 72 700 Td (Kingfisher first) Tj ET\nendstream",
       "<< /Length 35 >>\nstream\nBT /F1 12 Tf 72 700 Td (page) Tj ET\nendstream"};
-  std::string kids;
   for (int page = 0; page < 100000; ++page) {
-    kids += std::to_string(objects.size() + 1) + " 0 R ";
-    objects.push_back(page == 0 ? "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>"
-                                : "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");
+    objects[1] += std::to_string(objects.size() + 1) + " 0 R ";
+    objects.push_back(std::string("<< /Type /Page /Parent 2 0 R /Contents ") +
+                      (page == 0 ? "4" : "5") + " 0 R >>");
   }
-  objects[1] =
-      "<< /Type /Pages /Count 100000 /MediaBox [0 0 612 792] /Resources << /Font << "
-      "/F1 3 0 R >> >> /Kids [" +
-      kids + "] >>";
+  objects[1] += "] >>";
   std::string out = "%PDF-1.4\n", xref = "0000000000 65535 f \n";
   for (size_t i = 0; i < objects.size(); ++i) {
-    char entry[24];
-    snprintf(entry, sizeof entry, "%010zu 00000 n \n", out.size());
-    xref += entry;
+    xref += std::string(10 - std::to_string(out.size()).size(), '0') + std::to_string(out.size()) +
+            " 00000 n \n";
     out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
   }
   const std::string size = std::to_string(objects.size() + 1);
