@@ -58,17 +58,20 @@ inline std::vector<std::vector<std::string>> Cases(const std::string& name, size
   return rows;
 }
 
-// A category by its node's name, written out here and not taken from the program's table;
-// "skipped" (never a hit) is -1.
+// Category names, written out here and not taken from the program's table; "skipped" (never a
+// hit) is -1.
+inline const char* const kCategoryNames[] = {
+    "skipped",  "Documents",     "Pictures",     "Music",         "Video",
+    "Webpages", "PDF Documents", "Spreadsheets", "Presentations", "Applications",
+    "Folders",  "Archives",      "Source Code",  "Other"};
 inline int Category(const std::string& name) {
-  static const char* const kNames[] = {
-      "skipped",  "Documents",     "Pictures",     "Music",         "Video",
-      "Webpages", "PDF Documents", "Spreadsheets", "Presentations", "Applications",
-      "Folders",  "Archives",      "Source Code",  "Other"};
   for (int i = 0; i < 14; ++i)
-    if (name == kNames[i]) return i - 1;
+    if (name == kCategoryNames[i]) return i - 1;
   ADD_FAILURE() << "no category " << name;
   return -2;
+}
+inline std::string CategoryName(int category) {
+  return category >= -1 && category < 13 ? kCategoryNames[category + 1] : "?";
 }
 
 }  // namespace findlark::testing

@@ -14,9 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <new>
 #include <semaphore>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "platform/drives.h"
@@ -47,63 +49,108 @@ struct DirectoryWalk : ::testing::TestWithParam<int> {
 };
 INSTANTIATE_TEST_SUITE_P(Threads, DirectoryWalk, ::testing::Values(1, 2));
 
-TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
-  testing::TestTree tree;
-  tree.Write("Annual Report.DOC", "12345", 1700000000);
-  tree.Build({"REPORTS/q1 Report.txt", "REPORTS/sub/report.c", "Shortcut report.lnk",
-              "Home report.URL", "odd \xFF report\nname.TXT", "locked/report.txt",
-              "unrelated.txt=report inside", "fifo report|", "folder report.lnk/",
-              "proc/report.txt"});
-  chmod(tree.Path("locked").c_str(), 0);
-  const std::unordered_set<std::string> pruned = {tree.Path("proc")};
-  Walk walk("report");
-  walk.options.pruned = &pruned;
-  std::vector<std::string> expected = {"Annual Report.DOC|doc|0|5 bytes|",
-                                       "REPORTS||9||",
-                                       "REPORTS/q1 Report.txt|txt|0|5 bytes|",
-                                       "REPORTS/sub/report.c|c|11|5 bytes|",
-                                       "fifo report||12|0 bytes|",
-                                       "folder report.lnk|lnk|9||",
-                                       "odd \xFF report\nname.TXT|txt|0|5 bytes|"};
-  if (geteuid() == 0) expected.insert(expected.end() - 1, "locked/report.txt|txt|0|5 bytes|");
-  walk.Run(tree.root() + "//");  // the root's slashes never double up
-  EXPECT_EQ(walk.Rows(), expected);
-  EXPECT_EQ(walk.byPath.at("Annual Report.DOC").dateText, "November 14, 2023");
+// A walk of the walks file: what it looks for, how, where, and the hits it must give.
+struct WalkCase {
+  std::string title, query, root;
+  std::vector<std::string> options, hits;
+};
 
-  // Without size and date texts the same hits come in the same order, and only those texts go.
-  Walk bare("report");
-  bare.options.pruned = &pruned;
-  bare.options.details = false;
-  bare.Run(tree.root());
-  EXPECT_EQ(bare.InOrder(), walk.InOrder(false));
+// The case's walk on one thread, then on two and without size and date texts, which must find
+// the same hits in the same order; the first walk's rows.
+std::vector<std::string> RunWalkCase(const testing::TestTree& tree, const WalkCase& c) {
+  SearchFilters filters;
+  std::unordered_set<std::string> pruned;
+  for (const std::string& o : c.options) {
+    const size_t eq = o.find('=');
+    const std::string key = o.substr(0, eq), value = o.substr(eq + 1);
+    if (o == "whole") {
+      filters.wholeWord = true;
+    } else if (key == "pruned") {
+      pruned.insert(tree.Path(value));
+    } else if (key == "exclude") {
+      std::istringstream patterns(value);
+      for (std::string p; std::getline(patterns, p, ',');) filters.exclude.push_back(p);
+    } else if (o != "contents") {
+      (key == "min"     ? filters.minSize
+       : key == "max"   ? filters.maxSize
+       : key == "after" ? filters.changedAfter
+                        : filters.changedBefore) = std::stoll(value);
+    }
+  }
+  const bool contents = std::ranges::count(c.options, "contents") > 0;
+  std::vector<std::string> rows, inOrder, bare;
+  for (int run = 0; run < 3; ++run) {
+    Walk walk(c.query, contents, filters.wholeWord);
+    walk.options.filters = &filters;
+    walk.options.pruned = &pruned;
+    walk.options.threads = run == 1 ? 2 : 1;
+    walk.options.details = run != 2;
+    walk.Run(tree.Path(c.root));
+    if (run == 0) {
+      rows = walk.Rows();
+      inOrder = walk.InOrder();
+      bare = walk.InOrder(false);
+    } else {
+      EXPECT_EQ(walk.InOrder(), run == 1 ? inOrder : bare) << c.title << ", run " << run;
+    }
+  }
+  return rows;
 }
 
-// Only regular files are read, and not for a name hit; links are entries, never descended.
-TEST_P(DirectoryWalk, ContentsAndLinks) {
-  testing::TestTree tree;
-  tree.Build(
-      {"a.txt=one\nthe Needle here\r\n", "needle.txt=needle on its first line\n",
-       "Shortcut.lnk=needle\n", "a.pdf=needle\n", "pics/needle.png=", "pics/inside.txt=needle\n",
-       "pipe.txt|" /* would hang the walk if opened */, "needle folder/",
-       "target/inner.txt=hello\n", "file.txt=the needle line\n", "needle dir.txt->target",
-       "needle loop->.", "to file->file.txt", "needle dangling.c->nowhere", "needle.lnk->target"});
-  Walk walk("needle", true);
-  walk.Run(tree.root());
-  EXPECT_EQ(
-      walk.Rows(),
-      (std::vector<std::string>{
-          "a.txt|txt|0|21 bytes|the Needle here", "file.txt|txt|0|16 bytes|the needle line",
-          "needle dangling.c|c|11|7 bytes|",  // the link's own size
-          "needle dir.txt|txt|9||", "needle folder||9||", "needle loop||9||", "needle.lnk|lnk|9||",
-          "needle.txt|txt|0|25 bytes|",  // found by name: never opened
-          "pics/inside.txt|txt|0|7 bytes|needle", "pics/needle.png|png|1|0 bytes|",
-          "to file||12|16 bytes|the needle line",  // the target's size
-      }));
-
-  // The root is followed when it is a link, and is never a hit itself.
-  Walk viaLink("e");
-  EXPECT_EQ(viaLink.Run(tree.Path("needle dir.txt")), std::vector<std::string>{"inner.txt"});
-  EXPECT_TRUE(Walk("e").Run(tree.Path("gone")).empty());
+// The file's head says how to read it.
+TEST(DirectoryWalk, TheWalksOfTheCaseFile) {
+  setenv("TZ", "UTC", 1);  // date texts are local
+  tzset();
+  std::ifstream file(FINDLARK_CASES_DIR "/walks.txt", std::ios::binary);
+  std::unique_ptr<testing::TestTree> tree;
+  std::vector<std::string> commands;
+  std::vector<WalkCase> walks;
+  std::string title;
+  const auto runWalks = [&] {
+    for (const WalkCase& w : walks) {
+      const std::string in = "cd '" + tree->root() + "' && ";
+      std::string script = in + "find . -exec touch -h -d @1700000000 {} + 2>/dev/null";
+      for (const std::string& command : commands) script += "; " + in + command;
+      EXPECT_EQ(std::system(script.c_str()), 0) << script;
+      EXPECT_EQ(RunWalkCase(*tree, w), w.hits) << w.title << ": walk " << w.query;
+    }
+    walks.clear();
+  };
+  size_t count = 0;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line.starts_with("#")) continue;
+    if (line.starts_with("=== ")) {
+      if (tree) runWalks();
+      tree = std::make_unique<testing::TestTree>();
+      commands.clear();
+      title = line.substr(4);
+    } else if (line.starts_with("+ ")) {
+      std::string entry = testing::Unescape(line.substr(2));
+      if (const size_t at = entry.find("ROOT"); at != std::string::npos)
+        entry.replace(at, 4, tree->root());
+      tree->Build({entry});
+    } else if (line.starts_with("$ ")) {
+      commands.push_back(line.substr(2));
+    } else if (line.starts_with("walk ")) {
+      WalkCase w;
+      w.title = title;
+      std::string words = line.substr(5);
+      if (const size_t in = words.find(" in "); in != std::string::npos) {
+        w.root = words.substr(in + 4);
+        words.resize(in);
+      }
+      std::istringstream split(words);
+      split >> w.query;
+      for (std::string option; split >> option;) w.options.push_back(option);
+      walks.push_back(w);
+      ++count;
+    } else if (!line.starts_with("root:") || geteuid() == 0) {
+      walks.back().hits.push_back(
+          testing::Unescape(line.substr(line.starts_with("root:") ? 5 : 0)));
+    }
+  }
+  runWalks();
+  EXPECT_EQ(count, 18u);
 }
 
 TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
@@ -487,29 +534,13 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
   }
 }
 
-TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
+// A file on a pseudo file system is never read, even through a link: without the table it would
+// be a content hit.
+TEST(DirectoryWalk, PseudoFileSystemsAreNeverRead) {
   testing::TestTree tree;
-  tree.Build({"proc/report.txt", "sub/report.txt"});
-  testing::TestTree other;
-  other.Symlink(tree.root(), "link to tree");
   tree.Symlink("/proc/self/status", "status link");
-  std::unordered_set<std::string> pruned = {tree.root() + "/proc"};
   const MountTable machine = Mounts();
   if (machine.pseudoDevices.empty()) GTEST_SKIP() << "no /proc here";
-
-  // Mount points below the root are left out, the root is found by its real path, and a root
-  // inside one is walked all the same.
-  for (const auto& [root, expected] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {tree.root(), {"sub/report.txt"}},
-           {other.Path("link to tree"), {"sub/report.txt"}},
-           {tree.Path("proc"), {"report.txt"}}}) {
-    Walk walk("report");
-    walk.options.pruned = &pruned;
-    EXPECT_EQ(walk.Run(root), expected) << root;
-  }
-
-  // A file on those devices is never read, even through a link: without the table it would be a
-  // content hit.
   Walk reading("tgid", true);
   EXPECT_EQ(reading.Run(tree.root()), std::vector<std::string>{"status link"});
   Walk guarded("tgid", true);

@@ -129,17 +129,6 @@ TEST(ContentMatcherAt, FilesOnUnreadableDevicesAreRefusedOnceOpen) {
   close(dirFd);
 }
 
-// Files of one folder opened and read together are each a hit of its own kind.
-TEST(ContentMatcherAt, FilesReadTogetherKeepTheirOwnExtensions) {
-  testing::TestTree tree;
-  for (const char* name : {"a.txt", "b.md", "c"}) tree.Write(name, "needle");
-  testing::Walk walk("needle", true);
-  walk.Run(tree.root());
-  std::vector<std::string> got;
-  for (const auto& [path, hit] : walk.byPath) got.push_back(path + "|" + hit.extension);
-  EXPECT_EQ(got, (std::vector<std::string>{"a.txt|txt", "b.md|md", "c|"}));
-}
-
 // Files opened, read and closed many at a time: each descriptor is its own name's, a missing
 // name gets -1, a read moves the file offset as read() does, and nothing stays open at the end.
 TEST(FileBatch, OpensReadsAndClosesEachFileAsOnItsOwn) {

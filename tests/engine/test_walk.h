@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cases.h"
 #include "search/directory_walk.h"
 
 namespace findlark::testing {
@@ -39,12 +40,12 @@ struct Walk : HitSink {
     for (const auto& [path, record] : byPath) paths.push_back(path);
     return paths;
   }
-  // After Run: each hit below the root as "path|extension|category|size|line", by path.
+  // After Run: each hit below the root as "path|extension|category|size|date|line", by path.
   std::vector<std::string> Rows() const {
     std::vector<std::string> rows;
     for (const auto& [path, r] : byPath) {
-      rows.push_back(path + "|" + r.extension + "|" + std::to_string(r.category) + "|" +
-                     r.sizeText + "|" + r.matchLine);
+      rows.push_back(path + "|" + r.extension + "|" + CategoryName(r.category) + "|" + r.sizeText +
+                     "|" + r.dateText + "|" + r.matchLine);
     }
     return rows;
   }
