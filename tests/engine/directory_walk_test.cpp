@@ -49,49 +49,50 @@ struct DirectoryWalk : ::testing::TestWithParam<int> {
 };
 INSTANTIATE_TEST_SUITE_P(Threads, DirectoryWalk, ::testing::Values(1, 2));
 
-// A walk of the walks file: what it looks for, how, where, and the hits it must give.
-struct WalkCase {
-  std::string title, query, root;
-  std::vector<std::string> options, hits;
-};
-
-// The case's walk on one thread, then on two and without size and date texts, which must find
-// the same hits in the same order; the first walk's rows.
-std::vector<std::string> RunWalkCase(const testing::TestTree& tree, const WalkCase& c) {
+// A walk of the walks file, "QUERY [OPTION...] [in PATH]", on one thread, then on two and
+// without size and date texts, which must find the same hits in the same order; the first
+// walk's rows.
+std::vector<std::string> RunWalkCase(const testing::TestTree& tree, std::string words) {
+  std::string root, query;
+  if (const size_t in = words.find(" in "); in != std::string::npos) {
+    root = words.substr(in + 4);
+    words.resize(in);
+  }
+  std::istringstream split(words);
+  split >> query;
   SearchFilters filters;
   std::unordered_set<std::string> pruned;
-  for (const std::string& o : c.options) {
-    const size_t eq = o.find('=');
-    const std::string key = o.substr(0, eq), value = o.substr(eq + 1);
-    if (o == "whole") {
-      filters.wholeWord = true;
+  bool contents = false;
+  for (std::string o; split >> o;) {
+    const std::string key = o.substr(0, o.find('=')), value = o.substr(o.find('=') + 1);
+    if (o == "contents" || o == "whole") {
+      (o == "contents" ? contents : filters.wholeWord) = true;
     } else if (key == "pruned") {
       pruned.insert(tree.Path(value));
     } else if (key == "exclude") {
       std::istringstream patterns(value);
       for (std::string p; std::getline(patterns, p, ',');) filters.exclude.push_back(p);
-    } else if (o != "contents") {
+    } else {
       (key == "min"     ? filters.minSize
        : key == "max"   ? filters.maxSize
        : key == "after" ? filters.changedAfter
                         : filters.changedBefore) = std::stoll(value);
     }
   }
-  const bool contents = std::ranges::count(c.options, "contents") > 0;
   std::vector<std::string> rows, inOrder, bare;
   for (int run = 0; run < 3; ++run) {
-    Walk walk(c.query, contents, filters.wholeWord);
+    Walk walk(query, contents, filters.wholeWord);
     walk.options.filters = &filters;
     walk.options.pruned = &pruned;
     walk.options.threads = run == 1 ? 2 : 1;
     walk.options.details = run != 2;
-    walk.Run(tree.Path(c.root));
+    walk.Run(tree.Path(root));
     if (run == 0) {
       rows = walk.Rows();
       inOrder = walk.InOrder();
       bare = walk.InOrder(false);
     } else {
-      EXPECT_EQ(walk.InOrder(), run == 1 ? inOrder : bare) << c.title << ", run " << run;
+      EXPECT_EQ(walk.InOrder(), run == 1 ? inOrder : bare) << words << ", run " << run;
     }
   }
   return rows;
@@ -103,54 +104,42 @@ TEST(DirectoryWalk, TheWalksOfTheCaseFile) {
   tzset();
   std::ifstream file(FINDLARK_CASES_DIR "/walks.txt", std::ios::binary);
   std::unique_ptr<testing::TestTree> tree;
-  std::vector<std::string> commands;
-  std::vector<WalkCase> walks;
-  std::string title;
-  const auto runWalks = [&] {
-    for (const WalkCase& w : walks) {
-      const std::string in = "cd '" + tree->root() + "' && ";
-      std::string script = in + "find . -exec touch -h -d @1700000000 {} + 2>/dev/null";
-      for (const std::string& command : commands) script += "; " + in + command;
-      EXPECT_EQ(std::system(script.c_str()), 0) << script;
-      EXPECT_EQ(RunWalkCase(*tree, w), w.hits) << w.title << ": walk " << w.query;
-    }
-    walks.clear();
+  std::string commands, walk;  // the case's shell lines; the walk waiting for its hits
+  std::vector<std::string> hits;
+  size_t walks = 0;
+  const auto run = [&] {
+    if (walk.empty()) return;
+    const std::string script = "cd '" + tree->root() +
+                               "' && { find . -exec touch -h -d @1700000000 {} + 2>/dev/null; "
+                               "true; }" +
+                               commands;
+    EXPECT_EQ(std::system(script.c_str()), 0) << script;
+    EXPECT_EQ(RunWalkCase(*tree, walk), hits) << walk;
+    walk.clear();
+    hits.clear();
+    ++walks;
   };
-  size_t count = 0;
   for (std::string line; std::getline(file, line);) {
     if (line.empty() || line.starts_with("#")) continue;
+    if (line.starts_with("=== ") || line.starts_with("walk ")) run();
     if (line.starts_with("=== ")) {
-      if (tree) runWalks();
       tree = std::make_unique<testing::TestTree>();
       commands.clear();
-      title = line.substr(4);
     } else if (line.starts_with("+ ")) {
       std::string entry = testing::Unescape(line.substr(2));
       if (const size_t at = entry.find("ROOT"); at != std::string::npos)
         entry.replace(at, 4, tree->root());
       tree->Build({entry});
     } else if (line.starts_with("$ ")) {
-      commands.push_back(line.substr(2));
+      commands += " && " + line.substr(2);
     } else if (line.starts_with("walk ")) {
-      WalkCase w;
-      w.title = title;
-      std::string words = line.substr(5);
-      if (const size_t in = words.find(" in "); in != std::string::npos) {
-        w.root = words.substr(in + 4);
-        words.resize(in);
-      }
-      std::istringstream split(words);
-      split >> w.query;
-      for (std::string option; split >> option;) w.options.push_back(option);
-      walks.push_back(w);
-      ++count;
+      walk = line.substr(5);
     } else if (!line.starts_with("root:") || geteuid() == 0) {
-      walks.back().hits.push_back(
-          testing::Unescape(line.substr(line.starts_with("root:") ? 5 : 0)));
+      hits.push_back(testing::Unescape(line.substr(line.starts_with("root:") ? 5 : 0)));
     }
   }
-  runWalks();
-  EXPECT_EQ(count, 18u);
+  run();
+  EXPECT_EQ(walks, 18u);
 }
 
 TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
