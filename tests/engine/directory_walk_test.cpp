@@ -191,35 +191,6 @@ TEST_P(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
   EXPECT_TRUE(early.Run(tree.root()).empty());
 }
 
-// Many files read for their contents, some matching, in folders shallow and deep (past the
-// depth where folders give up their descriptor), with links, pipes and name hits among them.
-void WriteContentTree(const testing::TestTree& tree) {
-  tree.Mkfifo("pipe.txt");  // would hang a search that opened it
-  tree.Mkfifo("needle pipe");
-  std::string deep = "deep";
-  for (int level = 0; level < 70; ++level) {
-    if (level % 9 == 0) {
-      tree.Write(deep + "/x.txt", "level " + std::to_string(level) + " needle\n");
-      tree.Write(deep + "/y.txt", "nothing\n");
-    }
-    deep += "/d";
-  }
-  for (int i = 0; i < 400; ++i) {
-    const std::string n = std::to_string(i);
-    const std::string folder = i % 50 < 25 ? "" : "sub" + std::to_string(i / 50) + "/";
-    tree.Write(folder + "f" + n + ".txt", i % 3 == 0 ? "a\nfile " + n + " Needle\n" : "plain\n");
-    if (i % 40 == 0) tree.Symlink("f" + n + ".txt", folder + "link" + n + ".txt");
-    if (i % 70 == 0) tree.Write(folder + "needle" + n + ".txt", "named\n");
-  }
-  // Many small folders, nested a few deep, so that helpers are given folders to walk.
-  for (int i = 0; i < 120; ++i) {
-    const std::string n = std::to_string(i);
-    tree.Write("tree" + std::to_string(i % 6) + "/branch" + std::to_string(i % 20) + "/leaf" + n +
-                   "/needle" + n + ".c",
-               "int x;\n");
-  }
-}
-
 // Every look at the blocks read finds a megabyte more: the walk behaves as on a disk that keeps
 // it waiting.
 std::atomic<long> g_blocks{0};
@@ -236,8 +207,13 @@ size_t Cpus() {
 // order, and only as many threads walk as asked (0: one per CPU, at least eight while the disk
 // is slow); stopped, helpers end at the hit in hand and let go of what is ahead.
 TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
+  // Many files read for their contents, some matching, in folders shallow and deep (past the
+  // depth where folders give up their descriptor), with links, FIFOs and name hits among them.
   testing::TestTree tree;
-  WriteContentTree(tree);
+  ASSERT_EQ(
+      std::system(("tar -xzf " FINDLARK_FIXTURE_DIR "/content-tree.tar.gz -C '" + tree.root() + "'")
+                      .c_str()),
+      0);
   std::thread([] {}).join();  // a sanitizer starts a thread of its own with the first one made
   const size_t already = Now("task");
   const struct {
