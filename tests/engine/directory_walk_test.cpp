@@ -30,13 +30,8 @@ namespace findlark {
 namespace {
 
 using testing::g_walkThreads;
+using testing::Now;
 using testing::Walk;
-
-// Descriptors ("fd") or threads ("task") this process has.
-size_t Now(const char* what) {
-  const std::filesystem::path dir = std::filesystem::path("/proc/self") / what;
-  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
-}
 
 // Every case here must give the same hits in the same order on one thread and with helpers.
 struct DirectoryWalk : ::testing::TestWithParam<int> {
@@ -328,15 +323,12 @@ TEST(DirectoryWalk, AFolderOrFileChangedAfterHelpersWentAhead) {
 // is changed in between ("a>b" renames): the helper's hits must then be dropped, and the folder
 // walked anew.
 TEST(SubtreeSharing, AFolderChangedAfterAHelperOpenedItIsNotTakenAsWalked) {
-  const struct {
-    std::vector<std::string> steps;
-    bool same;
-  } cases[] = {{{}, true},
-               {{"given>old", "given/"}, false},
-               {{"given>old", "other>given"}, false},
-               {{"given>old", "given"}, false},
-               {{"given>old"}, false}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, bool> cases[] = {{"", true},
+                                                {"given>old given/", false},
+                                                {"given>old other>given", false},
+                                                {"given>old given", false},
+                                                {"given>old", false}};
+  for (const auto& [steps, same] : cases) {
     testing::TestTree tree;
     tree.Build({"given/", "other/"});
     const int parent = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -355,8 +347,9 @@ TEST(SubtreeSharing, AFolderChangedAfterAHelperOpenedItIsNotTakenAsWalked) {
     std::vector<Subtree*> given;
     sharing.Give(parent, tree.root() + "/", 1, {"given"}, given);
     opened.acquire();
-    for (const std::string& step : c.steps) tree.Build({step});
-    EXPECT_EQ(sharing.Reached(*given.at(0)), c.same) << ::testing::PrintToString(c.steps);
+    std::istringstream split(steps);
+    for (std::string step; split >> step;) tree.Build({step});
+    EXPECT_EQ(sharing.Reached(*given.at(0)), same) << steps;
     close(parent);
   }
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +14,12 @@
 #include "search/directory_walk.h"
 
 namespace findlark::testing {
+
+// Descriptors ("fd") or threads ("task") this process has.
+inline size_t Now(const char* what) {
+  const std::filesystem::path dir = std::filesystem::path("/proc/self") / what;
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
 
 // Threads a Walk uses unless told otherwise; the walk tests run once for each count.
 inline int g_walkThreads = 1;
