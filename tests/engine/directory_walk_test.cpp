@@ -22,7 +22,9 @@
 #include <sstream>
 #include <thread>
 
+#include "fixture.h"
 #include "platform/drives.h"
+#include "search/pdf_text.h"
 #include "search/subtree_sharing.h"
 #include "test_tree.h"
 #include "test_walk.h"
@@ -58,11 +60,11 @@ std::vector<std::string> RunWalkCase(const testing::TestTree& tree, std::string 
   split >> query;
   SearchFilters filters;
   std::unordered_set<std::string> pruned;
-  bool contents = false;
+  bool contents = false, pdf = false;
   for (std::string o; split >> o;) {
     const std::string key = o.substr(0, o.find('=')), value = o.substr(o.find('=') + 1);
-    if (o == "contents" || o == "whole") {
-      (o == "contents" ? contents : filters.wholeWord) = true;
+    if (o == "contents" || o == "whole" || o == "pdf") {
+      (o == "contents" ? contents : o == "pdf" ? pdf : filters.wholeWord) = true;
     } else if (key == "pruned") {
       pruned.insert(tree.Path(value));
     } else if (key == "exclude") {
@@ -75,9 +77,12 @@ std::vector<std::string> RunWalkCase(const testing::TestTree& tree, std::string 
                         : filters.changedBefore) = std::stoll(value);
     }
   }
+  PdfExtractor extractor{"/usr/bin/pdftotext", FINDLARK_PDF_SANDBOX, {}};
+  EXPECT_TRUE(!pdf || extractor.Available()) << "pdftotext or findlark-pdf-sandbox is missing";
   std::vector<std::string> rows, inOrder, bare;
   for (int run = 0; run < 3; ++run) {
     Walk walk(query, contents, filters.wholeWord);
+    walk.options.pdf = pdf ? &extractor : nullptr;
     walk.options.filters = &filters;
     walk.options.pruned = &pruned;
     walk.options.threads = run == 1 ? 2 : 1;
@@ -91,6 +96,7 @@ std::vector<std::string> RunWalkCase(const testing::TestTree& tree, std::string 
       EXPECT_EQ(walk.InOrder(), run == 1 ? inOrder : bare) << words << ", run " << run;
     }
   }
+  EXPECT_EQ(extractor.Failures(), 0u) << words;
   return rows;
 }
 
@@ -125,7 +131,10 @@ TEST(DirectoryWalk, TheWalksOfTheCaseFile) {
       std::string entry = testing::Unescape(line.substr(2));
       if (const size_t at = entry.find("ROOT"); at != std::string::npos)
         entry.replace(at, 4, tree->root());
-      tree->Build({entry});
+      if (const size_t from = entry.find('<'); from != std::string::npos)
+        tree->Write(entry.substr(0, from), testing::ReadFixture(entry.substr(from + 1)));
+      else
+        tree->Build({entry});
     } else if (line.starts_with("$ ")) {
       commands += " && " + line.substr(2);
     } else if (line.starts_with("walk ")) {
@@ -135,7 +144,7 @@ TEST(DirectoryWalk, TheWalksOfTheCaseFile) {
     }
   }
   run();
-  EXPECT_EQ(walks, 18u);
+  EXPECT_EQ(walks, 20u);
 }
 
 TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {

@@ -66,26 +66,6 @@ TEST_F(PdfText, FindsTheLineHoldingTheText) {
     EXPECT_EQ(Match(c[0], c[1]), c[2]) << c[0];
 }
 
-TEST_F(PdfText, OnlyWhenAskedAndOnlyInAContentSearch) {
-  tree.Write("a/invoice.pdf", testing::ReadFixture("pdf/kingfisher-ltd.pdf"));
-  tree.Write("a/notes", testing::ReadFixture("pdf/kingfisher-notes.pdf"));  // told by content
-  tree.Write("a/z.txt", "kingfisher text\n");
-  for (bool pdf : {false, true}) {
-    testing::Walk walk("kingfisher", true);
-    walk.options.pdf = pdf ? &extractor : nullptr;
-    walk.Run(tree.root());
-    std::vector<std::string> lines;
-    for (const auto& [path, r] : walk.byPath) lines.push_back(path + ": " + r.matchLine);
-    // Without the option, the uncompressed PDF's raw bytes hold no "kingfisher" on a line
-    // of their own: its stream line reads "BT ... (Kingfisher notes) Tj ET".
-    std::vector<std::string> want = {"a/notes: BT /F1 12 Tf 72 700 Td (Kingfisher notes) Tj ET",
-                                     "a/z.txt: kingfisher text"};
-    if (pdf) want = {"a/invoice.pdf: Kingfisher Ltd", "a/notes: Kingfisher notes", want[1]};
-    EXPECT_EQ(lines, want);
-  }
-  EXPECT_EQ(extractor.Failures(), 0u);
-}
-
 TEST_F(PdfText, HostileDocumentsAreCutOff) {
   PdfExtractor::Limits limits;
   limits.seconds = 2;
