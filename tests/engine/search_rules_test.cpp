@@ -49,9 +49,11 @@ TEST(CaseFold, FoldsLettersAndLeavesTheRest) {
 
 TEST(CaseFold, MatcherFindsTheQueryAsIfTheTextWereFolded) {
   std::string scratch;
-  for (const auto& c : testing::Cases("matcher.tsv", 3)) {
-    EXPECT_EQ(QueryMatcher(c[0]).Contains(c[1], scratch) ? "found" : "not found", c[2])
-        << "query '" << c[0] << "' text '" << c[1] << "'";
+  for (const auto& c : testing::Cases("matcher.tsv", 4)) {
+    EXPECT_EQ(
+        QueryMatcher(c[1], c[0] == "whole word").Contains(c[2], scratch) ? "found" : "not found",
+        c[3])
+        << c[0] << " '" << c[1] << "' in '" << c[2] << "'";
   }
 }
 
@@ -70,13 +72,14 @@ struct ContentMatcher : ::testing::TestWithParam<size_t> {
 
 TEST(ContentLines, FirstMatchingLineAsReadAtEveryChunkSize) {
   testing::TestTree tree;
-  for (const auto& c : testing::Cases("content_lines.tsv", 3)) {
-    tree.Write("f.txt", c[0]);
-    for (size_t chunk = 1; chunk <= c[0].size() + 1; ++chunk) {
-      EXPECT_EQ(MatchContent(tree.Path("f.txt"), QueryMatcher(c[1]), nullptr, chunk), c[2])
-          << c[0] << " at chunk " << chunk;
+  for (const auto& c : testing::Cases("content_lines.tsv", 4)) {
+    tree.Write("f.txt", c[1]);
+    const QueryMatcher query(c[2], c[0] == "whole word");
+    for (size_t chunk = 1; chunk <= c[1].size() + 1; ++chunk) {
+      EXPECT_EQ(MatchContent(tree.Path("f.txt"), query, nullptr, chunk), c[3])
+          << c[1] << " at chunk " << chunk;
     }
-    EXPECT_EQ(MatchContent(tree.Path("f.txt"), QueryMatcher(c[1])), c[2]) << c[0];
+    EXPECT_EQ(MatchContent(tree.Path("f.txt"), query), c[3]) << c[1];
   }
 }
 
