@@ -515,9 +515,7 @@ TEST(DirectoryWalk, PseudoFileSystemsAreNeverRead) {
 
 TEST(Drives, MountinfoGivesUnescapedPseudoAndNetworkMountPoints) {
   // Written by hand: octal escapes, a garbage line, and no line feed after the last line.
-  std::ifstream file(FINDLARK_GOLDEN_DIR "/mountinfo", std::ios::binary);
-  const std::string mountinfo{std::istreambuf_iterator<char>(file), {}};
-  const MountTable table = MountsFrom(mountinfo);
+  const MountTable table = MountsFrom(testing::ReadFixture("mountinfo"));
   EXPECT_EQ(table.pseudoMountPoints,
             (std::unordered_set<std::string>{"/proc", "/mnt/my sys\\x", "/dev"}));
   EXPECT_EQ(table.pseudoDevices,

@@ -59,10 +59,6 @@ TEST(CaseFold, MatcherFindsTheQueryAsIfTheTextWereFolded) {
 
 // Every case runs at the normal read size and at a tiny one, which puts a chunk edge everywhere.
 struct ContentMatcher : ::testing::TestWithParam<size_t> {
-  std::string Match(const std::string& content, const std::string& query) {
-    tree.Write("f.txt", content);
-    return MatchContent(tree.Path("f.txt"), QueryMatcher(query));
-  }
   std::string MatchContent(const std::string& path, const QueryMatcher& query,
                            const std::atomic<bool>* stop = nullptr) {
     return findlark::MatchContent(path, query, stop, GetParam());
@@ -96,7 +92,8 @@ TEST(ContentLines, AUtf16LineAcrossTheReadAndConversionPieces) {
 TEST_P(ContentMatcher, CutsAVeryLongLineAtACharacterBoundary) {
   std::string content = "x";  // 3 MB of two-byte characters, no line feed, the match at the end
   while (content.size() < (3u << 20)) content += "é";
-  const std::string line = Match(content + "TAIL", "tail");
+  tree.Write("f.txt", content + "TAIL");
+  const std::string line = MatchContent(tree.Path("f.txt"), QueryMatcher("tail"));
   ASSERT_GT(line.size(), kMaxMatchLine - 4);
   ASSERT_LE(line.size(), kMaxMatchLine);
   EXPECT_EQ(line, content.substr(0, line.size()));
