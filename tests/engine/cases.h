@@ -2,12 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace findlark::testing {
+
+// Date texts are in local time: every engine test reads and writes them in UTC.
+inline const bool kInUtc = [] {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  return true;
+}();
 
 // Bytes written as in C: \n \r \t \0 \\ \xNN (two hex digits), \uNNNN (as UTF-8, so that an
 // invisible or bidirectional character stays visible in the table); everything else as it is.

@@ -38,11 +38,7 @@ using testing::Walk;
 
 // Every case here must give the same hits in the same order on one thread and with helpers.
 struct DirectoryWalk : ::testing::TestWithParam<int> {
-  void SetUp() override {
-    g_walkThreads = GetParam();
-    setenv("TZ", "UTC", 1);  // date texts are local
-    tzset();
-  }
+  void SetUp() override { g_walkThreads = GetParam(); }
   void TearDown() override { g_walkThreads = 1; }
 };
 INSTANTIATE_TEST_SUITE_P(Threads, DirectoryWalk, ::testing::Values(1, 2));
@@ -102,8 +98,6 @@ std::vector<std::string> RunWalkCase(const testing::TestTree& tree, std::string 
 
 // The file's head says how to read it.
 TEST(DirectoryWalk, TheWalksOfTheCaseFile) {
-  setenv("TZ", "UTC", 1);  // date texts are local
-  tzset();
   std::ifstream file(FINDLARK_CASES_DIR "/walks.txt", std::ios::binary);
   std::unique_ptr<testing::TestTree> tree;
   std::string commands, walk;  // the case's shell lines; the walk waiting for its hits
@@ -482,10 +476,8 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
   testing::TestTree tree;
   tree.MkdirP("x");
   tree.MkdirP("y");
-  std::string first;  // walked by the walker itself; a helper is given the other
-  for (const auto& e : std::filesystem::directory_iterator(tree.root())) {
-    if (first.empty()) first = e.path().filename();
-  }
+  // Walked by the walker itself; a helper is given the other.
+  const std::string first = std::filesystem::directory_iterator(tree.root())->path().filename();
   Fill(tree, first, "file %g", 2);
   Fill(tree, first == "x" ? "y" : "x", "file %06g", 30000);
   for (size_t stopAt : {0u, 2u}) {

@@ -109,8 +109,6 @@ std::string Golden(const std::string& name) {
 
 // The page in memory and the page streamed to a file both match the golden pages.
 TEST(ResultsPage, MatchesTheGoldenPagesInMemoryAndStreamed) {
-  setenv("TZ", "UTC", 1);
-  tzset();
   testing::TestTree dir;
   std::map<std::string, std::pair<std::string, std::vector<ResultRecord>>> pages;
   for (const auto& c : testing::Cases("pages.tsv", 7)) {
@@ -161,8 +159,6 @@ TEST(ResultsPage, ABigPageStreamsInPiecesThatAddUpToTheWholePage) {
 
   testing::TestTree dir;
   std::string error;
-  setenv("TZ", "UTC", 1);
-  tzset();
   ASSERT_TRUE(WriteResultsPage(dir.Path("big.html"), r, "q", kStampTime, &error)) << error;
   EXPECT_EQ(dir.Read("big.html"), streamed);
 }
