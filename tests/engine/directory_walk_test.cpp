@@ -493,7 +493,7 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
 
 // A file on a pseudo file system is never read, even through a link: without the table it would
 // be a content hit.
-TEST(DirectoryWalk, PseudoFileSystemsAreNeverRead) {
+TEST_P(DirectoryWalk, PseudoFileSystemsAreNeverRead) {
   testing::TestTree tree;
   tree.Symlink("/proc/self/status", "status link");
   const MountTable machine = Mounts();
