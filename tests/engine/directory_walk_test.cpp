@@ -14,12 +14,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <new>
+#include <regex>
 #include <semaphore>
 #include <set>
+#include <sstream>
 #include <thread>
 
+#include "fixture.h"
 #include "platform/drives.h"
+#include "search/pdf_text.h"
 #include "search/subtree_sharing.h"
 #include "test_tree.h"
 #include "test_walk.h"
@@ -28,82 +33,112 @@ namespace findlark {
 namespace {
 
 using testing::g_walkThreads;
+using testing::Now;
 using testing::Walk;
-
-// Descriptors ("fd") or threads ("task") this process has.
-size_t Now(const char* what) {
-  const std::filesystem::path dir = std::filesystem::path("/proc/self") / what;
-  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
-}
 
 // Every case here must give the same hits in the same order on one thread and with helpers.
 struct DirectoryWalk : ::testing::TestWithParam<int> {
-  void SetUp() override {
-    g_walkThreads = GetParam();
-    setenv("TZ", "UTC", 1);  // date texts are local
-    tzset();
-  }
+  void SetUp() override { g_walkThreads = GetParam(); }
   void TearDown() override { g_walkThreads = 1; }
 };
 INSTANTIATE_TEST_SUITE_P(Threads, DirectoryWalk, ::testing::Values(1, 2));
 
-TEST_P(DirectoryWalk, NamesFieldsAndOrder) {
-  testing::TestTree tree;
-  tree.Write("Annual Report.DOC", "12345", 1700000000);
-  tree.Build({"REPORTS/q1 Report.txt", "REPORTS/sub/report.c", "Shortcut report.lnk",
-              "Home report.URL", "odd \xFF report\nname.TXT", "locked/report.txt",
-              "unrelated.txt=report inside", "fifo report|", "folder report.lnk/",
-              "proc/report.txt"});
-  chmod(tree.Path("locked").c_str(), 0);
-  const std::unordered_set<std::string> pruned = {tree.Path("proc")};
-  Walk walk("report");
-  walk.options.pruned = &pruned;
-  std::vector<std::string> expected = {"Annual Report.DOC|doc|0|5 bytes|",
-                                       "REPORTS||9||",
-                                       "REPORTS/q1 Report.txt|txt|0|5 bytes|",
-                                       "REPORTS/sub/report.c|c|11|5 bytes|",
-                                       "fifo report||12|0 bytes|",
-                                       "folder report.lnk|lnk|9||",
-                                       "odd \xFF report\nname.TXT|txt|0|5 bytes|"};
-  if (geteuid() == 0) expected.insert(expected.end() - 1, "locked/report.txt|txt|0|5 bytes|");
-  walk.Run(tree.root() + "//");  // the root's slashes never double up
-  EXPECT_EQ(walk.Rows(), expected);
-  EXPECT_EQ(walk.byPath.at("Annual Report.DOC").dateText, "November 14, 2023");
-
-  // Without size and date texts the same hits come in the same order, and only those texts go.
-  Walk bare("report");
-  bare.options.pruned = &pruned;
-  bare.options.details = false;
-  bare.Run(tree.root());
-  EXPECT_EQ(bare.InOrder(), walk.InOrder(false));
+// A walk of the walks file, "QUERY [OPTION...] [in PATH]", on one thread, then on two and
+// without size and date texts, which must find the same hits in the same order; the first
+// walk's rows.
+std::vector<std::string> RunWalkCase(const testing::TestTree& tree, std::string words) {
+  std::string root, query;
+  if (const size_t in = words.find(" in "); in != std::string::npos) {
+    root = words.substr(in + 4);
+    words.resize(in);
+  }
+  std::istringstream split(words);
+  split >> query;
+  SearchFilters filters;
+  std::unordered_set<std::string> pruned;
+  bool contents = false, pdf = false;
+  for (std::string o; split >> o;) {
+    const std::string key = o.substr(0, o.find('=')), value = o.substr(o.find('=') + 1);
+    if (o == "contents" || o == "whole" || o == "pdf") {
+      (o == "contents" ? contents : o == "pdf" ? pdf : filters.wholeWord) = true;
+    } else if (key == "pruned") {
+      pruned.insert(tree.Path(value));
+    } else if (key == "exclude") {
+      std::istringstream patterns(value);
+      for (std::string p; std::getline(patterns, p, ',');) filters.exclude.push_back(p);
+    } else {
+      (key == "min"     ? filters.minSize
+       : key == "max"   ? filters.maxSize
+       : key == "after" ? filters.changedAfter
+                        : filters.changedBefore) = std::stoll(value);
+    }
+  }
+  PdfExtractor extractor{"/usr/bin/pdftotext", FINDLARK_PDF_SANDBOX, {}};
+  EXPECT_TRUE(!pdf || extractor.Available()) << "pdftotext or findlark-pdf-sandbox is missing";
+  std::vector<std::string> rows, inOrder, bare;
+  for (int run = 0; run < 3; ++run) {
+    Walk walk(query, contents, filters.wholeWord);
+    walk.options.pdf = pdf ? &extractor : nullptr;
+    walk.options.filters = &filters;
+    walk.options.pruned = &pruned;
+    walk.options.threads = run == 1 ? 2 : 1;
+    walk.options.details = run != 2;
+    walk.Run(tree.Path(root));
+    if (run == 0) {
+      rows = walk.Rows();
+      inOrder = walk.InOrder();
+      bare = walk.InOrder(false);
+    } else {
+      EXPECT_EQ(walk.InOrder(), run == 1 ? inOrder : bare) << words << ", run " << run;
+    }
+  }
+  EXPECT_EQ(extractor.Failures(), 0u) << words;
+  return rows;
 }
 
-// Only regular files are read, and not for a name hit; links are entries, never descended.
-TEST_P(DirectoryWalk, ContentsAndLinks) {
-  testing::TestTree tree;
-  tree.Build(
-      {"a.txt=one\nthe Needle here\r\n", "needle.txt=needle on its first line\n",
-       "Shortcut.lnk=needle\n", "a.pdf=needle\n", "pics/needle.png=", "pics/inside.txt=needle\n",
-       "pipe.txt|" /* would hang the walk if opened */, "needle folder/",
-       "target/inner.txt=hello\n", "file.txt=the needle line\n", "needle dir.txt->target",
-       "needle loop->.", "to file->file.txt", "needle dangling.c->nowhere", "needle.lnk->target"});
-  Walk walk("needle", true);
-  walk.Run(tree.root());
-  EXPECT_EQ(
-      walk.Rows(),
-      (std::vector<std::string>{
-          "a.txt|txt|0|21 bytes|the Needle here", "file.txt|txt|0|16 bytes|the needle line",
-          "needle dangling.c|c|11|7 bytes|",  // the link's own size
-          "needle dir.txt|txt|9||", "needle folder||9||", "needle loop||9||", "needle.lnk|lnk|9||",
-          "needle.txt|txt|0|25 bytes|",  // found by name: never opened
-          "pics/inside.txt|txt|0|7 bytes|needle", "pics/needle.png|png|1|0 bytes|",
-          "to file||12|16 bytes|the needle line",  // the target's size
-      }));
-
-  // The root is followed when it is a link, and is never a hit itself.
-  Walk viaLink("e");
-  EXPECT_EQ(viaLink.Run(tree.Path("needle dir.txt")), std::vector<std::string>{"inner.txt"});
-  EXPECT_TRUE(Walk("e").Run(tree.Path("gone")).empty());
+// The file's head says how to read it.
+TEST(DirectoryWalk, TheWalksOfTheCaseFile) {
+  std::ifstream file(FINDLARK_CASES_DIR "/walks.txt", std::ios::binary);
+  std::unique_ptr<testing::TestTree> tree;
+  std::string commands, walk;  // the case's shell lines; the walk waiting for its hits
+  std::vector<std::string> hits;
+  size_t walks = 0;
+  const auto run = [&] {
+    if (walk.empty()) return;
+    const std::string script = "cd '" + tree->root() +
+                               "' && { find . -exec touch -h -d @1700000000 {} + 2>/dev/null; "
+                               "true; }" +
+                               commands;
+    EXPECT_EQ(std::system(script.c_str()), 0) << script;
+    EXPECT_EQ(RunWalkCase(*tree, walk), hits) << walk;
+    walk.clear();
+    hits.clear();
+    ++walks;
+  };
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line.starts_with("#")) continue;
+    if (line.starts_with("=== ") || line.starts_with("walk ")) run();
+    if (line.starts_with("=== ")) {
+      tree = std::make_unique<testing::TestTree>();
+      commands.clear();
+    } else if (line.starts_with("+ ")) {
+      std::string entry = testing::Unescape(line.substr(2));
+      if (const size_t at = entry.find("ROOT"); at != std::string::npos)
+        entry.replace(at, 4, tree->root());
+      if (const size_t from = entry.find('<'); from != std::string::npos)
+        tree->Write(entry.substr(0, from), testing::ReadFixture(entry.substr(from + 1)));
+      else
+        tree->Build({entry});
+    } else if (line.starts_with("$ ")) {
+      commands += " && " + line.substr(2);
+    } else if (line.starts_with("walk ")) {
+      walk = line.substr(5);
+    } else if (!line.starts_with("root:") || geteuid() == 0) {
+      hits.push_back(testing::Unescape(line.substr(line.starts_with("root:") ? 5 : 0)));
+    }
+  }
+  run();
+  EXPECT_EQ(walks, 20u);
 }
 
 TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
@@ -136,52 +171,20 @@ TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
 
 TEST_P(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
   testing::TestTree tree;
-  tree.Write("q1/q2/q3/qa");
-  tree.Write("q1/q2/q3/qb");
+  tree.Build({"q1/q2/q3/qa", "q1/q2/q3/qb"});
 
   Walk walk("q");
   walk.StopAt(1);
   walk.Run(tree.root());
   // The first file hit stops the walk; each folder on the way out is still matched.
-  std::vector<std::string> order;
-  for (const ResultRecord& r : walk.hits) order.push_back(r.path.substr(tree.root().size()));
-  ASSERT_EQ(order.size(), 4u);
-  EXPECT_TRUE(order[0] == "/q1/q2/q3/qa" || order[0] == "/q1/q2/q3/qb") << order[0];
-  EXPECT_EQ(std::vector(order.begin() + 1, order.end()),
-            (std::vector<std::string>{"/q1/q2/q3", "/q1/q2", "/q1"}));
+  std::string order;
+  for (const ResultRecord& r : walk.hits) order += r.path.substr(tree.root().size()) + " ";
+  EXPECT_TRUE(std::regex_match(order, std::regex("/q1/q2/q3/q[ab] /q1/q2/q3 /q1/q2 /q1 ")))
+      << order;
 
   Walk early("q");  // set before the start: nothing at all
   early.options.stop = &walk.stop;
   EXPECT_TRUE(early.Run(tree.root()).empty());
-}
-
-// Many files read for their contents, some matching, in folders shallow and deep (past the
-// depth where folders give up their descriptor), with links, pipes and name hits among them.
-void WriteContentTree(const testing::TestTree& tree) {
-  tree.Mkfifo("pipe.txt");  // would hang a search that opened it
-  tree.Mkfifo("needle pipe");
-  std::string deep = "deep";
-  for (int level = 0; level < 70; ++level) {
-    if (level % 9 == 0) {
-      tree.Write(deep + "/x.txt", "level " + std::to_string(level) + " needle\n");
-      tree.Write(deep + "/y.txt", "nothing\n");
-    }
-    deep += "/d";
-  }
-  for (int i = 0; i < 400; ++i) {
-    const std::string n = std::to_string(i);
-    const std::string folder = i % 50 < 25 ? "" : "sub" + std::to_string(i / 50) + "/";
-    tree.Write(folder + "f" + n + ".txt", i % 3 == 0 ? "a\nfile " + n + " Needle\n" : "plain\n");
-    if (i % 40 == 0) tree.Symlink("f" + n + ".txt", folder + "link" + n + ".txt");
-    if (i % 70 == 0) tree.Write(folder + "needle" + n + ".txt", "named\n");
-  }
-  // Many small folders, nested a few deep, so that helpers are given folders to walk.
-  for (int i = 0; i < 120; ++i) {
-    const std::string n = std::to_string(i);
-    tree.Write("tree" + std::to_string(i % 6) + "/branch" + std::to_string(i % 20) + "/leaf" + n +
-                   "/needle" + n + ".c",
-               "int x;\n");
-  }
 }
 
 // Every look at the blocks read finds a megabyte more: the walk behaves as on a disk that keeps
@@ -200,8 +203,13 @@ size_t Cpus() {
 // order, and only as many threads walk as asked (0: one per CPU, at least eight while the disk
 // is slow); stopped, helpers end at the hit in hand and let go of what is ahead.
 TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
+  // Many files read for their contents, some matching, in folders shallow and deep (past the
+  // depth where folders give up their descriptor), with links, FIFOs and name hits among them.
   testing::TestTree tree;
-  WriteContentTree(tree);
+  ASSERT_EQ(
+      std::system(("tar -xzf " FINDLARK_FIXTURE_DIR "/content-tree.tar.gz -C '" + tree.root() + "'")
+                      .c_str()),
+      0);
   std::thread([] {}).join();  // a sanitizer starts a thread of its own with the first one made
   const size_t already = Now("task");
   const struct {
@@ -316,15 +324,12 @@ TEST(DirectoryWalk, AFolderOrFileChangedAfterHelpersWentAhead) {
 // is changed in between ("a>b" renames): the helper's hits must then be dropped, and the folder
 // walked anew.
 TEST(SubtreeSharing, AFolderChangedAfterAHelperOpenedItIsNotTakenAsWalked) {
-  const struct {
-    std::vector<std::string> steps;
-    bool same;
-  } cases[] = {{{}, true},
-               {{"given>old", "given/"}, false},
-               {{"given>old", "other>given"}, false},
-               {{"given>old", "given"}, false},
-               {{"given>old"}, false}};
-  for (const auto& c : cases) {
+  const std::pair<const char*, bool> cases[] = {{"", true},
+                                                {"given>old given/", false},
+                                                {"given>old other>given", false},
+                                                {"given>old given", false},
+                                                {"given>old", false}};
+  for (const auto& [steps, same] : cases) {
     testing::TestTree tree;
     tree.Build({"given/", "other/"});
     const int parent = open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -343,8 +348,9 @@ TEST(SubtreeSharing, AFolderChangedAfterAHelperOpenedItIsNotTakenAsWalked) {
     std::vector<Subtree*> given;
     sharing.Give(parent, tree.root() + "/", 1, {"given"}, given);
     opened.acquire();
-    for (const std::string& step : c.steps) tree.Build({step});
-    EXPECT_EQ(sharing.Reached(*given.at(0)), c.same) << ::testing::PrintToString(c.steps);
+    std::istringstream split(steps);
+    for (std::string step; split >> step;) tree.Build({step});
+    EXPECT_EQ(sharing.Reached(*given.at(0)), same) << steps;
     close(parent);
   }
 }
@@ -470,10 +476,8 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
   testing::TestTree tree;
   tree.MkdirP("x");
   tree.MkdirP("y");
-  std::string first;  // walked by the walker itself; a helper is given the other
-  for (const auto& e : std::filesystem::directory_iterator(tree.root())) {
-    if (first.empty()) first = e.path().filename();
-  }
+  // Walked by the walker itself; a helper is given the other.
+  const std::string first = std::filesystem::directory_iterator(tree.root())->path().filename();
   Fill(tree, first, "file %g", 2);
   Fill(tree, first == "x" ? "y" : "x", "file %06g", 30000);
   for (size_t stopAt : {0u, 2u}) {
@@ -487,29 +491,13 @@ TEST(DirectoryWalk, HitsFoundFarAheadTakeBoundedMemory) {
   }
 }
 
-TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
+// A file on a pseudo file system is never read, even through a link: without the table it would
+// be a content hit.
+TEST_P(DirectoryWalk, PseudoFileSystemsAreNeverRead) {
   testing::TestTree tree;
-  tree.Build({"proc/report.txt", "sub/report.txt"});
-  testing::TestTree other;
-  other.Symlink(tree.root(), "link to tree");
   tree.Symlink("/proc/self/status", "status link");
-  std::unordered_set<std::string> pruned = {tree.root() + "/proc"};
   const MountTable machine = Mounts();
   if (machine.pseudoDevices.empty()) GTEST_SKIP() << "no /proc here";
-
-  // Mount points below the root are left out, the root is found by its real path, and a root
-  // inside one is walked all the same.
-  for (const auto& [root, expected] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {tree.root(), {"sub/report.txt"}},
-           {other.Path("link to tree"), {"sub/report.txt"}},
-           {tree.Path("proc"), {"report.txt"}}}) {
-    Walk walk("report");
-    walk.options.pruned = &pruned;
-    EXPECT_EQ(walk.Run(root), expected) << root;
-  }
-
-  // A file on those devices is never read, even through a link: without the table it would be a
-  // content hit.
   Walk reading("tgid", true);
   EXPECT_EQ(reading.Run(tree.root()), std::vector<std::string>{"status link"});
   Walk guarded("tgid", true);
@@ -519,9 +507,7 @@ TEST_P(DirectoryWalk, PseudoFileSystemsArePrunedBelowAnyRootAndNeverRead) {
 
 TEST(Drives, MountinfoGivesUnescapedPseudoAndNetworkMountPoints) {
   // Written by hand: octal escapes, a garbage line, and no line feed after the last line.
-  std::ifstream file(FINDLARK_GOLDEN_DIR "/mountinfo", std::ios::binary);
-  const std::string mountinfo{std::istreambuf_iterator<char>(file), {}};
-  const MountTable table = MountsFrom(mountinfo);
+  const MountTable table = MountsFrom(testing::ReadFixture("mountinfo"));
   EXPECT_EQ(table.pseudoMountPoints,
             (std::unordered_set<std::string>{"/proc", "/mnt/my sys\\x", "/dev"}));
   EXPECT_EQ(table.pseudoDevices,

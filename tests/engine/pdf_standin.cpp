@@ -19,19 +19,12 @@ namespace {
 
 bool Attempt(const std::string& what) {
   if (what == "plain") return false;
-  if (what == "slow") {  // read ahead of quicker ones
-    usleep(300 * 1000);
-    return false;
-  }
+  if (what == "slow") return usleep(300 * 1000) != 0;  // read ahead of quicker ones
   if (what == "write") return open("/tmp/findlark-standin-wrote", O_WRONLY | O_CREAT, 0644) >= 0;
   if (what == "passwd") return open("/etc/passwd", O_RDONLY) >= 0;
   if (what == "tcp") return socket(AF_INET, SOCK_STREAM, 0) >= 0;
   if (what == "unix") return socket(AF_UNIX, SOCK_STREAM, 0) >= 0;
-  if (what == "exec") {
-    char* const args[] = {const_cast<char*>("/bin/true"), nullptr};
-    execv("/bin/true", args);
-    return false;  // only reached when the exec failed
-  }
+  if (what == "exec") return execl("/bin/true", "true", nullptr) == 0;  // returns when it failed
   if (what == "fork") {
     const pid_t pid = fork();
     if (pid == 0) _exit(0);
@@ -39,21 +32,13 @@ bool Attempt(const std::string& what) {
   }
   if (what == "signal") return kill(getppid(), 0) == 0;
   if (what == "alloc") {
-    void* p =
-        mmap(nullptr, size_t{8} << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return p != MAP_FAILED;
+    return mmap(nullptr, size_t{8} << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1,
+                0) != MAP_FAILED;
   }
-  if (what == "loop") {
-    for (volatile unsigned long i = 0;; i = i + 1) {
-    }
+  for (volatile unsigned long i = 0; what == "loop"; i = i + 1) {
   }
-  if (what == "sleep") {
-    for (;;) pause();
-  }
-  if (what == "flood") {
-    const std::string text(1 << 16, 'k');
-    for (;;) fwrite(text.data(), 1, text.size(), stdout);
-  }
+  while (what == "sleep") pause();
+  while (what == "flood") std::cout << std::string(1 << 16, 'k');
   if (what == "crash") abort();
   return true;  // unknown: reported as escaped so the test sees it
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cases.h"
 #include "fixture.h"
 #include "search/content_matcher.h"
 #include "search/directory_walk.h"
@@ -19,25 +20,22 @@ namespace {
 // 100,000 pages sharing one content stream, the word on the first page only.
 std::string ManyPages() {
   std::vector<std::string> objects = {
-      "<< /Type /Catalog /Pages 2 0 R >>", "",
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Count 100000 /MediaBox [0 0 612 792] /Resources << /Font << /F1 3 0 R >> "
+      ">> /Kids [",
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
       "<< /Length 47 >>\nstream\nBT /F1 12 Tf 72 700 Td (Kingfisher first) Tj ET\nendstream",
       "<< /Length 35 >>\nstream\nBT /F1 12 Tf 72 700 Td (page) Tj ET\nendstream"};
-  std::string kids;
   for (int page = 0; page < 100000; ++page) {
-    kids += std::to_string(objects.size() + 1) + " 0 R ";
-    objects.push_back(page == 0 ? "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>"
-                                : "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>");
+    objects[1] += std::to_string(objects.size() + 1) + " 0 R ";
+    objects.push_back(std::string("<< /Type /Page /Parent 2 0 R /Contents ") +
+                      (page == 0 ? "4" : "5") + " 0 R >>");
   }
-  objects[1] =
-      "<< /Type /Pages /Count 100000 /MediaBox [0 0 612 792] /Resources << /Font << "
-      "/F1 3 0 R >> >> /Kids [" +
-      kids + "] >>";
+  objects[1] += "] >>";
   std::string out = "%PDF-1.4\n", xref = "0000000000 65535 f \n";
   for (size_t i = 0; i < objects.size(); ++i) {
-    char entry[24];
-    snprintf(entry, sizeof entry, "%010zu 00000 n \n", out.size());
-    xref += entry;
+    xref += std::string(10 - std::to_string(out.size()).size(), '0') + std::to_string(out.size()) +
+            " 00000 n \n";
     out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
   }
   const std::string size = std::to_string(objects.size() + 1);
@@ -64,67 +62,21 @@ class PdfText : public ::testing::Test {
 };
 
 TEST_F(PdfText, FindsTheLineHoldingTheText) {
-  const std::string whole = testing::ReadFixture("pdf/three-pages.pdf");
-  const struct {
-    std::string pdf, query, line;
-  } cases[] = {
-      {"three-pages.pdf", "kingfisher ltd", "Invoice for Kingfisher Ltd"},  // on page three
-      {"three-pages-deflated.pdf", "kingfisher ltd", "Invoice for Kingfisher Ltd"},
-      {"split-over-lines.pdf", "kingfisher ltd", ""},
-      {"split-over-lines.pdf", "ltd", "Ltd owes"},
-      {"no-text.pdf", "kingfisher", ""},
-      {"three-pages.pdf", "helvetica", ""},                   // raw bytes are not text
-      {whole.substr(0, whole.find("3 0 obj")), "cover", ""},  // cut short
-      {"Kingfisher Ltd\n", "kingfisher", ""},                 // not a PDF
-      {"encrypted-no-password.pdf", "kingfisher ltd", "Invoice for Kingfisher Ltd"},
-      {"encrypted-password.pdf", "kingfisher", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(Match(c.pdf, c.query), c.line) << c.pdf;
+  for (const auto& c : testing::Cases("pdf_lines.tsv", 3))
+    EXPECT_EQ(Match(c[0], c[1]), c[2]) << c[0];
 }
 
-TEST_F(PdfText, OnlyWhenAskedAndOnlyInAContentSearch) {
-  tree.Write("a/invoice.pdf", testing::ReadFixture("pdf/kingfisher-ltd.pdf"));
-  tree.Write("a/notes", testing::ReadFixture("pdf/kingfisher-notes.pdf"));  // told by content
-  tree.Write("a/z.txt", "kingfisher text\n");
-  for (bool pdf : {false, true}) {
-    testing::Walk walk("kingfisher", true);
-    walk.options.pdf = pdf ? &extractor : nullptr;
-    walk.Run(tree.root());
-    std::vector<std::string> lines;
-    for (const auto& [path, r] : walk.byPath) lines.push_back(path + ": " + r.matchLine);
-    // Without the option, the uncompressed PDF's raw bytes hold no "kingfisher" on a line
-    // of their own: its stream line reads "BT ... (Kingfisher notes) Tj ET".
-    std::vector<std::string> want = {"a/notes: BT /F1 12 Tf 72 700 Td (Kingfisher notes) Tj ET",
-                                     "a/z.txt: kingfisher text"};
-    if (pdf) want = {"a/invoice.pdf: Kingfisher Ltd", "a/notes: Kingfisher notes", want[1]};
-    EXPECT_EQ(lines, want);
-  }
-  EXPECT_EQ(extractor.Failures(), 0u);
-}
-
-// Hostile documents end in time, and the next one is read all the same.
 TEST_F(PdfText, HostileDocumentsAreCutOff) {
   PdfExtractor::Limits limits;
   limits.seconds = 2;
   PdfExtractor quick("/usr/bin/pdftotext", FINDLARK_PDF_SANDBOX, limits);
-  const struct {
-    std::string pdf, line;
-    size_t failures;  // counted so far
-  } cases[] = {
-      // A gigabyte of spaces after the text in one stream: minutes of work, cut off.
-      {"deflate-bomb.pdf.gz", "", 1},
-      {"page-tree-loop.pdf", "", 1},
-      {ManyPages(), "Kingfisher first", 1},
-      {"kingfisher-ltd.pdf", "Kingfisher Ltd", 1},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(Match(c.pdf, "kingfisher", &quick), c.line) << c.pdf.substr(0, 30);
-    EXPECT_EQ(quick.Failures(), c.failures) << c.pdf.substr(0, 30);
+  for (const auto& c : testing::Cases("pdf_hostile.tsv", 3)) {
+    EXPECT_EQ(Match(c[0] == "100,000 pages" ? ManyPages() : c[0], "kingfisher", &quick), c[1])
+        << c[0];
+    EXPECT_EQ(std::to_string(quick.Failures()), c[2]) << c[0];
   }
 }
 
-// The stand-in tries one escape per document; each must fail or be cut off, and the next
-// document is read all the same.
 TEST(PdfSandbox, EveryEscapeFailsOrIsCutOff) {
   PdfExtractor::Limits limits;
   limits.seconds = 2;
@@ -133,34 +85,14 @@ TEST(PdfSandbox, EveryEscapeFailsOrIsCutOff) {
   PdfExtractor extractor(FINDLARK_PDF_STANDIN, FINDLARK_PDF_SANDBOX, limits);
   ASSERT_TRUE(extractor.Available());
   unlink("/tmp/findlark-standin-wrote");
-  const struct {
-    const char* what;
-    const char* line;
-    size_t failures;  // counted so far
-  } cases[] = {
-      {"plain", "plain blocked Kingfisher", 0},
-      {"write", "write blocked Kingfisher", 0},
-      {"passwd", "passwd blocked Kingfisher", 0},
-      {"tcp", "tcp blocked Kingfisher", 0},
-      {"unix", "unix blocked Kingfisher", 0},
-      {"exec", "exec blocked Kingfisher", 0},
-      {"fork", "fork blocked Kingfisher", 0},
-      {"signal", "signal blocked Kingfisher", 0},
-      {"alloc", "alloc blocked Kingfisher", 0},
-      {"loop", "", 1},
-      {"sleep", "", 2},
-      {"flood", "", 3},
-      {"crash", "", 4},
-      {"plain", "plain blocked Kingfisher", 4},
-  };
   testing::TestTree tree;
-  for (const auto& c : cases) {
-    tree.Write("doc.pdf", std::string("%PDF-") + c.what + "\n");
+  for (const auto& c : testing::Cases("pdf_escapes.tsv", 3)) {
+    tree.Write("doc.pdf", "%PDF-" + c[0] + "\n");
     EXPECT_EQ(MatchContent(tree.Path("doc.pdf"), QueryMatcher("kingfisher"), nullptr, kReadChunk,
                            {&extractor, true}),
-              c.line)
-        << c.what;
-    EXPECT_EQ(extractor.Failures(), c.failures) << c.what;
+              c[1])
+        << c[0];
+    EXPECT_EQ(std::to_string(extractor.Failures()), c[2]) << c[0];
   }
   EXPECT_NE(access("/tmp/findlark-standin-wrote", F_OK), 0);
 }

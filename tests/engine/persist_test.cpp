@@ -5,8 +5,10 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <random>
 
+#include "cases.h"
 #include "persist/atomic_file.h"
 #include "persist/html_export.h"
 #include "persist/options_file.h"
@@ -21,30 +23,20 @@ namespace findlark {
 namespace {
 
 TEST(Settings, FirstLineGivesFlagFolderAndNameWhateverTheFileHolds) {
-  const struct {
-    std::string file;
-    bool contents;
-    std::string folder, name;
-  } cases[] = {
-      {"1\r\n", true, "", ""},
-      {"0|/\r\n", false, "/", "/"},
-      {"1|/home/ann/Docs\r\n", true, "/home/ann/Docs", "Docs"},
-      {"1|Docs", true, "Docs", "Docs"},
-      {"x|/srv/A\r\n", false, "/srv/A", "A"},
-      {"1;/srv/A\n", true, "/srv/A", "A"},
-      {"1| /a b \r\n0|/other\r\n", true, " /a b ", "a b "},
-      {"\r\n1|/later\r\n", false, "", ""},
-      {"1|/" + std::string(200000, 'h') + "\r\n", false, "", ""},  // ignored whole
-  };
   testing::TestTree dir;
-  for (const auto& c : cases) {
-    dir.Write("settings.ini", c.file);
+  for (const auto& c : testing::Cases("settings_read.tsv", 4)) {
+    dir.Write("settings.ini", c[0]);
     Settings s;
     ReadSettings(dir.Path("settings.ini"), s);
     EXPECT_EQ(std::tie(s.searchContents, s.searchFolder, s.folderName),
-              std::tie(c.contents, c.folder, c.name))
-        << c.file;
+              std::make_tuple(c[1] == "contents", c[2], c[3]))
+        << c[0];
   }
+  dir.Write("settings.ini", "1|/" + std::string(200000, 'h') + "\r\n");  // ignored whole
+  Settings huge;
+  ReadSettings(dir.Path("settings.ini"), huge);
+  EXPECT_EQ(std::tie(huge.searchContents, huge.searchFolder, huge.folderName),
+            std::make_tuple(false, "", ""));
   dir.MkdirP("folder");
   dir.Mkfifo("fifo");  // must not block waiting for a writer
   for (const char* name : {"missing", "folder", "fifo"}) {
@@ -69,13 +61,10 @@ TEST(Settings, WritesOneLine) {
   chmod(dir.Path("settings.ini").c_str(), 0640);
   ASSERT_TRUE(WriteSettings(dir.Path("settings.ini"), {true, "/home/ann/My Docs", ""}));
   EXPECT_EQ(dir.Read("settings.ini"), "1|/home/ann/My Docs\r\n");
-  struct stat st {};
-  stat(dir.Path("settings.ini").c_str(), &st);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  // Folders that the one-line file cannot hold are not kept at all.
-  for (const char* folder : {"", "/a\nb", "/a\n", "/a\r", "/a\r\n/b"})
-    EXPECT_EQ(SettingsLine({false, folder, ""}), "0|\r\n") << folder;
-  EXPECT_EQ(SettingsLine({false, "/a\rb", ""}), "0|/a\rb\r\n");
+  EXPECT_EQ(std::filesystem::status(dir.Path("settings.ini")).permissions(),
+            std::filesystem::perms(0640));
+  for (const auto& c : testing::Cases("settings_lines.tsv", 2))
+    EXPECT_EQ(SettingsLine({false, c[0], ""}), c[1]) << c[0];
 }
 
 TEST(OptionsFile, KeepsEveryKeyAndWritesItBack) {
@@ -117,49 +106,25 @@ std::string Golden(const std::string& name) {
   return page.substr(0, second) + ReadGolden("page_style.css") + page.substr(second);
 }
 
-struct PageCase {
-  const char* golden;
-  std::string query;
-  std::vector<ResultRecord> hits;
-};
-
-std::vector<PageCase> PageCases() {
-  return {
-      {"worked_run.html",
-       "plan",
-       {{"/d/Work/plan.txt", "2 KB", "June 04, 2007", "", "txt", kDocuments},
-        {"/d/Pics/plan map.jpg", "1 MB", "May 30, 2007", "", "jpg", kPictures},
-        {"/d/Work/Plans", "", "June 01, 2007", "", "", kFolders}}},
-      {"no_hits.html", "", {}},
-      // Markup, invalid UTF-8 (stray bytes, an overlong form, a surrogate) and controls (ESC,
-      // BEL, the C1 CSI) and a right-to-left override in names: the page stays valid UTF-8, the
-      // override shows as a mark, and the links are exact.
-      {"odd_names.html",
-       "<b>&'",
-       {{"/t/<script>x&'y\".htm", "", "", "", "htm", kWebpages},
-        {"/t/esc\x1b[31mred\x07.txt", "", "", "", "txt", kDocuments},
-        {"/t/a #1?%20\xC3\xA9.txt", "", "", "", "txt", kDocuments},
-        {"/t/c1\xC2\x9Bx.txt", "", "", "", "txt", kDocuments},
-        {"/t/bad\xFF\xFE name.txt", "", "", "", "txt", kDocuments},
-        {"/t/ov\xC0\xAFx\xED\xA0\x80.txt", "", "", "", "txt", kDocuments},
-        {"/t/invoice\u202Etxt.exe", "", "", "", "exe", kApplications}}},
-  };
-}
-
 // The page in memory and the page streamed to a file both match the golden pages.
 TEST(ResultsPage, MatchesTheGoldenPagesInMemoryAndStreamed) {
-  setenv("TZ", "UTC", 1);
-  tzset();
   testing::TestTree dir;
-  for (PageCase& c : PageCases()) {
-    SCOPED_TRACE(c.golden);
+  std::map<std::string, std::pair<std::string, std::vector<ResultRecord>>> pages;
+  for (const auto& c : testing::Cases("pages.tsv", 7)) {
+    pages[c[0]].first = c[1];
+    if (!c[2].empty())
+      pages[c[0]].second.push_back({c[2], c[3], c[4], "", c[5], testing::Category(c[6])});
+  }
+  for (auto& [golden, page] : pages) {
+    auto& [query, hits] = page;
+    SCOPED_TRACE(golden);
     SearchResults r;
-    if (!c.hits.empty()) r.ResetResults();  // a page before the first search has no nodes
-    r.RecordHits(c.hits);
-    const std::string want = Golden(c.golden);
-    EXPECT_EQ(BuildResultsPage(r, c.query, kStamp), want);
+    if (!hits.empty()) r.ResetResults();  // a page before the first search has no nodes
+    r.RecordHits(hits);
+    const std::string want = Golden(golden);
+    EXPECT_EQ(BuildResultsPage(r, query, kStamp), want);
     std::string error;
-    ASSERT_TRUE(WriteResultsPage(dir.Path("page.html"), r, c.query, kStampTime, &error)) << error;
+    ASSERT_TRUE(WriteResultsPage(dir.Path("page.html"), r, query, kStampTime, &error)) << error;
     EXPECT_EQ(dir.Read("page.html"), want);
   }
 }
@@ -193,8 +158,6 @@ TEST(ResultsPage, ABigPageStreamsInPiecesThatAddUpToTheWholePage) {
 
   testing::TestTree dir;
   std::string error;
-  setenv("TZ", "UTC", 1);
-  tzset();
   ASSERT_TRUE(WriteResultsPage(dir.Path("big.html"), r, "q", kStampTime, &error)) << error;
   EXPECT_EQ(dir.Read("big.html"), streamed);
 }
@@ -202,29 +165,12 @@ TEST(ResultsPage, ABigPageStreamsInPiecesThatAddUpToTheWholePage) {
 // Bidirectional and invisible characters in a name are shown as marks by every writer meant
 // for a person; the page's link keeps the exact bytes.
 TEST(VisibleNames, EveryWriterShowsDisguisingCharactersAsMarks) {
-  struct Case {
-    std::string name, shown, html;
-  };
-  const Case cases[] = {
-      {"invoice\u202Egpj.js", "invoice<U+202E>gpj.js", "invoice&lt;U+202E&gt;gpj.js"},
-      {"re\u200Dport.txt", "re<U+200D>port.txt", "re&lt;U+200D&gt;port.txt"},
-      {"\u200E\u200F\u061C\u202A\u2066\u2069", "<U+200E><U+200F><U+061C><U+202A><U+2066><U+2069>",
-       "&lt;U+200E&gt;&lt;U+200F&gt;&lt;U+061C&gt;&lt;U+202A&gt;&lt;U+2066&gt;&lt;U+2069&gt;"},
-      {"\u200B\u2060\uFEFF\u00AD", "<U+200B><U+2060><U+FEFF><U+00AD>",
-       "&lt;U+200B&gt;&lt;U+2060&gt;&lt;U+FEFF&gt;&lt;U+00AD&gt;"},
-      // Neighbours of the ranges, and letters of right-to-left scripts, stay as they are.
-      {"\u200A\u2010\u2029\u202F\u2065\u206A\u05D0", "\u200A\u2010\u2029\u202F\u2065\u206A\u05D0",
-       "\u200A\u2010\u2029\u202F\u2065\u206A\u05D0"},
-      // A control is a mark on the screen; the page keeps its \xNN. Stray bytes stay for the
-      // display to replace.
-      {"a\nb\xFF", "a<U+000A>b\xFF", "a\\x0ab\xEF\xBF\xBD"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(VisibleName(c.name), c.shown);
+  for (const auto& c : testing::Cases("visible_names.tsv", 3)) {
+    SCOPED_TRACE(c[0]);
+    EXPECT_EQ(VisibleName(c[0]), c[1]);
     std::string html;
-    AppendHtmlText(html, c.name);
-    EXPECT_EQ(html, c.html);
+    AppendHtmlText(html, c[0]);
+    EXPECT_EQ(html, c[2]);
   }
 
   SearchResults r;
@@ -266,43 +212,27 @@ TEST(AtomicWrites, FailuresKeepTheOldFileAndLeaveNoTemporary) {
 // A link names the file the user meant: that file is replaced, beside itself, and the link
 // stays a link, even when it dangles or points through another link.
 TEST(AtomicWrites, ThroughALinkTheTargetIsWrittenAndTheLinkKept) {
-  const struct {
-    const char* link;
-    const char* pointsTo;  // relative to the scratch folder, or absolute when it starts "/"
-    const char* target;    // the file that must hold the new bytes
-  } cases[] = {
-      {"to-file", "real/file", "real/file"},
-      {"dangling", "real/new", "real/new"},
-      {"chain", "to-file", "real/file"},
-      {"real/relative", "../elsewhere/rel", "elsewhere/rel"},
-      {"absolute", "/ABS/real/abs", "real/abs"},
-  };
   for (int writer = 0; writer < 2; ++writer) {
     testing::TestTree dir;
     dir.Write("real/file", "old");
     dir.MkdirP("elsewhere");
-    for (const auto& c : cases) {
-      SCOPED_TRACE(c.link);
-      std::string to = c.pointsTo;
-      if (to.starts_with("/ABS/")) to = dir.Path(to.substr(5));
-      dir.Symlink(to, c.link);
-      const std::string bytes =
-          writer == 0 ? SettingsLine({true, c.link, ""})
-                      : BuildResultsPage(SearchResults{}, c.link, FormatExportStamp(0));
+    for (const auto& c : testing::Cases("written_links.tsv", 3)) {
+      SCOPED_TRACE(c[0]);
+      const std::string to = c[1].starts_with("/ABS/") ? dir.Path(c[1].substr(5)) : c[1];
+      dir.Symlink(to, c[0]);
+      const std::string bytes = writer == 0
+                                    ? SettingsLine({true, c[0], ""})
+                                    : BuildResultsPage(SearchResults{}, c[0], FormatExportStamp(0));
       std::string error;
-      ASSERT_TRUE(writer == 0
-                      ? WriteSettings(dir.Path(c.link), {true, c.link, ""})
-                      : WriteResultsPage(dir.Path(c.link), SearchResults{}, c.link, 0, &error))
+      ASSERT_TRUE(writer == 0 ? WriteSettings(dir.Path(c[0]), {true, c[0], ""})
+                              : WriteResultsPage(dir.Path(c[0]), SearchResults{}, c[0], 0, &error))
           << error;
-      EXPECT_EQ(dir.Read(c.target), bytes);
-      EXPECT_TRUE(std::filesystem::is_symlink(dir.Path(c.link)));
+      EXPECT_EQ(dir.Read(c[2]), bytes);
+      EXPECT_TRUE(std::filesystem::is_symlink(dir.Path(c[0])));
     }
     // Nothing but the links and their targets: no temporaries anywhere.
-    for (const char* folder : {"", "real", "elsewhere"}) {
-      for (const auto& e : std::filesystem::directory_iterator(dir.Path(folder))) {
-        EXPECT_FALSE(e.path().filename().string().starts_with(".")) << e.path();
-      }
-    }
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir.root()))
+      EXPECT_FALSE(e.path().filename().string().starts_with(".")) << e.path();
   }
   testing::TestTree dir;
   dir.Symlink("loop", "loop");
@@ -319,24 +249,11 @@ TEST(AtomicWrites, CheckWritableNamesTheReason) {
   dir.Mkfifo("fifo");
   dir.Symlink("gone/x.html", "dangling-into-nothing");
   dir.Symlink("new.html", "dangling");
-  const struct {
-    std::string path;
-    std::string error;  // empty: writable
-  } cases[] = {
-      {dir.Path("file.html"), ""},
-      {dir.Path("new.html"), ""},
-      {dir.Path("dangling"), ""},
-      {dir.Path("folder"), std::strerror(EISDIR)},
-      {dir.Path("fifo"), "not a regular file"},
-      {"/dev/full", "not a regular file"},
-      {dir.Path("gone/out.html"), std::strerror(ENOENT)},
-      {dir.Path("dangling-into-nothing"), std::strerror(ENOENT)},
-      {"", std::strerror(ENOENT)},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : testing::Cases("check_writable.tsv", 2)) {
+    const std::string path = c[0].empty() || c[0][0] == '/' ? c[0] : dir.Path(c[0]);
     std::string error;
-    EXPECT_EQ(CheckWritable(c.path, &error), c.error.empty()) << c.path;
-    EXPECT_EQ(error, c.error) << c.path;
+    EXPECT_EQ(CheckWritable(path, &error), c[1].empty()) << path;
+    EXPECT_EQ(error, c[1]) << path;
   }
   EXPECT_EQ(dir.Read("file.html"), "keep");
   EXPECT_TRUE(std::filesystem::is_fifo(dir.Path("fifo")));

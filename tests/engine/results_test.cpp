@@ -5,6 +5,7 @@
 #include <clocale>
 #include <random>
 
+#include "cases.h"
 #include "results/display_text.h"
 #include "results/hit_info.h"
 #include "results/row_layout.h"
@@ -19,12 +20,8 @@ ResultRecord Hit(std::string path, FileCategory category, std::string size = "1 
 }
 
 TEST(FormatSize, DecimalThresholdsBinaryDivisorsHalvesRoundUp) {
-  const std::pair<int64_t, const char*> cases[] = {
-      {0, "0 bytes"},       {1000, "1000 bytes"}, {1001, "1 KB"},
-      {1535, "1 KB"},       {1536, "2 KB"},       {1000000, "977 KB"},
-      {1000001, "1 MB"},    {2621440, "3 MB"},    {1000000000, "954 MB"},
-      {1000000001, "1 GB"}, {1610612736, "2 GB"}, {INT64_MAX, "8589934592 GB"}};
-  for (const auto& [bytes, text] : cases) EXPECT_EQ(FormatSize(bytes), text) << bytes;
+  for (const auto& c : testing::Cases("sizes.tsv", 2))
+    EXPECT_EQ(FormatSize(std::stoll(c[0])), c[1]) << c[0];
 }
 
 // English names and local time, even for a user whose locale names months in German. (The
@@ -32,8 +29,6 @@ TEST(FormatSize, DecimalThresholdsBinaryDivisorsHalvesRoundUp) {
 TEST(DateText, EnglishNamesFixedFieldsLocalZone) {
   setenv("LC_ALL", "de_DE.UTF-8", 1);
   std::setlocale(LC_ALL, "");
-  setenv("TZ", "UTC", 1);
-  tzset();
   EXPECT_EQ(FormatHitDate(1180951200), "June 04, 2007");  // 10:00 UTC
   EXPECT_EQ(FormatExportStamp(1182902400), "Wednesday, June 27, 2007 12:00 AM");
   setenv("TZ", "EST5", 1);  // five hours behind: early on New Year's Day is still the old year
@@ -53,15 +48,9 @@ std::vector<uint32_t> Leaves(const ResultsTree& tree, FileCategory c) {
 
 // Merged batches must give what one stable sort of everything in found order gives.
 TEST(ResultsTree, BatchesMatchAStableSortOfAllHits) {
-  // Case is folded as matching folds it, beyond ASCII too; the raw bytes only break ties.
-  // '_' < 'z' < 'É'; past the eight-byte key; invalid bytes stay as they are.
-  const std::pair<const char*, const char*> ordered[] = {
-      {"apple", "Banana"}, {"Plan", "plan"}, {"_", "Z"},   {"zebra", "Été"},
-      {"éa", "Éz"},        {"Éa", "éa"},     {"Жa", "жb"}, {"report-Éa", "REPORT-éb"},
-      {"a\xFF", "A\377b"}};
-  for (const auto& [a, b] : ordered) {
-    EXPECT_TRUE(LabelLess(a, b)) << a << " < " << b;
-    EXPECT_FALSE(LabelLess(b, a)) << b << " < " << a;
+  for (const auto& c : testing::Cases("label_order.tsv", 2)) {
+    EXPECT_TRUE(LabelLess(c[0], c[1])) << c[0] << " < " << c[1];
+    EXPECT_FALSE(LabelLess(c[1], c[0])) << c[1] << " < " << c[0];
   }
   EXPECT_FALSE(LabelLess("plan", "plan"));
 

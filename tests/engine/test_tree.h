@@ -34,12 +34,11 @@ class TestTree {
   const std::string& root() const { return root_; }
   std::string Path(const std::string& rel) const { return root_ + "/" + rel; }
 
-  // Makes parent folders; a non-zero `mtime` stamps the file so date texts can be compared.
-  void Write(const std::string& rel, const std::string& content = "hello", time_t mtime = 0) const {
+  // Makes parent folders.
+  void Write(const std::string& rel, const std::string& content = "hello") const {
     std::filesystem::create_directories(std::filesystem::path(Path(rel)).parent_path());
     std::ofstream out(Path(rel), std::ios::binary);
     if (!(out << content).flush()) throw std::runtime_error("write " + rel);
-    if (mtime != 0) Stamp(rel, mtime);
   }
   void Stamp(const std::string& rel, time_t mtime) const {
     const timespec times[2] = {{mtime, 0}, {mtime, 0}};

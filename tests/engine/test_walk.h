@@ -4,14 +4,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "cases.h"
 #include "search/directory_walk.h"
 
 namespace findlark::testing {
+
+// Descriptors ("fd") or threads ("task") this process has.
+inline size_t Now(const char* what) {
+  const std::filesystem::path dir = std::filesystem::path("/proc/self") / what;
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
 
 // Threads a Walk uses unless told otherwise; the walk tests run once for each count.
 inline int g_walkThreads = 1;
@@ -39,12 +47,12 @@ struct Walk : HitSink {
     for (const auto& [path, record] : byPath) paths.push_back(path);
     return paths;
   }
-  // After Run: each hit below the root as "path|extension|category|size|line", by path.
+  // After Run: each hit below the root as "path|extension|category|size|date|line", by path.
   std::vector<std::string> Rows() const {
     std::vector<std::string> rows;
     for (const auto& [path, r] : byPath) {
-      rows.push_back(path + "|" + r.extension + "|" + std::to_string(r.category) + "|" +
-                     r.sizeText + "|" + r.matchLine);
+      rows.push_back(path + "|" + r.extension + "|" + CategoryName(r.category) + "|" + r.sizeText +
+                     "|" + r.dateText + "|" + r.matchLine);
     }
     return rows;
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "cases.h"
 #include "test_tree.h"
 
 namespace findlark {
@@ -36,20 +37,10 @@ TEST(CliWalk, ThreadsIsCheckedAndLeavesTheHitsAsTheyAre) {
   for (const char* threads : {"--threads 3", "--threads=4", "--threads 256"}) {
     EXPECT_EQ(Cli("-q -c " + std::string(threads) + " needle " + folder), one) << threads;
   }
-  const std::pair<const char*, const char*> bad[] = {
-      {"--threads 0 x",
-       "findlark-cli: invalid number '0' for --threads; use a whole number from 1 to 256\n"},
-      {"--threads=257 x", "invalid number '257' for --threads; use a whole number from 1 to 256"},
-      {"--threads -2 x", "findlark-cli: invalid number '-2' for --threads"},
-      {"--threads=1.5 x", "findlark-cli: invalid number '1.5' for --threads"},
-      {"--threads= x", "findlark-cli: invalid number '' for --threads"},
-      {"--threads 99999999999999999999 x", "invalid number '99999999999999999999'"},
-      {"x --threads", "findlark-cli: option '--threads' needs a value"},
-  };
-  for (const auto& [args, message] : bad) {
-    const auto [status, text] = Cli(args);
-    EXPECT_EQ(status, 2) << args;
-    EXPECT_NE(text.find(message), std::string::npos) << args << ": " << text;
+  for (const auto& c : testing::Cases("cli_threads_errors.tsv", 2)) {
+    const auto [status, text] = Cli(c[0]);
+    EXPECT_EQ(status, 2) << c[0];
+    EXPECT_NE(text.find(c[1]), std::string::npos) << c[0] << ": " << text;
   }
   EXPECT_NE(Cli("--help").second.find("--threads N"), std::string::npos);
 }
