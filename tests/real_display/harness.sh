@@ -1,7 +1,8 @@
 # shellcheck shell=bash
-# The desktop tests' harness: source it with the path of findlark as $1. It gives a test a
-# private desktop (`desktop`), the program on it (`start`, `window`), input (`key`, `search_for`,
-# `click_at`, `minimise`), waits (`wait_for`, `exits`), pictures (`shot`, `dark`) and recorders
+# The desktop tests' harness: run it with the path of findlark and a case file (cases/*.txt), or
+# source it with the path of findlark as $1. It gives a test a private desktop (`desktop`), the
+# program on it (`start`, `window`), input (`key`, `search_for`, `click_at`, `minimise`), waits
+# (`wait_for`, `exits`), pictures (`shot`, `dark`), files (`write`, `same`) and recorders
 # standing in for the applications files, links and mail go to (`recorder`, `recorded`).
 # Private home and XDG folders, so nothing of the machine's own desktop is read or changed;
 # every process started here is ended by its own pid when the test exits.
@@ -9,7 +10,7 @@ set -u
 FINDLARK=$(realpath -e "${1:?usage: $0 path/to/findlark}") || exit 1
 TIMEOUT=${FINDLARK_TEST_TIMEOUT:-20}  # seconds any one wait may take
 STARTED=() PLATFORM=x11 WESTON=root WORK=$(mktemp -d /tmp/findlark-desktop.XXXXXX)
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() { echo "FAIL: $*${STEP:+ (at $STEP)}" >&2; exit 1; }
 note() { echo "-- $*"; }
 for tool in Xvfb openbox trayer weston dbus-daemon xdotool wmctrl xwininfo xprop import convert compare; do
   command -v "$tool" >/dev/null || fail "'$tool' is not installed (scripts/install-deps.sh)"; done
@@ -198,3 +199,44 @@ preview_row() {
   local deadline=$((SECONDS + 2 * TIMEOUT))
   until row $(printf 'Down %.0s' $(seq "$1")) && wait_for previewing; do ((SECONDS < deadline)) || return 1; done
 }
+
+# Small steps for case files.
+not() { ! "$@"; }
+var() { printf -v "$1" '%s' "$2"; }  # sets variable $1 to $2, for the steps after
+click() { xdotool click "${1:-1}"; }  # where the pointer is
+close_window() { wmctrl -i -c "$WIN"; }  # as the window manager's close button does
+signal() { kill -"$1" "${2:-$FL_PID}"; }  # to the program, or to process $2
+# Writes printf format $2 to file $1, making its folder; `same` is true when file $1 holds it.
+# shellcheck disable=SC2059
+write() { mkdir -p "$(dirname "$1")" && printf -- "$2" >"$1"; }
+# shellcheck disable=SC2059
+same() { cmp "$1" <(printf -- "$2") || fail "$1 holds: $(od -c "$1")"; }
+windows_are() { [ "$(windows)" = "$1" ]; }
+tray_icons_are() { [ "$(tray_icons)" = "$1" ]; }
+listed_visible() { xdotool search --onlyvisible --name '^Findlark$' | grep -qx "$((WIN))"; }
+# Of programs $1 and $2 started at once, waits for one to end well; `first` is the other.
+one_ends() {
+  wait_for eval "ended $1 || ended $2" && if ended "$1"; then exits "$1" && var first "$2"; else exits "$2" && var first "$1"; fi
+}
+# True when a program's rendezvous socket is left in the runtime folder.
+socket_left() { [ -n "$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -type s -name 'findlark-*')" ]; }
+# Waits for a window titled $1 (not the main window: a question) and gives it the keyboard.
+question() { wait_for has_title "$1" && { xdotool windowactivate --sync "$(titled "$1" | head -n1)" 2>/dev/null; true; }; }
+has_title() { [ -n "$(titled "$1")" ]; }
+# Runs checker $1, a script beside this one, with Debian's python3 (it has pyatspi).
+check() { /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/$1" "${@:2}"; }
+
+# Run directly: the steps of case file $2, one harness function and its words a line, expanded
+# and quoted as the shell does ($WORK, $FL_PID, $((X + 60)) ...); blank lines and # comments
+# are skipped. A step that fails ends the test, naming its line.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  CASE=$(realpath -e "${2:?usage: $0 path/to/findlark case-file}") || exit 1
+  n=0
+  while IFS= read -r step <&9; do
+    ((++n)) && [[ $step =~ ^[[:space:]]*(#|$) ]] && continue
+    STEP="${CASE##*/}:$n: $step"
+    eval "set -- $step" && declare -F "$1" >/dev/null || fail "no such step"
+    "$@" || fail "the step failed"
+  done 9<"$CASE"
+  echo PASS
+fi
