@@ -223,6 +223,11 @@ socket_left() { [ -n "$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -type s -name 'findl
 # Waits for a window titled $1 (not the main window: a question) and gives it the keyboard.
 question() { wait_for has_title "$1" && { xdotool windowactivate --sync "$(titled "$1" | head -n1)" 2>/dev/null; true; }; }
 has_title() { [ -n "$(titled "$1")" ]; }
+# Runs cases $@ of a window tests' program, given in findlark's place; none may fail or be skipped.
+qt_cases() {
+  "$FINDLARK" "$@" >"$WORK/cases.log" 2>&1 && ! grep -q '^SKIP' "$WORK/cases.log" || { grep -v QWARN "$WORK/cases.log" >&2; return 1; }
+  grep -E '^Totals' "$WORK/cases.log"
+}
 # Runs checker $1, a script beside this one, with Debian's python3 (it has pyatspi).
 check() { /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/$1" "${@:2}"; }
 
