@@ -180,6 +180,30 @@ tray_icon() {
   read -r TX TY < <(xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree | awk '$2 == "\"Findlark\":" {
     split($NF, p, "+"); split($(NF - 1), s, /[x+]/); print p[2] + int(s[1] / 2), p[3] + int(s[2] / 2) }')
 }
+# On X11: presses button $1 on the icon (after `tray_icon`), to be let go with `release`.
+tray_press() { xdotool mousemove "$TX" "$TY" mousedown "$1"; }
+release() { xdotool mouseup "$1"; }
+# True when the first popup menu shows something dark: text on its light background.
+popup_drawn() {
+  import -window "$(popups | head -n1)" "$WORK/menu.png" && is "$(convert "$WORK/menu.png" -colorspace gray -format '%[fx:minima]' info:)" '< 0.3'
+}
+# On a D-Bus tray host (`desktop ... sni`): `sni_icon` waits for the icon to register, `sni`
+# calls its method $1 (Activate, ContextMenu), `sni_menu` fails unless its menu holds the labels
+# $1 ("|" between, mnemonics left out), `sni_pick` clicks the menu item whose label starts $1.
+sni_icon() { wait_for grep -q ' ' "$WORK/items" && ITEM=$(awk 'NF == 2 { print $1; exit }' "$WORK/items"); }
+sni_call() { gdbus call --session --dest "$ITEM" --object-path "$2" --method "$1" "${@:3}"; }
+sni() { sni_call "org.kde.StatusNotifierItem.$1" /StatusNotifierItem 700 500 >/dev/null; }
+sni_menu() {
+  MENU=$(sni_call org.freedesktop.DBus.Properties.Get /StatusNotifierItem org.kde.StatusNotifierItem Menu |
+    sed -nE "s/^\(<objectpath '([^']+)'>,\)$/\1/p")
+  ITEMS=$(sni_call com.canonical.dbusmenu.GetLayout "$MENU" -- 0 -1 '[]' | grep -oE "\(([0-9]+), \{[^}]*'label': <'[^']*'>" |
+    sed -E "s/^\(([0-9]+),.*'label': <'([^']*)'>$/\1 \2/" | tr -d '_&')
+  [ "$(cut -d' ' -f2- <<<"$ITEMS" | paste -sd'|')" = "$1" ] || fail "the icon's menu ($MENU) holds: $ITEMS"
+}
+sni_pick() { sni_call com.canonical.dbusmenu.Event "$MENU" "$(awk -v l="$1" '$2 == l { print $1 }' <<<"$ITEMS")" clicked '<int32 0>' 0 >/dev/null; }
+# True when the screen differs from picture $1 in fewer than 200 pixels (a caret may blink).
+unchanged() { shot && is "$(compare -metric AE -fuzz 10% "$1" "$WORK/screen.png" null: 2>&1)" '< 200'; }
+rest() { sleep "$1"; }  # before looking for what must not appear
 # On X11: the program's popup menus on screen (viewable override-redirect top-level windows).
 popups() {
   for w in $(xwininfo -root -children | awk '$2 == "\"Findlark\":" { print $1 }'); do
@@ -204,6 +228,8 @@ preview_row() {
 not() { ! "$@"; }
 var() { printf -v "$1" '%s' "$2"; }  # sets variable $1 to $2, for the steps after
 click() { xdotool click "${1:-1}"; }  # where the pointer is
+move_to() { xdotool windowmove --sync "$WIN" "$1" "$2" && place; }  # as the user would drag it
+at() { place && [ "$X,$Y" = "$1" ] || fail "the window is at $X,$Y, not $1"; }
 close_window() { wmctrl -i -c "$WIN"; }  # as the window manager's close button does
 signal() { kill -"$1" "${2:-$FL_PID}"; }  # to the program, or to process $2
 # Writes printf format $2 to file $1, making its folder; `same` is true when file $1 holds it.
@@ -232,14 +258,15 @@ qt_cases() {
 check() { /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/$1" "${@:2}"; }
 
 # Run directly: the steps of case file $2, one harness function and its words a line, expanded
-# and quoted as the shell does ($WORK, $FL_PID, $((X + 60)) ...); blank lines and # comments
-# are skipped. A step that fails ends the test, naming its line.
+# and quoted as the shell does ($WORK, $FL_PID, $((X + 60)) ...); a `note` line is shown as it
+# is, and blank lines and # comments are skipped. A step that fails ends the test, naming its line.
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
   CASE=$(realpath -e "${2:?usage: $0 path/to/findlark case-file}") || exit 1
   n=0
   while IFS= read -r step <&9; do
     ((++n)) && [[ $step =~ ^[[:space:]]*(#|$) ]] && continue
     STEP="${CASE##*/}:$n: $step"
+    [[ $step == note\ * ]] && note "${step#note }" && continue  # free text, not shell words
     eval "set -- $step" && declare -F "$1" >/dev/null || fail "no such step"
     "$@" || fail "the step failed"
   done 9<"$CASE"
