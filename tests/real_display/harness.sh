@@ -230,13 +230,19 @@ var() { printf -v "$1" '%s' "$2"; }  # sets variable $1 to $2, for the steps aft
 click() { xdotool click "${1:-1}"; }  # where the pointer is
 move_to() { xdotool windowmove --sync "$WIN" "$1" "$2" && place; }  # as the user would drag it
 at() { place && [ "$X,$Y" = "$1" ] || fail "the window is at $X,$Y, not $1"; }
+point() { xdotool mousemove "$1" "$2"; }  # the pointer to x,y of the screen
+same_window() { [ "$WIN $X $Y" = "$1" ] || fail "the window $1 is now $WIN $X $Y"; }  # not remade, not moved
 close_window() { wmctrl -i -c "$WIN"; }  # as the window manager's close button does
 signal() { kill -"$1" "${2:-$FL_PID}"; }  # to the program, or to process $2
 # Writes printf format $2 to file $1, making its folder; `same` is true when file $1 holds it.
 # shellcheck disable=SC2059
 write() { mkdir -p "$(dirname "$1")" && printf -- "$2" >"$1"; }
+folder() { mkdir -p "$1"; }
 # shellcheck disable=SC2059
 same() { cmp "$1" <(printf -- "$2") || fail "$1 holds: $(od -c "$1")"; }
+managed_windows_are() { [ "$(wmctrl -l | grep -c .)" = "$1" ] || fail "windows: $(wmctrl -l)"; }
+# True when the program has mapped a library that matches $1: a sign of what it has started.
+mapped() { grep -Eq "$1" "/proc/$FL_PID/maps"; }
 windows_are() { [ "$(windows)" = "$1" ]; }
 tray_icons_are() { [ "$(tray_icons)" = "$1" ]; }
 listed_visible() { xdotool search --onlyvisible --name '^Findlark$' | grep -qx "$((WIN))"; }
@@ -249,6 +255,28 @@ socket_left() { [ -n "$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -type s -name 'findl
 # Waits for a window titled $1 (not the main window: a question) and gives it the keyboard.
 question() { wait_for has_title "$1" && { xdotool windowactivate --sync "$(titled "$1" | head -n1)" 2>/dev/null; true; }; }
 has_title() { [ -n "$(titled "$1")" ]; }
+# Starts a listener on a free port (PORT) of 127.0.0.1 that notes each connection in $WORK/heard.
+listener() {
+  bg python3 -c 'import socket, sys
+s = socket.create_server(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True)
+while True: s.accept()[0].close(); open(sys.argv[1], "a").write("connection\n")' "$WORK/heard" >"$WORK/port"
+  wait_for test -s "$WORK/port" && PORT=$(cat "$WORK/port")
+}
+# Writes the window tests' hostile page to file $1, aimed at the listener and at file $2.
+hostile_page() {
+  sed -e "s|@ORIGIN@|http://127.0.0.1:$PORT|g" -e "s|@WS_ORIGIN@|ws://127.0.0.1:$PORT|g" -e "s|@PORT@|$PORT|g" \
+    -e "s|@SECRET@|file://$2|g" "$(dirname "${BASH_SOURCE[0]}")/../ui/data/hostile.htm" >"$1"
+}
+# Takes a picture of the window with its frame (L R T B wide) to file $1 (OUT), true once the
+# picture shows the preview's text; `area` tests part WxH+X+Y of it, measure $2 against $3, in
+# grey or, given "HSL" as $4, in saturation.
+frame_shot() {
+  OUT=$1 && place && read -r L R T B < <(xprop -id "$WIN" _NET_FRAME_EXTENTS | tr -dc '0-9 \n') &&
+    import -window root -crop "$((W + L + R))x$((H + T + B))+$((X - L))+$((Y - T))" +repage "$OUT" &&
+    area "$((W * 2 / 3 - 20))x$((H - 64))+$((L + W / 3 + 10))+$((T + 54))" minima '< 0.3'
+}
+area() { is "$(convert "$OUT" -crop "$1" -colorspace "${4:-gray}" ${4:+-channel G -separate} -format "%[fx:$2]" info:)" "$3"; }
 # Runs cases $@ of a window tests' program, given in findlark's place; none may fail or be skipped.
 qt_cases() {
   "$FINDLARK" "$@" >"$WORK/cases.log" 2>&1 && ! grep -q '^SKIP' "$WORK/cases.log" || { grep -v QWARN "$WORK/cases.log" >&2; return 1; }
