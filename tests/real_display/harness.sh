@@ -140,13 +140,29 @@ minimise() {
 focus() { { xdotool windowactivate --sync "$WIN" || xdotool windowfocus --sync "$WIN"; } >/dev/null 2>&1; wait_for active || fail "window $WIN never became active"; }
 active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]; }  # getactivewindow says it in decimal
 key() { xdotool key --delay 50 "$@"; }
+tap() { xdotool keydown "$1" sleep 0.05 keyup "$1"; }  # as briefly as a hand does
+key_down() { xdotool keydown "$1"; }
+key_up() { xdotool keyup "$1"; }
+# Taps key $1 until screen area $2 shows something dark, at most three times: on a loaded
+# machine the first tap may come before the window has the keyboard.
+tap_until_dark() { for _ in 1 2 3; do tap "$1" && TIMEOUT=5 wait_for dark "$2" && return; done; false; }
 # Types a query into the search box and starts the search.
 search_for() { { wl || { focus && key --clearmodifiers ctrl+a; }; } && xdotool type --delay 30 "$1" && key Return; }
 # Clicks at x,y of weston's screen with button $3 (default the left), held for $4 seconds, then
 # rests the pointer in weston's corner. Paced as a hand moves: the frame Qt draws ignores a
 # press and release that come together; coming in from outside, the pointer enters weston.
-click_at() { xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "${3:-1}" \
+# `click_inside` stays inside weston, so that a grab weston holds (a menu's) is never in doubt.
+click_at() { xdotool mousemove 1000 700 sleep 0.2 && click_inside "$@"; }
+click_inside() { xdotool mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "${3:-1}" \
   sleep "${4:-0.2}" mouseup "${3:-1}" sleep 0.3 mousemove --window "$WESTON" 5 595; }
+# Sets BOX_Y BOX_H to the rows of weston's screen area WxH+X+Y that hold colour: a selection,
+# where everything else is black, white or grey. False when none.
+coloured_rows() {
+  local box y
+  shot && IFS=x+ read -r _ _ _ y <<<"$1" && box=$(convert "$WORK/screen.png" -crop "$1" +repage -colorspace HSL \
+    -channel G -separate -threshold 50% -format '%@' info: 2>/dev/null) || return 1
+  [[ $box =~ ^[1-9][0-9]*x([1-9][0-9]*)\+[0-9]+\+([0-9]+)$ ]] && BOX_H=${BASH_REMATCH[1]} BOX_Y=$((y + BASH_REMATCH[2]))
+}
 
 # A picture of the screen (weston's, on Wayland) to file $1 (default $WORK/screen.png).
 shot() { import -window "$WESTON" "${1:-$WORK/screen.png}" 2>/dev/null; }
@@ -277,6 +293,18 @@ frame_shot() {
     area "$((W * 2 / 3 - 20))x$((H - 64))+$((L + W / 3 + 10))+$((T + 54))" minima '< 0.3'
 }
 area() { is "$(convert "$OUT" -crop "$1" -colorspace "${4:-gray}" ${4:+-channel G -separate} -format "%[fx:$2]" info:)" "$3"; }
+logged() { grep -q "$1" "$WORK/findlark.log"; }  # the program said $1
+# Makes FINDLARK a copy of the program whose qt.conf points at Qt's plugins less the Wayland ones.
+without_wayland_plugin() {
+  local nowl=$WORK/no-wayland p
+  mkdir -p "$nowl/bin" "$nowl/plugins/platforms"
+  for p in /usr/lib/*/qt6/plugins/* /usr/lib/*/qt6/plugins/platforms/*; do
+    [[ $p == */platforms || $p == *wayland* ]] || ln -s "$p" "$nowl/plugins/${p#*/qt6/plugins/}"
+  done
+  cp "$FINDLARK" "$nowl/bin/findlark" && printf '[Paths]\nPlugins=%s\n' "$nowl/plugins" >"$nowl/bin/qt.conf" &&
+    FINDLARK=$nowl/bin/findlark
+}
+x11_window() { xwininfo -root -tree | grep -q '"Findlark": ("findlark"'; }  # a window of the program on X11
 # Runs cases $@ of a window tests' program, given in findlark's place; none may fail or be skipped.
 qt_cases() {
   "$FINDLARK" "$@" >"$WORK/cases.log" 2>&1 && ! grep -q '^SKIP' "$WORK/cases.log" || { grep -v QWARN "$WORK/cases.log" >&2; return 1; }
