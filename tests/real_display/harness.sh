@@ -1,4 +1,4 @@
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034,SC2120  # variables and arguments are for the case files
 # The desktop tests' harness: run it with the path of findlark and a case file (cases/*.txt), or
 # source it with the path of findlark as $1. It gives a test a private desktop (`desktop`), the
 # program on it (`start`, `window`), input (`key`, `search_for`, `click_at`, `minimise`), waits
@@ -8,7 +8,7 @@
 # every process started here is ended by its own pid when the test exits.
 set -u
 FINDLARK=$(realpath -e "${1:?usage: $0 path/to/findlark}") || exit 1
-TIMEOUT=${FINDLARK_TEST_TIMEOUT:-20}  # seconds any one wait may take
+TIMEOUT=${FINDLARK_TEST_TIMEOUT:-60}  # seconds any one wait may take: generous, for a loaded machine
 STARTED=() PLATFORM=x11 WESTON=root WORK=$(mktemp -d /tmp/findlark-desktop.XXXXXX)
 fail() { echo "FAIL: $*${STEP:+ (at $STEP)}" >&2; exit 1; }
 note() { echo "-- $*"; }
@@ -140,7 +140,7 @@ minimise() {
 focus() { { xdotool windowactivate --sync "$WIN" || xdotool windowfocus --sync "$WIN"; } >/dev/null 2>&1; wait_for active || fail "window $WIN never became active"; }
 active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]; }  # getactivewindow says it in decimal
 key() { xdotool key --delay 50 "$@"; }
-tap() { xdotool keydown "$1" sleep 0.05 keyup "$1"; }  # as briefly as a hand does
+tap() { xdotool keydown "$1" sleep 0.15 keyup "$1"; }  # as briefly as a hand does
 key_down() { xdotool keydown "$1"; }
 key_up() { xdotool keyup "$1"; }
 # Taps key $1 until screen area $2 shows something dark, at most three times: on a loaded
@@ -305,6 +305,42 @@ without_wayland_plugin() {
     FINDLARK=$nowl/bin/findlark
 }
 x11_window() { xwininfo -root -tree | grep -q '"Findlark": ("findlark"'; }  # a window of the program on X11
+# A folder that never answers, as a dead network mount does: `private_mounts` runs the test
+# again in a private mount namespace (skipped without root, /dev/fuse, unshare and fusermount3);
+# there `mount_dead` mounts $DEADFS at folder $1 with options $2..., and `unmount_dead` lazily
+# unmounts them all and ends their servers, so that no held thread outlives the test.
+private_mounts() {
+  [ -n "${FINDLARK_IN_NAMESPACE:-}" ] && return
+  [ "$(id -u)" = 0 ] && [ -c /dev/fuse ] && command -v unshare fusermount3 >/dev/null ||
+    { echo "SKIP: needs root, /dev/fuse, unshare and fusermount3"; exit 77; }
+  cleanup && trap - EXIT && FINDLARK_IN_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$FINDLARK" "$CASE"
+}
+MOUNTS=()
+mount_dead() {
+  trap 'unmount_dead; cleanup' EXIT
+  mkdir -p "$1" && bg "$DEADFS" -f "${@:2}" "$1" 2>>"$WORK/deadfs.log" && MOUNTS+=("$1|${STARTED[-1]}")
+  wait_for mounted "$1" || fail "the dead file system did not mount: $(cat "$WORK/deadfs.log")"
+}
+unmount_dead() { for m in "${MOUNTS[@]}"; do fusermount3 -uz "${m%|*}"; kill -9 "${m#*|}"; done 2>/dev/null; MOUNTS=(); }
+# Read from mountinfo, which never calls into the file system: a mount at $1 of type $2 (fuse).
+mounted() { grep -q " $1 .* ${2:-fuse}" /proc/self/mountinfo; }
+mount_tmpfs() { mkdir -p "$1" && mount -t tmpfs tmpfs "$1"; }
+unmount() { umount "$1"; }
+# Runs $CLI (findlark-cli) with arguments $2... and fails unless it ends with status $1; its
+# output goes to $WORK/out, sorted (the walk's order is not fixed), its messages to $WORK/err.
+# Files, not pipes: a process held by a dead mount would keep a pipe open.
+cli() { bg "$CLI" "${@:2}" >"$WORK/out" 2>"$WORK/err" && exits "${STARTED[-1]}" "$1" && LC_ALL=C sort -o "$WORK/out" "$WORK/out"; }
+# Starts $CLI with arguments $2... as a terminal's foreground job (SIGINT not ignored), waits
+# until it says which folder holds it and sends it signal $1; CLI_PID is its pid.
+cli_held() {
+  rm -f "$WORK/out" "$WORK/err"  # the wait below must see this run's words
+  bg python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])' \
+    "$CLI" "${@:2}" >"$WORK/out" 2>"$WORK/err"
+  CLI_PID=${STARTED[-1]}
+  wait_for grep -qs 'which does not answer' "$WORK/err" || fail "nothing said which folder holds the search: $(cat "$WORK/err")"
+  kill -"$1" "$CLI_PID"
+}
+holds() { grep -qF -- "$2" "$1"; }  # file $1 holds text $2
 # Runs cases $@ of a window tests' program, given in findlark's place; none may fail or be skipped.
 qt_cases() {
   "$FINDLARK" "$@" >"$WORK/cases.log" 2>&1 && ! grep -q '^SKIP' "$WORK/cases.log" || { grep -v QWARN "$WORK/cases.log" >&2; return 1; }
