@@ -240,37 +240,43 @@ preview_row() {
   until row $(printf 'Down %.0s' $(seq "$1")) && wait_for previewing; do ((SECONDS < deadline)) || return 1; done
 }
 
-# Small steps for case files.
+# Steps for case files: files, processes and the pointer.
 not() { ! "$@"; }
 var() { printf -v "$1" '%s' "$2"; }  # sets variable $1 to $2, for the steps after
-click() { xdotool click "${1:-1}"; }  # where the pointer is
-move_to() { xdotool windowmove --sync "$WIN" "$1" "$2" && place; }  # as the user would drag it
-at() { place && [ "$X,$Y" = "$1" ] || fail "the window is at $X,$Y, not $1"; }
-point() { xdotool mousemove "$1" "$2"; }  # the pointer to x,y of the screen
-same_window() { [ "$WIN $X $Y" = "$1" ] || fail "the window $1 is now $WIN $X $Y"; }  # not remade, not moved
-close_window() { wmctrl -i -c "$WIN"; }  # as the window manager's close button does
-signal() { kill -"$1" "${2:-$FL_PID}"; }  # to the program, or to process $2
 # Writes printf format $2 to file $1, making its folder; `same` is true when file $1 holds it.
 # shellcheck disable=SC2059
 write() { mkdir -p "$(dirname "$1")" && printf -- "$2" >"$1"; }
 folder() { mkdir -p "$1"; }
 # shellcheck disable=SC2059
 same() { cmp "$1" <(printf -- "$2") || fail "$1 holds: $(od -c "$1")"; }
+holds() { grep -qF -- "$2" "$1"; }  # file $1 holds text $2
+signal() { kill -"$1" "${2:-$FL_PID}"; }  # to the program, or to process $2
+logged() { grep -q "$1" "$WORK/findlark.log"; }  # the program said $1
+point() { xdotool mousemove "$1" "$2"; }  # the pointer to x,y of the screen
+click() { xdotool click "${1:-1}"; }  # where the pointer is
+
+# The program's windows on X11.
+move_to() { xdotool windowmove --sync "$WIN" "$1" "$2" && place; }  # as the user would drag it
+at() { place && [ "$X,$Y" = "$1" ] || fail "the window is at $X,$Y, not $1"; }
+same_window() { [ "$WIN $X $Y" = "$1" ] || fail "the window $1 is now $WIN $X $Y"; }  # not remade, not moved
+close_window() { wmctrl -i -c "$WIN"; }  # as the window manager's close button does
 managed_windows_are() { [ "$(wmctrl -l | grep -c .)" = "$1" ] || fail "windows: $(wmctrl -l)"; }
-# True when the program has mapped a library that matches $1: a sign of what it has started.
-mapped() { grep -Eq "$1" "/proc/$FL_PID/maps"; }
 windows_are() { [ "$(windows)" = "$1" ]; }
 tray_icons_are() { [ "$(tray_icons)" = "$1" ]; }
 listed_visible() { xdotool search --onlyvisible --name '^Findlark$' | grep -qx "$((WIN))"; }
+# Waits for a window titled $1 (not the main window: a question) and gives it the keyboard.
+question() { wait_for has_title "$1" && { xdotool windowactivate --sync "$(titled "$1" | head -n1)" 2>/dev/null; true; }; }
+has_title() { [ -n "$(titled "$1")" ]; }
+x11_window() { xwininfo -root -tree | grep -q '"Findlark": ("findlark"'; }  # a window of the program on X11
 # Of programs $1 and $2 started at once, waits for one to end well; `first` is the other.
 one_ends() {
   wait_for eval "ended $1 || ended $2" && if ended "$1"; then exits "$1" && var first "$2"; else exits "$2" && var first "$1"; fi
 }
 # True when a program's rendezvous socket is left in the runtime folder.
 socket_left() { [ -n "$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -type s -name 'findlark-*')" ]; }
-# Waits for a window titled $1 (not the main window: a question) and gives it the keyboard.
-question() { wait_for has_title "$1" && { xdotool windowactivate --sync "$(titled "$1" | head -n1)" 2>/dev/null; true; }; }
-has_title() { [ -n "$(titled "$1")" ]; }
+
+# True when the program has mapped a library that matches $1: a sign of what it has started.
+mapped() { grep -Eq "$1" "/proc/$FL_PID/maps"; }
 # Starts a listener on a free port (PORT) of 127.0.0.1 that notes each connection in $WORK/heard.
 listener() {
   bg python3 -c 'import socket, sys
@@ -284,6 +290,7 @@ hostile_page() {
   sed -e "s|@ORIGIN@|http://127.0.0.1:$PORT|g" -e "s|@WS_ORIGIN@|ws://127.0.0.1:$PORT|g" -e "s|@PORT@|$PORT|g" \
     -e "s|@SECRET@|file://$2|g" "$(dirname "${BASH_SOURCE[0]}")/../ui/data/hostile.htm" >"$1"
 }
+
 # Takes a picture of the window with its frame (L R T B wide) to file $1 (OUT), true once the
 # picture shows the preview's text; `area` tests part WxH+X+Y of it, measure $2 against $3, in
 # grey or, given "HSL" as $4, in saturation.
@@ -293,7 +300,7 @@ frame_shot() {
     area "$((W * 2 / 3 - 20))x$((H - 64))+$((L + W / 3 + 10))+$((T + 54))" minima '< 0.3'
 }
 area() { is "$(convert "$OUT" -crop "$1" -colorspace "${4:-gray}" ${4:+-channel G -separate} -format "%[fx:$2]" info:)" "$3"; }
-logged() { grep -q "$1" "$WORK/findlark.log"; }  # the program said $1
+
 # Makes FINDLARK a copy of the program whose qt.conf points at Qt's plugins less the Wayland ones.
 without_wayland_plugin() {
   local nowl=$WORK/no-wayland p
@@ -304,7 +311,7 @@ without_wayland_plugin() {
   cp "$FINDLARK" "$nowl/bin/findlark" && printf '[Paths]\nPlugins=%s\n' "$nowl/plugins" >"$nowl/bin/qt.conf" &&
     FINDLARK=$nowl/bin/findlark
 }
-x11_window() { xwininfo -root -tree | grep -q '"Findlark": ("findlark"'; }  # a window of the program on X11
+
 # A folder that never answers, as a dead network mount does: `private_mounts` runs the test
 # again in a private mount namespace (skipped without root, /dev/fuse, unshare and fusermount3);
 # there `mount_dead` mounts $DEADFS at folder $1 with options $2..., and `unmount_dead` lazily
@@ -340,7 +347,8 @@ cli_held() {
   wait_for grep -qs 'which does not answer' "$WORK/err" || fail "nothing said which folder holds the search: $(cat "$WORK/err")"
   kill -"$1" "$CLI_PID"
 }
-holds() { grep -qF -- "$2" "$1"; }  # file $1 holds text $2
+
+# Other programs: the window tests, and checkers beside this script.
 # Runs cases $@ of a window tests' program, given in findlark's place; none may fail or be skipped.
 qt_cases() {
   "$FINDLARK" "$@" >"$WORK/cases.log" 2>&1 && ! grep -q '^SKIP' "$WORK/cases.log" || { grep -v QWARN "$WORK/cases.log" >&2; return 1; }
