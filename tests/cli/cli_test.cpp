@@ -57,8 +57,9 @@ Outcome Shell(const std::string& script, const std::string& cwd) {
   return {std::stoi("0" + io.Read("status")), io.Read("out"), io.Read("err")};
 }
 
-// Each command of the transcript, run afresh, must give the output written under it there. With
-// FINDLARK_TRANSCRIPT_OUT=FILE, what they gave is written to FILE, to review and copy over.
+// Each command of a transcript, run afresh, must give the output written under it there. With
+// FINDLARK_TRANSCRIPT_OUT=FILE (one test picked with --gtest_filter), what they gave is written
+// to FILE, to review and copy over.
 void CheckTranscript(const std::string& name) {
   std::ifstream in(FINDLARK_CLI_TESTS "/golden/" + name, std::ios::binary);
   ASSERT_TRUE(in) << "no transcript " << name;
