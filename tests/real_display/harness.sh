@@ -140,12 +140,11 @@ minimise() {
 focus() { { xdotool windowactivate --sync "$WIN" || xdotool windowfocus --sync "$WIN"; } >/dev/null 2>&1; wait_for active || fail "window $WIN never became active"; }
 active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]; }  # getactivewindow says it in decimal
 key() { xdotool key --delay 50 "$@"; }
-tap() { xdotool keydown "$1" sleep 0.15 keyup "$1"; }  # as briefly as a hand does
 key_down() { xdotool keydown "$1"; }
 key_up() { xdotool keyup "$1"; }
-# Taps key $1 until screen area $2 shows something dark, at most three times: on a loaded
-# machine the first tap may come before the window has the keyboard.
-tap_until_dark() { for _ in 1 2 3; do tap "$1" && TIMEOUT=5 wait_for dark "$2" && return; done; false; }
+# Holds key $1 down until screen area $2 shows something dark, then lets it go; at most three
+# times, as on a loaded machine the first press may come before the window has the keyboard.
+press_until_dark() { for _ in 1 2 3; do key_down "$1" && TIMEOUT=10 wait_for dark "$2" && key_up "$1" && return; key_up "$1"; done; false; }
 # Types a query into the search box and starts the search.
 search_for() { { wl || { focus && key --clearmodifiers ctrl+a; }; } && xdotool type --delay 30 "$1" && key Return; }
 # Clicks at x,y of weston's screen with button $3 (default the left), held for $4 seconds, then
@@ -153,6 +152,8 @@ search_for() { { wl || { focus && key --clearmodifiers ctrl+a; }; } && xdotool t
 # press and release that come together; coming in from outside, the pointer enters weston.
 # `click_inside` stays inside weston, so that a grab weston holds (a menu's) is never in doubt.
 click_at() { xdotool mousemove 1000 700 sleep 0.2 && click_inside "$@"; }
+# Presses button $3 at x,y of weston's screen, coming in from outside; `release` lets it go.
+press_at() { xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "$3"; }
 click_inside() { xdotool mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "${3:-1}" \
   sleep "${4:-0.2}" mouseup "${3:-1}" sleep 0.3 mousemove --window "$WESTON" 5 595; }
 # Sets BOX_Y BOX_H to the rows of weston's screen area WxH+X+Y that hold colour: a selection,
