@@ -191,10 +191,14 @@ unrecorded() { [ ! -s "$WORK/$1" ] || fail "$1 was given: $(cat "$WORK/$1")"; }
 
 # On X11: the program's icons in trayer's panel; `tray_icon` waits for the one icon and sets
 # TX TY to its centre.
-tray_icons() { xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree 2>/dev/null | grep -c '^ *0x[0-9a-f]* "Findlark":'; }
+# (xdotool's search fails when a window goes away under it, and xwininfo or import given no
+# window wait for a click on one: never let them.)
+panel() { xdotool search --name '^panel$' 2>/dev/null | head -n1; }
+tray_icons() { local p; p=$(panel) && [ -n "$p" ] && xwininfo -id "$p" -tree 2>/dev/null | grep -c '^ *0x[0-9a-f]* "Findlark":'; }
 tray_icon() {
+  local p
   wait_for eval '[ "$(tray_icons)" = 1 ]' || fail "$(tray_icons) tray icons, not 1"
-  read -r TX TY < <(xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree | awk '$2 == "\"Findlark\":" {
+  p=$(panel) && [ -n "$p" ] && read -r TX TY < <(xwininfo -id "$p" -tree | awk '$2 == "\"Findlark\":" {
     split($NF, p, "+"); split($(NF - 1), s, /[x+]/); print p[2] + int(s[1] / 2), p[3] + int(s[2] / 2) }')
 }
 # On X11: presses button $1 on the icon (after `tray_icon`), to be let go with `release`.
@@ -202,7 +206,8 @@ tray_press() { xdotool mousemove "$TX" "$TY" mousedown "$1"; }
 release() { xdotool mouseup "$1"; }
 # True when the first popup menu shows something dark: text on its light background.
 popup_drawn() {
-  import -window "$(popups | head -n1)" "$WORK/menu.png" && is "$(convert "$WORK/menu.png" -colorspace gray -format '%[fx:minima]' info:)" '< 0.3'
+  local w
+  w=$(popups | head -n1) && [ -n "$w" ] && import -window "$w" "$WORK/menu.png" && is "$(convert "$WORK/menu.png" -colorspace gray -format '%[fx:minima]' info:)" '< 0.3'
 }
 # On a D-Bus tray host (`desktop ... sni`): `sni_icon` waits for the icon to register, `sni`
 # calls its method $1 (Activate, ContextMenu), `sni_menu` fails unless its menu holds the labels
@@ -368,6 +373,7 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     ((++n)) && [[ $step =~ ^[[:space:]]*(#|$) ]] && continue
     STEP="${CASE##*/}:$n: $step"
     [[ $step == note\ * ]] && note "${step#note }" && continue  # free text, not shell words
+    echo "   $n: $step"  # where a test that stops here stopped
     eval "set -- $step" && declare -F "$1" >/dev/null || fail "no such step"
     "$@" || fail "the step failed"
   done 9<"$CASE"
