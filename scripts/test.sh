@@ -40,9 +40,7 @@ if command -v clang++ >/dev/null 2>&1; then
     -DCMAKE_CXX_COMPILER=clang++ -DFINDLARK_GUI=OFF -DFINDLARK_FUZZ=ON \
     -DFINDLARK_SANITIZE=address,undefined
   cmake --build build/fuzz -j "$jobs" --target fuzz_document_text fuzz_line_matcher fuzz_seeds
-  seeds=build/fuzz/seeds
-  rm -rf "$seeds"
-  build/fuzz/tests/fuzz/fuzz_seeds "$seeds"
+  seeds=build/fuzz/tests/fuzz/seeds
   # name|runs: a fixed seed and run count, so a run takes the same path every time.
   for fuzzer in document_text\|5000 line_matcher\|200000; do
     IFS='|' read -r name runs <<<"$fuzzer"

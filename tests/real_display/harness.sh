@@ -1,15 +1,16 @@
-# shellcheck shell=bash
-# The desktop tests' harness: source it with the path of findlark as $1. It gives a test a
-# private desktop (`desktop`), the program on it (`start`, `window`), input (`key`, `search_for`,
-# `click_at`, `minimise`), waits (`wait_for`, `exits`), pictures (`shot`, `dark`) and recorders
+# shellcheck shell=bash disable=SC2034,SC2120  # variables and arguments are for the case files
+# The desktop tests' harness: run it with the path of findlark and a case file (cases/*.txt), or
+# source it with the path of findlark as $1. It gives a test a private desktop (`desktop`), the
+# program on it (`start`, `window`), input (`key`, `search_for`, `click_at`, `minimise`), waits
+# (`wait_for`, `exits`), pictures (`shot`, `dark`), files (`write`, `same`) and recorders
 # standing in for the applications files, links and mail go to (`recorder`, `recorded`).
 # Private home and XDG folders, so nothing of the machine's own desktop is read or changed;
 # every process started here is ended by its own pid when the test exits.
 set -u
 FINDLARK=$(realpath -e "${1:?usage: $0 path/to/findlark}") || exit 1
-TIMEOUT=${FINDLARK_TEST_TIMEOUT:-20}  # seconds any one wait may take
+TIMEOUT=${FINDLARK_TEST_TIMEOUT:-60}  # seconds any one wait may take: generous, for a loaded machine
 STARTED=() PLATFORM=x11 WESTON=root WORK=$(mktemp -d /tmp/findlark-desktop.XXXXXX)
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() { echo "FAIL: $*${STEP:+ (at $STEP)}" >&2; exit 1; }
 note() { echo "-- $*"; }
 for tool in Xvfb openbox trayer weston dbus-daemon xdotool wmctrl xwininfo xprop import convert compare; do
   command -v "$tool" >/dev/null || fail "'$tool' is not installed (scripts/install-deps.sh)"; done
@@ -139,13 +140,30 @@ minimise() {
 focus() { { xdotool windowactivate --sync "$WIN" || xdotool windowfocus --sync "$WIN"; } >/dev/null 2>&1; wait_for active || fail "window $WIN never became active"; }
 active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$((WIN))" ]; }  # getactivewindow says it in decimal
 key() { xdotool key --delay 50 "$@"; }
+key_down() { xdotool keydown "$1"; }
+key_up() { xdotool keyup "$1"; }
+# Holds key $1 down until screen area $2 shows something dark, then lets it go; at most three
+# times, as on a loaded machine the first press may come before the window has the keyboard.
+press_until_dark() { for _ in 1 2 3; do key_down "$1" && TIMEOUT=10 wait_for dark "$2" && key_up "$1" && return; key_up "$1"; done; false; }
 # Types a query into the search box and starts the search.
 search_for() { { wl || { focus && key --clearmodifiers ctrl+a; }; } && xdotool type --delay 30 "$1" && key Return; }
 # Clicks at x,y of weston's screen with button $3 (default the left), held for $4 seconds, then
 # rests the pointer in weston's corner. Paced as a hand moves: the frame Qt draws ignores a
 # press and release that come together; coming in from outside, the pointer enters weston.
-click_at() { xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "${3:-1}" \
+# `click_inside` stays inside weston, so that a grab weston holds (a menu's) is never in doubt.
+click_at() { xdotool mousemove 1000 700 sleep 0.2 && click_inside "$@"; }
+# Presses button $3 at x,y of weston's screen, coming in from outside; `release` lets it go.
+press_at() { xdotool mousemove 1000 700 sleep 0.2 mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "$3"; }
+click_inside() { xdotool mousemove --window "$WESTON" "$1" "$2" sleep 0.3 mousedown "${3:-1}" \
   sleep "${4:-0.2}" mouseup "${3:-1}" sleep 0.3 mousemove --window "$WESTON" 5 595; }
+# Sets BOX_Y BOX_H to the rows of weston's screen area WxH+X+Y that hold colour: a selection,
+# where everything else is black, white or grey. False when none.
+coloured_rows() {
+  local box y
+  shot && IFS=x+ read -r _ _ _ y <<<"$1" && box=$(convert "$WORK/screen.png" -crop "$1" +repage -colorspace HSL \
+    -channel G -separate -threshold 50% -format '%@' info: 2>/dev/null) || return 1
+  [[ $box =~ ^[1-9][0-9]*x([1-9][0-9]*)\+[0-9]+\+([0-9]+)$ ]] && BOX_H=${BASH_REMATCH[1]} BOX_Y=$((y + BASH_REMATCH[2]))
+}
 
 # A picture of the screen (weston's, on Wayland) to file $1 (default $WORK/screen.png).
 shot() { import -window "$WESTON" "${1:-$WORK/screen.png}" 2>/dev/null; }
@@ -173,12 +191,41 @@ unrecorded() { [ ! -s "$WORK/$1" ] || fail "$1 was given: $(cat "$WORK/$1")"; }
 
 # On X11: the program's icons in trayer's panel; `tray_icon` waits for the one icon and sets
 # TX TY to its centre.
-tray_icons() { xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree 2>/dev/null | grep -c '^ *0x[0-9a-f]* "Findlark":'; }
+# (xdotool's search fails when a window goes away under it, and xwininfo or import given no
+# window wait for a click on one: never let them.)
+panel() { xdotool search --name '^panel$' 2>/dev/null | head -n1; }
+tray_icons() { local p; p=$(panel) && [ -n "$p" ] && xwininfo -id "$p" -tree 2>/dev/null | grep -c '^ *0x[0-9a-f]* "Findlark":'; }
 tray_icon() {
+  local p
   wait_for eval '[ "$(tray_icons)" = 1 ]' || fail "$(tray_icons) tray icons, not 1"
-  read -r TX TY < <(xwininfo -id "$(xdotool search --name '^panel$' | head -n1)" -tree | awk '$2 == "\"Findlark\":" {
+  p=$(panel) && [ -n "$p" ] && read -r TX TY < <(xwininfo -id "$p" -tree | awk '$2 == "\"Findlark\":" {
     split($NF, p, "+"); split($(NF - 1), s, /[x+]/); print p[2] + int(s[1] / 2), p[3] + int(s[2] / 2) }')
 }
+# On X11: presses button $1 on the icon (after `tray_icon`), to be let go with `release`.
+tray_press() { xdotool mousemove "$TX" "$TY" mousedown "$1"; }
+release() { xdotool mouseup "$1"; }
+# True when the first popup menu shows something dark: text on its light background.
+popup_drawn() {
+  local w
+  w=$(popups | head -n1) && [ -n "$w" ] && import -window "$w" "$WORK/menu.png" && is "$(convert "$WORK/menu.png" -colorspace gray -format '%[fx:minima]' info:)" '< 0.3'
+}
+# On a D-Bus tray host (`desktop ... sni`): `sni_icon` waits for the icon to register, `sni`
+# calls its method $1 (Activate, ContextMenu), `sni_menu` fails unless its menu holds the labels
+# $1 ("|" between, mnemonics left out), `sni_pick` clicks the menu item whose label starts $1.
+sni_icon() { wait_for grep -q ' ' "$WORK/items" && ITEM=$(awk 'NF == 2 { print $1; exit }' "$WORK/items"); }
+sni_call() { gdbus call --session --dest "$ITEM" --object-path "$2" --method "$1" "${@:3}"; }
+sni() { sni_call "org.kde.StatusNotifierItem.$1" /StatusNotifierItem 700 500 >/dev/null; }
+sni_menu() {
+  MENU=$(sni_call org.freedesktop.DBus.Properties.Get /StatusNotifierItem org.kde.StatusNotifierItem Menu |
+    sed -nE "s/^\(<objectpath '([^']+)'>,\)$/\1/p")
+  ITEMS=$(sni_call com.canonical.dbusmenu.GetLayout "$MENU" -- 0 -1 '[]' | grep -oE "\(([0-9]+), \{[^}]*'label': <'[^']*'>" |
+    sed -E "s/^\(([0-9]+),.*'label': <'([^']*)'>$/\1 \2/" | tr -d '_&')
+  [ "$(cut -d' ' -f2- <<<"$ITEMS" | paste -sd'|')" = "$1" ] || fail "the icon's menu ($MENU) holds: $ITEMS"
+}
+sni_pick() { sni_call com.canonical.dbusmenu.Event "$MENU" "$(awk -v l="$1" '$2 == l { print $1 }' <<<"$ITEMS")" clicked '<int32 0>' 0 >/dev/null; }
+# True when the screen differs from picture $1 in fewer than 200 pixels (a caret may blink).
+unchanged() { shot && is "$(compare -metric AE -fuzz 10% "$1" "$WORK/screen.png" null: 2>&1)" '< 200'; }
+rest() { sleep "$1"; }  # before looking for what must not appear
 # On X11: the program's popup menus on screen (viewable override-redirect top-level windows).
 popups() {
   for w in $(xwininfo -root -children | awk '$2 == "\"Findlark\":" { print $1 }'); do
@@ -198,3 +245,137 @@ preview_row() {
   local deadline=$((SECONDS + 2 * TIMEOUT))
   until row $(printf 'Down %.0s' $(seq "$1")) && wait_for previewing; do ((SECONDS < deadline)) || return 1; done
 }
+
+# Steps for case files: files, processes and the pointer.
+not() { ! "$@"; }
+var() { printf -v "$1" '%s' "$2"; }  # sets variable $1 to $2, for the steps after
+# Writes printf format $2 to file $1, making its folder; `same` is true when file $1 holds it.
+# shellcheck disable=SC2059
+write() { mkdir -p "$(dirname "$1")" && printf -- "$2" >"$1"; }
+folder() { mkdir -p "$1"; }
+# shellcheck disable=SC2059
+same() { cmp "$1" <(printf -- "$2") || fail "$1 holds: $(od -c "$1")"; }
+holds() { grep -qF -- "$2" "$1"; }  # file $1 holds text $2
+signal() { kill -"$1" "${2:-$FL_PID}"; }  # to the program, or to process $2
+logged() { grep -q "$1" "$WORK/findlark.log"; }  # the program said $1
+point() { xdotool mousemove "$1" "$2"; }  # the pointer to x,y of the screen
+click() { xdotool click "${1:-1}"; }  # where the pointer is
+
+# The program's windows on X11.
+move_to() { xdotool windowmove --sync "$WIN" "$1" "$2" && place; }  # as the user would drag it
+at() { place && [ "$X,$Y" = "$1" ] || fail "the window is at $X,$Y, not $1"; }
+same_window() { [ "$WIN $X $Y" = "$1" ] || fail "the window $1 is now $WIN $X $Y"; }  # not remade, not moved
+close_window() { wmctrl -i -c "$WIN"; }  # as the window manager's close button does
+managed_windows_are() { [ "$(wmctrl -l | grep -c .)" = "$1" ] || fail "windows: $(wmctrl -l)"; }
+windows_are() { [ "$(windows)" = "$1" ]; }
+tray_icons_are() { [ "$(tray_icons)" = "$1" ]; }
+listed_visible() { xdotool search --onlyvisible --name '^Findlark$' | grep -qx "$((WIN))"; }
+# Waits for a window titled $1 (not the main window: a question) and gives it the keyboard.
+question() { wait_for has_title "$1" && { xdotool windowactivate --sync "$(titled "$1" | head -n1)" 2>/dev/null; true; }; }
+has_title() { [ -n "$(titled "$1")" ]; }
+x11_window() { xwininfo -root -tree | grep -q '"Findlark": ("findlark"'; }  # a window of the program on X11
+# Of programs $1 and $2 started at once, waits for one to end well; `first` is the other.
+one_ends() {
+  wait_for eval "ended $1 || ended $2" && if ended "$1"; then exits "$1" && var first "$2"; else exits "$2" && var first "$1"; fi
+}
+# True when a program's rendezvous socket is left in the runtime folder.
+socket_left() { [ -n "$(find "$XDG_RUNTIME_DIR" -maxdepth 1 -type s -name 'findlark-*')" ]; }
+
+# True when the program has mapped a library that matches $1: a sign of what it has started.
+mapped() { grep -Eq "$1" "/proc/$FL_PID/maps"; }
+# Starts a listener on a free port (PORT) of 127.0.0.1 that notes each connection in $WORK/heard.
+listener() {
+  bg python3 -c 'import socket, sys
+s = socket.create_server(("127.0.0.1", 0))
+print(s.getsockname()[1], flush=True)
+while True: s.accept()[0].close(); open(sys.argv[1], "a").write("connection\n")' "$WORK/heard" >"$WORK/port"
+  wait_for test -s "$WORK/port" && PORT=$(cat "$WORK/port")
+}
+# Writes the window tests' hostile page to file $1, aimed at the listener and at file $2.
+hostile_page() {
+  sed -e "s|@ORIGIN@|http://127.0.0.1:$PORT|g" -e "s|@WS_ORIGIN@|ws://127.0.0.1:$PORT|g" -e "s|@PORT@|$PORT|g" \
+    -e "s|@SECRET@|file://$2|g" "$(dirname "${BASH_SOURCE[0]}")/../ui/data/hostile.htm" >"$1"
+}
+
+# Takes a picture of the window with its frame (L R T B wide) to file $1 (OUT), true once the
+# picture shows the preview's text; `area` tests part WxH+X+Y of it, measure $2 against $3, in
+# grey or, given "HSL" as $4, in saturation.
+frame_shot() {
+  OUT=$1 && place && read -r L R T B < <(xprop -id "$WIN" _NET_FRAME_EXTENTS | tr -dc '0-9 \n') &&
+    import -window root -crop "$((W + L + R))x$((H + T + B))+$((X - L))+$((Y - T))" +repage "$OUT" &&
+    area "$((W * 2 / 3 - 20))x$((H - 64))+$((L + W / 3 + 10))+$((T + 54))" minima '< 0.3'
+}
+area() { is "$(convert "$OUT" -crop "$1" -colorspace "${4:-gray}" ${4:+-channel G -separate} -format "%[fx:$2]" info:)" "$3"; }
+
+# Makes FINDLARK a copy of the program whose qt.conf points at Qt's plugins less the Wayland ones.
+without_wayland_plugin() {
+  local nowl=$WORK/no-wayland p
+  mkdir -p "$nowl/bin" "$nowl/plugins/platforms"
+  for p in /usr/lib/*/qt6/plugins/* /usr/lib/*/qt6/plugins/platforms/*; do
+    [[ $p == */platforms || $p == *wayland* ]] || ln -s "$p" "$nowl/plugins/${p#*/qt6/plugins/}"
+  done
+  cp "$FINDLARK" "$nowl/bin/findlark" && printf '[Paths]\nPlugins=%s\n' "$nowl/plugins" >"$nowl/bin/qt.conf" &&
+    FINDLARK=$nowl/bin/findlark
+}
+
+# A folder that never answers, as a dead network mount does: `private_mounts` runs the test
+# again in a private mount namespace (skipped without root, /dev/fuse, unshare and fusermount3);
+# there `mount_dead` mounts $DEADFS at folder $1 with options $2..., and `unmount_dead` lazily
+# unmounts them all and ends their servers, so that no held thread outlives the test.
+private_mounts() {
+  [ -n "${FINDLARK_IN_NAMESPACE:-}" ] && return
+  [ "$(id -u)" = 0 ] && [ -c /dev/fuse ] && command -v unshare fusermount3 >/dev/null ||
+    { echo "SKIP: needs root, /dev/fuse, unshare and fusermount3"; exit 77; }
+  cleanup && trap - EXIT && FINDLARK_IN_NAMESPACE=1 exec unshare -m --propagation private bash "$0" "$FINDLARK" "$CASE"
+}
+MOUNTS=()
+mount_dead() {
+  trap 'unmount_dead; cleanup' EXIT
+  mkdir -p "$1" && bg "$DEADFS" -f "${@:2}" "$1" 2>>"$WORK/deadfs.log" && MOUNTS+=("$1|${STARTED[-1]}")
+  wait_for mounted "$1" || fail "the dead file system did not mount: $(cat "$WORK/deadfs.log")"
+}
+unmount_dead() { for m in "${MOUNTS[@]}"; do fusermount3 -uz "${m%|*}"; kill -9 "${m#*|}"; done 2>/dev/null; MOUNTS=(); }
+# Read from mountinfo, which never calls into the file system: a mount at $1 of type $2 (fuse).
+mounted() { grep -q " $1 .* ${2:-fuse}" /proc/self/mountinfo; }
+mount_tmpfs() { mkdir -p "$1" && mount -t tmpfs tmpfs "$1"; }
+unmount() { umount "$1"; }
+# Runs $CLI (findlark-cli) with arguments $2... and fails unless it ends with status $1; its
+# output goes to $WORK/out, sorted (the walk's order is not fixed), its messages to $WORK/err.
+# Files, not pipes: a process held by a dead mount would keep a pipe open.
+cli() { bg "$CLI" "${@:2}" >"$WORK/out" 2>"$WORK/err" && exits "${STARTED[-1]}" "$1" && LC_ALL=C sort -o "$WORK/out" "$WORK/out"; }
+# Starts $CLI with arguments $2... as a terminal's foreground job (SIGINT not ignored), waits
+# until it says which folder holds it and sends it signal $1; CLI_PID is its pid.
+cli_held() {
+  rm -f "$WORK/out" "$WORK/err"  # the wait below must see this run's words
+  bg python3 -c 'import os, signal, sys; signal.signal(signal.SIGINT, signal.SIG_DFL); os.execv(sys.argv[1], sys.argv[1:])' \
+    "$CLI" "${@:2}" >"$WORK/out" 2>"$WORK/err"
+  CLI_PID=${STARTED[-1]}
+  wait_for grep -qs 'which does not answer' "$WORK/err" || fail "nothing said which folder holds the search: $(cat "$WORK/err")"
+  kill -"$1" "$CLI_PID"
+}
+
+# Other programs: the window tests, and checkers beside this script.
+# Runs cases $@ of a window tests' program, given in findlark's place; none may fail or be skipped.
+qt_cases() {
+  "$FINDLARK" "$@" >"$WORK/cases.log" 2>&1 && ! grep -q '^SKIP' "$WORK/cases.log" || { grep -v QWARN "$WORK/cases.log" >&2; return 1; }
+  grep -E '^Totals' "$WORK/cases.log"
+}
+# Runs checker $1, a script beside this one, with Debian's python3 (it has pyatspi).
+check() { /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/$1" "${@:2}"; }
+
+# Run directly: the steps of case file $2, one harness function and its words a line, expanded
+# and quoted as the shell does ($WORK, $FL_PID, $((X + 60)) ...); a `note` line is shown as it
+# is, and blank lines and # comments are skipped. A step that fails ends the test, naming its line.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  CASE=$(realpath -e "${2:?usage: $0 path/to/findlark case-file}") || exit 1
+  n=0
+  while IFS= read -r step <&9; do
+    ((++n)) && [[ $step =~ ^[[:space:]]*(#|$) ]] && continue
+    STEP="${CASE##*/}:$n: $step"
+    [[ $step == note\ * ]] && note "${step#note }" && continue  # free text, not shell words
+    echo "   $n: $step"  # where a test that stops here stopped
+    eval "set -- $step" && declare -F "$1" >/dev/null || fail "no such step"
+    "$@" || fail "the step failed"
+  done 9<"$CASE"
+  echo PASS
+fi
