@@ -274,7 +274,7 @@ class Walker : WalkReader {
   HitDecider decider_;
   const Frame* listing_ = nullptr;  // that of the entry being decided
   ResultRecord hit_;  // reused: most entries are no hit, and need no record made and freed
-  std::vector<Subtree::Item> kept_;
+  HitBatch kept_;
   std::deque<Frame> frames_;  // deque: a reference stays valid while deeper frames are added
   size_t depth_ = 0;          // frames in use
   size_t base_ = 0;           // the depth of the first frame below the search root
@@ -576,7 +576,7 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
       if (search_.sharing.Reached(subtree)) {
         // Its hits come here, then its own entry, as if walked on this thread.
         if (out_ != nullptr) {
-          kept_.push_back({{}, &subtree});
+          kept_.AddSubtree(&subtree);
         } else {
           // The helper walking it is watched on its own.
           if (slot_) slot_->SetWaiting(true);
@@ -778,7 +778,7 @@ void Walker::Emit(ResultRecord&& record) {
     search_.Deliver(std::move(record));
     return;
   }
-  kept_.push_back({std::move(record)});
+  kept_.AddHit(record);  // copied: the record keeps its memory for the next hit
   if (kept_.size() >= kKeepBatch) search_.sharing.Keep(*out_, kept_);
 }
 
