@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -207,8 +209,7 @@ ExitStatus WriteFailed(int error, int found) {
 // and keeping them in `kept` when given. Returns how many were found.
 int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, ProgressLine& progress,
                 SearchResults* kept, bool stdoutIsTerminal) {
-  std::vector<ResultRecord> batch;
-  batch.reserve(kBatch);
+  std::deque<ResultRecord> batch;
   Clock::time_point lastFlush = Clock::now();
   Clock::time_point nextWaitingCheck = lastFlush + kWaitingCheck;
   std::string waitingFor;  // named once on stderr
@@ -227,7 +228,10 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
       run.RequestStop();
     }
     batch.clear();
-    size_t taken = run.TakeHits(batch, kBatch);
+    // Everything queued at once: the walker waits for the queue only as long as a swap takes.
+    // Busy this very moment, it is taken on the next turn.
+    const std::optional<SearchRun::Taken> took = run.TryTakeAll(batch);
+    const size_t taken = took ? took->hits : 0;
     if (taken > 0) {
       if (printer.Streams()) {
         for (const ResultRecord& record : batch) {
@@ -236,7 +240,9 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
         }
       }
       found += static_cast<int>(taken);
-      if (kept) kept->AppendHits(batch);
+      if (kept) {
+        for (const ResultRecord& record : batch) kept->store.Append(record);
+      }
     }
     Clock::time_point now = Clock::now();
     if (out.Pending() && (now - lastFlush >= kFlushPeriod || run.WalkDone())) flush(now);
