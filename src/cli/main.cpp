@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/child_process.h"
@@ -44,6 +43,9 @@ constexpr milliseconds kFlushPeriod{50};  // pending output waits at most this l
 constexpr milliseconds kPollPeriod{50};   // how often a Ctrl-C is looked for
 constexpr milliseconds kGatherPause{2};
 constexpr size_t kBatch = 1024;
+// Hits queued for printing; the walker waits past it. Taken in one swap as soon as half of it
+// is filled, so it seldom fills, and it holds less memory the kernel must first hand out.
+constexpr size_t kQueueCapacity = 2 * kBatch;
 // A stopped walk held by a folder that does not answer is given up after this; the process the
 // shell waits for leaves a little later still, output written or not.
 constexpr milliseconds kStopGrace{500};
@@ -260,7 +262,7 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
     if (taken > 0 && taken < kBatch && !run.WalkDone()) {
       // The queue ran dry. Let hits gather for a moment rather than waking for each one: a
       // wake-up per hit costs more than finding the hit.
-      std::this_thread::sleep_for(kGatherPause);
+      run.WaitForMoreHits(static_cast<int>(kGatherPause.count()));
     } else if (taken == 0) {
       if (run.Finished()) return found;
       Clock::time_point wake = std::min(progress.Next(), now + kPollPeriod);
@@ -330,7 +332,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
       continue;
     }
     progress.SetFoundBefore(found);
-    SearchRun run(8192, kStopGrace);
+    SearchRun run(kQueueCapacity, kStopGrace);
     run.Start(search);
     found += CollectHits(run, printer, out, progress, keep ? &results : nullptr, terminals.out);
     if (out.Failed()) run.RequestStop();

@@ -48,13 +48,16 @@ struct SearchRun::State {
     // that has stopped draining.
     spaceFreed.wait(lock, [this] { return queue.size() < capacity || stop.load() || joining; });
     if (givenUp) return;  // found too late: nobody is listening
-    const bool wasEmpty = queue.empty();
     queue.push_back(std::move(record));
-    // Waiters only sleep on an empty queue, so only the first hit of a burst needs to wake them.
-    if (!wasEmpty) return;
+    // Waiters sleep on an empty queue or for a half full one, so only the first hit of a burst
+    // and the one that fills half the queue need to wake them.
+    if (queue.size() == HalfFull()) changed.notify_all();
+    if (queue.size() != 1) return;
     changed.notify_all();
     if (wakeup) wakeup();  // under the lock, so it is never called once the run is given up
   }
+
+  size_t HalfFull() const { return capacity / 2 + 1; }
 
   const size_t capacity;
   std::atomic<bool> stop{false};
@@ -166,6 +169,14 @@ void SearchRun::WaitForHits(int timeoutMs) {
   std::unique_lock lock(state_->mutex);
   state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
     return !state_->queue.empty() || state_->walkDone || state_->givenUp;
+  });
+}
+
+void SearchRun::WaitForMoreHits(int timeoutMs) {
+  if (!state_) return;
+  std::unique_lock lock(state_->mutex);
+  state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+    return state_->queue.size() >= state_->HalfFull() || state_->walkDone || state_->givenUp;
   });
 }
 
