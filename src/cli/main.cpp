@@ -43,9 +43,9 @@ constexpr milliseconds kFlushPeriod{50};  // pending output waits at most this l
 constexpr milliseconds kPollPeriod{50};   // how often a Ctrl-C is looked for
 constexpr milliseconds kGatherPause{2};
 constexpr size_t kBatch = 1024;
-// Hits queued for printing; the walker waits past it. Taken in one swap as soon as half of it
-// is filled, so it seldom fills, and it holds less memory the kernel must first hand out.
-constexpr size_t kQueueCapacity = 2 * kBatch;
+// Hits queued for printing; the walker waits past it. They are taken in one swap as soon as
+// half of it is filled, so it seldom fills; a smaller one made one CPU switch threads more often.
+constexpr size_t kQueueCapacity = 8 * kBatch;
 // A stopped walk held by a folder that does not answer is given up after this; the process the
 // shell waits for leaves a little later still, output written or not.
 constexpr milliseconds kStopGrace{500};
