@@ -50,8 +50,8 @@ struct SearchRun::State {
     if (givenUp) return;  // found too late: nobody is listening
     queue.push_back(std::move(record));
     // Waiters sleep on an empty queue or for a half full one, so only the first hit of a burst
-    // and the one that fills half the queue need to wake them.
-    if (queue.size() == HalfFull()) changed.notify_all();
+    // and the one that fills half the queue need to wake them, each their own.
+    if (queue.size() == HalfFull()) gathered.notify_all();
     if (queue.size() != 1) return;
     changed.notify_all();
     if (wakeup) wakeup();  // under the lock, so it is never called once the run is given up
@@ -63,7 +63,8 @@ struct SearchRun::State {
   std::atomic<bool> stop{false};
   std::mutex mutex;
   std::condition_variable spaceFreed;
-  std::condition_variable changed;  // a hit queued, Stop requested, or the walk ended
+  std::condition_variable changed;   // a hit queued, Stop requested, or the walk ended
+  std::condition_variable gathered;  // the queue half full, Stop requested, or the walk ended
   std::deque<ResultRecord> queue;
   Clock::time_point stopAt;
   bool walkDone = false;
@@ -121,6 +122,7 @@ void SearchRun::RequestStop() {
   }
   state_->spaceFreed.notify_all();
   state_->changed.notify_all();
+  state_->gathered.notify_all();
 }
 
 bool SearchRun::StopRequested() const {
@@ -175,7 +177,7 @@ void SearchRun::WaitForHits(int timeoutMs) {
 void SearchRun::WaitForMoreHits(int timeoutMs) {
   if (!state_) return;
   std::unique_lock lock(state_->mutex);
-  state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+  state_->gathered.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
     return state_->queue.size() >= state_->HalfFull() || state_->walkDone || state_->givenUp;
   });
 }
@@ -305,6 +307,7 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
     return;
   }
   state->changed.notify_all();
+  state->gathered.notify_all();
   if (state->wakeup) state->wakeup();
 }
 
