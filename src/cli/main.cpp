@@ -13,9 +13,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cli/child_process.h"
@@ -42,6 +43,9 @@ constexpr milliseconds kFlushPeriod{50};  // pending output waits at most this l
 constexpr milliseconds kPollPeriod{50};   // how often a Ctrl-C is looked for
 constexpr milliseconds kGatherPause{2};
 constexpr size_t kBatch = 1024;
+// Hits queued for printing; the walker waits past it. They are taken in one swap as soon as
+// half of it is filled, so it seldom fills; a smaller one made one CPU switch threads more often.
+constexpr size_t kQueueCapacity = 8 * kBatch;
 // A stopped walk held by a folder that does not answer is given up after this; the process the
 // shell waits for leaves a little later still, output written or not.
 constexpr milliseconds kStopGrace{500};
@@ -207,8 +211,7 @@ ExitStatus WriteFailed(int error, int found) {
 // and keeping them in `kept` when given. Returns how many were found.
 int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, ProgressLine& progress,
                 SearchResults* kept, bool stdoutIsTerminal) {
-  std::vector<ResultRecord> batch;
-  batch.reserve(kBatch);
+  std::deque<ResultRecord> batch;
   Clock::time_point lastFlush = Clock::now();
   Clock::time_point nextWaitingCheck = lastFlush + kWaitingCheck;
   std::string waitingFor;  // named once on stderr
@@ -227,7 +230,10 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
       run.RequestStop();
     }
     batch.clear();
-    size_t taken = run.TakeHits(batch, kBatch);
+    // Everything queued at once: the walker waits for the queue only as long as a swap takes.
+    // Busy this very moment, it is taken on the next turn.
+    const std::optional<SearchRun::Taken> took = run.TryTakeAll(batch);
+    const size_t taken = took ? took->hits : 0;
     if (taken > 0) {
       if (printer.Streams()) {
         for (const ResultRecord& record : batch) {
@@ -236,7 +242,9 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
         }
       }
       found += static_cast<int>(taken);
-      if (kept) kept->AppendHits(batch);
+      if (kept) {
+        for (const ResultRecord& record : batch) kept->store.Append(record);
+      }
     }
     Clock::time_point now = Clock::now();
     if (out.Pending() && (now - lastFlush >= kFlushPeriod || run.WalkDone())) flush(now);
@@ -254,7 +262,7 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
     if (taken > 0 && taken < kBatch && !run.WalkDone()) {
       // The queue ran dry. Let hits gather for a moment rather than waking for each one: a
       // wake-up per hit costs more than finding the hit.
-      std::this_thread::sleep_for(kGatherPause);
+      run.WaitForMoreHits(static_cast<int>(kGatherPause.count()));
     } else if (taken == 0) {
       if (run.Finished()) return found;
       Clock::time_point wake = std::min(progress.Next(), now + kPollPeriod);
@@ -324,7 +332,7 @@ ExitStatus Run(const CliOptions& options, Terminals terminals) {
       continue;
     }
     progress.SetFoundBefore(found);
-    SearchRun run(8192, kStopGrace);
+    SearchRun run(kQueueCapacity, kStopGrace);
     run.Start(search);
     found += CollectHits(run, printer, out, progress, keep ? &results : nullptr, terminals.out);
     if (out.Failed()) run.RequestStop();

@@ -1,5 +1,9 @@
 #include "search/categories.h"
 
+#include <array>
+#include <cstdint>
+#include <iterator>
+
 #include "search/case_fold.h"
 
 namespace findlark {
@@ -38,6 +42,22 @@ constexpr ExtensionRow kExtensions[] = {
     {"as", kSourceCode},
 };
 
+// An extension of at most four bytes, and its length, as one number, so that the table is
+// searched by integer compares: every hit by name and every file of a content search is
+// classified.
+constexpr uint64_t ExtensionKey(std::string_view extension) {
+  uint64_t key = static_cast<uint64_t>(extension.size()) << 32;
+  for (size_t i = 0; i < extension.size(); ++i)
+    key |= static_cast<uint64_t>(static_cast<unsigned char>(extension[i])) << (8 * i);
+  return key;
+}
+
+constexpr auto kExtensionKeys = [] {
+  std::array<uint64_t, std::size(kExtensions)> keys{};
+  for (size_t i = 0; i < keys.size(); ++i) keys[i] = ExtensionKey(kExtensions[i].extension);
+  return keys;
+}();
+
 char AsciiLower(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
@@ -54,9 +74,10 @@ std::optional<FileCategory> ClassifyEntry(bool isFolder, std::string_view extens
   if (isFolder) return kFolders;
   // Every table extension is 1 to 4 bytes; longer ones can only be Other.
   if (extension.empty() || extension.size() > 4) return kOther;
-  if (extension == "lnk" || extension == "url") return std::nullopt;
-  for (const ExtensionRow& row : kExtensions) {
-    if (row.extension == extension) return row.category;
+  const uint64_t key = ExtensionKey(extension);
+  if (key == ExtensionKey("lnk") || key == ExtensionKey("url")) return std::nullopt;
+  for (size_t i = 0; i < kExtensionKeys.size(); ++i) {
+    if (kExtensionKeys[i] == key) return kExtensions[i].category;
   }
   return kOther;
 }

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "search/content_matcher.h"
@@ -46,12 +47,35 @@ constexpr size_t kListingChunk = 32 * 1024;
 // Hits a walker for another thread collects before it hands them on.
 constexpr size_t kKeepBatch = 64;
 
+// Leaves the bytes a resize adds unset: the kernel writes a listing before anything reads it,
+// and zeroing a fresh buffer for every folder a thread enters costs a page fault per page.
+template <typename T>
+struct UnsetAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UnsetAllocator<U>;
+  };
+  UnsetAllocator() = default;
+  template <typename U>
+  UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
+};
+
+using Listing = std::vector<char, UnsetAllocator<char>>;
+
 struct Frame {
   size_t index = 0;  // depth: 0 for the root
   int fd = -1;
   bool haveStat = false;
   struct stat st {};  // the folder itself, taken when it was opened (deep ones at least)
-  std::vector<char> listing;
+  Listing listing;
   size_t pos = 0;
   size_t end = 0;
   bool eof = false;
@@ -274,14 +298,14 @@ class Walker : WalkReader {
   HitDecider decider_;
   const Frame* listing_ = nullptr;  // that of the entry being decided
   ResultRecord hit_;  // reused: most entries are no hit, and need no record made and freed
-  std::vector<Subtree::Item> kept_;
+  HitBatch kept_;
   std::deque<Frame> frames_;  // deque: a reference stays valid while deeper frames are added
   size_t depth_ = 0;          // frames in use
   size_t base_ = 0;           // the depth of the first frame below the search root
   bool mayGive_ = false;      // a listing was read since Give last found nothing
   std::string path_;          // the current folder's path followed by "/"
   std::string scratch_;
-  std::vector<char> restOfListing_;
+  Listing restOfListing_;
   std::vector<size_t> offsets_;  // for Give
   std::vector<const char*> names_;
   std::vector<Subtree*> subtrees_;
@@ -477,8 +501,7 @@ void Walker::ReadRestOfListing(Frame& frame) {
     restOfListing_.resize(used + (n > 0 ? static_cast<size_t>(n) : 0));
     if (n <= 0) frame.eof = true;
   }
-  std::vector<char>(restOfListing_.begin(), restOfListing_.end())
-      .swap(frame.listing);  // exact size
+  Listing(restOfListing_.begin(), restOfListing_.end()).swap(frame.listing);  // exact size
   frame.pos = 0;
   frame.end = frame.listing.size();
 }
@@ -538,7 +561,7 @@ void Walker::PopFrame() {
   const bool childHasStat = child.haveStat && child.index >= kKeepOpenDepth;
   const struct stat childStat = child.st;
   const size_t childPrefix = child.prefixLen;
-  if (child.index >= kKeepOpenDepth) std::vector<char>().swap(child.listing);
+  if (child.index >= kKeepOpenDepth) Listing().swap(child.listing);
   --depth_;
 
   // The folder's own entry comes after its subtree, even when Stop came during the descent.
@@ -576,7 +599,7 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
       if (search_.sharing.Reached(subtree)) {
         // Its hits come here, then its own entry, as if walked on this thread.
         if (out_ != nullptr) {
-          kept_.push_back({{}, &subtree});
+          kept_.AddSubtree(&subtree);
         } else {
           // The helper walking it is watched on its own.
           if (slot_) slot_->SetWaiting(true);
@@ -778,7 +801,7 @@ void Walker::Emit(ResultRecord&& record) {
     search_.Deliver(std::move(record));
     return;
   }
-  kept_.push_back({std::move(record)});
+  kept_.AddHit(record);  // copied: the record keeps its memory for the next hit
   if (kept_.size() >= kKeepBatch) search_.sharing.Keep(*out_, kept_);
 }
 

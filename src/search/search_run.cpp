@@ -48,19 +48,23 @@ struct SearchRun::State {
     // that has stopped draining.
     spaceFreed.wait(lock, [this] { return queue.size() < capacity || stop.load() || joining; });
     if (givenUp) return;  // found too late: nobody is listening
-    const bool wasEmpty = queue.empty();
     queue.push_back(std::move(record));
-    // Waiters only sleep on an empty queue, so only the first hit of a burst needs to wake them.
-    if (!wasEmpty) return;
+    // Waiters sleep on an empty queue or for a half full one, so only the first hit of a burst
+    // and the one that fills half the queue need to wake them, each their own.
+    if (queue.size() == HalfFull()) gathered.notify_all();
+    if (queue.size() != 1) return;
     changed.notify_all();
     if (wakeup) wakeup();  // under the lock, so it is never called once the run is given up
   }
+
+  size_t HalfFull() const { return capacity / 2 + 1; }
 
   const size_t capacity;
   std::atomic<bool> stop{false};
   std::mutex mutex;
   std::condition_variable spaceFreed;
-  std::condition_variable changed;  // a hit queued, Stop requested, or the walk ended
+  std::condition_variable changed;   // a hit queued, Stop requested, or the walk ended
+  std::condition_variable gathered;  // the queue half full, Stop requested, or the walk ended
   std::deque<ResultRecord> queue;
   Clock::time_point stopAt;
   bool walkDone = false;
@@ -118,6 +122,7 @@ void SearchRun::RequestStop() {
   }
   state_->spaceFreed.notify_all();
   state_->changed.notify_all();
+  state_->gathered.notify_all();
 }
 
 bool SearchRun::StopRequested() const {
@@ -166,6 +171,14 @@ void SearchRun::WaitForHits(int timeoutMs) {
   std::unique_lock lock(state_->mutex);
   state_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
     return !state_->queue.empty() || state_->walkDone || state_->givenUp;
+  });
+}
+
+void SearchRun::WaitForMoreHits(int timeoutMs) {
+  if (!state_) return;
+  std::unique_lock lock(state_->mutex);
+  state_->gathered.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
+    return state_->queue.size() >= state_->HalfFull() || state_->walkDone || state_->givenUp;
   });
 }
 
@@ -294,6 +307,7 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
     return;
   }
   state->changed.notify_all();
+  state->gathered.notify_all();
   if (state->wakeup) state->wakeup();
 }
 

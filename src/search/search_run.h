@@ -90,6 +90,10 @@ class SearchRun {
   std::optional<Taken> TryTakeAll(std::deque<ResultRecord>& out);
   // Blocks until a hit is queued, the walk has ended, or the timeout passes.
   void WaitForHits(int timeoutMs);
+  // The same, but while hits stream in: until the queue is half full, or the walk has ended, or
+  // the timeout passes. Taking them in larger batches costs fewer wake-ups, and waking at half
+  // full keeps the worker from waiting for room.
+  void WaitForMoreHits(int timeoutMs);
 
   // The worker has finished walking, or the run was given up (hits may still be queued).
   bool WalkDone();

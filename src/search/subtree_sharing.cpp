@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <system_error>
 
 namespace findlark {
@@ -29,7 +31,72 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
+// A hit: its category, size and date, then its five texts, each after its length. A subtree:
+// its address.
+enum Tag : char { kHitTag, kSubtreeTag };
+
+void PutText(std::string& bytes, const std::string& text) {
+  const uint32_t length = static_cast<uint32_t>(text.size());
+  bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
+  bytes.append(text);
+}
+
+template <typename T>
+const char* Get(const char* at, T& value) {
+  std::memcpy(&value, at, sizeof value);
+  return at + sizeof value;
+}
+
+const char* GetText(const char* at, std::string& text) {
+  uint32_t length;
+  at = Get(at, length);
+  text.assign(at, length);
+  return at + length;
+}
+
 }  // namespace
+
+void HitBatch::AddHit(const ResultRecord& hit) {
+  // Room for a usual batch at once, rather than growing through every smaller size.
+  if (bytes_.capacity() < 4096) bytes_.reserve(4096);
+  const int32_t category = hit.category;
+  bytes_.push_back(kHitTag);
+  bytes_.append(reinterpret_cast<const char*>(&category), sizeof category);
+  bytes_.append(reinterpret_cast<const char*>(&hit.size), sizeof hit.size);
+  bytes_.append(reinterpret_cast<const char*>(&hit.mtime), sizeof hit.mtime);
+  PutText(bytes_, hit.path);
+  PutText(bytes_, hit.sizeText);
+  PutText(bytes_, hit.dateText);
+  PutText(bytes_, hit.matchLine);
+  PutText(bytes_, hit.extension);
+  ++count_;
+}
+
+void HitBatch::AddSubtree(Subtree* inside) {
+  bytes_.push_back(kSubtreeTag);
+  bytes_.append(reinterpret_cast<const char*>(&inside), sizeof inside);
+  ++count_;
+}
+
+bool HitBatch::Reader::Next(ResultRecord& hit, Subtree*& inside) {
+  if (at_ >= end_) return false;
+  if (*at_++ == kSubtreeTag) {
+    at_ = Get(at_, inside);
+    return true;
+  }
+  inside = nullptr;
+  int32_t category;
+  at_ = Get(at_, category);
+  hit.category = category;
+  at_ = Get(at_, hit.size);
+  at_ = Get(at_, hit.mtime);
+  at_ = GetText(at_, hit.path);
+  at_ = GetText(at_, hit.sizeText);
+  at_ = GetText(at_, hit.dateText);
+  at_ = GetText(at_, hit.matchLine);
+  at_ = GetText(at_, hit.extension);
+  return true;
+}
 
 SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop,
                                size_t maxKept, int diskHelpers)
@@ -175,35 +242,54 @@ void SubtreeSharing::TakeBack(std::unique_lock<std::mutex>&, Subtree& subtree) {
 // subtrees handed on from inside it are dropped too.
 void SubtreeSharing::Drop(Subtree& subtree) {
   subtree.dropped_ = true;
-  DropInside(subtree.items_);
-  unread_ -= subtree.items_.size();
-  subtree.items_.clear();
+  for (HitBatch& batch : subtree.batches_) {
+    DropInside(batch);
+    Recycle(batch);
+  }
+  unread_ -= subtree.kept_;
+  subtree.kept_ = 0;
+  subtree.batches_.clear();
   if (pausedHelpers_ > 0) room_.notify_all();
   if (subtree.state_ == Subtree::State::kDone) subtrees_.erase(subtree.self_);
 }
 
-void SubtreeSharing::DropInside(std::vector<Subtree::Item>& items) {
-  for (Subtree::Item& item : items) {
-    if (item.inside != nullptr) Drop(*item.inside);
+void SubtreeSharing::DropInside(HitBatch& items) {
+  ResultRecord hit;
+  Subtree* inside = nullptr;
+  for (HitBatch::Reader reader(items); reader.Next(hit, inside);) {
+    if (inside != nullptr) Drop(*inside);
   }
 }
 
-void SubtreeSharing::Append(Subtree& subtree, std::vector<Subtree::Item>& items) {
+// Under the lock. The batch is kept as it is, and the walker fills a spare one next.
+void SubtreeSharing::Append(Subtree& subtree, HitBatch& items) {
   if (subtree.dropped_) {
     DropInside(items);
-  } else if (subtree.items_.empty()) {
+    items.clear();
+  } else if (!items.empty()) {
     unread_ += items.size();
-    subtree.items_.swap(items);
-  } else {
-    unread_ += items.size();
-    std::move(items.begin(), items.end(), std::back_inserter(subtree.items_));
+    subtree.kept_ += items.size();
+    subtree.batches_.push_back(std::move(items));
+    items.clear();  // a moved-from vector is only valid, not surely empty
+    if (!spare_.empty()) {
+      items = std::move(spare_.back());
+      spare_.pop_back();
+    }
   }
-  items.clear();
   subtree.wanted_.store(false, std::memory_order_relaxed);
   if (collecting_ > 0) news_.notify_all();
 }
 
-void SubtreeSharing::Keep(Subtree& subtree, std::vector<Subtree::Item>& items) {
+// Under the lock. Only a few, of a walker's usual batch size, are kept for reuse.
+void SubtreeSharing::Recycle(HitBatch& batch) {
+  constexpr size_t kMaxSpare = 16;
+  constexpr size_t kMaxSpareCapacity = 64 * 1024;
+  batch.clear();
+  if (spare_.size() < kMaxSpare && batch.capacity() > 0 && batch.capacity() <= kMaxSpareCapacity)
+    spare_.push_back(std::move(batch));
+}
+
+void SubtreeSharing::Keep(Subtree& subtree, HitBatch& items) {
   std::unique_lock lock(mutex_);
   Append(subtree, items);
   if (!t_helper) return;
@@ -213,7 +299,7 @@ void SubtreeSharing::Keep(Subtree& subtree, std::vector<Subtree::Item>& items) {
   --pausedHelpers_;
 }
 
-void SubtreeSharing::Finish(Subtree& subtree, std::vector<Subtree::Item>& items) {
+void SubtreeSharing::Finish(Subtree& subtree, HitBatch& items) {
   std::lock_guard lock(mutex_);
   Append(subtree, items);
   subtree.state_ = Subtree::State::kDone;
@@ -222,30 +308,36 @@ void SubtreeSharing::Finish(Subtree& subtree, std::vector<Subtree::Item>& items)
 
 void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRecord&&)>& deliver,
                              const std::function<bool(const ResultRecord&)>& afterStop) {
-  std::vector<Subtree::Item> items;
+  std::vector<HitBatch> batches;
+  ResultRecord hit;
+  Subtree* inside = nullptr;
   std::unique_lock lock(mutex_);
   subtree.collecting_ = true;
   if (pausedHelpers_ > 0) room_.notify_all();
   for (;;) {
-    if (!subtree.items_.empty()) {
-      unread_ -= subtree.items_.size();
-      items.swap(subtree.items_);
+    if (!subtree.batches_.empty()) {
+      unread_ -= subtree.kept_;
+      subtree.kept_ = 0;
+      batches.swap(subtree.batches_);
       if (pausedHelpers_ > 0) room_.notify_all();
       lock.unlock();
-      for (Subtree::Item& item : items) {
-        if (item.inside == nullptr) {
-          if (!Stopped() || afterStop(item.hit)) deliver(std::move(item.hit));
-        } else if (!Stopped()) {
-          Collect(*item.inside, deliver, afterStop);
-        } else {
-          // Subtrees further on hold no folder on the way out from where the walk stopped.
-          lock.lock();
-          Drop(*item.inside);
-          lock.unlock();
+      for (const HitBatch& batch : batches) {
+        for (HitBatch::Reader reader(batch); reader.Next(hit, inside);) {
+          if (inside == nullptr) {
+            if (!Stopped() || afterStop(hit)) deliver(std::move(hit));
+          } else if (!Stopped()) {
+            Collect(*inside, deliver, afterStop);
+          } else {
+            // Subtrees further on hold no folder on the way out from where the walk stopped.
+            lock.lock();
+            Drop(*inside);
+            lock.unlock();
+          }
         }
       }
-      items.clear();
       lock.lock();
+      for (HitBatch& batch : batches) Recycle(batch);
+      batches.clear();
       continue;
     }
     if (subtree.state_ == Subtree::State::kDone) break;

@@ -19,16 +19,46 @@
 
 namespace findlark {
 
+class Subtree;
+
+// Hits, and subtrees handed on from inside the one being walked (their hits come at that
+// place), in walk order, packed into one buffer. A walker far ahead of the thread that collects
+// may keep tens of thousands: as records they would cost a few hundred bytes and an allocation
+// apiece, and fresh memory is slow to come by.
+class HitBatch {
+ public:
+  void AddHit(const ResultRecord& hit);
+  void AddSubtree(Subtree* inside);
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  size_t capacity() const { return bytes_.capacity(); }
+  void clear() {
+    bytes_.clear();
+    count_ = 0;
+  }
+
+  // Reads a batch back in order.
+  class Reader {
+   public:
+    explicit Reader(const HitBatch& batch)
+        : at_(batch.bytes_.data()), end_(at_ + batch.bytes_.size()) {}
+    // False at the end. Otherwise either `inside` is set, or it is null and `hit` was refilled.
+    bool Next(ResultRecord& hit, Subtree*& inside);
+
+   private:
+    const char* at_;
+    const char* end_;
+  };
+
+ private:
+  std::string bytes_;
+  size_t count_ = 0;
+};
+
 // A folder that the thread walking its parent handed to an idle thread, which walks the whole
 // subtree and keeps its hits, in walk order, until the walk reaches the folder.
 class Subtree {
  public:
-  // A hit, or a subtree handed on from inside this one: its hits come at this place.
-  struct Item {
-    ResultRecord hit;
-    Subtree* inside = nullptr;
-  };
-
   int fd() const { return fd_; }
   const struct stat& st() const { return st_; }
   const std::string& path() const { return path_; }  // with a trailing "/"
@@ -51,7 +81,9 @@ class Subtree {
   bool collecting_ = false;  // a thread waits for its hits: its walker must never wait for room
   std::atomic<bool> dropped_{false};
   std::atomic<bool> wanted_{false};
-  std::vector<Item> items_;  // kept, not yet collected
+  // Kept, not yet collected: the walker's batches as they came.
+  std::vector<HitBatch> batches_;
+  size_t kept_ = 0;  // hits in batches_
   std::list<Subtree>::iterator self_;
 };
 
@@ -94,11 +126,11 @@ class SubtreeSharing {
   // The giver leaves the folder without getting to the entry (the walk was stopped).
   void TakeBack(Subtree& subtree);
 
-  // Keeps hits of a subtree being walked (and subtrees handed on from inside it). A helper
-  // waits here while a great many of its hits are still unread.
-  void Keep(Subtree& subtree, std::vector<Subtree::Item>& items);
+  // Keeps hits of a subtree being walked (and subtrees handed on from inside it), and leaves
+  // `items` empty. A helper waits here while a great many of its hits are still unread.
+  void Keep(Subtree& subtree, HitBatch& items);
   // The walk of `subtree` ended; `items` are its last hits.
-  void Finish(Subtree& subtree, std::vector<Subtree::Item>& items);
+  void Finish(Subtree& subtree, HitBatch& items);
 
   // Hands the hits of a subtree Reached, with those of the subtrees given from inside it, to
   // `deliver` in walk order, as they come; walks subtrees nobody has started on meanwhile.
@@ -115,8 +147,9 @@ class SubtreeSharing {
   void WalkNext(std::unique_lock<std::mutex>& lock);
   void TakeBack(std::unique_lock<std::mutex>& lock, Subtree& subtree);
   void Drop(Subtree& subtree);
-  void DropInside(std::vector<Subtree::Item>& items);
-  void Append(Subtree& subtree, std::vector<Subtree::Item>& items);
+  void DropInside(HitBatch& items);
+  void Append(Subtree& subtree, HitBatch& items);
+  void Recycle(HitBatch& batch);
   void HelperLoop();
   void DiskHelperLoop();
   bool DiskBound() const;
@@ -140,6 +173,8 @@ class SubtreeSharing {
   std::atomic<bool> quitting_{false};
   std::list<Subtree> subtrees_;
   std::deque<Subtree*> queue_;
+  // Emptied batches, their memory kept for the next ones a walker fills.
+  std::vector<HitBatch> spare_;
   std::vector<std::thread> helpers_;
   const int diskHelpers_;
   bool diskHelpersStarted_ = false;

@@ -339,7 +339,7 @@ TEST(SubtreeSharing, AFolderChangedAfterAHelperOpenedItIsNotTakenAsWalked) {
         1,
         [&](Subtree& subtree) {  // on the helper, with the folder open
           close(subtree.fd());
-          std::vector<Subtree::Item> none;
+          HitBatch none;
           self->Finish(subtree, none);
           opened.release();
         },
@@ -379,7 +379,7 @@ TEST(SubtreeSharing, ASubtreeWalkedDuringTeardownCanStillBeTakenBack) {
             finishS.acquire();
           }
           close(subtree.fd());
-          std::vector<Subtree::Item> none;
+          HitBatch none;
           self->Finish(subtree, none);
           if (!subtree.path().ends_with("/p/")) finishedS.release();
         },

@@ -123,6 +123,36 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
   EXPECT_EQ(hits[0].path + hits[1].path + hits[2].path, "/h/b/h/a/h/c");
 }
 
+// A reader letting hits gather is woken once half the queue is filled, not before: with a day
+// to wait, only the fifth hit of eight places ends the wait (a missing wake-up hangs until
+// ctest's timeout).
+TEST_F(SearchRunTest, WaitingForMoreHitsEndsWhenHalfTheQueueIsFilled) {
+  std::binary_semaphore fifth{0}, done{0};
+  SearchRun run(8);
+  SearchOptions options = Options();
+  options.source = [&](HitSink& sink, const std::atomic<bool>&) {
+    for (const char* path : {"/h/1", "/h/2", "/h/3", "/h/4", "/h/5"}) {
+      if (path[3] == '5') fifth.acquire();
+      ResultRecord hit;
+      hit.path = path;
+      sink.OnHit(std::move(hit));
+    }
+    done.acquire();
+  };
+  ASSERT_TRUE(run.Start(options));
+  std::thread later([&] {
+    // Time for a wait that ends too early to be seen (not an assertion).
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    fifth.release();
+  });
+  run.WaitForMoreHits(24 * 60 * 60 * 1000);
+  std::vector<ResultRecord> hits;
+  EXPECT_EQ(run.TakeHits(hits, 100), 5u);
+  later.join();
+  done.release();
+  run.Join();
+}
+
 TEST_F(SearchRunTest, AStoppedWalkThatDoesNotReturnIsGivenUpAndItsLateHitsDropped) {
   MakeFiles(3);
   HeldWalk held[kMaxHeldRuns + 1];
