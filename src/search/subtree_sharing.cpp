@@ -56,6 +56,9 @@ const char* GetText(const char* at, std::string& text) {
 
 }  // namespace
 
+// A field added to the record must be packed and read back below too.
+static_assert(sizeof(ResultRecord) == 5 * sizeof(std::string) + 24);
+
 void HitBatch::AddHit(const ResultRecord& hit) {
   // Room for a usual batch at once, rather than growing through every smaller size.
   if (bytes_.capacity() < 4096) bytes_.reserve(4096);
