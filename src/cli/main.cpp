@@ -242,9 +242,7 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
         }
       }
       found += static_cast<int>(taken);
-      if (kept) {
-        for (const ResultRecord& record : batch) kept->store.Append(record);
-      }
+      if (kept) kept->AppendHits(batch);
     }
     Clock::time_point now = Clock::now();
     if (out.Pending() && (now - lastFlush >= kFlushPeriod || run.WalkDone())) flush(now);

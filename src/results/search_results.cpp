@@ -15,10 +15,6 @@ void SearchResults::RecordHits(std::vector<ResultRecord>& batch) {
   RecordAppended();
 }
 
-void SearchResults::AppendHits(const std::vector<ResultRecord>& batch) {
-  for (const ResultRecord& record : batch) store.Append(record);
-}
-
 void SearchResults::RecordAppended() {
   if (!tree.HasNodes()) tree.Reset();
   LeafMerge merge = PlanMerge();

@@ -20,7 +20,10 @@ struct SearchResults {
   // The same in two steps, for a caller that shows nothing until the end: appending is cheap,
   // and one insert of everything appended costs a sort, where an insert per batch would copy
   // the growing leaf lists again each time.
-  void AppendHits(const std::vector<ResultRecord>& batch);
+  template <typename Hits>  // any range of records
+  void AppendHits(const Hits& batch) {
+    for (const ResultRecord& record : batch) store.Append(record);
+  }
   void RecordAppended();
   size_t Appended() const { return store.size() - static_cast<size_t>(foundCount); }
 

@@ -46,15 +46,12 @@ std::array<bool, kCategoryCount> ResultsModel::RecordHits(std::vector<ResultReco
 }
 
 void ResultsModel::AppendHits(const std::vector<ResultRecord>& batch) {
-  if (!results_.tree.HasNodes()) return;  // no search has started
-  for (const ResultRecord& record : batch) results_.store.Append(record);
+  if (results_.tree.HasNodes()) results_.AppendHits(batch);  // else no search has started
 }
 
 void ResultsModel::StoreHits(std::deque<ResultRecord>&& hits) {
   if (hits.empty()) return;
-  if (results_.tree.HasNodes()) {
-    for (const ResultRecord& record : hits) results_.store.Append(record);
-  }
+  if (results_.tree.HasNodes()) results_.AppendHits(hits);
   disposer_.Release(std::make_shared<std::deque<ResultRecord>>(std::move(hits)));
 }
 
