@@ -26,6 +26,7 @@
 #include "search/file_batch.h"
 #include "search/hit_decider.h"
 #include "search/subtree_sharing.h"
+#include "search/unset_allocator.h"
 
 namespace findlark {
 namespace {
@@ -47,27 +48,8 @@ constexpr size_t kListingChunk = 32 * 1024;
 // Hits a walker for another thread collects before it hands them on.
 constexpr size_t kKeepBatch = 64;
 
-// Leaves the bytes a resize adds unset: the kernel writes a listing before anything reads it,
-// and zeroing a fresh buffer for every folder a thread enters costs a page fault per page.
-template <typename T>
-struct UnsetAllocator : std::allocator<T> {
-  template <typename U>
-  struct rebind {
-    using other = UnsetAllocator<U>;
-  };
-  UnsetAllocator() = default;
-  template <typename U>
-  UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
-  template <typename U>
-  void construct(U* at) noexcept {
-    ::new (static_cast<void*>(at)) U;
-  }
-  template <typename U, typename... Args>
-  void construct(U* at, Args&&... args) {
-    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
-  }
-};
-
+// Not zeroed: the kernel writes a listing before anything reads it, and a thread enters many
+// folders.
 using Listing = std::vector<char, UnsetAllocator<char>>;
 
 struct Frame {

@@ -71,7 +71,7 @@ bool LineBuffer::ReadChunk(ByteSource& source, char* at, size_t chunk,
 
 // Start in data_ of the line holding the first match in data_[0, limit), or npos.
 size_t LineBuffer::FindLineStart(const QueryMatcher& matcher, size_t n, size_t limit) {
-  const char* buf = data_.get();
+  const char* buf = data_.data();
   const size_t at = matcher.Find(std::string_view(buf, limit), folded_, !lineAtStart_, !eof_);
   if (at == std::string_view::npos) return at;
   if (matcher.ascii()) {
@@ -89,7 +89,7 @@ size_t LineBuffer::FindLineStart(const QueryMatcher& matcher, size_t n, size_t l
 // this chunk to its end or to the cap.
 std::string LineBuffer::ReadRestOfLine(ByteSource& source, size_t lineStart, size_t n, size_t chunk,
                                        const std::atomic<bool>* stop) {
-  char* buf = data_.get();
+  char* buf = data_.data();
   std::string answer;
   bool dropped = false;
   if (lineStart == 0) {
@@ -113,7 +113,7 @@ std::string LineBuffer::ReadRestOfLine(ByteSource& source, size_t lineStart, siz
 // No match yet: keeps the tail of the unfinished line for the next round, enough of it to
 // catch a match that crosses the chunk edge.
 void LineBuffer::CarryTail(size_t n, size_t keep) {
-  char* buf = data_.get();
+  char* buf = data_.data();
   const void* lastNl = memrchr(buf, '\n', n);
   const size_t openLine = lastNl ? Offset(lastNl, buf) + 1 : 0;
   const size_t cut = std::max(openLine, n > keep ? n - keep : size_t{0});
@@ -146,10 +146,7 @@ std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& match
   // Enough bytes of an unfinished line to catch a match that crosses a chunk edge, even when
   // folding changes byte lengths.
   const size_t keep = 4 * query.size() + 4;
-  if (dataSize_ < chunk + keep + 8) {
-    dataSize_ = chunk + keep + 8;
-    data_.reset(new char[dataSize_]);  // not cleared: only what was read is looked at
-  }
+  if (data_.size() < chunk + keep + 8) data_.resize(chunk + keep + 8);
   head_.clear();
   headFull_ = false;
   carry_ = 0;
@@ -159,10 +156,10 @@ std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& match
   size_t want = std::min(chunk, kFirstReadChunk);
   while (!eof_) {
     size_t got = 0;
-    if (!ReadChunk(source, data_.get() + carry_, want, stop, got)) return {};
+    if (!ReadChunk(source, data_.data() + carry_, want, stop, got)) return {};
     want = chunk;
     const size_t n = carry_ + got;
-    const size_t limit = eof_ ? n : CompleteEnd(data_.get(), n);
+    const size_t limit = eof_ ? n : CompleteEnd(data_.data(), n);
     const size_t lineStart = FindLineStart(matcher, n, limit);
     if (lineStart != std::string::npos) return ReadRestOfLine(source, lineStart, n, chunk, stop);
     CarryTail(n, keep);

@@ -4,10 +4,11 @@
 
 #include <atomic>
 #include <cstddef>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "search/case_fold.h"
+#include "search/unset_allocator.h"
 
 namespace findlark {
 
@@ -48,8 +49,8 @@ class LineBuffer {
                              const std::atomic<bool>* stop);
   void CarryTail(size_t n, size_t keep);
 
-  std::unique_ptr<char[]> data_;  // carried tail, then the chunk just read
-  size_t dataSize_ = 0;
+  // Carried tail, then the chunk just read; not zeroed, as only what was read is looked at.
+  std::vector<char, UnsetAllocator<char>> data_;
   std::string folded_;  // folded copy of data_ for a non-ASCII query
   std::string head_;    // the current line's bytes before data_[0], at most one cut line
   bool headFull_ = false;
