@@ -229,6 +229,7 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
       stopAsked = true;
       run.RequestStop();
     }
+    run.GiveBack(std::move(batch));
     batch.clear();
     // Everything queued at once: the walker waits for the queue only as long as a swap takes.
     // Busy this very moment, it is taken on the next turn.

@@ -43,7 +43,9 @@ struct SearchRun::State {
   explicit State(size_t queueCapacity) : capacity(queueCapacity) {}
 
   void Push(ResultRecord&& record) {
+    std::vector<std::deque<ResultRecord>> used;  // given back; freed once the lock is let go
     std::unique_lock lock(mutex);
+    used.swap(givenBack);
     // Once Stop is requested the hit goes in regardless: unwinding must never wait on an owner
     // that has stopped draining.
     spaceFreed.wait(lock, [this] { return queue.size() < capacity || stop.load() || joining; });
@@ -66,6 +68,8 @@ struct SearchRun::State {
   std::condition_variable changed;   // a hit queued, Stop requested, or the walk ended
   std::condition_variable gathered;  // the queue half full, Stop requested, or the walk ended
   std::deque<ResultRecord> queue;
+  // Hits the owner is done with, freed on the worker, which made them (see GiveBack).
+  std::vector<std::deque<ResultRecord>> givenBack;
   Clock::time_point stopAt;
   bool walkDone = false;
   bool cancelled = false;
@@ -164,6 +168,14 @@ std::optional<SearchRun::Taken> SearchRun::TryTakeAll(std::deque<ResultRecord>& 
     std::move(taken.begin(), taken.end(), std::back_inserter(out));
   }
   return Taken{n, last};
+}
+
+void SearchRun::GiveBack(std::deque<ResultRecord>&& used) {
+  if (!state_ || used.empty()) return;
+  std::deque<ResultRecord> late = std::move(used);
+  std::lock_guard lock(state_->mutex);
+  // A walk that has ended frees nothing more: then they go here, once the lock is let go.
+  if (!state_->walkDone && !state_->givenUp) state_->givenBack.push_back(std::move(late));
 }
 
 void SearchRun::WaitForHits(int timeoutMs) {
@@ -297,7 +309,9 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   } else if (!state->stop.load()) {
     SearchFolder(root, walk, sink);
   }
+  std::vector<std::deque<ResultRecord>> used;  // freed last, unlocked
   std::lock_guard lock(state->mutex);
+  used.swap(state->givenBack);
   // Which final text is shown rests on the flag at this moment.
   if (!state->givenUp) state->cancelled = state->stop.load();
   state->walkDone = true;

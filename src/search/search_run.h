@@ -88,6 +88,10 @@ class SearchRun {
     bool last = false;
   };
   std::optional<Taken> TryTakeAll(std::deque<ResultRecord>& out);
+  // Hands taken hits back to be freed on the worker at its next hit. Their texts were allocated
+  // there: freed on another thread, each would take the worker's allocator lock, and the two
+  // threads would wake each other hundreds of times a run.
+  void GiveBack(std::deque<ResultRecord>&& used);
   // Blocks until a hit is queued, the walk has ended, or the timeout passes.
   void WaitForHits(int timeoutMs);
   // The same, but while hits stream in: until the queue is half full, or the walk has ended, or

@@ -123,6 +123,40 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
   EXPECT_EQ(hits[0].path + hits[1].path + hits[2].path, "/h/b/h/a/h/c");
 }
 
+// Hits given back are only freed: none comes out a second time, before or after the walk ends.
+TEST_F(SearchRunTest, HitsGivenBackAreNeverTakenAgain) {
+  std::binary_semaphore more{0};
+  SearchRun run;
+  SearchOptions options = Options();
+  options.source = [&](HitSink& sink, const std::atomic<bool>&) {
+    for (const char* path : {"/g/1", "/g/2", "/g/3"}) {
+      if (path[3] == '3') more.acquire();
+      ResultRecord hit;
+      hit.path = path;
+      sink.OnHit(std::move(hit));
+    }
+  };
+  ASSERT_TRUE(run.Start(options));
+  std::deque<ResultRecord> hits;
+  std::string order;
+  while (hits.size() < 2) {
+    run.WaitForHits(100);
+    run.TryTakeAll(hits);
+  }
+  for (const ResultRecord& hit : hits) order += hit.path;
+  run.GiveBack(std::move(hits));
+  hits.clear();
+  more.release();
+  run.Join();
+  ASSERT_TRUE(run.TryTakeAll(hits));
+  for (const ResultRecord& hit : hits) order += hit.path;
+  run.GiveBack(std::move(hits));
+  EXPECT_EQ(order, "/g/1/g/2/g/3");
+  hits.clear();
+  const auto rest = run.TryTakeAll(hits);
+  EXPECT_TRUE(rest && rest->hits == 0 && rest->last && hits.empty());
+}
+
 // A reader letting hits gather is woken once half the queue is filled, not before: with a day
 // to wait, only the fifth hit of eight places ends the wait (a missing wake-up hangs until
 // ctest's timeout).
