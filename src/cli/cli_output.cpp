@@ -100,7 +100,7 @@ namespace {
 
 // The six fields, each through `field`, so a terminal gets the same line with more escaped.
 template <typename Field>
-void AppendTsvLineWith(std::string& out, const ResultRecord& record, Field field) {
+void AppendTsvLineWith(std::string& out, const HitView& record, Field field) {
   FileCategory category = record.category;
   field(out, category.Valid() ? g_categoryNames[category] : "");
   out.push_back('\t');
@@ -118,7 +118,7 @@ void AppendTsvLineWith(std::string& out, const ResultRecord& record, Field field
 
 }  // namespace
 
-void AppendTsvLine(std::string& out, const ResultRecord& record) {
+void AppendTsvLine(std::string& out, const HitView& record) {
   AppendTsvLineWith(out, record, AppendTsvField);
 }
 
@@ -206,7 +206,7 @@ std::string IsoLocalTime(int64_t seconds) {
 
 }  // namespace
 
-void AppendJsonLine(std::string& out, const ResultRecord& record) {
+void AppendJsonLine(std::string& out, const HitView& record) {
   out.push_back('{');
   AppendJsonText(out, "path", record.path);
   out.append(",\"category\":");
@@ -229,7 +229,7 @@ void AppendJsonLine(std::string& out, const ResultRecord& record) {
   out.append("}\n");
 }
 
-void AppendPathLine(std::string& out, const ResultRecord& record, char terminator) {
+void AppendPathLine(std::string& out, const HitView& record, char terminator) {
   out.append(record.path);
   out.push_back(terminator);
 }
@@ -296,7 +296,7 @@ bool HitPrinter::Streams() const {
   return format_ != OutputFormat::kTree;
 }
 
-void HitPrinter::AppendHit(std::string& out, const ResultRecord& record) const {
+void HitPrinter::AppendHit(std::string& out, const HitView& record) const {
   if (format_ == OutputFormat::kJson) return AppendJsonLine(out, record);
   if (format_ == OutputFormat::kTsv) {
     return toTerminal_ ? AppendTsvLineWith(out, record, AppendTerminalText)

@@ -53,16 +53,16 @@ void AppendTsvField(std::string& out, std::string_view field);
 void AppendTerminalText(std::string& out, std::string_view text);
 
 // The six fields of one hit and a line feed: category, path, label, size, date, match line.
-void AppendTsvLine(std::string& out, const ResultRecord& record);
+void AppendTsvLine(std::string& out, const HitView& record);
 
 // One hit as one line of JSON (JSON Lines): {"path", "category", "size", "modified", "line"}.
 // Texts that are not valid UTF-8 are given lossily (U+FFFD for each bad byte) and exactly, as
 // base64, in "path_base64" or "line_base64". Every control character is escaped, so the line
 // is safe on a terminal too. `modified` is local time in ISO 8601 with its offset.
-void AppendJsonLine(std::string& out, const ResultRecord& record);
+void AppendJsonLine(std::string& out, const HitView& record);
 
 // The path and `terminator` (a line feed, or NUL for -0).
-void AppendPathLine(std::string& out, const ResultRecord& record, char terminator);
+void AppendPathLine(std::string& out, const HitView& record, char terminator);
 
 // SGR colours for the tree; empty strings mean no colour.
 struct TreeColors {
@@ -90,7 +90,7 @@ class HitPrinter {
       : format_(format), print0_(print0), toTerminal_(toTerminal), colors_(std::move(colors)) {}
 
   bool Streams() const;  // false for the tree, which needs every hit first
-  void AppendHit(std::string& out, const ResultRecord& record) const;
+  void AppendHit(std::string& out, const HitView& record) const;
   // The tree, written through `out` as it is made so that its text never piles up.
   void WriteEnd(FdWriter& out, const SearchResults& results) const;
 

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -211,7 +210,7 @@ ExitStatus WriteFailed(int error, int found) {
 // and keeping them in `kept` when given. Returns how many were found.
 int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, ProgressLine& progress,
                 SearchResults* kept, bool stdoutIsTerminal) {
-  std::deque<ResultRecord> batch;
+  HitBatch batch;
   Clock::time_point lastFlush = Clock::now();
   Clock::time_point nextWaitingCheck = lastFlush + kWaitingCheck;
   std::string waitingFor;  // named once on stderr
@@ -229,15 +228,14 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
       stopAsked = true;
       run.RequestStop();
     }
-    run.GiveBack(std::move(batch));
-    batch.clear();
+    batch.clear();  // its memory goes to the queue for the hits to come
     // Everything queued at once: the walker waits for the queue only as long as a swap takes.
     // Busy this very moment, it is taken on the next turn.
     const std::optional<SearchRun::Taken> took = run.TryTakeAll(batch);
     const size_t taken = took ? took->hits : 0;
     if (taken > 0) {
       if (printer.Streams()) {
-        for (const ResultRecord& record : batch) {
+        for (const HitView& record : batch) {
           printer.AppendHit(out.Buffer(), record);
           if (out.Full()) flush(Clock::now());
         }

@@ -169,7 +169,7 @@ const char* ResultStore::Store(std::string_view a, std::string_view b, std::stri
   return start;
 }
 
-uint32_t ResultStore::Append(const ResultRecord& record) {
+uint32_t ResultStore::Append(const HitView& record) {
   // The last index a uint32_t leaf can name; a run past it keeps what it has.
   if (size_ >= kMaxChunks * kChunkSize - 1) return static_cast<uint32_t>(size_ - 1);
   const std::string_view path = Bounded(record.path, kMaxLongText);

@@ -40,8 +40,8 @@ class ResultStore {
 
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  uint32_t Append(const ResultRecord& record);  // returns the new record's index
-  RecordView View(size_t index) const;          // an empty view past the end
+  uint32_t Append(const HitView& record);  // returns the new record's index
+  RecordView View(size_t index) const;     // an empty view past the end
 
   // Reads the records appended before it was made, on any thread, for as long as they live:
   // moving the store (to free it elsewhere) leaves them where they are; Clear ends them.

@@ -20,9 +20,9 @@ struct SearchResults {
   // The same in two steps, for a caller that shows nothing until the end: appending is cheap,
   // and one insert of everything appended costs a sort, where an insert per batch would copy
   // the growing leaf lists again each time.
-  template <typename Hits>  // any range of records
+  template <typename Hits>  // any range of records or views of them
   void AppendHits(const Hits& batch) {
-    for (const ResultRecord& record : batch) store.Append(record);
+    for (const auto& record : batch) store.Append(record);
   }
   void RecordAppended();
   size_t Appended() const { return store.size() - static_cast<size_t>(foundCount); }

@@ -42,15 +42,13 @@ std::string FinalStatusText(bool cancelled, int found) {
 struct SearchRun::State {
   explicit State(size_t queueCapacity) : capacity(queueCapacity) {}
 
-  void Push(ResultRecord&& record) {
-    std::vector<std::deque<ResultRecord>> used;  // given back; freed once the lock is let go
+  void Push(const ResultRecord& record) {
     std::unique_lock lock(mutex);
-    used.swap(givenBack);
     // Once Stop is requested the hit goes in regardless: unwinding must never wait on an owner
     // that has stopped draining.
     spaceFreed.wait(lock, [this] { return queue.size() < capacity || stop.load() || joining; });
     if (givenUp) return;  // found too late: nobody is listening
-    queue.push_back(std::move(record));
+    queue.AddHit(record);
     // Waiters sleep on an empty queue or for a half full one, so only the first hit of a burst
     // and the one that fills half the queue need to wake them, each their own.
     if (queue.size() == HalfFull()) gathered.notify_all();
@@ -67,9 +65,7 @@ struct SearchRun::State {
   std::condition_variable spaceFreed;
   std::condition_variable changed;   // a hit queued, Stop requested, or the walk ended
   std::condition_variable gathered;  // the queue half full, Stop requested, or the walk ended
-  std::deque<ResultRecord> queue;
-  // Hits the owner is done with, freed on the worker, which made them (see GiveBack).
-  std::vector<std::deque<ResultRecord>> givenBack;
+  HitBatch queue;
   Clock::time_point stopAt;
   bool walkDone = false;
   bool cancelled = false;
@@ -85,7 +81,8 @@ struct SearchRun::State {
 class RunSink : public HitSink {
  public:
   explicit RunSink(SearchRun::State& state) : state_(state) {}
-  void OnHit(ResultRecord&& record) override { state_.Push(std::move(record)); }
+  // Copied: the walker's record keeps its memory for the next hit.
+  void OnHit(ResultRecord&& record) override { state_.Push(record); }
 
  private:
   SearchRun::State& state_;
@@ -138,44 +135,41 @@ size_t SearchRun::TakeHits(std::vector<ResultRecord>& out, size_t max) {
   size_t taken = 0;
   {
     std::lock_guard lock(state_->mutex);
-    while (taken < max && !state_->queue.empty()) {
-      out.push_back(std::move(state_->queue.front()));
-      state_->queue.pop_front();
+    HitBatch::Reader reader(state_->queue);
+    HitView hit;
+    Subtree* inside = nullptr;
+    while (taken < max && reader.Next(hit, inside)) {
+      out.push_back(hit.ToRecord());
       ++taken;
     }
+    state_->queue.DropFront(taken, reader.Offset());
   }
   if (taken > 0) state_->spaceFreed.notify_all();
   return taken;
 }
 
-std::optional<SearchRun::Taken> SearchRun::TryTakeAll(std::deque<ResultRecord>& out) {
+std::optional<SearchRun::Taken> SearchRun::TryTakeAll(HitBatch& out) {
   if (!state_) return Taken{0, true};
   GiveUpIfOverdue();
-  std::deque<ResultRecord> taken;
+  size_t n = 0;
   bool last = false;
   {
     std::unique_lock lock(state_->mutex, std::try_to_lock);
     if (!lock.owns_lock()) return std::nullopt;
-    taken.swap(state_->queue);
+    n = state_->queue.size();
     last = state_->walkDone || state_->givenUp;
+    if (n > 0) {
+      if (out.empty()) {
+        out.swap(state_->queue);
+        state_->queue.clear();  // `out` may have held a taker's read hits
+      } else {
+        out.Append(state_->queue);
+        state_->queue.clear();
+      }
+    }
   }
-  const size_t n = taken.size();
-  if (n == 0) return Taken{0, last};
-  state_->spaceFreed.notify_all();
-  if (out.empty()) {
-    out.swap(taken);
-  } else {
-    std::move(taken.begin(), taken.end(), std::back_inserter(out));
-  }
+  if (n > 0) state_->spaceFreed.notify_all();
   return Taken{n, last};
-}
-
-void SearchRun::GiveBack(std::deque<ResultRecord>&& used) {
-  if (!state_ || used.empty()) return;
-  std::deque<ResultRecord> late = std::move(used);
-  std::lock_guard lock(state_->mutex);
-  // A walk that has ended frees nothing more: then they go here, once the lock is let go.
-  if (!state_->walkDone && !state_->givenUp) state_->givenBack.push_back(std::move(late));
 }
 
 void SearchRun::WaitForHits(int timeoutMs) {
@@ -309,9 +303,7 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   } else if (!state->stop.load()) {
     SearchFolder(root, walk, sink);
   }
-  std::vector<std::deque<ResultRecord>> used;  // freed last, unlocked
   std::lock_guard lock(state->mutex);
-  used.swap(state->givenBack);
   // Which final text is shown rests on the flag at this moment.
   if (!state->givenUp) state->cancelled = state->stop.load();
   state->walkDone = true;

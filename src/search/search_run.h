@@ -4,7 +4,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,6 +14,7 @@
 
 #include "results/result_record.h"
 #include "search/categories.h"
+#include "search/hit_batch.h"
 #include "search/search_filters.h"
 
 namespace findlark {
@@ -78,20 +78,17 @@ class SearchRun {
 
   // Moves up to `max` queued hits to the end of `out`; never blocks. Returns how many.
   size_t TakeHits(std::vector<ResultRecord>& out, size_t max);
-  // Moves every queued hit to the end of `out`, unless the worker holds the queue at this very
-  // moment (nullopt): a worker that has lost its core meanwhile would hold the caller as long.
-  // The hits come with the memory they were made in, so the caller decides where it is freed.
-  // `last`: the walk had ended (or the run was given up), so these were the last hits and
-  // Finished() holds from now on.
+  // Moves every queued hit to `out`, unless the worker holds the queue at this very moment
+  // (nullopt): a worker that has lost its core meanwhile would hold the caller as long. An empty
+  // `out` trades places with the queue, which keeps its memory for the hits to come: once a run
+  // is under way, queueing and taking hits allocates and frees nothing. `last`: the walk had
+  // ended (or the run was given up), so these were the last hits and Finished() holds from now
+  // on.
   struct Taken {
     size_t hits = 0;
     bool last = false;
   };
-  std::optional<Taken> TryTakeAll(std::deque<ResultRecord>& out);
-  // Hands taken hits back to be freed on the worker at its next hit. Their texts were allocated
-  // there: freed on another thread, each would take the worker's allocator lock, and the two
-  // threads would wake each other hundreds of times a run.
-  void GiveBack(std::deque<ResultRecord>&& used);
+  std::optional<Taken> TryTakeAll(HitBatch& out);
   // Blocks until a hit is queued, the walk has ended, or the timeout passes.
   void WaitForHits(int timeoutMs);
   // The same, but while hits stream in: until the queue is half full, or the walk has ended, or

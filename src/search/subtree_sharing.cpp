@@ -31,75 +31,7 @@ bool SameFile(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// A hit: its category, size and date, then its five texts, each after its length. A subtree:
-// its address.
-enum Tag : char { kHitTag, kSubtreeTag };
-
-void PutText(std::string& bytes, const std::string& text) {
-  const uint32_t length = static_cast<uint32_t>(text.size());
-  bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
-  bytes.append(text);
-}
-
-template <typename T>
-const char* Get(const char* at, T& value) {
-  std::memcpy(&value, at, sizeof value);
-  return at + sizeof value;
-}
-
-const char* GetText(const char* at, std::string& text) {
-  uint32_t length;
-  at = Get(at, length);
-  text.assign(at, length);
-  return at + length;
-}
-
 }  // namespace
-
-// A field added to the record must be packed and read back below too.
-static_assert(sizeof(ResultRecord) == 5 * sizeof(std::string) + 24);
-
-void HitBatch::AddHit(const ResultRecord& hit) {
-  // Room for a usual batch at once, rather than growing through every smaller size.
-  if (bytes_.capacity() < 4096) bytes_.reserve(4096);
-  const int32_t category = hit.category;
-  bytes_.push_back(kHitTag);
-  bytes_.append(reinterpret_cast<const char*>(&category), sizeof category);
-  bytes_.append(reinterpret_cast<const char*>(&hit.size), sizeof hit.size);
-  bytes_.append(reinterpret_cast<const char*>(&hit.mtime), sizeof hit.mtime);
-  PutText(bytes_, hit.path);
-  PutText(bytes_, hit.sizeText);
-  PutText(bytes_, hit.dateText);
-  PutText(bytes_, hit.matchLine);
-  PutText(bytes_, hit.extension);
-  ++count_;
-}
-
-void HitBatch::AddSubtree(Subtree* inside) {
-  bytes_.push_back(kSubtreeTag);
-  bytes_.append(reinterpret_cast<const char*>(&inside), sizeof inside);
-  ++count_;
-}
-
-bool HitBatch::Reader::Next(ResultRecord& hit, Subtree*& inside) {
-  if (at_ >= end_) return false;
-  if (*at_++ == kSubtreeTag) {
-    at_ = Get(at_, inside);
-    return true;
-  }
-  inside = nullptr;
-  int32_t category;
-  at_ = Get(at_, category);
-  hit.category = category;
-  at_ = Get(at_, hit.size);
-  at_ = Get(at_, hit.mtime);
-  at_ = GetText(at_, hit.path);
-  at_ = GetText(at_, hit.sizeText);
-  at_ = GetText(at_, hit.dateText);
-  at_ = GetText(at_, hit.matchLine);
-  at_ = GetText(at_, hit.extension);
-  return true;
-}
 
 SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop,
                                size_t maxKept, int diskHelpers)
@@ -257,7 +189,7 @@ void SubtreeSharing::Drop(Subtree& subtree) {
 }
 
 void SubtreeSharing::DropInside(HitBatch& items) {
-  ResultRecord hit;
+  HitView hit;
   Subtree* inside = nullptr;
   for (HitBatch::Reader reader(items); reader.Next(hit, inside);) {
     if (inside != nullptr) Drop(*inside);

@@ -16,44 +16,11 @@
 #include <vector>
 
 #include "results/result_record.h"
+#include "search/hit_batch.h"
 
 namespace findlark {
 
 class Subtree;
-
-// Hits, and subtrees handed on from inside the one being walked (their hits come at that
-// place), in walk order, packed into one buffer. A walker far ahead of the thread that collects
-// may keep tens of thousands: as records they would cost a few hundred bytes and an allocation
-// apiece, and fresh memory is slow to come by.
-class HitBatch {
- public:
-  void AddHit(const ResultRecord& hit);
-  void AddSubtree(Subtree* inside);
-  size_t size() const { return count_; }
-  bool empty() const { return count_ == 0; }
-  size_t capacity() const { return bytes_.capacity(); }
-  void clear() {
-    bytes_.clear();
-    count_ = 0;
-  }
-
-  // Reads a batch back in order.
-  class Reader {
-   public:
-    explicit Reader(const HitBatch& batch)
-        : at_(batch.bytes_.data()), end_(at_ + batch.bytes_.size()) {}
-    // False at the end. Otherwise either `inside` is set, or it is null and `hit` was refilled.
-    bool Next(ResultRecord& hit, Subtree*& inside);
-
-   private:
-    const char* at_;
-    const char* end_;
-  };
-
- private:
-  std::string bytes_;
-  size_t count_ = 0;
-};
 
 // A folder that the thread walking its parent handed to an idle thread, which walks the whole
 // subtree and keeps its hits, in walk order, until the walk reaches the folder.

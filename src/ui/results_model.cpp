@@ -49,10 +49,8 @@ void ResultsModel::AppendHits(const std::vector<ResultRecord>& batch) {
   if (results_.tree.HasNodes()) results_.AppendHits(batch);  // else no search has started
 }
 
-void ResultsModel::StoreHits(std::deque<ResultRecord>&& hits) {
-  if (hits.empty()) return;
+void ResultsModel::StoreHits(const HitBatch& hits) {
   if (results_.tree.HasNodes()) results_.AppendHits(hits);
-  disposer_.Release(std::make_shared<std::deque<ResultRecord>>(std::move(hits)));
 }
 
 std::array<bool, kCategoryCount> ResultsModel::RecordAppendedHits() {

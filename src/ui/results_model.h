@@ -4,16 +4,15 @@
 #include <QIcon>
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <string_view>
 #include <vector>
 
-#include "results/disposer.h"
 #include "results/leaf_merger.h"
 #include "results/result_record.h"
 #include "results/search_results.h"
 #include "search/categories.h"
+#include "search/hit_batch.h"
 
 namespace findlark {
 
@@ -45,9 +44,8 @@ class ResultsModel : public QAbstractItemModel {
   // hitsRecorded() is emitted. The window thread's work per merge is then independent of the
   // number of hits.
   void AppendHits(const std::vector<ResultRecord>& batch);
-  // AppendHits for hits straight from the worker's queue, which are then freed on a helper:
-  // see Disposer.
-  void StoreHits(std::deque<ResultRecord>&& hits);
+  // AppendHits for hits straight from the worker's queue.
+  void StoreHits(const HitBatch& hits);
   std::array<bool, kCategoryCount> RecordAppendedHits();
   bool StartMerge();  // false when nothing is waiting or a merge is already running
   bool Merging() const { return merging_; }
@@ -84,8 +82,7 @@ class ResultsModel : public QAbstractItemModel {
   std::array<bool, kCategoryCount> lastTouched_{};
   bool merging_ = false;
   uint64_t generation_ = 0;  // which run a finished merge belongs to
-  Disposer disposer_;
-  LeafMerger merger_;  // last: it is joined before the store it reads goes away
+  LeafMerger merger_;        // last: it is joined before the store it reads goes away
 };
 
 // A file or folder name (bytes) as a person should read it: see VisibleName.

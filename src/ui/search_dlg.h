@@ -185,6 +185,7 @@ class CSearchDlg : public QDialog {
   bool m_searching = false;
   bool m_finalShown = false;   // the run's final text is on the status line
   bool m_queueClosed = false;  // the last take from the worker held its last hits
+  HitBatch m_taken;            // the last take, kept for its memory
   bool m_ended = false;
   bool m_focusTaken = false;         // the run took the focus from the search box
   QPointer<QWidget> m_focusTakenTo;  // where it went

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <ctime>
-#include <deque>
 #include <optional>
 
 #include "search/case_fold.h"
@@ -149,12 +148,12 @@ CSearchDlg::Drain CSearchDlg::StoreQueuedHits(size_t* taken) {
   // one that loses its core meanwhile would stall the window until it gets one back.
   const Clock::time_point start = Clock::now();
   for (;;) {
-    std::deque<ResultRecord> hits;
-    const std::optional<SearchRun::Taken> took = m_run.TryTakeAll(hits);
+    m_taken.clear();  // its memory goes to the queue for the hits to come
+    const std::optional<SearchRun::Taken> took = m_run.TryTakeAll(m_taken);
     if (!took) return Drain::kBusy;
     *taken += took->hits;
     m_queueClosed = took->last;
-    m_model->StoreHits(std::move(hits));
+    m_model->StoreHits(m_taken);
     if (took->hits < kTakeHits || took->last) return Drain::kEmptied;
     if (Clock::now() - start > kDrainBudget) return Drain::kMore;
   }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
 #include <semaphore>
 #include <set>
 #include <thread>
@@ -14,6 +13,12 @@
 
 namespace findlark {
 namespace {
+
+std::string Paths(const HitBatch& hits) {
+  std::string paths;
+  for (const HitView& hit : hits) paths += hit.path;
+  return paths;
+}
 
 struct SearchRunTest : ::testing::Test {
   void MakeFiles(int count) {
@@ -111,7 +116,7 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
     }
   };
   ASSERT_TRUE(run.Start(options));
-  std::deque<ResultRecord> hits;
+  HitBatch hits;
   holding.acquire();
   EXPECT_FALSE(run.TryTakeAll(hits));
   let.release();
@@ -119,12 +124,12 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
   const auto taken = run.TryTakeAll(hits);
   ASSERT_TRUE(taken);
   EXPECT_TRUE(taken->hits == 3 && taken->last);
-  ASSERT_EQ(hits.size(), 3u);
-  EXPECT_EQ(hits[0].path + hits[1].path + hits[2].path, "/h/b/h/a/h/c");
+  EXPECT_EQ(Paths(hits), "/h/b/h/a/h/c");
 }
 
-// Hits given back are only freed: none comes out a second time, before or after the walk ends.
-TEST_F(SearchRunTest, HitsGivenBackAreNeverTakenAgain) {
+// A take into an empty batch trades places with the queue, a take into a full one appends to
+// it: either way each hit comes out once, in order.
+TEST_F(SearchRunTest, EveryHitIsTakenOnceWhetherTheBatchIsEmptyOrNot) {
   std::binary_semaphore more{0};
   SearchRun run;
   SearchOptions options = Options();
@@ -137,21 +142,15 @@ TEST_F(SearchRunTest, HitsGivenBackAreNeverTakenAgain) {
     }
   };
   ASSERT_TRUE(run.Start(options));
-  std::deque<ResultRecord> hits;
-  std::string order;
+  HitBatch hits;
   while (hits.size() < 2) {
     run.WaitForHits(100);
     run.TryTakeAll(hits);
   }
-  for (const ResultRecord& hit : hits) order += hit.path;
-  run.GiveBack(std::move(hits));
-  hits.clear();
   more.release();
   run.Join();
   ASSERT_TRUE(run.TryTakeAll(hits));
-  for (const ResultRecord& hit : hits) order += hit.path;
-  run.GiveBack(std::move(hits));
-  EXPECT_EQ(order, "/g/1/g/2/g/3");
+  EXPECT_EQ(Paths(hits), "/g/1/g/2/g/3");
   hits.clear();
   const auto rest = run.TryTakeAll(hits);
   EXPECT_TRUE(rest && rest->hits == 0 && rest->last && hits.empty());

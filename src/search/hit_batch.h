@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstddef>
+#include <iterator>
+#include <string>
+
+#include "results/result_record.h"
+
+namespace findlark {
+
+class Subtree;
+
+// Hits packed into one buffer, in the order added, and (for a walker far ahead of the thread
+// that collects) subtrees handed on from inside the one being walked, at their place. As
+// records, tens of thousands of hits would cost an allocation or two apiece to make and as many
+// to free, on threads that contend for the allocator; a batch that is cleared keeps its memory
+// for the next ones.
+class HitBatch {
+ public:
+  void AddHit(const HitView& hit);
+  void AddSubtree(Subtree* inside);
+  void Append(const HitBatch& other);  // `other`'s entries after this one's
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  size_t capacity() const { return bytes_.capacity(); }
+  void clear() {
+    bytes_.clear();
+    count_ = 0;
+  }
+  void swap(HitBatch& other) noexcept {
+    bytes_.swap(other.bytes_);
+    std::swap(count_, other.count_);
+  }
+  // Drops the first `entries`, which a reader has passed over `bytes` bytes.
+  void DropFront(size_t entries, size_t bytes) {
+    bytes_.erase(0, bytes);
+    count_ -= entries;
+  }
+
+  // Reads a batch back in order, as long as the batch is left alone.
+  class Reader {
+   public:
+    explicit Reader(const HitBatch& batch)
+        : start_(batch.bytes_.data()), at_(start_), end_(start_ + batch.bytes_.size()) {}
+    // False at the end. Otherwise either `inside` is set, or it is null and `hit` was refilled.
+    bool Next(HitView& hit, Subtree*& inside);
+    bool Next(ResultRecord& hit, Subtree*& inside);  // keeps `hit`'s memory where it can
+    size_t Offset() const { return static_cast<size_t>(at_ - start_); }
+
+   private:
+    const char* start_;
+    const char* at_;
+    const char* end_;
+  };
+
+  // The hits of a batch that holds no subtrees, such as a search's queue.
+  class Iterator {
+   public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = HitView;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const HitView*;
+    using reference = const HitView&;
+
+    Iterator(const HitBatch& batch, bool end) : reader_(batch) {
+      if (!end) ++*this;
+    }
+    const HitView& operator*() const { return hit_; }
+    const HitView* operator->() const { return &hit_; }
+    Iterator& operator++() {
+      Subtree* inside = nullptr;
+      do {
+        done_ = !reader_.Next(hit_, inside);
+      } while (!done_ && inside != nullptr);
+      return *this;
+    }
+    bool operator==(const Iterator& other) const { return done_ == other.done_; }
+
+   private:
+    Reader reader_;
+    HitView hit_;
+    bool done_ = true;
+  };
+  Iterator begin() const { return Iterator(*this, false); }
+  Iterator end() const { return Iterator(*this, true); }
+
+ private:
+  std::string bytes_;
+  size_t count_ = 0;
+};
+
+}  // namespace findlark
