@@ -26,6 +26,7 @@
 #include "ui/announcer.h"
 #include "ui/results_model.h"
 #include "ui/results_view_accessible.h"
+#include "ui/scroll_bar_style.h"
 
 namespace findlark {
 
@@ -56,6 +57,8 @@ ResultsView::ResultsView(ResultsModel* model, QWidget* parent)
   viewport()->setMouseTracking(false);
   setAttribute(Qt::WA_InputMethodEnabled, false);
   verticalScrollBar()->setSingleStep(1);
+  verticalScrollBar()->setStyle(ScrollBarStyle::Shared());
+  horizontalScrollBar()->setStyle(ScrollBarStyle::Shared());
   UpdateMetrics();
 
   connect(m_model, &QAbstractItemModel::modelReset, this, &ResultsView::OnModelReset);

@@ -6,9 +6,13 @@
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTest>
+#include <QThreadPool>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <random>
+#include <semaphore>
 #include <string>
 #include <vector>
 
@@ -52,6 +56,7 @@ class ResultsViewTest : public QObject {
   void mimeDataKeepsOddNames();
   void longNamesScrollSideways();
   void twoMillionHitsCostOnlyTheVisibleRows();
+  void scrollBarsPaintWithoutHelperThreads();
 };
 
 // The keys, the mouse and Ctrl+C are played in the window's cases (cases/window.txt); here a
@@ -168,6 +173,35 @@ void ResultsViewTest::twoMillionHitsCostOnlyTheVisibleRows() {
   QVERIFY(view.LeafQueries() <= static_cast<uint64_t>(3 * onScreen));
   const QModelIndex last = model.index(kHits - 1, 0, model.NodeIndex(kDocuments));
   QVERIFY(!view.visualRect(last).isEmpty());
+}
+
+// A stock style hands a tall scroll bar's gradients and lines to Qt's helper threads and waits
+// for them: on a busy machine, as long as they wait for a core. Here every helper is kept busy
+// while the bar paints; a paint that needed one would wait until a helper gives up (a cutoff,
+// not a measure).
+void ResultsViewTest::scrollBarsPaintWithoutHelperThreads() {
+  ResultsModel model;
+  ResultsView view(&model);
+  QScrollBar* bar = view.verticalScrollBar();
+  bar->setRange(0, 1000);
+  bar->resize(bar->sizeHint().width(), 1400);
+  QThreadPool* pool = QThreadPool::globalInstance();
+  const int threads = pool->maxThreadCount();
+  std::counting_semaphore<> started(0), release(0);
+  std::atomic<int> gaveUp{0};
+  for (int i = 0; i < threads; ++i) {
+    pool->start([&] {
+      started.release();
+      if (!release.try_acquire_for(std::chrono::seconds(10))) ++gaveUp;
+    });
+  }
+  for (int i = 0; i < threads; ++i) started.acquire();
+  QImage image(bar->size(), QImage::Format_ARGB32_Premultiplied);
+  bar->render(&image);
+  const int gaveUpWhilePainting = gaveUp.load();
+  release.release(threads);
+  pool->waitForDone();
+  QCOMPARE(gaveUpWhilePainting, 0);
 }
 
 QTEST_MAIN(ResultsViewTest)
