@@ -53,17 +53,6 @@ std::string_view RecordView::Title() const {
   return TitleOf(Name());
 }
 
-ResultRecord RecordView::ToRecord() const {
-  ResultRecord record;
-  record.path = path;
-  record.sizeText = sizeText;
-  record.dateText = dateText;
-  record.matchLine = matchLine;
-  record.extension = extension;
-  record.category = category;
-  return record;
-}
-
 // Fills in the pages just ahead of the appends on a helper thread: the kernel zeroes each new
 // page as it is first written, and on the appending thread that took a third of its time.
 struct ResultStore::Prefault {

@@ -9,18 +9,11 @@
 
 namespace findlark {
 
-// A stored record seen in place; the views stay valid until the store is cleared.
-struct RecordView {
-  std::string_view path;
-  std::string_view sizeText;
-  std::string_view dateText;
-  std::string_view matchLine;
-  std::string_view extension;
-  FileCategory category = 0;
-
+// A stored record seen in place; the views stay valid until the store is cleared. The store
+// keeps the size and date as texts only.
+struct RecordView : HitView {
   std::string_view Name() const;   // after the last "/"
   std::string_view Title() const;  // the leaf label
-  ResultRecord ToRecord() const;
 };
 
 // The hits of one run in the order found. Texts live in large blocks and records in fixed-size
