@@ -53,19 +53,21 @@ using namespace findlark;
 
 namespace {
 
+int64_t CpuNs(clockid_t clock) {
+  timespec ts{};
+  clock_gettime(clock, &ts);
+  return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
 // CPU time of the calling thread: a wall-clock gap far longer than this was spent waiting for a
 // core (other processes), not working.
 int64_t ThreadCpuNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+  return CpuNs(CLOCK_THREAD_CPUTIME_ID);
 }
 
 // CPU time of every thread of this process together.
 int64_t ProcessCpuNs() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return int64_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+  return CpuNs(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 // Time the calling thread has spent ready to run but waiting for a core.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <iterator>
 #include <string>
+#include <utility>
 
 #include "results/result_record.h"
 
@@ -31,24 +32,17 @@ class HitBatch {
     bytes_.swap(other.bytes_);
     std::swap(count_, other.count_);
   }
-  // Drops the first `entries`, which a reader has passed over `bytes` bytes.
-  void DropFront(size_t entries, size_t bytes) {
-    bytes_.erase(0, bytes);
-    count_ -= entries;
-  }
 
   // Reads a batch back in order, as long as the batch is left alone.
   class Reader {
    public:
     explicit Reader(const HitBatch& batch)
-        : start_(batch.bytes_.data()), at_(start_), end_(start_ + batch.bytes_.size()) {}
+        : at_(batch.bytes_.data()), end_(at_ + batch.bytes_.size()) {}
     // False at the end. Otherwise either `inside` is set, or it is null and `hit` was refilled.
     bool Next(HitView& hit, Subtree*& inside);
     bool Next(ResultRecord& hit, Subtree*& inside);  // keeps `hit`'s memory where it can
-    size_t Offset() const { return static_cast<size_t>(at_ - start_); }
 
    private:
-    const char* start_;
     const char* at_;
     const char* end_;
   };

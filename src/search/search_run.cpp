@@ -130,24 +130,6 @@ bool SearchRun::StopRequested() const {
   return state_ && state_->stop.load(std::memory_order_relaxed);
 }
 
-size_t SearchRun::TakeHits(std::vector<ResultRecord>& out, size_t max) {
-  if (!state_) return 0;
-  size_t taken = 0;
-  {
-    std::lock_guard lock(state_->mutex);
-    HitBatch::Reader reader(state_->queue);
-    HitView hit;
-    Subtree* inside = nullptr;
-    while (taken < max && reader.Next(hit, inside)) {
-      out.push_back(hit.ToRecord());
-      ++taken;
-    }
-    state_->queue.DropFront(taken, reader.Offset());
-  }
-  if (taken > 0) state_->spaceFreed.notify_all();
-  return taken;
-}
-
 std::optional<SearchRun::Taken> SearchRun::TryTakeAll(HitBatch& out) {
   if (!state_) return Taken{0, true};
   GiveUpIfOverdue();
@@ -161,11 +143,10 @@ std::optional<SearchRun::Taken> SearchRun::TryTakeAll(HitBatch& out) {
     if (n > 0) {
       if (out.empty()) {
         out.swap(state_->queue);
-        state_->queue.clear();  // `out` may have held a taker's read hits
       } else {
         out.Append(state_->queue);
-        state_->queue.clear();
       }
+      state_->queue.clear();  // after a swap, `out`'s old bytes (its count says none)
     }
   }
   if (n > 0) state_->spaceFreed.notify_all();

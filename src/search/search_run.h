@@ -76,8 +76,6 @@ class SearchRun {
   void RequestStop();
   bool StopRequested() const;
 
-  // Moves up to `max` queued hits to the end of `out`; never blocks. Returns how many.
-  size_t TakeHits(std::vector<ResultRecord>& out, size_t max);
   // Moves every queued hit to `out`, unless the worker holds the queue at this very moment
   // (nullopt): a worker that has lost its core meanwhile would hold the caller as long. An empty
   // `out` trades places with the queue, which keeps its memory for the hits to come: once a run

@@ -14,6 +14,15 @@
 namespace findlark {
 namespace {
 
+// Moves every queued hit to the end of `out` as records; how many, 0 while the worker holds the
+// queue.
+size_t Take(SearchRun& run, std::vector<ResultRecord>& out) {
+  HitBatch batch;
+  const auto took = run.TryTakeAll(batch);
+  for (const HitView& hit : batch) out.push_back(hit.ToRecord());
+  return took ? took->hits : 0;
+}
+
 std::string Paths(const HitBatch& hits) {
   std::string paths;
   for (const HitView& hit : hits) paths += hit.path;
@@ -45,7 +54,7 @@ TEST_F(SearchRunTest, EveryHitArrivesThroughASmallQueueAndAStopNeedsNobodyToDrai
   std::vector<ResultRecord> hits;
   while (!run.Finished()) {
     run.WaitForHits(100);
-    run.TakeHits(hits, 5);
+    Take(run, hits);
   }
   run.Join();
   std::set<std::string> paths;
@@ -65,18 +74,18 @@ TEST_F(SearchRunTest, EveryHitArrivesThroughASmallQueueAndAStopNeedsNobodyToDrai
   run.Join();
   EXPECT_TRUE(run.WalkDone() && run.Cancelled());
   // Eight queued, at most one more that was waiting for room, then the walk stops.
-  EXPECT_LE(run.TakeHits(hits, 1000), 9u);
+  EXPECT_LE(Take(run, hits), 9u);
 
   run.Start(Options());
   run.Join();  // without a stop nobody drains either, yet every hit is kept
-  EXPECT_EQ(run.TakeHits(hits, 1000), 300u);
+  EXPECT_EQ(Take(run, hits), 300u);
   EXPECT_TRUE(run.Finished() && !run.Cancelled());
 
   run.Start(Options());
   run.Start(Options("another"));  // the first run is stopped and its hits dropped
   run.Join();
   hits.clear();
-  ASSERT_EQ(run.TakeHits(hits, 10), 1u);
+  ASSERT_EQ(Take(run, hits), 1u);
   EXPECT_EQ(hits[0].path, tree.Path("other/another match"));
   EXPECT_FALSE(run.Cancelled());
 }
@@ -180,7 +189,7 @@ TEST_F(SearchRunTest, WaitingForMoreHitsEndsWhenHalfTheQueueIsFilled) {
   });
   run.WaitForMoreHits(24 * 60 * 60 * 1000);
   std::vector<ResultRecord> hits;
-  EXPECT_EQ(run.TakeHits(hits, 100), 5u);
+  EXPECT_EQ(Take(run, hits), 5u);
   later.join();
   done.release();
   run.Join();
@@ -202,7 +211,7 @@ TEST_F(SearchRunTest, AStoppedWalkThatDoesNotReturnIsGivenUpAndItsLateHitsDroppe
       break;
     }
     ASSERT_TRUE(run.Start(options));
-    while (run.TakeHits(hits, 10) == 0) run.WaitForHits(100);
+    while (Take(run, hits) == 0) run.WaitForHits(100);
     run.RequestStop();
     while (!run.Finished()) run.WaitForHits(100);
     EXPECT_TRUE(run.GivenUp() && run.Cancelled());
@@ -211,7 +220,7 @@ TEST_F(SearchRunTest, AStoppedWalkThatDoesNotReturnIsGivenUpAndItsLateHitsDroppe
   const int wakeupsBefore = wakeups.load();
   for (HeldWalk& walk : held) walk.let.release();
   while (SearchRun::HeldRuns() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  EXPECT_EQ(run.TakeHits(hits, 10), 0u);
+  EXPECT_EQ(Take(run, hits), 0u);
   EXPECT_EQ(hits.size(), size_t{kMaxHeldRuns});
   for (const ResultRecord& hit : hits) EXPECT_EQ(hit.path, "/held/first hit");
   EXPECT_EQ(wakeups.load(), wakeupsBefore);  // a given-up run wakes nobody
@@ -219,7 +228,7 @@ TEST_F(SearchRunTest, AStoppedWalkThatDoesNotReturnIsGivenUpAndItsLateHitsDroppe
   // A walk that returns within the grace time is not given up.
   ASSERT_TRUE(run.Start(Options()));
   run.Join();
-  EXPECT_EQ(run.TakeHits(hits, 10), 3u);
+  EXPECT_EQ(Take(run, hits), 3u);
   EXPECT_FALSE(run.GivenUp());
 }
 
