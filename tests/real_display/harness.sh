@@ -66,6 +66,10 @@ desktop() {
   # -noreset: no restart (and refused connections) each time the last client leaves.
   up 'test -s "$WORK/display"' Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" || fail
   export DISPLAY=:$(cat "$WORK/display")
+  # The first synthetic key makes the test keyboard the one the server reads, which changes its
+  # key map; a window manager rebinds its keys on that, and a key of a test arriving meanwhile
+  # (Alt+F4) would reach the window instead. So that change happens now, before any client.
+  xdotool key shift || fail "no synthetic keys on display $DISPLAY"
   for w; do
     case $w in
       x11) up 'wmctrl -m' openbox || fail ;;
