@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/search_app.h"
+#include "search/directory_walk.h"
 
 #ifndef FINDLARK_VERSION
 #define FINDLARK_VERSION "0"
@@ -110,6 +111,7 @@ int main(int argc, char** argv) {
       break;
   }
   AllowX11Fallback();
+  findlark::RaiseDescriptorLimit();  // a desktop session starts programs at 1024
   findlark::CSearchApp app(argc, argv);
   return app.InitInstance();
 }

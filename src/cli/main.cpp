@@ -2,7 +2,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,16 +75,6 @@ void InstallStopHandlers() {
     sigemptyset(&onStop.sa_mask);
     sigaction(signo, &onStop, nullptr);
   }
-}
-
-// Every walking thread may hold a chain of open folders, and the walk takes no more threads
-// than half the descriptors allow: the soft limit goes up to the hard one (nothing here uses
-// select, which is what the low default protects).
-void RaiseDescriptorLimit() {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-  limit.rlim_cur = limit.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 bool InterruptRequested() {

@@ -97,7 +97,7 @@ int UsableCpus() {
 
 // Threads that walk while the disk keeps them waiting, when the count is left to the walk:
 // requests in flight, not CPUs, set the pace then.
-constexpr int kDiskThreads = 8;
+constexpr int kDiskThreads = 16;
 
 // Folders opened, or files read, between two looks at whether this thread waited on the disk,
 // and the blocks of 512 bytes read from a disk meanwhile that say it did: 4 KiB a step. A cold
@@ -121,6 +121,17 @@ int ThreadsForDescriptors() {
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
   return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kPerThread));
 }
+
+}  // namespace
+
+void RaiseDescriptorLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+namespace {
 
 int HelperCount(const WalkOptions& options) {
   const int threads = options.threads > 0 ? options.threads : UsableCpus();

@@ -66,6 +66,11 @@ struct WalkOptions {
 // nothing. Depth is limited only by memory, not by file descriptors.
 void SearchFolder(std::string root, const WalkOptions& options, HitSink& sink);
 
+// Every walking thread may hold a chain of open folders, and a walk takes no more threads than
+// half the descriptors allow: a program calls this at its start to lift its soft limit to the
+// hard one (the low default protects select(), which nothing of this program uses).
+void RaiseDescriptorLimit();
+
 // `folder` + "/" + `name`, without doubling a separator ("/" + "a" gives "/a").
 std::string JoinPath(std::string_view folder, std::string_view name);
 

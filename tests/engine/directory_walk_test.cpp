@@ -200,7 +200,7 @@ size_t Cpus() {
 }
 
 // Helpers, and listings that do not say an entry's type, change nothing in the hits or their
-// order, and only as many threads walk as asked (0: one per CPU, at least eight while the disk
+// order, and only as many threads walk as asked (0: one per CPU, eight to sixteen while the disk
 // is slow); stopped, helpers end at the hit in hand and let go of what is ahead.
 TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
   // Many files read for their contents, some matching, in folders shallow and deep (past the
@@ -222,7 +222,7 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
               {3, false, false, 3, 3},
               {4, false, true, 4, 4},
               {0, false, false, 1, Cpus()},
-              {0, true, true, 8, std::max<size_t>(8, Cpus())}};
+              {0, true, true, 8, std::max<size_t>(16, Cpus())}};
   for (bool contents : {false, true}) {
     Walk sequential("needle", contents);
     sequential.Run(tree.root());

@@ -261,6 +261,9 @@ folder() { mkdir -p "$1"; }
 same() { cmp "$1" <(printf -- "$2") || fail "$1 holds: $(od -c "$1")"; }
 holds() { grep -qF -- "$2" "$1"; }  # file $1 holds text $2
 signal() { kill -"$1" "${2:-$FL_PID}"; }  # to the program, or to process $2
+file_limit() { ulimit -Sn "$1"; }  # the soft limit on descriptors of what starts after
+# The program's soft limit on descriptors is its hard one.
+limit_lifted() { awk '/^Max open files/ { exit !($4 == $5) }' "/proc/$FL_PID/limits"; }
 logged() { grep -q "$1" "$WORK/findlark.log"; }  # the program said $1
 point() { xdotool mousemove "$1" "$2"; }  # the pointer to x,y of the screen
 click() { xdotool click "${1:-1}"; }  # where the pointer is
