@@ -10,7 +10,8 @@ namespace {
 // its address.
 enum Tag : char { kHitTag, kSubtreeTag };
 
-void PutText(std::string& bytes, std::string_view text) {
+template <typename Bytes>
+void PutText(Bytes& bytes, std::string_view text) {
   const uint32_t length = static_cast<uint32_t>(text.size());
   bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
   bytes.append(text);
@@ -35,8 +36,9 @@ const char* GetText(const char* at, std::string_view& text) {
 static_assert(sizeof(ResultRecord) == 5 * sizeof(std::string) + 24);
 
 void HitBatch::AddHit(const HitView& hit) {
-  // Room for a usual batch at once, rather than growing through every smaller size.
-  if (bytes_.capacity() < 8192) bytes_.reserve(8192);
+  // Room for a usual batch at once, rather than growing through every smaller size (8 KiB with
+  // the terminating zero).
+  if (bytes_.capacity() < 8191) bytes_.reserve(8191);
   const int32_t category = hit.category;
   bytes_.push_back(kHitTag);
   bytes_.append(reinterpret_cast<const char*>(&category), sizeof category);

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "results/result_record.h"
+#include "search/hit_memory.h"
 
 namespace findlark {
 
@@ -79,7 +80,7 @@ class HitBatch {
   Iterator end() const { return Iterator(*this, true); }
 
  private:
-  std::string bytes_;
+  std::basic_string<char, std::char_traits<char>, HitAllocator<char>> bytes_;
   size_t count_ = 0;
 };
 

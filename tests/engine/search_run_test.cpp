@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "search/directory_walk.h"
+#include "search/hit_memory.h"
 #include "search/walk_watch.h"
 #include "test_tree.h"
 
@@ -163,6 +164,26 @@ TEST_F(SearchRunTest, EveryHitIsTakenOnceWhetherTheBatchIsEmptyOrNot) {
   hits.clear();
   const auto rest = run.TryTakeAll(hits);
   EXPECT_TRUE(rest && rest->hits == 0 && rest->last && hits.empty());
+}
+
+// Hit buffers given back serve the next one of their size, and buffers in use never share a
+// byte; past the pool's largest size they come from the heap.
+TEST(HitMemory, GivenBackIsUsedAgainAndBuffersInUseNeverOverlap) {
+  for (size_t bytes : {size_t{1}, size_t{4096}, size_t{4097}, size_t{3} << 20, size_t{20} << 20}) {
+    SCOPED_TRACE(bytes);
+    auto* a = static_cast<char*>(TakeHitMemory(bytes));
+    auto* b = static_cast<char*>(TakeHitMemory(bytes));
+    std::fill_n(a, bytes, 'a');
+    std::fill_n(b, bytes, 'b');
+    EXPECT_TRUE(a + bytes <= b || b + bytes <= a);
+    GiveHitMemory(a, bytes);
+    auto* c = static_cast<char*>(TakeHitMemory(bytes));
+    if (HitMemoryPooled() && bytes < (size_t{20} << 20)) {
+      EXPECT_EQ(c, a);
+    }
+    GiveHitMemory(b, bytes);
+    GiveHitMemory(c, bytes);
+  }
 }
 
 // A reader letting hits gather is woken once half the queue is filled, not before: with a day
