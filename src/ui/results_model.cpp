@@ -45,14 +45,6 @@ std::array<bool, kCategoryCount> ResultsModel::RecordHits(std::vector<ResultReco
   return RecordAppendedHits();
 }
 
-void ResultsModel::AppendHits(const std::vector<ResultRecord>& batch) {
-  if (results_.tree.HasNodes()) results_.AppendHits(batch);  // else no search has started
-}
-
-void ResultsModel::StoreHits(const HitBatch& hits) {
-  if (results_.tree.HasNodes()) results_.AppendHits(hits);
-}
-
 std::array<bool, kCategoryCount> ResultsModel::RecordAppendedHits() {
   if (merging_) {
     merger_.Cancel();

@@ -43,9 +43,10 @@ class ResultsModel : public QAbstractItemModel {
   // merge is done the new lists are swapped in on this thread, the found count rises, and
   // hitsRecorded() is emitted. The window thread's work per merge is then independent of the
   // number of hits.
-  void AppendHits(const std::vector<ResultRecord>& batch);
-  // AppendHits for hits straight from the worker's queue.
-  void StoreHits(const HitBatch& hits);
+  template <typename Hits>  // records, or a batch straight from the worker's queue
+  void AppendHits(const Hits& batch) {
+    if (results_.tree.HasNodes()) results_.AppendHits(batch);  // else no search has started
+  }
   std::array<bool, kCategoryCount> RecordAppendedHits();
   bool StartMerge();  // false when nothing is waiting or a merge is already running
   bool Merging() const { return merging_; }

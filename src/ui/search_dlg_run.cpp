@@ -153,7 +153,7 @@ CSearchDlg::Drain CSearchDlg::StoreQueuedHits(size_t* taken) {
     if (!took) return Drain::kBusy;
     *taken += took->hits;
     m_queueClosed = took->last;
-    m_model->StoreHits(m_taken);
+    m_model->AppendHits(m_taken);
     if (took->hits < kTakeHits || took->last) return Drain::kEmptied;
     if (Clock::now() - start > kDrainBudget) return Drain::kMore;
   }
