@@ -168,12 +168,15 @@ class Search {
   void Run(std::string root);
 
   // On the thread that called SearchFolder only.
-  void Deliver(ResultRecord&& record) {
-    lastHit_.assign(record.path);
-    sink_.OnHit(std::move(record));
-  }
+  void Deliver(ResultRecord&& record);
+  void Deliver(const HitRun& run);
+  // Hands on the hits held back: before the walk may wait (on a folder or another thread).
+  void HandOn();
   void Collect(Subtree& subtree);
   void SetUpPruning(const std::string& root);
+  bool Stopped() const {
+    return options.stop != nullptr && options.stop->load(std::memory_order_relaxed);
+  }
 
   const WalkOptions& options;
   size_t rootPrefix = 0;  // the searched folder's path with its final "/"
@@ -190,12 +193,17 @@ class Search {
  private:
   // A folder hit that a walk on one thread, stopped just after the last hit delivered, would
   // still give on its way out: a folder that holds that hit.
-  bool IsOnTheWayOut(const ResultRecord& record) const {
-    return lastHit_.size() > record.path.size() && lastHit_.starts_with(record.path) &&
-           lastHit_[record.path.size()] == '/';
+  bool IsOnTheWayOut(std::string_view path) const {
+    return lastHit_.size() > path.size() && lastHit_.starts_with(path) &&
+           lastHit_[path.size()] == '/';
   }
 
   HitSink& sink_;
+  const bool runs_ = sink_.TakesRuns();
+  // A name search finds hits faster than a hand-over per hit would let them go, so they are
+  // held back in runs; a content search's hits are too far apart to gain from it.
+  const bool holdBack_ = runs_ && !options.searchContents;
+  HitBatch held_;
   std::string lastHit_;
 
  public:
@@ -224,7 +232,7 @@ class Walker : WalkReader {
 
  private:
   bool Stopped() const {
-    return (options_.stop != nullptr && options_.stop->load(std::memory_order_relaxed)) ||
+    return search_.Stopped() ||
            (out_ != nullptr && (out_->dropped() || search_.sharing.Quitting()));
   }
   void Loop();
@@ -242,8 +250,17 @@ class Walker : WalkReader {
   }
   // The walk may be held at `path` (a dead network mount): says so before going there.
   void At(std::string_view path) {
+    HandOnFound();
     if (slot_)
       slot_->At(path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path);
+  }
+  // Before the walk may wait, what it found goes on, rather than wait as long.
+  void HandOnFound() {
+    if (out_ == nullptr) {
+      search_.HandOn();
+    } else if (out_->wanted() && !kept_.empty()) {
+      search_.sharing.Keep(*out_, kept_);
+    }
   }
   void PushFrame(int fd, const struct stat* st);
   void PopFrame();
@@ -345,12 +362,45 @@ void Search::Run(std::string root) {
   if (folder.empty()) return;
   rootPrefix = folder == "/" ? 1 : folder.size() + 1;
   Walker(*this, nullptr).Run(folder);
+  HandOn();
 }
 
 void Search::Collect(Subtree& subtree) {
-  sharing.Collect(
-      subtree, [this](ResultRecord&& record) { Deliver(std::move(record)); },
-      [this](const ResultRecord& record) { return IsOnTheWayOut(record); });
+  HandOn();  // the hits before the subtree's, and its walker may keep this thread waiting
+  sharing.Collect(subtree, [this](const HitRun& run) { Deliver(run); });
+}
+
+void Search::Deliver(ResultRecord&& record) {
+  lastHit_.assign(record.path);
+  if (holdBack_ && !Stopped()) {
+    held_.AddHit(record);
+    if (held_.size() >= kKeepBatch) HandOn();
+    return;
+  }
+  HandOn();
+  sink_.OnHit(std::move(record));
+}
+
+void Search::HandOn() {
+  if (held_.empty()) return;
+  sink_.OnHits(held_.AsRun());
+  held_.clear();
+}
+
+void Search::Deliver(const HitRun& run) {
+  if (runs_ && !Stopped()) {
+    sink_.OnHits(run);
+    lastHit_.assign(run.lastPath);
+    return;
+  }
+  ResultRecord hit;
+  Subtree* inside = nullptr;
+  for (HitBatch::Reader reader(run); reader.Next(hit, inside);) {
+    // Once stopped (the sink may stop it between two hits), only what a walk on one thread
+    // would still give on its way out.
+    if (Stopped() && !IsOnTheWayOut(hit.path)) continue;
+    Deliver(std::move(hit));
+  }
 }
 
 // Mount points are known by their real paths; the walk names entries by the root as given,
@@ -464,6 +514,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
     TakeBackGiven(frame);
     CloseOpened(&frame);
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
+    HandOnFound();
     const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
     frame.pos = 0;
     // An error part way ends this folder's listing quietly.
@@ -485,6 +536,7 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
 // Reads the rest of a deep folder's listing into memory so that its descriptor can be closed.
 void Walker::ReadRestOfListing(Frame& frame) {
   CloseOpened(&frame);
+  HandOnFound();
   restOfListing_.assign(frame.listing.begin() + static_cast<ptrdiff_t>(frame.pos),
                         frame.listing.begin() + static_cast<ptrdiff_t>(frame.end));
   while (!frame.eof) {

@@ -35,10 +35,14 @@ const char* GetText(const char* at, std::string_view& text) {
 // A field added to the record must be packed and read back below too.
 static_assert(sizeof(ResultRecord) == 5 * sizeof(std::string) + 24);
 
-void HitBatch::AddHit(const HitView& hit) {
-  // Room for a usual batch at once, rather than growing through every smaller size (8 KiB with
-  // the terminating zero).
+// Room for a usual batch at once, rather than growing through every smaller size (8 KiB with
+// the terminating zero).
+void HitBatch::ReserveUsual() {
   if (bytes_.capacity() < 8191) bytes_.reserve(8191);
+}
+
+void HitBatch::AddHit(const HitView& hit) {
+  ReserveUsual();
   const int32_t category = hit.category;
   bytes_.push_back(kHitTag);
   bytes_.append(reinterpret_cast<const char*>(&category), sizeof category);
@@ -61,6 +65,12 @@ void HitBatch::AddSubtree(Subtree* inside) {
 void HitBatch::Append(const HitBatch& other) {
   bytes_.append(other.bytes_);
   count_ += other.count_;
+}
+
+void HitBatch::Append(const HitRun& run) {
+  ReserveUsual();
+  bytes_.append(run.bytes);
+  count_ += run.count;
 }
 
 bool HitBatch::Reader::Next(HitView& hit, Subtree*& inside) {
@@ -96,6 +106,19 @@ bool HitBatch::Reader::Next(ResultRecord& hit, Subtree*& inside) {
   hit.size = view.size;
   hit.mtime = view.mtime;
   return true;
+}
+
+HitRun CutRun(HitRun& run, size_t n) {
+  HitBatch::Reader reader(run);
+  HitView hit;
+  Subtree* inside = nullptr;
+  HitRun front;
+  while (front.count < n && reader.Next(hit, inside)) ++front.count;
+  const size_t bytes = static_cast<size_t>(reader.at() - run.bytes.data());
+  front.bytes = run.bytes.substr(0, bytes);
+  run.bytes.remove_prefix(bytes);
+  run.count -= front.count;
+  return front;
 }
 
 }  // namespace findlark

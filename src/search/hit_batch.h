@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "results/result_record.h"
@@ -11,6 +12,17 @@
 namespace findlark {
 
 class Subtree;
+
+// Hits packed one after another, cut from a batch between its subtrees; valid while the batch
+// is. Handed on as they are, they need no unpacking and packing again.
+struct HitRun {
+  std::string_view bytes;
+  size_t count = 0;
+  std::string_view lastPath;  // that of the last hit
+};
+
+// Cuts the first `n` hits (at most all) off `run` and returns them; `lastPath` is left empty.
+HitRun CutRun(HitRun& run, size_t n);
 
 // Hits packed into one buffer, in the order added, and (for a walker far ahead of the thread
 // that collects) subtrees handed on from inside the one being walked, at their place. As
@@ -22,9 +34,11 @@ class HitBatch {
   void AddHit(const HitView& hit);
   void AddSubtree(Subtree* inside);
   void Append(const HitBatch& other);  // `other`'s entries after this one's
+  void Append(const HitRun& run);
   size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   size_t capacity() const { return bytes_.capacity(); }
+  HitRun AsRun() const { return {{bytes_.data(), bytes_.size()}, count_, {}}; }  // hits only
   void clear() {
     bytes_.clear();
     count_ = 0;
@@ -39,9 +53,11 @@ class HitBatch {
    public:
     explicit Reader(const HitBatch& batch)
         : at_(batch.bytes_.data()), end_(at_ + batch.bytes_.size()) {}
+    explicit Reader(const HitRun& run) : at_(run.bytes.data()), end_(at_ + run.bytes.size()) {}
     // False at the end. Otherwise either `inside` is set, or it is null and `hit` was refilled.
     bool Next(HitView& hit, Subtree*& inside);
     bool Next(ResultRecord& hit, Subtree*& inside);  // keeps `hit`'s memory where it can
+    const char* at() const { return at_; }           // where the next entry starts
 
    private:
     const char* at_;
@@ -80,6 +96,8 @@ class HitBatch {
   Iterator end() const { return Iterator(*this, true); }
 
  private:
+  void ReserveUsual();
+
   std::basic_string<char, std::char_traits<char>, HitAllocator<char>> bytes_;
   size_t count_ = 0;
 };

@@ -44,15 +44,37 @@ struct SearchRun::State {
 
   void Push(const ResultRecord& record) {
     std::unique_lock lock(mutex);
-    // Once Stop is requested the hit goes in regardless: unwinding must never wait on an owner
-    // that has stopped draining.
-    spaceFreed.wait(lock, [this] { return queue.size() < capacity || stop.load() || joining; });
-    if (givenUp) return;  // found too late: nobody is listening
+    if (!WaitForRoom(lock)) return;
+    const size_t before = queue.size();
     queue.AddHit(record);
-    // Waiters sleep on an empty queue or for a half full one, so only the first hit of a burst
-    // and the one that fills half the queue need to wake them, each their own.
-    if (queue.size() == HalfFull()) gathered.notify_all();
-    if (queue.size() != 1) return;
+    Queued(before);
+  }
+
+  void Push(HitRun run) {
+    std::unique_lock lock(mutex);
+    while (run.count > 0 && WaitForRoom(lock)) {
+      const size_t before = queue.size();
+      // Cut to the room there is, unless the owner no longer drains the queue.
+      const bool anyRoom = stop.load() || joining;
+      queue.Append(anyRoom ? run : CutRun(run, capacity - before));
+      if (anyRoom) run.count = 0;
+      Queued(before);
+    }
+  }
+
+  // False: found too late, nobody is listening.
+  bool WaitForRoom(std::unique_lock<std::mutex>& lock) {
+    // Once Stop is requested hits go in regardless: unwinding must never wait on an owner that
+    // has stopped draining.
+    spaceFreed.wait(lock, [this] { return queue.size() < capacity || stop.load() || joining; });
+    return !givenUp;
+  }
+
+  // Waiters sleep on an empty queue or for a half full one, so only the first hits of a burst
+  // and those that fill half the queue need to wake them, each their own.
+  void Queued(size_t before) {
+    if (before < HalfFull() && queue.size() >= HalfFull()) gathered.notify_all();
+    if (before != 0) return;
     changed.notify_all();
     if (wakeup) wakeup();  // under the lock, so it is never called once the run is given up
   }
@@ -83,6 +105,8 @@ class RunSink : public HitSink {
   explicit RunSink(SearchRun::State& state) : state_(state) {}
   // Copied: the walker's record keeps its memory for the next hit.
   void OnHit(ResultRecord&& record) override { state_.Push(record); }
+  bool TakesRuns() const override { return true; }
+  void OnHits(const HitRun& hits) override { state_.Push(hits); }
 
  private:
   SearchRun::State& state_;

@@ -241,10 +241,9 @@ void SubtreeSharing::Finish(Subtree& subtree, HitBatch& items) {
   if (subtree.dropped_) subtrees_.erase(subtree.self_);
 }
 
-void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRecord&&)>& deliver,
-                             const std::function<bool(const ResultRecord&)>& afterStop) {
+void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(const HitRun&)>& deliver) {
   std::vector<HitBatch> batches;
-  ResultRecord hit;
+  HitView hit;
   Subtree* inside = nullptr;
   std::unique_lock lock(mutex_);
   subtree.collecting_ = true;
@@ -257,11 +256,25 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRe
       if (pausedHelpers_ > 0) room_.notify_all();
       lock.unlock();
       for (const HitBatch& batch : batches) {
-        for (HitBatch::Reader reader(batch); reader.Next(hit, inside);) {
+        HitBatch::Reader reader(batch);
+        HitRun run;
+        const char* runStart = reader.at();
+        const char* entry = runStart;
+        auto handOn = [&] {
+          run.bytes = {runStart, static_cast<size_t>(entry - runStart)};
+          if (run.count > 0) deliver(run);
+          run.count = 0;
+        };
+        for (; reader.Next(hit, inside); entry = reader.at()) {
           if (inside == nullptr) {
-            if (!Stopped() || afterStop(hit)) deliver(std::move(hit));
-          } else if (!Stopped()) {
-            Collect(*inside, deliver, afterStop);
+            ++run.count;
+            run.lastPath = hit.path;
+            continue;
+          }
+          handOn();
+          runStart = reader.at();
+          if (!Stopped()) {
+            Collect(*inside, deliver);
           } else {
             // Subtrees further on hold no folder on the way out from where the walk stopped.
             lock.lock();
@@ -269,6 +282,7 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(ResultRe
             lock.unlock();
           }
         }
+        handOn();
       }
       lock.lock();
       for (HitBatch& batch : batches) Recycle(batch);

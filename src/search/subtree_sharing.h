@@ -100,10 +100,9 @@ class SubtreeSharing {
   void Finish(Subtree& subtree, HitBatch& items);
 
   // Hands the hits of a subtree Reached, with those of the subtrees given from inside it, to
-  // `deliver` in walk order, as they come; walks subtrees nobody has started on meanwhile.
-  // After Stop, only hits for which `afterStop` says yes are still delivered.
-  void Collect(Subtree& subtree, const std::function<void(ResultRecord&&)>& deliver,
-               const std::function<bool(const ResultRecord&)>& afterStop);
+  // `deliver` in walk order, as they come, in runs as packed; walks subtrees nobody has started
+  // on meanwhile. After Stop, subtrees further on are dropped.
+  void Collect(Subtree& subtree, const std::function<void(const HitRun&)>& deliver);
   // The search is going away: every walk still running ends at its next entry.
   bool Quitting() const { return quitting_.load(std::memory_order_relaxed); }
 

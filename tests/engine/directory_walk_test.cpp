@@ -199,9 +199,10 @@ size_t Cpus() {
   return sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<size_t>(CPU_COUNT(&set)) : 1;
 }
 
-// Helpers, and listings that do not say an entry's type, change nothing in the hits or their
-// order, and only as many threads walk as asked (0: one per CPU, eight to sixteen while the disk
-// is slow); stopped, helpers end at the hit in hand and let go of what is ahead.
+// Helpers, listings that do not say an entry's type, and hits handed on in runs change nothing
+// in the hits or their order, and only as many threads walk as asked (0: one per CPU, eight to
+// sixteen while the disk is slow); stopped, helpers end at the hit in hand and let go of what is
+// ahead.
 TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
   // Many files read for their contents, some matching, in folders shallow and deep (past the
   // depth where folders give up their descriptor), with links, FIFOs and name hits among them.
@@ -214,15 +215,14 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
   const size_t already = Now("task");
   const struct {
     int threads;
-    bool untyped, slowDisk;
+    bool untyped, slowDisk, inRuns;
     size_t least, most;
-  } runs[] = {{1, true, false, 1, 1},
-              {2, false, false, 2, 2},
-              {2, true, false, 2, 2},
-              {3, false, false, 3, 3},
-              {4, false, true, 4, 4},
-              {0, false, false, 1, Cpus()},
-              {0, true, true, 8, std::max<size_t>(16, Cpus())}};
+  } runs[] = {
+      {1, true, false, false, 1, 1},       {1, false, false, true, 1, 1},
+      {2, false, false, false, 2, 2},      {2, true, false, true, 2, 2},
+      {3, false, false, true, 3, 3},       {4, false, true, false, 4, 4},
+      {0, false, false, false, 1, Cpus()}, {0, true, true, true, 8, std::max<size_t>(16, Cpus())},
+  };
   for (bool contents : {false, true}) {
     Walk sequential("needle", contents);
     sequential.Run(tree.root());
@@ -233,10 +233,11 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
       walk.options.threads = run.threads;
       walk.options.ignoreListedTypes = run.untyped;
       if (run.slowDisk) walk.options.blocksRead = EverMoreBlocks;
+      walk.runs = run.inRuns;
       size_t most = 0;
       walk.after = [&] { most = std::max(most, Now("task") - already + 1); };
       walk.Run(tree.root());
-      EXPECT_EQ(walk.InOrder(), texts) << run.threads << run.untyped;
+      EXPECT_EQ(walk.InOrder(), texts) << run.threads << run.untyped << run.inRuns;
       EXPECT_EQ(std::clamp(most, run.least, run.most), most) << run.threads << run.slowDisk;
     }
     for (size_t stopAt : {1u, 5u, 40u}) {

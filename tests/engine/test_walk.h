@@ -35,6 +35,16 @@ struct Walk : HitSink {
     hits.push_back(std::move(record));
     if (after) after();
   }
+  // With `runs`, hits also come in packed runs, as a search's queue takes them.
+  bool TakesRuns() const override { return runs; }
+  void OnHits(const HitRun& run) override {
+    ResultRecord hit;
+    Subtree* inside = nullptr;
+    for (HitBatch::Reader reader(run); reader.Next(hit, inside);) {
+      EXPECT_EQ(inside, nullptr);
+      OnHit(std::move(hit));
+    }
+  }
   // The hits' paths below `root`, sorted; a path found twice, or outside the root, fails.
   std::vector<std::string> Run(std::string root) {
     SearchFolder(root, options, *this);
@@ -79,6 +89,7 @@ struct Walk : HitSink {
   std::map<std::string, ResultRecord> byPath;
   std::function<void()> after;
   std::atomic<bool> stop{false};
+  bool runs = false;
 };
 
 }  // namespace findlark::testing
