@@ -58,6 +58,33 @@ workloads=(
 
 count_nul() { tr -cd '\0' | wc -c; }
 
+# interleaved NAME ROUNDS WARMUP HYPERFINE-OPTION... -- LABEL COMMAND [LABEL COMMAND]...
+# Runs every command once per round, in turn, each round starting one command further on, and
+# keeps each round in NAME.roundN.json; WARMUP rounds first are not kept. Runs of one command
+# in a row would each meet the machine at another speed, which on a shared machine drifts by
+# more than the differences looked for.
+interleaved() {
+  local name=$1 rounds=$2 warmup=$3
+  shift 3
+  local options=()
+  while [ "$1" != -- ]; do
+    options+=("$1")
+    shift
+  done
+  shift
+  local pairs=("$@") n=$(($# / 2)) r k i
+  for ((r = -warmup; r < rounds; r++)); do
+    local order=() keep=()
+    for ((k = 0; k < n; k++)); do
+      i=$(((k + r + n * warmup) % n))
+      order+=(-n "${pairs[2 * i]}" "${pairs[2 * i + 1]}")
+    done
+    [ "$r" -ge 0 ] && keep=(--export-json "$out/$name.round$r.json")
+    hyperfine -N -i --output=pipe --runs 1 --style none "${options[@]}" "${keep[@]}" \
+      "${order[@]}" >/dev/null
+  done
+}
+
 for w in "${workloads[@]}"; do
   IFS='|' read -r name kind folder query <<<"$w"
   if [ "$kind" = name ]; then
@@ -85,21 +112,20 @@ for w in "${workloads[@]}"; do
   fi
   extra=()
   if [ -n "$before" ]; then
-    extra+=(-n before "$pin${before@Q} ${mine[*]@Q}")
+    extra+=(before "$pin${before@Q} ${mine[*]@Q}")
   fi
-  [ "$kind" = name ] && extra+=(-n limit "$pin${limit@Q} 2 ${query@Q} ${folder@Q}")
+  [ "$kind" = name ] && extra+=(limit "$pin${limit@Q} 2 ${query@Q} ${folder@Q}")
   echo "== $name" >&2
   # --output=pipe: ripgrep and grep take shortcuts when stdout is /dev/null.
-  hyperfine -N -i --output=pipe --warmup 1 --runs "$runs" --style none \
-    --export-json "$out/$name.json" \
-    -n findlark "${ours[*]@Q}" -n peer "${peer[*]@Q}" -n gnu "${gnu[*]@Q}" "${extra[@]}" >/dev/null
+  interleaved "$name" "$runs" 1 -- \
+    findlark "${ours[*]@Q}" peer "${peer[*]@Q}" gnu "${gnu[*]@Q}" "${extra[@]}"
 done
 
 entries() { find "$1" | wc -l; }
 rss() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 
 echo
-echo "$(nproc) cores, load average now: $(cut -d' ' -f1-3 /proc/loadavg); $runs runs per command, warm cache"
+echo "$(nproc) cores, load average now: $(cut -d' ' -f1-3 /proc/loadavg); $runs runs per command, warm cache, taken in turn"
 python3 bench/table.py "$out" "${workloads[@]}"
 echo
 echo "peak RSS (KiB), findlark-cli paths output:"
@@ -141,12 +167,11 @@ for w in "${cold[@]}"; do
     rg -u -i -F -l --null -- "$query" "$folder" | count_nul >"$out/$name.peer.count" || true
   fi
   extra=()
-  [ -n "$before" ] && extra+=(-n before "${before@Q} ${mine[*]@Q}")
-  [ "$kind" = name ] && extra+=(-n limit "${limit@Q} 8 ${query@Q} ${folder@Q}")
+  [ -n "$before" ] && extra+=(before "${before@Q} ${mine[*]@Q}")
+  [ "$kind" = name ] && extra+=(limit "${limit@Q} 8 ${query@Q} ${folder@Q}")
   echo "== $name" >&2
-  hyperfine -N -i --output=pipe --prepare "$drop" --runs "${COLD_RUNS:-5}" --style none \
-    --export-json "$out/$name.json" \
-    -n findlark "${cli@Q} ${mine[*]@Q}" -n peer "${peer[*]@Q}" "${extra[@]}" >/dev/null
+  interleaved "$name" "${COLD_RUNS:-5}" 0 --prepare "$drop" -- \
+    findlark "${cli@Q} ${mine[*]@Q}" peer "${peer[*]@Q}" "${extra[@]}"
 done
 if [ ${#cold[@]} -gt 0 ]; then
   echo

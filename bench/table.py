@@ -5,16 +5,27 @@ Usage: table.py [--cold | --cpu] WORKDIR WORKLOAD...   where each WORKLOAD is "n
 --cpu: user+system time of the warm rows.
 --cold: the cold-cache rows, timed without find/grep and beside min_walker on eight threads.
 """
+import glob
 import json
 import os
+import statistics
 import sys
+
+
+def rounds(workdir, name):
+    """Per command name: its run times, and user+system time per run, from every round file."""
+    times, cpus = {}, {}
+    for path in sorted(glob.glob(os.path.join(workdir, f"{name}.round*.json"))):
+        with open(path) as f:
+            for r in json.load(f)["results"]:
+                times.setdefault(r["command"], []).extend(r["times"])
+                cpus.setdefault(r["command"], []).append(r["user"] + r["system"])
+    return times, cpus
 
 
 def medians(workdir, name):
     """Median seconds by command name (findlark, peer, gnu, and before/limit when timed)."""
-    with open(os.path.join(workdir, f"{name}.json")) as f:
-        results = json.load(f)["results"]
-    return {r["command"]: r["median"] for r in results}
+    return {c: statistics.median(t) for c, t in rounds(workdir, name)[0].items()}
 
 
 def count(workdir, name, tool):
@@ -27,9 +38,7 @@ def count(workdir, name, tool):
 
 def cpu(workdir, name):
     """Mean user+system seconds by command name."""
-    with open(os.path.join(workdir, f"{name}.json")) as f:
-        results = json.load(f)["results"]
-    return {r["command"]: r["user"] + r["system"] for r in results}
+    return {c: statistics.mean(t) for c, t in rounds(workdir, name)[1].items()}
 
 
 def print_rows(rows):
