@@ -61,7 +61,8 @@ bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
   };
   const ResultStore::Reader& store = merge.store;
   // Found order within each category; the store keeps categories in range.
-  std::array<std::vector<Added>, kCategoryCount> batch;
+  using AddedList = std::vector<Added, LargePageAllocator<Added>>;
+  std::array<AddedList, kCategoryCount> batch;
   for (uint32_t i = merge.first; i < merge.last; ++i) {
     if ((i & (kCancelStride - 1)) == 0 && Cancelled(cancel)) return false;
     const RecordView view = store.View(i);
@@ -70,7 +71,7 @@ bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
   }
 
   for (FileCategory c = 0; c < kCategoryCount; ++c) {
-    std::vector<Added>& added = batch[c];
+    AddedList& added = batch[c];
     merge.touched[c] = !added.empty();
     if (added.empty()) {
       merge.lists[c].reset();
@@ -130,7 +131,7 @@ bool ResultsTree::RunMerge(LeafMerge& merge, const std::atomic<bool>* cancel) {
     merged->keys.insert(merged->keys.end(), old.keys.begin() + from, old.keys.end());
     merged->records.insert(merged->records.end(), old.records.begin() + from, old.records.end());
     merge.lists[c] = std::move(merged);
-    std::vector<Added>().swap(added);
+    AddedList().swap(added);
   }
   return true;
 }

@@ -11,6 +11,7 @@
 #include "results/label_order.h"
 #include "results/result_store.h"
 #include "search/categories.h"
+#include "search/hit_memory.h"
 
 namespace findlark {
 
@@ -34,8 +35,9 @@ struct TreeItem {
 // most pairs of leaves without a visit to the store (names often share eight bytes, rarely
 // sixteen). A published list never changes: a merge builds a new one.
 struct LeafList {
-  std::vector<LeafKey> keys;
-  std::vector<uint32_t> records;
+  // Made anew by every merge, up to hundreds of megabytes: from large pages.
+  std::vector<LeafKey, LargePageAllocator<LeafKey>> keys;
+  std::vector<uint32_t, LargePageAllocator<uint32_t>> records;
   size_t size() const { return records.size(); }
 };
 using LeafLists = std::array<std::shared_ptr<const LeafList>, kCategoryCount>;

@@ -47,22 +47,49 @@ size_t ClassOf(size_t bytes) {
   return std::max(kMinClass, static_cast<size_t>(std::bit_width(std::max<size_t>(bytes, 1) - 1)));
 }
 
-// A new region, aligned so that the kernel can back it with large pages.
-bool NewRegion(Pool& pool) {
-  void* raw = ::mmap(nullptr, kRegion + kLargePage, PROT_READ | PROT_WRITE,
+size_t WholeLargePages(size_t bytes) {
+  return (bytes + kLargePage - 1) & ~(kLargePage - 1);
+}
+
+// Fresh memory the kernel may back with 2 MiB pages: a fault per large page, not per 4 KiB.
+// Whole large pages, aligned to one; null when there is no address space left.
+void* MapLargePages(size_t bytes) {
+  bytes = WholeLargePages(bytes);
+  // One large page more than asked, so that an aligned start can be cut out of it.
+  void* raw = ::mmap(nullptr, bytes + kLargePage, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (raw == MAP_FAILED) return false;
+  if (raw == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<uintptr_t>(raw);
   const uintptr_t aligned = (start + kLargePage - 1) & ~(kLargePage - 1);
   if (aligned > start) ::munmap(raw, aligned - start);
-  ::munmap(reinterpret_cast<char*>(aligned) + kRegion, start + kLargePage - aligned);
-  ::madvise(reinterpret_cast<char*>(aligned), kRegion, MADV_HUGEPAGE);
-  pool.next = reinterpret_cast<char*>(aligned);
-  pool.left = kRegion;
-  return true;
+  ::munmap(reinterpret_cast<char*>(aligned) + bytes, start + kLargePage - aligned);
+  ::madvise(reinterpret_cast<char*>(aligned), bytes, MADV_HUGEPAGE);
+  return reinterpret_cast<void*>(aligned);
+}
+
+void UnmapLargePages(void* memory, size_t bytes) {  // `bytes` as mapped
+  ::munmap(memory, WholeLargePages(bytes));
+}
+
+bool NewRegion(Pool& pool) {
+  pool.next = static_cast<char*>(MapLargePages(kRegion));
+  pool.left = pool.next != nullptr ? kRegion : 0;
+  return pool.next != nullptr;
 }
 
 }  // namespace
+
+void* TakeLargeArray(size_t bytes) {
+  if (!kPooled || bytes < kLargePage) return ::operator new(bytes);
+  void* memory = MapLargePages(bytes);
+  if (memory == nullptr) throw std::bad_alloc();
+  return memory;
+}
+
+void GiveLargeArray(void* memory, size_t bytes) {
+  if (!kPooled || bytes < kLargePage) return ::operator delete(memory);
+  UnmapLargePages(memory, bytes);
+}
 
 bool HitMemoryPooled() {
   return kPooled;

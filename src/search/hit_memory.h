@@ -12,18 +12,34 @@ void* TakeHitMemory(size_t bytes);
 void GiveHitMemory(void* memory, size_t bytes);  // `bytes` as taken
 bool HitMemoryPooled();  // false in a sanitized build: there it is the heap's
 
-template <typename T>
-struct HitAllocator {
+// For large arrays that are made anew again and again (the results' sorted lists): fresh
+// memory in 2 MiB pages, aligned to one, from that size up; the heap below (and in a sanitized
+// build).
+void* TakeLargeArray(size_t bytes);
+void GiveLargeArray(void* memory, size_t bytes);  // `bytes` as taken
+
+// An allocator over a pair of functions that take and give back bytes.
+template <typename T, void* (*Take)(size_t), void (*Give)(void*, size_t)>
+struct BytesAllocator {
   using value_type = T;
-  HitAllocator() = default;
   template <typename U>
-  HitAllocator(const HitAllocator<U>&) {}
-  T* allocate(size_t n) { return static_cast<T*>(TakeHitMemory(n * sizeof(T))); }
-  void deallocate(T* p, size_t n) { GiveHitMemory(p, n * sizeof(T)); }
+  struct rebind {
+    using other = BytesAllocator<U, Take, Give>;
+  };
+  BytesAllocator() = default;
   template <typename U>
-  bool operator==(const HitAllocator<U>&) const {
+  BytesAllocator(const BytesAllocator<U, Take, Give>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(Take(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { Give(p, n * sizeof(T)); }
+  template <typename U>
+  bool operator==(const BytesAllocator<U, Take, Give>&) const {
     return true;
   }
 };
+
+template <typename T>
+using HitAllocator = BytesAllocator<T, TakeHitMemory, GiveHitMemory>;
+template <typename T>
+using LargePageAllocator = BytesAllocator<T, TakeLargeArray, GiveLargeArray>;
 
 }  // namespace findlark

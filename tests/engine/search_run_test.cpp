@@ -159,6 +159,17 @@ TEST(HitMemory, GivenBackIsUsedAgainAndBuffersInUseNeverOverlap) {
   }
 }
 
+// An array growing from the heap into large pages keeps its elements, and what is mapped starts
+// on a large page, where the kernel can back it with one.
+TEST(HitMemory, AnArrayGrowsIntoLargePagesIntact) {
+  std::vector<uint32_t, LargePageAllocator<uint32_t>> values;
+  for (uint32_t i = 0; i < (3u << 20); ++i) values.push_back(i * 7);
+  EXPECT_EQ(values[12345], 86415u);
+  EXPECT_EQ(values.back(), 22020089u);
+  const auto start = reinterpret_cast<uintptr_t>(values.data());
+  EXPECT_TRUE(start % (2u << 20) == 0 || !HitMemoryPooled());
+}
+
 // A reader letting hits gather is woken once half the queue is filled, not before: with a day
 // to wait, only the fifth hit of eight places ends the wait (a missing wake-up hangs until
 // ctest's timeout).
