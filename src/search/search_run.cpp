@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
+#include <utility>
 
 #include "platform/drives.h"
 #include "search/case_fold.h"
@@ -55,9 +56,8 @@ struct SearchRun::State {
     while (run.count > 0 && WaitForRoom(lock)) {
       const size_t before = queue.size();
       // Cut to the room there is, unless the owner no longer drains the queue.
-      const bool anyRoom = stop.load() || joining;
-      queue.Append(anyRoom ? run : CutRun(run, capacity - before));
-      if (anyRoom) run.count = 0;
+      queue.Append(stop.load() || joining ? std::exchange(run, {})
+                                          : CutRun(run, capacity - before));
       Queued(before);
     }
   }
