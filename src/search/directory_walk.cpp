@@ -390,7 +390,7 @@ void Search::HandOn() {
 void Search::Deliver(const HitRun& run) {
   if (runs_ && !Stopped()) {
     sink_.OnHits(run);
-    lastHit_.assign(run.lastPath);
+    lastHit_.assign(LastPath(run));
     return;
   }
   ResultRecord hit;

@@ -43,6 +43,7 @@ void HitBatch::ReserveUsual() {
 
 void HitBatch::AddHit(const HitView& hit) {
   ReserveUsual();
+  lastAt_ = bytes_.size();
   const int32_t category = hit.category;
   bytes_.push_back(kHitTag);
   bytes_.append(reinterpret_cast<const char*>(&category), sizeof category);
@@ -54,21 +55,40 @@ void HitBatch::AddHit(const HitView& hit) {
   PutText(bytes_, hit.matchLine);
   PutText(bytes_, hit.extension);
   ++count_;
+  ++tailHits_;
 }
 
 void HitBatch::AddSubtree(Subtree* inside) {
+  marks_.push_back({bytes_.size(), tailHits_, lastAt_});
+  tailHits_ = 0;
   bytes_.push_back(kSubtreeTag);
   bytes_.append(reinterpret_cast<const char*>(&inside), sizeof inside);
   ++count_;
 }
 
+Subtree* HitBatch::SubtreeAt(size_t at) const {
+  Subtree* inside;
+  Get(bytes_.data() + at + 1, inside);
+  return inside;
+}
+
 void HitBatch::Append(const HitBatch& other) {
+  const size_t base = bytes_.size();
+  for (const Mark& mark : other.marks_) {
+    if (mark.hits > 0) lastAt_ = base + mark.lastAt;
+    marks_.push_back({base + mark.at, tailHits_ + mark.hits, lastAt_});
+    tailHits_ = 0;
+  }
+  if (other.tailHits_ > 0) lastAt_ = base + other.lastAt_;
+  tailHits_ += other.tailHits_;
   bytes_.append(other.bytes_);
   count_ += other.count_;
 }
 
 void HitBatch::Append(const HitRun& run) {
   ReserveUsual();
+  if (run.count > 0) lastAt_ = bytes_.size() + run.lastAt;
+  tailHits_ += run.count;
   bytes_.append(run.bytes);
   count_ += run.count;
 }
@@ -113,12 +133,25 @@ HitRun CutRun(HitRun& run, size_t n) {
   HitView hit;
   Subtree* inside = nullptr;
   HitRun front;
-  while (front.count < n && reader.Next(hit, inside)) ++front.count;
+  for (const char* at = reader.at(); front.count < n && reader.Next(hit, inside);
+       at = reader.at()) {
+    front.lastAt = static_cast<size_t>(at - run.bytes.data());
+    ++front.count;
+  }
   const size_t bytes = static_cast<size_t>(reader.at() - run.bytes.data());
   front.bytes = run.bytes.substr(0, bytes);
   run.bytes.remove_prefix(bytes);
   run.count -= front.count;
+  run.lastAt = run.count > 0 ? run.lastAt - bytes : 0;
   return front;
+}
+
+std::string_view LastPath(const HitRun& run) {
+  if (run.count == 0) return {};
+  HitBatch::Reader reader(HitRun{run.bytes.substr(run.lastAt), 1, 0});
+  HitView hit;
+  Subtree* inside = nullptr;
+  return reader.Next(hit, inside) && inside == nullptr ? hit.path : std::string_view();
 }
 
 }  // namespace findlark

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "results/result_record.h"
 #include "search/hit_memory.h"
@@ -18,11 +19,13 @@ class Subtree;
 struct HitRun {
   std::string_view bytes;
   size_t count = 0;
-  std::string_view lastPath;  // that of the last hit
+  size_t lastAt = 0;  // where in `bytes` the last hit starts, when there is one
 };
 
-// Cuts the first `n` hits (at most all) off `run` and returns them; `lastPath` is left empty.
+// Cuts the first `n` hits (at most all) off `run` and returns them.
 HitRun CutRun(HitRun& run, size_t n);
+// The path of the last hit of `run`; empty when it holds none.
+std::string_view LastPath(const HitRun& run);
 
 // Hits packed into one buffer, in the order added, and (for a walker far ahead of the thread
 // that collects) subtrees handed on from inside the one being walked, at their place. As
@@ -38,14 +41,33 @@ class HitBatch {
   size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   size_t capacity() const { return bytes_.capacity(); }
-  HitRun AsRun() const { return {{bytes_.data(), bytes_.size()}, count_, {}}; }  // hits only
+  HitRun AsRun() const { return {{bytes_.data(), bytes_.size()}, count_, lastAt_}; }  // hits only
   void clear() {
     bytes_.clear();
     count_ = 0;
+    marks_.clear();
+    tailHits_ = 0;
   }
   void swap(HitBatch& other) noexcept {
     bytes_.swap(other.bytes_);
     std::swap(count_, other.count_);
+    marks_.swap(other.marks_);
+    std::swap(tailHits_, other.tailHits_);
+    std::swap(lastAt_, other.lastAt_);
+  }
+
+  // In order: `onHits(run)` for the hits between two subtrees, `onSubtree(inside)` for each
+  // subtree. Found from where the subtrees were added, without reading the hits, which is what
+  // makes handing a helper's hits on cheap for the thread that waits for them.
+  template <typename OnHits, typename OnSubtree>
+  void ForEachPart(OnHits onHits, OnSubtree onSubtree) const {
+    size_t from = 0;
+    for (const Mark& mark : marks_) {
+      if (mark.hits > 0) onHits(RunOf(from, mark.at, mark.hits, mark.lastAt));
+      onSubtree(SubtreeAt(mark.at));
+      from = mark.at + kSubtreeEntry;
+    }
+    if (tailHits_ > 0) onHits(RunOf(from, bytes_.size(), tailHits_, lastAt_));
   }
 
   // Reads a batch back in order, as long as the batch is left alone.
@@ -96,10 +118,25 @@ class HitBatch {
   Iterator end() const { return Iterator(*this, true); }
 
  private:
+  // A subtree's entry, and the run of hits before it (since the previous one).
+  struct Mark {
+    size_t at;
+    size_t hits;
+    size_t lastAt;
+  };
+  static constexpr size_t kSubtreeEntry = 1 + sizeof(Subtree*);
+
   void ReserveUsual();
+  HitRun RunOf(size_t from, size_t to, size_t hits, size_t lastAt) const {
+    return {{bytes_.data() + from, to - from}, hits, lastAt - from};
+  }
+  Subtree* SubtreeAt(size_t at) const;
 
   std::basic_string<char, std::char_traits<char>, HitAllocator<char>> bytes_;
   size_t count_ = 0;
+  std::vector<Mark> marks_;
+  size_t tailHits_ = 0;  // hits after the last subtree
+  size_t lastAt_ = 0;    // where the last of them starts
 };
 
 }  // namespace findlark

@@ -189,11 +189,7 @@ void SubtreeSharing::Drop(Subtree& subtree) {
 }
 
 void SubtreeSharing::DropInside(HitBatch& items) {
-  HitView hit;
-  Subtree* inside = nullptr;
-  for (HitBatch::Reader reader(items); reader.Next(hit, inside);) {
-    if (inside != nullptr) Drop(*inside);
-  }
+  items.ForEachPart([](const HitRun&) {}, [this](Subtree* inside) { Drop(*inside); });
 }
 
 // Under the lock. The batch is kept as it is, and the walker fills a spare one next.
@@ -243,8 +239,6 @@ void SubtreeSharing::Finish(Subtree& subtree, HitBatch& items) {
 
 void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(const HitRun&)>& deliver) {
   std::vector<HitBatch> batches;
-  HitView hit;
-  Subtree* inside = nullptr;
   std::unique_lock lock(mutex_);
   subtree.collecting_ = true;
   if (pausedHelpers_ > 0) room_.notify_all();
@@ -256,23 +250,7 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(const Hi
       if (pausedHelpers_ > 0) room_.notify_all();
       lock.unlock();
       for (const HitBatch& batch : batches) {
-        HitBatch::Reader reader(batch);
-        HitRun run;
-        const char* runStart = reader.at();
-        const char* entry = runStart;
-        auto handOn = [&] {
-          run.bytes = {runStart, static_cast<size_t>(entry - runStart)};
-          if (run.count > 0) deliver(run);
-          run.count = 0;
-        };
-        for (; reader.Next(hit, inside); entry = reader.at()) {
-          if (inside == nullptr) {
-            ++run.count;
-            run.lastPath = hit.path;
-            continue;
-          }
-          handOn();
-          runStart = reader.at();
+        batch.ForEachPart(deliver, [&](Subtree* inside) {
           if (!Stopped()) {
             Collect(*inside, deliver);
           } else {
@@ -281,8 +259,7 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(const Hi
             Drop(*inside);
             lock.unlock();
           }
-        }
-        handOn();
+        });
       }
       lock.lock();
       for (HitBatch& batch : batches) Recycle(batch);

@@ -143,6 +143,54 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
   EXPECT_EQ(Paths(hits), "/h/b/h/a/h/c/h/d");
 }
 
+// A batch's parts come out in order, hits in runs between the subtrees, also when batches and
+// runs are appended and runs cut; each run knows its last hit.
+TEST(HitBatch, PartsKeepTheirOrderAcrossAppendsAndCuts) {
+  auto add = [](HitBatch& batch, const std::string& entries) {
+    for (char c : entries) {
+      if (c >= '0' && c <= '9') {
+        batch.AddSubtree(reinterpret_cast<Subtree*>(uintptr_t(c - '0')));  // never followed
+      } else {
+        HitView hit;
+        const std::string path(1, c);
+        hit.path = path;
+        batch.AddHit(hit);
+      }
+    }
+  };
+  auto parts = [](const HitBatch& batch) {
+    std::string out;
+    batch.ForEachPart(
+        [&](const HitRun& run) {
+          out += "[" + std::to_string(run.count) + " ";
+          HitView hit;
+          Subtree* inside = nullptr;
+          for (HitBatch::Reader reader(run); reader.Next(hit, inside);)
+            out += inside != nullptr ? std::string_view("!") : hit.path;  // runs hold hits only
+          out += ":" + std::string(LastPath(run)) + "]";
+        },
+        [&](Subtree* inside) { out += std::to_string(reinterpret_cast<uintptr_t>(inside)); });
+    return out;
+  };
+  HitBatch first, second, all;
+  add(first, "a1bc2");
+  add(second, "3d");
+  add(all, "z");
+  all.Append(first);
+  all.Append(second);
+  EXPECT_EQ(parts(all), "[2 za:a]1[2 bc:c]23[1 d:d]");
+
+  HitBatch plain, cut;
+  add(plain, "pqrst");
+  HitRun run = plain.AsRun();
+  cut.Append(CutRun(run, 2));
+  EXPECT_EQ(parts(cut), "[2 pq:q]");
+  cut.Append(run);
+  EXPECT_EQ(parts(cut), "[5 pqrst:t]");
+  EXPECT_EQ(run.count, 3u);
+  EXPECT_EQ(LastPath(run), "t");
+}
+
 // Hit buffers given back serve the next one of their size, and buffers in use never share a
 // byte; past the pool's largest size they come from the heap.
 TEST(HitMemory, GivenBackIsUsedAgainAndBuffersInUseNeverOverlap) {
