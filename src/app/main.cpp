@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/search_app.h"
+#include "platform/launcher.h"
 #include "search/directory_walk.h"
 
 #ifndef FINDLARK_VERSION
@@ -111,6 +112,7 @@ int main(int argc, char** argv) {
       break;
   }
   AllowX11Fallback();
+  findlark::KeepDescriptorLimitForPrograms();
   findlark::RaiseDescriptorLimit();  // a desktop session starts programs at 1024
   findlark::CSearchApp app(argc, argv);
   return app.InitInstance();

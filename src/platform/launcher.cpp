@@ -1,6 +1,8 @@
 #include "platform/launcher.h"
 
+#include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -20,6 +22,17 @@ struct GErrorFree {
 };
 using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
+// The soft limit on open files the process started with; RLIM_INFINITY: never kept.
+rlim_t g_programsDescriptorLimit = RLIM_INFINITY;
+
+// In the launched program's process, between fork and exec: only async-signal-safe calls.
+void GiveBackDescriptorLimit(gpointer) {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur <= g_programsDescriptorLimit) return;
+  limit.rlim_cur = g_programsDescriptorLimit;
+  setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 bool Exists(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
@@ -35,15 +48,25 @@ std::string ContentTypeOf(GFile* file) {
   return type ? type : "";
 }
 
-// Starts `app` on exactly one file. GIO passes the path bytes as one argument to the
-// program (no shell); a program that only takes URIs gets the file:// form.
-LaunchResult LaunchOn(GAppInfo* app, GFile* file) {
-  GList files{};
-  files.data = file;
+// Starts `app` on exactly one URI (a local file as file://). GIO passes a local file's path
+// bytes as one argument to a program that takes paths (no shell), the URI to one that takes
+// URIs.
+LaunchResult LaunchOn(GAppInfo* app, const char* uri) {
+  GList uris{};
+  uris.data = const_cast<char*>(uri);
   GError* raw = nullptr;
-  const bool ok = g_app_info_launch(app, &files, nullptr, &raw);
+  const bool ok = G_IS_DESKTOP_APP_INFO(app)
+                      ? g_desktop_app_info_launch_uris_as_manager(
+                            G_DESKTOP_APP_INFO(app), &uris, nullptr, G_SPAWN_SEARCH_PATH,
+                            GiveBackDescriptorLimit, nullptr, nullptr, nullptr, &raw)
+                      : g_app_info_launch_uris(app, &uris, nullptr, &raw);
   ErrorPtr error(raw);
   return ok ? LaunchResult::kLaunched : LaunchResult::kFailed;
+}
+
+LaunchResult LaunchOn(GAppInfo* app, GFile* file) {
+  std::unique_ptr<char, decltype(&g_free)> uri(g_file_get_uri(file), &g_free);
+  return LaunchOn(app, uri.get());
 }
 
 LaunchResult LaunchWithDefaultFor(const char* contentType, const std::string& path) {
@@ -92,16 +115,16 @@ LaunchResult OpenFolder(const std::string& folder) {
 }
 
 LaunchResult OpenUri(const std::string& uri) {
-  if (uri.empty()) return LaunchResult::kFailed;
-  GError* raw = nullptr;
-  const bool ok = g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &raw);
-  ErrorPtr error(raw);
-  if (ok) return LaunchResult::kLaunched;
-  // GIO says "not supported" when nothing handles the address's scheme.
-  if (error && g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED)) {
-    return LaunchResult::kNoAssociation;
-  }
-  return LaunchResult::kFailed;
+  std::unique_ptr<char, decltype(&g_free)> scheme(g_uri_parse_scheme(uri.c_str()), &g_free);
+  if (!scheme) return LaunchResult::kFailed;
+  GPtr<GAppInfo> app(g_app_info_get_default_for_uri_scheme(scheme.get()));
+  if (!app) return LaunchResult::kNoAssociation;
+  return LaunchOn(app.get(), uri.c_str());
+}
+
+void KeepDescriptorLimitForPrograms() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0) g_programsDescriptorLimit = limit.rlim_cur;
 }
 
 }  // namespace findlark

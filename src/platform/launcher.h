@@ -17,4 +17,9 @@ LaunchResult OpenInTextEditor(const std::string& path);
 LaunchResult OpenFolder(const std::string& folder);  // the default app for folders
 LaunchResult OpenUri(const std::string& uri);        // a web address, in the browser
 
+// Called before the process lifts its own limit on open files: programs launched get the
+// limit it had, which is what the desktop gives them (a program that waits with select()
+// breaks on a descriptor past 1024).
+void KeepDescriptorLimitForPrograms();
+
 }  // namespace findlark

@@ -6,6 +6,7 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -150,6 +151,37 @@ TEST(Launcher, NoAssociationIsToldApartFromAMissingFile) {
   box.AddRecorderApp("editor.desktop", "text/plain;");
   EXPECT_EQ(box.InChild([&] { return int(OpenInTextEditor(file)); }), int(LaunchResult::kLaunched));
   EXPECT_EQ(box.WaitForCall(), Args{file});
+}
+
+// The window lifts its own limit on open files; what it starts gets the desktop's back, both
+// for a file and for a link.
+TEST(Launcher, AProgramStartedGetsTheLimitOnOpenFilesOfTheDesktop) {
+  Sandbox box;
+  box.AddRecorder(box.Root() / "rec.sh", "\"$(ulimit -n)\"");
+  box.AddRecorderApp("text.desktop", "text/plain;x-scheme-handler/https;");
+  WriteFile(box.Root() / "config/mimeapps.list",
+            "[Default Applications]\ntext/plain=text.desktop\n"
+            "x-scheme-handler/https=text.desktop\n");
+  const std::string file = (box.Root() / "notes.txt").string();
+  WriteFile(file, "hello\n");
+  struct rlimit limit;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_max <= 256) GTEST_SKIP() << "no room above 256 open files here";
+  for (const std::function<LaunchResult()>& open :
+       {std::function([&] { return OpenWithDefaultApp(file); }),
+        std::function([] { return OpenUri("https://findlark.example.org/"); })}) {
+    EXPECT_EQ(box.InChild([&] {
+      struct rlimit lifted = limit;
+      lifted.rlim_cur = 256;
+      setrlimit(RLIMIT_NOFILE, &lifted);
+      KeepDescriptorLimitForPrograms();
+      lifted.rlim_cur = lifted.rlim_max;
+      setrlimit(RLIMIT_NOFILE, &lifted);
+      return int(open());
+    }),
+              int(LaunchResult::kLaunched));
+    EXPECT_EQ(box.WaitForCall(), Args{"256"});
+  }
 }
 
 // The menu entry cannot set a working folder from the environment, so its command line
