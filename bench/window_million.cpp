@@ -140,7 +140,39 @@ class ProfilingApp : public QApplication {
     const int64_t blocked = std::max<int64_t>(0, wallNs - cpuNs - delayNs);
     k.blockedNs += blocked;
     k.maxBlockedNs = std::max(k.maxBlockedNs, blocked);
+    sinceTick.push_back({name + " " + std::to_string(type), cpuNs});
     return result;
+  }
+
+  // The events handled since the probe last fired, with the CPU each took.
+  std::vector<std::pair<std::string, int64_t>> sinceTick;
+  std::vector<std::pair<std::string, int64_t>> inLongestCpuGap;
+  int64_t longestCpuGapNs = 0;
+
+  // At each probe: keeps the events of the gap with the most CPU so far.
+  void Tick(int64_t cpuGapNs) {
+    if (cpuGapNs > longestCpuGapNs) {
+      longestCpuGapNs = cpuGapNs;
+      inLongestCpuGap = sinceTick;
+    }
+    sinceTick.clear();
+  }
+
+  // What the window thread did in the gap with the most CPU: per kind of event, how many and
+  // their CPU, and what was spent outside any event (the event loop itself, painting).
+  void ReportLongestCpuGap() const {
+    std::map<std::string, std::pair<int, int64_t>> byKind;
+    int64_t inEvents = 0;
+    for (const auto& [kind, cpuNs] : inLongestCpuGap) {
+      ++byKind[kind].first;
+      byKind[kind].second += cpuNs;
+      inEvents += cpuNs;
+    }
+    std::printf("gap with the most CPU: %.1f ms, %zu events taking %.1f ms, %.1f ms outside them\n",
+                longestCpuGapNs / 1e6, inLongestCpuGap.size(), inEvents / 1e6,
+                (longestCpuGapNs - inEvents) / 1e6);
+    for (const auto& [kind, counted] : byKind)
+      std::printf("  %-40s %5d %8.2f ms\n", kind.c_str(), counted.first, counted.second / 1e6);
   }
 
   void Report() const {
@@ -333,6 +365,7 @@ int main(int argc, char** argv) {
     const int64_t delayGap = delay - lastDelayNs;
     lastDelayNs = delay;
     ++ticks;
+    if (app.profile) app.Tick(cpuGap);
     if (gap > 16'000'000) {
       delayInGaps16 += delayGap;
       cpuInGaps16 += cpuGap;
@@ -442,6 +475,7 @@ int main(int argc, char** argv) {
         (endDelayNs - startDelayNs) / 1e9,
         ((endProcessCpuNs - startProcessCpuNs) - (endCpuNs - startCpuNs)) / 1e9);
     app.Report();
+    app.ReportLongestCpuGap();
   }
   std::fflush(stdout);
   dlg.OnExit();
