@@ -6,15 +6,36 @@
 namespace findlark {
 namespace {
 
-// A hit: its category, size and date, then its five texts, each after its length. A subtree:
-// its address.
-enum Tag : char { kHitTag, kSubtreeTag };
+// An entry starts with a tag byte. A subtree: the tag, then its address. A hit: the tag, which
+// says which fields differ from an empty record's, its category, then its path and those
+// fields, texts after their lengths. Lengths take a byte below 128: a hit found by its name is
+// mostly its path, and every byte saved is memory a walker far ahead does not have to touch.
+enum Tag : unsigned char {
+  kSubtreeTag = 1,
+  kHasSize = 1 << 1,
+  kHasTime = 1 << 2,
+  kHasSizeText = 1 << 3,
+  kHasDateText = 1 << 4,
+  kHasMatchLine = 1 << 5,
+  kHasExtension = 1 << 6,
+  kWideCategory = 1 << 7,  // four bytes rather than one
+};
 
-template <typename Bytes>
-void PutText(Bytes& bytes, std::string_view text) {
-  const uint32_t length = static_cast<uint32_t>(text.size());
-  bytes.append(reinterpret_cast<const char*>(&length), sizeof length);
-  bytes.append(text);
+// The most an entry takes beyond its texts: tag, category, size, date, and five lengths.
+constexpr size_t kMaxHitHeader = 1 + 4 + 8 + 8 + 5 * 5;
+
+template <typename T>
+char* Put(char* at, const T& value) {
+  std::memcpy(at, &value, sizeof value);
+  return at + sizeof value;
+}
+
+char* PutText(char* at, std::string_view text) {
+  size_t length = text.size();
+  for (; length >= 0x80; length >>= 7) *at++ = static_cast<char>(length | 0x80);
+  *at++ = static_cast<char>(length);
+  std::memcpy(at, text.data(), text.size());
+  return at + text.size();
 }
 
 template <typename T>
@@ -24,8 +45,12 @@ const char* Get(const char* at, T& value) {
 }
 
 const char* GetText(const char* at, std::string_view& text) {
-  uint32_t length;
-  at = Get(at, length);
+  size_t length = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*at++);
+    length |= static_cast<size_t>(byte & 0x7f) << shift;
+    if (byte < 0x80) break;
+  }
   text = {at, length};
   return at + length;
 }
@@ -43,17 +68,29 @@ void HitBatch::ReserveUsual() {
 
 void HitBatch::AddHit(const HitView& hit) {
   ReserveUsual();
-  lastAt_ = bytes_.size();
   const int32_t category = hit.category;
-  bytes_.push_back(kHitTag);
-  bytes_.append(reinterpret_cast<const char*>(&category), sizeof category);
-  bytes_.append(reinterpret_cast<const char*>(&hit.size), sizeof hit.size);
-  bytes_.append(reinterpret_cast<const char*>(&hit.mtime), sizeof hit.mtime);
-  PutText(bytes_, hit.path);
-  PutText(bytes_, hit.sizeText);
-  PutText(bytes_, hit.dateText);
-  PutText(bytes_, hit.matchLine);
-  PutText(bytes_, hit.extension);
+  const bool wide = category < 0 || category > 0x7f;
+  unsigned char tag = wide ? kWideCategory : 0;
+  if (hit.size != -1) tag |= kHasSize;
+  if (hit.mtime != 0) tag |= kHasTime;
+  if (!hit.sizeText.empty()) tag |= kHasSizeText;
+  if (!hit.dateText.empty()) tag |= kHasDateText;
+  if (!hit.matchLine.empty()) tag |= kHasMatchLine;
+  if (!hit.extension.empty()) tag |= kHasExtension;
+  lastAt_ = bytes_.size();
+  bytes_.resize(lastAt_ + kMaxHitHeader + hit.path.size() + hit.sizeText.size() +
+                hit.dateText.size() + hit.matchLine.size() + hit.extension.size());
+  char* at = bytes_.data() + lastAt_;
+  *at++ = static_cast<char>(tag);
+  at = wide ? Put(at, category) : Put(at, static_cast<char>(category));
+  at = PutText(at, hit.path);
+  if (tag & kHasSize) at = Put(at, hit.size);
+  if (tag & kHasTime) at = Put(at, hit.mtime);
+  if (tag & kHasSizeText) at = PutText(at, hit.sizeText);
+  if (tag & kHasDateText) at = PutText(at, hit.dateText);
+  if (tag & kHasMatchLine) at = PutText(at, hit.matchLine);
+  if (tag & kHasExtension) at = PutText(at, hit.extension);
+  bytes_.resize(static_cast<size_t>(at - bytes_.data()));
   ++count_;
   ++tailHits_;
 }
@@ -61,7 +98,7 @@ void HitBatch::AddHit(const HitView& hit) {
 void HitBatch::AddSubtree(Subtree* inside) {
   marks_.push_back({bytes_.size(), tailHits_, lastAt_});
   tailHits_ = 0;
-  bytes_.push_back(kSubtreeTag);
+  bytes_.push_back(static_cast<char>(kSubtreeTag));
   bytes_.append(reinterpret_cast<const char*>(&inside), sizeof inside);
   ++count_;
 }
@@ -95,21 +132,29 @@ void HitBatch::Append(const HitRun& run) {
 
 bool HitBatch::Reader::Next(HitView& hit, Subtree*& inside) {
   if (at_ >= end_) return false;
-  if (*at_++ == kSubtreeTag) {
+  const auto tag = static_cast<unsigned char>(*at_++);
+  if (tag == kSubtreeTag) {
     at_ = Get(at_, inside);
     return true;
   }
   inside = nullptr;
-  int32_t category;
-  at_ = Get(at_, category);
-  hit.category = category;
-  at_ = Get(at_, hit.size);
-  at_ = Get(at_, hit.mtime);
+  if (tag & kWideCategory) {
+    int32_t category;
+    at_ = Get(at_, category);
+    hit.category = category;
+  } else {
+    hit.category = static_cast<unsigned char>(*at_++);
+  }
   at_ = GetText(at_, hit.path);
-  at_ = GetText(at_, hit.sizeText);
-  at_ = GetText(at_, hit.dateText);
-  at_ = GetText(at_, hit.matchLine);
-  at_ = GetText(at_, hit.extension);
+  hit.size = -1;
+  hit.mtime = 0;
+  hit.sizeText = hit.dateText = hit.matchLine = hit.extension = {};
+  if (tag & kHasSize) at_ = Get(at_, hit.size);
+  if (tag & kHasTime) at_ = Get(at_, hit.mtime);
+  if (tag & kHasSizeText) at_ = GetText(at_, hit.sizeText);
+  if (tag & kHasDateText) at_ = GetText(at_, hit.dateText);
+  if (tag & kHasMatchLine) at_ = GetText(at_, hit.matchLine);
+  if (tag & kHasExtension) at_ = GetText(at_, hit.extension);
   return true;
 }
 

@@ -143,6 +143,35 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
   EXPECT_EQ(Paths(hits), "/h/b/h/a/h/c/h/d");
 }
 
+// Every field of a hit reads back as it was packed: empty or not, short or past one length
+// byte, sizes and dates of any sign, a category that fits a byte or not.
+TEST(HitBatch, HitsReadBackExactly) {
+  const std::string longPath = "/" + std::string(300, 'p');
+  const std::string longLine(20000, 'l');
+  const ResultRecord hits[] = {
+      {"/a", "", "", "", "", 0, -1, 0},
+      {longPath, "1 KB", "May 1, 2020", longLine, "txt", 12, 0, -5},
+      {"/b", "", "", "", "", -1, int64_t{1} << 40, 1},
+      {std::string(127, 'x'), "", "", "m", "", 300, -1, 0},
+  };
+  HitBatch batch;
+  for (const ResultRecord& hit : hits) batch.AddHit(hit);
+  size_t i = 0;
+  for (const HitView& got : batch) {
+    ASSERT_LT(i, std::size(hits));
+    const ResultRecord& want = hits[i++];
+    EXPECT_EQ(got.path, want.path);
+    EXPECT_EQ(got.sizeText, want.sizeText);
+    EXPECT_EQ(got.dateText, want.dateText);
+    EXPECT_EQ(got.matchLine, want.matchLine);
+    EXPECT_EQ(got.extension, want.extension);
+    EXPECT_EQ(int(got.category), int(want.category));
+    EXPECT_EQ(got.size, want.size);
+    EXPECT_EQ(got.mtime, want.mtime);
+  }
+  EXPECT_EQ(i, std::size(hits));
+}
+
 // A batch's parts come out in order, hits in runs between the subtrees, also when batches and
 // runs are appended and runs cut; each run knows its last hit.
 TEST(HitBatch, PartsKeepTheirOrderAcrossAppendsAndCuts) {
