@@ -45,8 +45,13 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O
 // Bytes asked of one getdents64 call.
 constexpr size_t kListingChunk = 32 * 1024;
 
-// Hits a walker for another thread collects before it hands them on.
-constexpr size_t kKeepBatch = 64;
+// Name hits the root walker holds back before it hands them on together.
+constexpr size_t kHoldBatch = 64;
+// Hits a walker for another thread collects before it hands them on, or sooner the bytes they
+// take: most of a batch's first reservation, so that the batches kept for a thread far behind,
+// fresh memory each, are neither half empty nor grown.
+constexpr size_t kKeepBatch = 128;
+constexpr size_t kKeepBytes = 6 * 1024;
 
 // Not zeroed: the kernel writes a listing before anything reads it, and a thread enters many
 // folders.
@@ -374,7 +379,7 @@ void Search::Deliver(ResultRecord&& record) {
   lastHit_.assign(record.path);
   if (holdBack_ && !Stopped()) {
     held_.AddHit(record);
-    if (held_.size() >= kKeepBatch) HandOn();
+    if (held_.size() >= kHoldBatch) HandOn();
     return;
   }
   HandOn();
@@ -847,7 +852,7 @@ void Walker::Emit(ResultRecord&& record) {
     return;
   }
   kept_.AddHit(record);  // copied: the record keeps its memory for the next hit
-  if (kept_.size() >= kKeepBatch) search_.sharing.Keep(*out_, kept_);
+  if (kept_.size() >= kKeepBatch || kept_.bytes() >= kKeepBytes) search_.sharing.Keep(*out_, kept_);
 }
 
 void Walker::Run(std::string_view root) {

@@ -41,6 +41,7 @@ class HitBatch {
   size_t size() const { return count_; }
   bool empty() const { return count_ == 0; }
   size_t capacity() const { return bytes_.capacity(); }
+  size_t bytes() const { return bytes_.size(); }
   HitRun AsRun() const { return {{bytes_.data(), bytes_.size()}, count_, lastAt_}; }  // hits only
   void clear() {
     bytes_.clear();
