@@ -20,7 +20,8 @@
 // --profile adds where the window thread's time in the gaps over 16 ms went (on the CPU, waiting
 // for a core, or asleep), how long it waited for a core in all beside the CPU the process's other
 // threads used meanwhile, and, per kind of event, its CPU time, page faults and sleeps: a sleep
-// inside an event is a wait for a lock or for the kernel, which a busy machine stretches.
+// inside an event is a wait for a lock or for the kernel, which a busy machine stretches. Last,
+// the events of the gap with the most CPU, and the CPU spent outside them.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>

@@ -852,7 +852,8 @@ void Walker::Emit(ResultRecord&& record) {
     return;
   }
   kept_.AddHit(record);  // copied: the record keeps its memory for the next hit
-  if (kept_.size() >= kKeepBatch || kept_.bytes() >= kKeepBytes) search_.sharing.Keep(*out_, kept_);
+  if (kept_.size() >= kKeepBatch || kept_.bytes() >= kKeepBytes)
+    search_.sharing.Keep(*out_, kept_);
 }
 
 void Walker::Run(std::string_view root) {
