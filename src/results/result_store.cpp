@@ -201,6 +201,11 @@ ResultStore::Reader ResultStore::MakeReader() const {
   return reader;
 }
 
+FileCategory ResultStore::Reader::CategoryOf(size_t index) const {
+  const auto* chunks = static_cast<const Entry* const*>(chunks_);
+  return chunks[index >> kChunkBits][index & (kChunkSize - 1)].category;
+}
+
 RecordView ResultStore::Reader::View(size_t index) const {
   const auto* chunks = static_cast<const Entry* const*>(chunks_);
   const Entry& e = chunks[index >> kChunkBits][index & (kChunkSize - 1)];

@@ -41,6 +41,7 @@ class ResultStore {
   class Reader {
    public:
     RecordView View(size_t index) const;
+    FileCategory CategoryOf(size_t index) const;  // without looking at the texts
 
    private:
     friend class ResultStore;
