@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace findlark {
 namespace {
@@ -23,6 +24,14 @@ enum Tag : unsigned char {
 
 // The most an entry takes beyond its texts: tag, category, size, date, and five lengths.
 constexpr size_t kMaxHitHeader = 1 + 4 + 8 + 8 + 5 * 5;
+
+// The texts packed only when not empty, in their order, each with the flag that says so.
+constexpr std::pair<Tag, std::string_view HitView::*> kOptionalTexts[] = {
+    {kHasSizeText, &HitView::sizeText},
+    {kHasDateText, &HitView::dateText},
+    {kHasMatchLine, &HitView::matchLine},
+    {kHasExtension, &HitView::extension},
+};
 
 template <typename T>
 char* Put(char* at, const T& value) {
@@ -73,23 +82,22 @@ void HitBatch::AddHit(const HitView& hit) {
   unsigned char tag = wide ? kWideCategory : 0;
   if (hit.size != -1) tag |= kHasSize;
   if (hit.mtime != 0) tag |= kHasTime;
-  if (!hit.sizeText.empty()) tag |= kHasSizeText;
-  if (!hit.dateText.empty()) tag |= kHasDateText;
-  if (!hit.matchLine.empty()) tag |= kHasMatchLine;
-  if (!hit.extension.empty()) tag |= kHasExtension;
+  size_t texts = hit.path.size();
+  for (const auto& [flag, text] : kOptionalTexts) {
+    if (!(hit.*text).empty()) tag |= flag;
+    texts += (hit.*text).size();
+  }
   lastAt_ = bytes_.size();
-  bytes_.resize(lastAt_ + kMaxHitHeader + hit.path.size() + hit.sizeText.size() +
-                hit.dateText.size() + hit.matchLine.size() + hit.extension.size());
+  bytes_.resize(lastAt_ + kMaxHitHeader + texts);
   char* at = bytes_.data() + lastAt_;
   *at++ = static_cast<char>(tag);
   at = wide ? Put(at, category) : Put(at, static_cast<char>(category));
   at = PutText(at, hit.path);
   if (tag & kHasSize) at = Put(at, hit.size);
   if (tag & kHasTime) at = Put(at, hit.mtime);
-  if (tag & kHasSizeText) at = PutText(at, hit.sizeText);
-  if (tag & kHasDateText) at = PutText(at, hit.dateText);
-  if (tag & kHasMatchLine) at = PutText(at, hit.matchLine);
-  if (tag & kHasExtension) at = PutText(at, hit.extension);
+  for (const auto& [flag, text] : kOptionalTexts) {
+    if (tag & flag) at = PutText(at, hit.*text);
+  }
   bytes_.resize(static_cast<size_t>(at - bytes_.data()));
   ++count_;
   ++tailHits_;
@@ -148,13 +156,12 @@ bool HitBatch::Reader::Next(HitView& hit, Subtree*& inside) {
   at_ = GetText(at_, hit.path);
   hit.size = -1;
   hit.mtime = 0;
-  hit.sizeText = hit.dateText = hit.matchLine = hit.extension = {};
   if (tag & kHasSize) at_ = Get(at_, hit.size);
   if (tag & kHasTime) at_ = Get(at_, hit.mtime);
-  if (tag & kHasSizeText) at_ = GetText(at_, hit.sizeText);
-  if (tag & kHasDateText) at_ = GetText(at_, hit.dateText);
-  if (tag & kHasMatchLine) at_ = GetText(at_, hit.matchLine);
-  if (tag & kHasExtension) at_ = GetText(at_, hit.extension);
+  for (const auto& [flag, text] : kOptionalTexts) {
+    hit.*text = {};
+    if (tag & flag) at_ = GetText(at_, hit.*text);
+  }
   return true;
 }
 
