@@ -7,7 +7,8 @@
 #   RUNS=10 bench/run.sh         more runs per command (default 5)
 #   FINDLARK_BENCH_DIR=dir       where the generated tree and the results go (/tmp/findlark-bench)
 #   WINDOW=0 bench/run.sh        skip the window benchmark (built into build/bench-gui, or
-#                                FINDLARK_WINDOW_BENCH=path; QT_QPA_PLATFORM defaults to offscreen)
+#                                FINDLARK_WINDOW_BENCH=path; QT_QPA_PLATFORM defaults to offscreen;
+#                                as root with perf, also with one core busy: bench/window_busy.sh)
 #   FINDLARK_CLI_BEFORE=path     also time that binary (an older build) in the same runs
 #   COLD=0 bench/run.sh          skip the cold-cache rows (run as root only, as they empty the
 #                                page cache before every run; COLD_RUNS, default 5, per command)
@@ -208,5 +209,9 @@ if [ "${WINDOW:-1}" != 0 ]; then
     echo "  10M generated:   $(window --hits 10000000)"
     echo "                   findlark-cli --format=tsv, the 1M tree times ten: total" \
       "$(python3 -c "print(round(10 * $(cli_tsv "$tree"), 2))") s"
+  fi
+  # As on a machine half as fast, with the virtual machine's own pauses told apart (needs perf).
+  if [ -z "${FINDLARK_WINDOW_BENCH:-}" ] && command -v perf >/dev/null && [ "$(id -u)" = 0 ]; then
+    echo "  $(bench/window_busy.sh 5 | tail -1)"
   fi
 fi

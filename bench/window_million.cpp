@@ -2,7 +2,7 @@
 // hits were recorded, how long recording took and what each hit cost.
 //
 //   window_million_bench [--tree DIR | --hits N] [--query TEXT] [--hidden] [--no-select]
-//                        [--profile]
+//                        [--profile] [--gap-log FILE]
 //
 // --tree walks a real tree: by default the one bench/make_tree.py makes (1,000,000 files, 10,100
 // folders), where the default query "-" matches every file and no folder. --hits N instead feeds
@@ -22,6 +22,10 @@
 // threads used meanwhile, and, per kind of event, its CPU time, page faults and sleeps: a sleep
 // inside an event is a wait for a lock or for the kernel, which a busy machine stretches. Last,
 // the events of the gap with the most CPU, and the CPU spent outside them.
+//
+// --gap-log writes each gap over 16 ms as "gap START END CPU WAIT" (CLOCK_MONOTONIC; the window
+// thread's CPU and wait for a core in it; all in ns), for bench/window_busy.sh to hold against
+// the times the machine stood still.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -35,6 +39,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -270,6 +275,7 @@ struct Options {
   bool hidden = false;
   bool select = true;
   bool profile = false;
+  QString gapLog;
 };
 
 bool ParseArgs(const QStringList& args, Options* options) {
@@ -289,10 +295,12 @@ bool ParseArgs(const QStringList& args, Options* options) {
       options->select = false;
     } else if (a == QLatin1String("--profile")) {
       options->profile = true;
+    } else if (a == QLatin1String("--gap-log") && i + 1 < args.size()) {
+      options->gapLog = args[++i];
     } else {
       std::fprintf(stderr,
                    "usage: window_million_bench [--tree DIR | --hits N] [--query TEXT] [--hidden] "
-                   "[--no-select] [--profile]\n");
+                   "[--no-select] [--profile] [--gap-log FILE]\n");
       return false;
     }
   }
@@ -342,6 +350,7 @@ int main(int argc, char** argv) {
   int64_t startProcessCpuNs = 0, endProcessCpuNs = 0, startDelayNs = 0, endDelayNs = 0;
   int64_t lastDelayNs = 0, maxGapDelayNs = 0, delayInGaps16 = 0, gapNs16 = 0, cpuInGaps16 = 0;
   int gapsOver16 = 0, gapsOver50 = 0, ticks = 0;
+  std::vector<std::array<int64_t, 4>> gaps16;  // as --gap-log writes them
   long rssBefore = 0, rssAfter = 0;
   QPersistentModelIndex chosen;
   int64_t chosenData = -1;
@@ -378,7 +387,11 @@ int main(int argc, char** argv) {
       maxGapDelayNs = delayGap;
       maxGapAt = dlg.Results().foundCount;
     }
-    if (gap > 16'000'000) ++gapsOver16;
+    if (gap > 16'000'000) {
+      ++gapsOver16;
+      const int64_t at = CpuNs(CLOCK_MONOTONIC);
+      gaps16.push_back({at - gap, at, cpuGap, delayGap});
+    }
     if (gap > 50'000'000) ++gapsOver50;
 
     const SearchResults& results = dlg.Results();
@@ -462,6 +475,15 @@ int main(int argc, char** argv) {
       "window thread CPU %.2f s\n",
       hits, maxGapNs / 1e6, gapsOver16, perHit, (endNs - startNs) / 1e9,
       (endCpuNs - startCpuNs) / 1e9);
+  if (!options.gapLog.isEmpty()) {
+    if (FILE* log = std::fopen(options.gapLog.toLocal8Bit().constData(), "w")) {
+      for (const auto& [from, to, cpu, wait] : gaps16)
+        std::fprintf(log, "gap %lld %lld %lld %lld\n", static_cast<long long>(from),
+                     static_cast<long long>(to), static_cast<long long>(cpu),
+                     static_cast<long long>(wait));
+      std::fclose(log);
+    }
+  }
   if (options.profile) {
     std::printf(
         "longest gap: %.1f ms waiting for a core; all gaps over 16 ms: %.1f ms, of it "
