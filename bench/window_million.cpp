@@ -377,20 +377,18 @@ int main(int argc, char** argv) {
     ++ticks;
     if (app.profile) app.Tick(cpuGap);
     if (gap > 16'000'000) {
+      ++gapsOver16;
       delayInGaps16 += delayGap;
       cpuInGaps16 += cpuGap;
       gapNs16 += gap;
+      const int64_t at = CpuNs(CLOCK_MONOTONIC);
+      gaps16.push_back({at - gap, at, cpuGap, delayGap});
     }
     if (gap > maxGapNs) {
       maxGapNs = gap;
       maxGapCpuNs = cpuGap;
       maxGapDelayNs = delayGap;
       maxGapAt = dlg.Results().foundCount;
-    }
-    if (gap > 16'000'000) {
-      ++gapsOver16;
-      const int64_t at = CpuNs(CLOCK_MONOTONIC);
-      gaps16.push_back({at - gap, at, cpuGap, delayGap});
     }
     if (gap > 50'000'000) ++gapsOver50;
 
