@@ -46,6 +46,7 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "results/display_text.h"
@@ -351,6 +352,7 @@ int main(int argc, char** argv) {
   int64_t lastDelayNs = 0, maxGapDelayNs = 0, delayInGaps16 = 0, gapNs16 = 0, cpuInGaps16 = 0;
   int gapsOver16 = 0, gapsOver50 = 0, ticks = 0;
   std::vector<std::array<int64_t, 4>> gaps16;  // as --gap-log writes them
+  int64_t lastTickMono = 0;
   long rssBefore = 0, rssAfter = 0;
   QPersistentModelIndex chosen;
   int64_t chosenData = -1;
@@ -367,6 +369,7 @@ int main(int argc, char** argv) {
     const int64_t now = clock.nsecsElapsed();
     const int64_t gap = now - lastTickNs;
     lastTickNs = now;
+    const int64_t mono = CpuNs(CLOCK_MONOTONIC), lastMono = std::exchange(lastTickMono, mono);
     const int64_t cpu = ThreadCpuNs();
     const int64_t cpuGap = cpu - lastCpuNs;
     lastCpuNs = cpu;
@@ -381,8 +384,7 @@ int main(int argc, char** argv) {
       delayInGaps16 += delayGap;
       cpuInGaps16 += cpuGap;
       gapNs16 += gap;
-      const int64_t at = CpuNs(CLOCK_MONOTONIC);
-      gaps16.push_back({at - gap, at, cpuGap, delayGap});
+      gaps16.push_back({lastMono, mono, cpuGap, delayGap});
     }
     if (gap > maxGapNs) {
       maxGapNs = gap;
@@ -422,6 +424,7 @@ int main(int argc, char** argv) {
   dlg.SearchEdit()->setFocus();
   clock.start();
   startNs = lastTickNs = clock.nsecsElapsed();
+  lastTickMono = CpuNs(CLOCK_MONOTONIC);
   lastCpuNs = ThreadCpuNs();
   lastDelayNs = startDelayNs = RunDelayNs();
   startProcessCpuNs = ProcessCpuNs();
