@@ -2,6 +2,8 @@
 #include "results/leaf_merger.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <random>
 #include <semaphore>
@@ -74,6 +76,24 @@ TEST(LeafMerger, MergesWhileTheOwnerAppendsAndMatchesOneMerge) {
   }
   merger.Cancel();
   EXPECT_FALSE(merger.Busy());
+}
+
+// Merges give way to the window thread: the helper runs five steps nicer than its owner.
+TEST(LeafMerger, TheHelperRunsBelowItsOwner) {
+  const int owner = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  if (owner > 14) GTEST_SKIP() << "already at nice " << owner;
+  SearchResults results;
+  results.ResetResults();
+  results.store.Append(Hit(1, kMusic));
+  LeafMerger merger;
+  std::binary_semaphore done(0);
+  int helper = owner;
+  merger.Start(results.PlanMerge(), [&] {
+    helper = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    done.release();
+  });
+  done.acquire();
+  EXPECT_EQ(helper - owner, 5);
 }
 
 }  // namespace
