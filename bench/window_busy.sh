@@ -1,10 +1,14 @@
 #!/bin/bash
 # The window recording generated hits while one core is kept busy, as on a machine half as fast.
-# On a virtual machine the host now and then stops every CPU at once for tens of milliseconds;
-# no program answers then. perf records the scheduler meanwhile: a busy CPU ticks every few
-# milliseconds, so a stretch over 5 ms in which no CPU recorded anything is such a pause. Each
-# gap of the window over 16 ms is held against the pauses; what is left of it once they are
-# taken out is the window's own. Needs root (or perf_event_paranoid <= -1) and linux-perf.
+# On a virtual machine the host now and then stops a CPU, or all of them, for tens of
+# milliseconds; no thread on it answers then, and the guest counts the time as spent by
+# whichever thread was on it. perf records the scheduler meanwhile: a CPU running a task ticks
+# every 4 ms, so a stretch over 5 ms in which a CPU with a task on it recorded nothing is a pause
+# of that CPU, and one in which no CPU recorded anything is a pause of the whole machine. Each
+# gap of the window over 16 ms is held against the pauses of the CPU the window thread was on
+# (running, waiting for it, or asleep there) and of the whole machine; what is left of it once
+# they are taken out is the window's own. Needs root (or perf_event_paranoid <= -1) and
+# linux-perf.
 #
 #   bench/window_busy.sh [RUNS] [HITS]      5 runs of 10,000,000 hits unless given
 #
@@ -31,28 +35,71 @@ for i in $(seq 1 "$runs"); do
   perf record -q -k mono -e sched:sched_switch -e sched:sched_stat_runtime -a -o "$tmp/sched.$i" \
     -- "$build/bench/window_million_bench" --hits "$hits" --gap-log "$tmp/gaps.$i" 2>/dev/null |
     tail -1 >"$tmp/window.$i"
-  perf script -i "$tmp/sched.$i" -F time 2>/dev/null >"$tmp/times.$i"
+  perf script -i "$tmp/sched.$i" -F comm,pid,tid,cpu,time,event,trace 2>/dev/null \
+    >"$tmp/events.$i"
+  # Events perf dropped would read as pauses: such a run's gaps all count as the window's.
+  if perf report -i "$tmp/sched.$i" --stats 2>/dev/null | grep -q LOST; then : >"$tmp/events.$i"; fi
 done
 
 python3 - "$tmp" "$runs" "$hits" <<'PY'
+import bisect
+import re
 import sys
 
 tmp, runs, hits = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+EVENT = re.compile(r"\s*(.*?)\s+(\d+)/(\d+)\s+\[(\d+)\]\s+([\d.]+):\s+(\S+):(.*)")  # names may hold spaces
+PAUSE = 5_000_000  # ns without a tick on a CPU that has a task on it
 
-def pauses(path):  # stretches over 5 ms with no scheduler event on any CPU, in ns
-    times = sorted(int(round(float(line.strip().rstrip(":")) * 1e9))
-                   for line in open(path) if line.strip())
-    return [(a, b) for a, b in zip(times, times[1:]) if b - a > 5_000_000]
+
+def stills(path):
+    """Pauses of each CPU and of the whole machine, and where the window thread was (ns)."""
+    last, current, cpu_still, machine_still, window_at = {}, {}, {}, [], []
+    window, previous = None, None
+    for line in open(path):
+        m = EVENT.match(line)
+        if not m:
+            continue
+        comm, pid, tid, cpu, t = m[1], int(m[2]), int(m[3]), int(m[4]), int(float(m[5]) * 1e9)
+        if window is None and comm.startswith("window_million") and pid == tid:
+            window = pid
+        if previous is not None and t - previous > PAUSE:
+            machine_still.append((previous, t))
+        previous = t
+        if cpu in last and t - last[cpu] > PAUSE and current.get(cpu, 0) != 0:
+            cpu_still.setdefault(cpu, []).append((last[cpu], t))
+        last[cpu] = t
+        if m[6] == "sched:sched_switch":
+            before = int(re.search(r"prev_pid=(\d+)", m[7])[1])
+            after = int(re.search(r"next_pid=(\d+)", m[7])[1])
+            current[cpu] = after
+            if window in (before, after):
+                window_at.append((t, cpu))
+    return cpu_still, machine_still, window_at
+
+
+def paused(start, end, cpu_still, machine_still, window_at):
+    """How much of [start, end] the machine, or the window thread's CPU, stood still (ns)."""
+    times = [t for t, _ in window_at]
+    step, total = 100_000, 0
+    for t in range(start, end, step):
+        if any(a <= t < b for a, b in machine_still):
+            total += step
+            continue
+        i = bisect.bisect_right(times, t) - 1
+        if i >= 0 and any(a <= t < b for a, b in cpu_still.get(window_at[i][1], [])):
+            total += step
+    return min(total, end - start)
+
 
 total = machine = own = 0
 longest = longest_own = 0.0
 for i in range(1, runs + 1):
-    still = pauses(f"{tmp}/times.{i}")
+    cpu_still, machine_still, window_at = stills(f"{tmp}/events.{i}")
     gaps = [[int(v) for v in line.split()[1:]] for line in open(f"{tmp}/gaps.{i}")]
     mine = []  # the window's own gaps: what is left, its CPU, its wait for a core (ms)
     for start, end, cpu, wait in gaps:
-        paused = sum(max(0, min(end, b) - max(start, a)) for a, b in still)
-        left = (end - start - paused) / 1e6
+        still = paused(start, end, cpu_still, machine_still, window_at)
+        left = (end - start - still) / 1e6
         longest = max(longest, (end - start) / 1e6)
         longest_own = max(longest_own, left)
         if left > 16:
