@@ -6,9 +6,11 @@
 # every 4 ms, so a stretch over 5 ms in which a CPU with a task on it recorded nothing is a pause
 # of that CPU, and one in which no CPU recorded anything is a pause of the whole machine. Each
 # gap of the window over 16 ms is held against the pauses of the CPU the window thread was on
-# (running, waiting for it, or asleep there) and of the whole machine; what is left of it once
-# they are taken out is the window's own. Needs root (or perf_event_paranoid <= -1) and
-# linux-perf.
+# (running, waiting for it, or asleep there) and of the whole machine; so is the wait for a core
+# that follows a pause in which the window thread was running, up to the pause's length, as the
+# scheduler makes a thread charged with a pause wait about as long to even things out. What is
+# left once they are taken out is the window's own. Needs root (or perf_event_paranoid <= -1)
+# and linux-perf.
 #
 #   bench/window_busy.sh [RUNS] [HITS]      5 runs of 10,000,000 hits unless given
 #
@@ -72,22 +74,34 @@ def stills(path):
             before = int(re.search(r"prev_pid=(\d+)", m[7])[1])
             after = int(re.search(r"next_pid=(\d+)", m[7])[1])
             current[cpu] = after
-            if window in (before, after):
-                window_at.append((t, cpu))
+            if after == window:
+                window_at.append((t, cpu, "running"))
+            elif before == window:
+                preempted = re.search(r"prev_state=(\S+)", m[7])[1].startswith("R")
+                window_at.append((t, cpu, "waiting" if preempted else "asleep"))
     return cpu_still, machine_still, window_at
 
 
 def paused(start, end, cpu_still, machine_still, window_at):
-    """How much of [start, end] the machine, or the window thread's CPU, stood still (ns)."""
-    times = [t for t, _ in window_at]
-    step, total = 100_000, 0
+    """How much of [start, end] the machine, or the window thread's CPU, stood still (ns).
+
+    The scheduler counts a pause as time run by the thread that was on the CPU, and then makes
+    it wait about as long for its next turn to even things out; so when the window thread was
+    the one running, the wait for a core that follows it, up to the pause's length, is the
+    machine's too."""
+    times = [t for t, _, _ in window_at]
+    step, total, owed = 100_000, 0, 0
     for t in range(start, end, step):
-        if any(a <= t < b for a, b in machine_still):
-            total += step
-            continue
         i = bisect.bisect_right(times, t) - 1
-        if i >= 0 and any(a <= t < b for a, b in cpu_still.get(window_at[i][1], [])):
+        cpu, state = (window_at[i][1], window_at[i][2]) if i >= 0 else (None, "asleep")
+        if any(a <= t < b for a, b in machine_still) or any(
+                a <= t < b for a, b in cpu_still.get(cpu, [])):
             total += step
+            if state == "running":
+                owed += step
+        elif state == "waiting" and owed > 0:
+            total += step
+            owed -= step
     return min(total, end - start)
 
 

@@ -1,29 +1,17 @@
 #include "results/leaf_merger.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <utility>
+
+#include "platform/background_thread.h"
 
 namespace findlark {
 namespace {
 
 // How much lower than its owner the helper runs. Merges are background work: on a machine with
 // no core to spare, a merge at the owner's priority takes its turns on the core beside the
-// window thread and holds the window's answers back by tens of milliseconds. Only the process's
-// own threads are outrun this way: other programs run in sessions of their own, which the
-// scheduler shares the machine between first.
+// window thread and holds the window's answers back by tens of milliseconds.
 constexpr int kHelperNiceness = 5;
-
-void LowerThisThread() {
-  const auto self = static_cast<id_t>(::gettid());
-  errno = 0;
-  const int now = ::getpriority(PRIO_PROCESS, self);
-  if (errno != 0) return;
-  ::setpriority(PRIO_PROCESS, self, std::min(now + kHelperNiceness, 19));
-}
 
 }  // namespace
 
@@ -87,7 +75,7 @@ void LeafMerger::Dispose(std::shared_ptr<void> garbage) {
 }
 
 void LeafMerger::Loop() {
-  LowerThisThread();
+  RunAsBackground(kHelperNiceness);
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return quit_ || pending_ || !garbage_.empty(); });

@@ -11,6 +11,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/background_thread.h"
+
 namespace findlark {
 
 namespace {
@@ -84,6 +86,7 @@ struct ResultStore::Prefault {
   }
 
   void Loop() {
+    RunAsBackground();
     std::unique_lock lock(mutex);
     for (;;) {
       wake.wait(lock, [this] { return quit || from < to; });

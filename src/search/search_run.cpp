@@ -5,6 +5,7 @@
 #include <iterator>
 #include <utility>
 
+#include "platform/background_thread.h"
 #include "platform/drives.h"
 #include "search/case_fold.h"
 #include "search/directory_walk.h"
@@ -278,6 +279,9 @@ int SearchRun::HeldRuns() {
 }
 
 void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
+  // The walk, and the helpers it starts, which inherit this, must not take the window's core
+  // each time one of them wakes.
+  RunAsBackground();
   const QueryMatcher matcher(std::move(options.queryLower), options.filters.wholeWord);
   WalkOptions walk;
   walk.query = &matcher;

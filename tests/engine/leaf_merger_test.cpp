@@ -2,6 +2,7 @@
 #include "results/leaf_merger.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -79,7 +80,9 @@ TEST(LeafMerger, MergesWhileTheOwnerAppendsAndMatchesOneMerge) {
 }
 
 // Merges give way to the window thread: the helper runs five steps nicer than its owner.
-TEST(LeafMerger, TheHelperRunsBelowItsOwner) {
+// Merges are background work: five steps nicer than their owner, and waking the helper does not
+// take the owner's core.
+TEST(LeafMerger, TheHelperRunsAsBackgroundWork) {
   const int owner = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
   if (owner > 14) GTEST_SKIP() << "already at nice " << owner;
   SearchResults results;
@@ -88,12 +91,15 @@ TEST(LeafMerger, TheHelperRunsBelowItsOwner) {
   LeafMerger merger;
   std::binary_semaphore done(0);
   int helper = owner;
+  int policy = -1;
   merger.Start(results.PlanMerge(), [&] {
     helper = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    policy = sched_getscheduler(0);
     done.release();
   });
   done.acquire();
   EXPECT_EQ(helper - owner, 5);
+  EXPECT_EQ(policy, SCHED_BATCH);
 }
 
 }  // namespace

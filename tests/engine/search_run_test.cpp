@@ -1,6 +1,9 @@
 #include "search/search_run.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <semaphore>
@@ -141,6 +144,23 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
   run.Join();
   EXPECT_TRUE(run.TryTakeAll(hits) && run.TryTakeAll(hits));
   EXPECT_EQ(Paths(hits), "/h/b/h/a/h/c/h/d");
+}
+
+// The walk runs as background work, at the niceness it was started with: waking it must not take
+// the window's core, and nicing it would give it less of the machine against other programs.
+TEST_F(SearchRunTest, TheWalkRunsAsBackgroundWorkAtItsOwnersNiceness) {
+  const int owner = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  int policy = -1, nice = -100;
+  SearchRun run;
+  SearchOptions options = Options();
+  options.source = [&](HitSink&, const std::atomic<bool>&) {
+    policy = sched_getscheduler(0);
+    nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+  };
+  ASSERT_TRUE(run.Start(options));
+  run.Join();
+  EXPECT_EQ(policy, SCHED_BATCH);
+  EXPECT_EQ(nice, owner);
 }
 
 // Every field of a hit reads back as it was packed: empty or not, short or past one length
