@@ -149,6 +149,7 @@ TEST_F(SearchRunTest, TakingEverythingNeverWaitsForAWorkerThatHoldsTheQueue) {
 // The walk runs as background work, at the niceness it was started with: waking it must not take
 // the window's core, and nicing it would give it less of the machine against other programs.
 TEST_F(SearchRunTest, TheWalkRunsAsBackgroundWorkAtItsOwnersNiceness) {
+  if (sched_getscheduler(0) != SCHED_OTHER) GTEST_SKIP() << "started with another policy";
   const int owner = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
   int policy = -1, nice = -100;
   SearchRun run;
