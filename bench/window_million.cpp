@@ -46,7 +46,6 @@
 #include <fstream>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "results/display_text.h"
@@ -352,7 +351,6 @@ int main(int argc, char** argv) {
   int64_t lastDelayNs = 0, maxGapDelayNs = 0, delayInGaps16 = 0, gapNs16 = 0, cpuInGaps16 = 0;
   int gapsOver16 = 0, gapsOver50 = 0, ticks = 0;
   std::vector<std::array<int64_t, 4>> gaps16;  // as --gap-log writes them
-  int64_t lastTickMono = 0;
   long rssBefore = 0, rssAfter = 0;
   QPersistentModelIndex chosen;
   int64_t chosenData = -1;
@@ -369,7 +367,6 @@ int main(int argc, char** argv) {
     const int64_t now = clock.nsecsElapsed();
     const int64_t gap = now - lastTickNs;
     lastTickNs = now;
-    const int64_t mono = CpuNs(CLOCK_MONOTONIC), lastMono = std::exchange(lastTickMono, mono);
     const int64_t cpu = ThreadCpuNs();
     const int64_t cpuGap = cpu - lastCpuNs;
     lastCpuNs = cpu;
@@ -384,7 +381,8 @@ int main(int argc, char** argv) {
       delayInGaps16 += delayGap;
       cpuInGaps16 += cpuGap;
       gapNs16 += gap;
-      gaps16.push_back({lastMono, mono, cpuGap, delayGap});
+      const int64_t mono = CpuNs(CLOCK_MONOTONIC);  // the elapsed timer runs on the same clock
+      gaps16.push_back({mono - gap, mono, cpuGap, delayGap});
     }
     if (gap > maxGapNs) {
       maxGapNs = gap;
@@ -424,7 +422,6 @@ int main(int argc, char** argv) {
   dlg.SearchEdit()->setFocus();
   clock.start();
   startNs = lastTickNs = clock.nsecsElapsed();
-  lastTickMono = CpuNs(CLOCK_MONOTONIC);
   lastCpuNs = ThreadCpuNs();
   lastDelayNs = startDelayNs = RunDelayNs();
   startProcessCpuNs = ProcessCpuNs();

@@ -1,6 +1,5 @@
 #include "results/leaf_merger.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "platform/background_thread.h"
