@@ -57,13 +57,13 @@ LeafKey LabelKey(std::string_view label) {
     FoldCaseInto(label.substr(0, std::min<size_t>(label.size(), 32)), folded);
     label = folded;
   }
-  LeafKey keys{};
+  LeafKey key;
   for (size_t i = 0; i < 16; ++i) {
-    uint64_t& key = keys[i / 8];
-    key <<= 8;
-    if (i < label.size()) key |= FoldAscii(static_cast<unsigned char>(label[i]));
+    uint64_t& word = i < 8 ? key.high : key.low;
+    word <<= 8;
+    if (i < label.size()) word |= FoldAscii(static_cast<unsigned char>(label[i]));
   }
-  return keys;
+  return key;
 }
 
 }  // namespace findlark
