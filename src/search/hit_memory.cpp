@@ -1,5 +1,6 @@
 #include "search/hit_memory.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -89,6 +90,24 @@ void* TakeLargeArray(size_t bytes) {
 void GiveLargeArray(void* memory, size_t bytes) {
   if (!kPooled || bytes < kLargePage) return ::operator delete(memory);
   UnmapLargePages(memory, bytes);
+}
+
+void ReleaseIdleMemory() {
+  if (kPooled) {
+    Pool& pool = ThePool();
+    std::lock_guard lock(pool.mutex);
+    for (size_t cls = kMinClass; cls <= kMaxClass; ++cls) {
+      for (uintptr_t& entry : pool.idle[cls]) {
+        if ((entry & kReleased) != 0) continue;
+        ::madvise(reinterpret_cast<void*>(entry), size_t{1} << cls, MADV_DONTNEED);
+        entry |= kReleased;
+      }
+    }
+    pool.idleBytes = 0;
+  }
+#ifdef __GLIBC__
+  ::malloc_trim(0);
+#endif
 }
 
 bool HitMemoryPooled() {

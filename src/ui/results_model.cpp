@@ -7,6 +7,7 @@
 
 #include "persist/text_escape.h"
 #include "results/hit_info.h"
+#include "search/hit_memory.h"
 #include "ui/icons.h"
 
 namespace findlark {
@@ -56,6 +57,10 @@ std::array<bool, kCategoryCount> ResultsModel::RecordAppendedHits() {
   ResultsTree::RunMerge(merge);
   Apply(merge);
   return lastTouched_;
+}
+
+void ResultsModel::ReleaseIdleMemory() {
+  merger_.Dispose(std::shared_ptr<void>(nullptr, [](void*) { findlark::ReleaseIdleMemory(); }));
 }
 
 bool ResultsModel::StartMerge() {

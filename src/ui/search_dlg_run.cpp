@@ -152,8 +152,10 @@ CSearchDlg::Drain CSearchDlg::StoreQueuedHits(size_t* taken) {
     const std::optional<SearchRun::Taken> took = m_run.TryTakeAll(m_taken);
     if (!took) return Drain::kBusy;
     *taken += took->hits;
+    const bool walkEnded = took->last && !m_queueClosed;
     m_queueClosed = took->last;
     m_model->AppendHits(m_taken);
+    if (walkEnded) m_model->ReleaseIdleMemory();  // the buffers hits came in, idle from now on
     if (took->hits < kTakeHits || took->last) return Drain::kEmptied;
     if (Clock::now() - start > kDrainBudget) return Drain::kMore;
   }
@@ -186,6 +188,8 @@ void CSearchDlg::ScheduleTreeUpdate() {
     // A narrowed search says so: what it left out is not missing.
     std::string text = FinalStatusText(m_run.Cancelled(), Results().foundCount);
     if (m_runFilters.Any()) text += " (filtered)";
+    // The walk's threads and the merges have freed what they will by now.
+    m_model->ReleaseIdleMemory();
     m_status->setText(QString::fromStdString(text));
     Announcer::Say(this, m_status->text());
     m_finalShown = true;
