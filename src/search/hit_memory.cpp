@@ -95,15 +95,28 @@ void GiveLargeArray(void* memory, size_t bytes) {
 void ReleaseIdleMemory() {
   if (kPooled) {
     Pool& pool = ThePool();
+    // Out of the pool while their pages go: nobody waits on the pool meanwhile, nor is given
+    // a buffer the kernel is still taking pages from.
+    std::array<std::vector<uintptr_t>, kMaxClass + 1> held;
+    {
+      std::lock_guard lock(pool.mutex);
+      for (size_t cls = kMinClass; cls <= kMaxClass; ++cls) {
+        auto& idle = pool.idle[cls];
+        const auto pagesHeld = std::partition(
+            idle.begin(), idle.end(), [](uintptr_t entry) { return (entry & kReleased) != 0; });
+        held[cls].assign(pagesHeld, idle.end());
+        idle.erase(pagesHeld, idle.end());
+      }
+      pool.idleBytes = 0;
+    }
+    for (size_t cls = kMinClass; cls <= kMaxClass; ++cls) {
+      for (const uintptr_t entry : held[cls])
+        ::madvise(reinterpret_cast<void*>(entry), size_t{1} << cls, MADV_DONTNEED);
+    }
     std::lock_guard lock(pool.mutex);
     for (size_t cls = kMinClass; cls <= kMaxClass; ++cls) {
-      for (uintptr_t& entry : pool.idle[cls]) {
-        if ((entry & kReleased) != 0) continue;
-        ::madvise(reinterpret_cast<void*>(entry), size_t{1} << cls, MADV_DONTNEED);
-        entry |= kReleased;
-      }
+      for (const uintptr_t entry : held[cls]) pool.idle[cls].push_back(entry | kReleased);
     }
-    pool.idleBytes = 0;
   }
 #ifdef __GLIBC__
   ::malloc_trim(0);

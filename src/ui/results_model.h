@@ -50,8 +50,9 @@ class ResultsModel : public QAbstractItemModel {
   std::array<bool, kCategoryCount> RecordAppendedHits();
   bool StartMerge();  // false when nothing is waiting or a merge is already running
   bool Merging() const { return merging_; }
-  // Hands back the memory a finished walk left idle (see findlark::ReleaseIdleMemory), on the
-  // helper, ahead of the next merge: unmapping tens of megabytes takes longer than a frame.
+  // Hands back the memory a finished walk left idle (see findlark::ReleaseIdleMemory) on the
+  // helper, after what it was given to free before: unmapping tens of megabytes takes longer
+  // than a frame.
   void ReleaseIdleMemory();
   size_t AppendedHits() const { return results_.Appended(); }
   // Which categories the last recording gave new leaves.

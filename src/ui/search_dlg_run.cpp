@@ -155,7 +155,7 @@ CSearchDlg::Drain CSearchDlg::StoreQueuedHits(size_t* taken) {
     const bool walkEnded = took->last && !m_queueClosed;
     m_queueClosed = took->last;
     m_model->AppendHits(m_taken);
-    if (walkEnded) m_model->ReleaseIdleMemory();  // the buffers hits came in, idle from now on
+    if (walkEnded) m_model->ReleaseIdleMemory();  // the buffers hits came in are idle now
     if (took->hits < kTakeHits || took->last) return Drain::kEmptied;
     if (Clock::now() - start > kDrainBudget) return Drain::kMore;
   }
@@ -188,7 +188,8 @@ void CSearchDlg::ScheduleTreeUpdate() {
     // A narrowed search says so: what it left out is not missing.
     std::string text = FinalStatusText(m_run.Cancelled(), Results().foundCount);
     if (m_runFilters.Any()) text += " (filtered)";
-    // The walk's threads and the merges have freed what they will by now.
+    // Again, now that the walk's threads have ended; the helper first frees the lists the last
+    // merge replaced.
     m_model->ReleaseIdleMemory();
     m_status->setText(QString::fromStdString(text));
     Announcer::Say(this, m_status->text());
