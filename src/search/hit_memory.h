@@ -11,9 +11,10 @@ namespace findlark {
 void* TakeHitMemory(size_t bytes);
 void GiveHitMemory(void* memory, size_t bytes);  // `bytes` as taken
 bool HitMemoryPooled();  // false in a sanitized build: there it is the heap's
-// Once a walk is over its buffers sit idle, and the threads that ended leave freed memory in
-// heaps of their own: gives the pages of both back to the kernel (the buffers' addresses stay
-// pooled). Some tens of megabytes after a million hits; it takes milliseconds.
+// Once a walk is over its buffers sit idle, and the heaps keep what was freed meanwhile (the
+// threads that ended, and the sorted lists below a large page, made anew at every merge): gives
+// the pages of both back to the kernel (the buffers' addresses stay pooled). Some tens of
+// megabytes after a million hits; it takes milliseconds.
 void ReleaseIdleMemory();
 
 // For large arrays that are made anew again and again (the results' sorted lists): fresh
