@@ -15,7 +15,7 @@ struct SearchResults;
 // is dropped, so the caller can check once and stop the search.
 class FdWriter {
  public:
-  explicit FdWriter(int fd, size_t capacity = 256 * 1024);
+  explicit FdWriter(int fd, size_t capacity = 64 * 1024);
 
   void Append(std::string_view bytes) {
     if (failed_) return;

@@ -86,6 +86,7 @@ dev_t DeviceOf(std::string_view field) {
 
 MountTable MountsFrom(std::string_view mountinfo) {
   MountTable mounts;
+  bool mayNeverAnswer = false;
   while (!mountinfo.empty()) {
     const size_t eol = mountinfo.find('\n');
     std::string_view line = mountinfo.substr(0, eol);
@@ -113,7 +114,12 @@ MountTable MountsFrom(std::string_view mountinfo) {
     std::string_view type = rest.substr(typeStart);
     type = type.substr(0, type.find(' '));
     mounts.mountPoints.insert(Unescape(fields[4]));
-    if (IsNetworkFileSystem(type)) {
+    const bool network = IsNetworkFileSystem(type);
+    // systemd's automount for binfmt_misc below /proc brings up nothing that can hang.
+    mayNeverAnswer = mayNeverAnswer || network || type == "fuse" || type == "fuseblk" ||
+                     type.starts_with("fuse.") ||
+                     (type == "autofs" && !fields[4].starts_with("/proc/"));
+    if (network) {
       mounts.networkMountPoints.insert(Unescape(fields[4]));
       continue;
     }
@@ -121,6 +127,7 @@ MountTable MountsFrom(std::string_view mountinfo) {
     mounts.pseudoMountPoints.insert(Unescape(fields[4]));
     if (const dev_t device = DeviceOf(fields[2])) mounts.pseudoDevices.insert(device);
   }
+  mounts.mayNeverAnswer = mayNeverAnswer || mounts.mountPoints.empty();
   return mounts;
 }
 

@@ -22,6 +22,10 @@ struct MountTable {
   std::unordered_set<dev_t> pseudoDevices;
   std::unordered_set<std::string> networkMountPoints;
   std::unordered_set<std::string> mountPoints;  // every one
+  // Something mounted may keep whoever looks in waiting for good: a network file system, any
+  // FUSE one (its daemon may stop answering) or an automount point, through which any of them
+  // may come up. Also so when the table could not be read.
+  bool mayNeverAnswer = true;
 };
 
 // Read from a mountinfo text (/proc/self/mountinfo), which never calls into a file system, so a

@@ -515,6 +515,31 @@ TEST(Drives, MountinfoGivesUnescapedPseudoAndNetworkMountPoints) {
             (std::unordered_set<dev_t>{makedev(0, 21), makedev(0, 5), makedev(0, 8)}));
   EXPECT_EQ(table.networkMountPoints,
             (std::unordered_set<std::string>{"/home/u/nas", "/srv/share", "/mnt/smb"}));
+  EXPECT_TRUE(table.mayNeverAnswer);
+}
+
+TEST(Drives, OnlyDisksAndPseudoFileSystemsCannotHoldAWalkForGood) {
+  const std::string disks =
+      "23 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+      "22 23 0:21 / /proc rw - proc proc rw\n"
+      "40 22 0:40 / /proc/sys/fs/binfmt_misc rw - autofs systemd-1 rw\n"
+      "41 23 0:41 / /sys/fs/fuse/connections rw - fusectl fusectl rw\n";
+  const struct {
+    std::string mountinfo;
+    bool mayNeverAnswer;
+  } cases[] = {
+      {disks, false},
+      {disks + "50 23 0:50 / /srv/share rw - nfs4 nas:/share rw", true},
+      {disks + "50 23 0:50 / /media/disk rw - fuseblk /dev/sdb1 rw", true},
+      {disks + "50 23 0:50 / /home/u/Private rw - fuse.gocryptfs x rw", true},
+      {disks + "50 23 0:50 / /home/u/x rw - fuse x rw", true},
+      {disks + "50 23 0:50 / /net rw - autofs -hosts rw", true},
+      {"", true},  // unknown
+      {"garbage line\n", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MountsFrom(c.mountinfo).mayNeverAnswer, c.mayNeverAnswer) << c.mountinfo;
+  }
 }
 
 }  // namespace
