@@ -179,7 +179,9 @@ uint32_t ResultStore::Append(const HitView& record) {
   entry.dateLen = static_cast<uint16_t>(date.size());
   entry.extLen = static_cast<uint16_t>(ext.size());
   entry.category = static_cast<uint8_t>(category);
-  if (!chunks_) chunks_ = std::make_unique<Entry*[]>(kMaxChunks);
+  // Left as it comes: only slots below chunkCount_ are read, each written first. Zeroing half a
+  // megabyte would touch every page of it at the first hit, on the window thread.
+  if (!chunks_) chunks_ = std::make_unique_for_overwrite<Entry*[]>(kMaxChunks);
   const size_t chunk = size_ >> kChunkBits;
   if (chunk == chunkCount_) {
     chunks_[chunk] = static_cast<Entry*>(Carve(kChunkSize * sizeof(Entry)));
