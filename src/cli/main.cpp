@@ -387,8 +387,8 @@ int main(int argc, char** argv) {
       findlark::InstallStopHandlers();
       findlark::RaiseDescriptorLimit();
       // The child is there to be left behind when a folder never answers. Where nothing
-      // mounted can do that, the search runs here: a fork and the pages it copies cost a few
-      // milliseconds, a third of a small search.
+      // mounted can do that, the search runs here: the fork and the pages it copies cost some
+      // 3 ms, a third of a search of a small folder.
       if (!findlark::Mounts().mayNeverAnswer)
         return static_cast<int>(findlark::Run(parsed.options, terminals));
       return findlark::RunInChild(
