@@ -389,8 +389,13 @@ int main(int argc, char** argv) {
       // The child is there to be left behind when a folder never answers. Where nothing
       // mounted can do that, the search runs here: the fork and the pages it copies cost some
       // 3 ms, a third of a search of a small folder.
-      if (!findlark::Mounts().mayNeverAnswer)
-        return static_cast<int>(findlark::Run(parsed.options, terminals));
+      if (!findlark::Mounts().mayNeverAnswer) {
+        const int status = static_cast<int>(findlark::Run(parsed.options, terminals));
+        // A walk given up after Stop (a slow disk) may still be running: then leave as the
+        // child does, without tearing down what it may yet touch. Everything is written.
+        if (findlark::SearchRun::HeldRuns() > 0) _exit(status);
+        return status;
+      }
       return findlark::RunInChild(
           [&] { return static_cast<int>(findlark::Run(parsed.options, terminals)); },
           findlark::kLeavePatience);
