@@ -8,7 +8,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -154,9 +153,6 @@ void FoldCaseInto(std::string_view text, std::string& out) {
   char* dst = out.data();
   size_t o = 0;
   size_t i = 0;
-  // Looked up at the first byte past ASCII: loading the Unicode tables (once) takes most of a
-  // millisecond, which a search for an ASCII text need not wait for.
-  std::optional<locale_t> locale;
   while (i < n) {
     // Runs of ASCII, eight bytes at a time.
     while (i + 8 <= n) {
@@ -175,15 +171,17 @@ void FoldCaseInto(std::string_view text, std::string& out) {
       ++i;
       continue;
     }
-    if (!locale) locale = Utf8Locale();
+    // Looked up only past ASCII: loading the Unicode tables (once) takes most of a millisecond,
+    // which a search for an ASCII text need not wait for.
+    const locale_t locale = Utf8Locale();
     char32_t cp = 0;
-    const size_t len = *locale != static_cast<locale_t>(0) ? DecodeUtf8(in + i, n - i, cp) : 0;
+    const size_t len = locale != static_cast<locale_t>(0) ? DecodeUtf8(in + i, n - i, cp) : 0;
     if (len == 0) {  // invalid, or no Unicode tables: the byte stays
       dst[o++] = static_cast<char>(c);
       ++i;
       continue;
     }
-    const char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), *locale));
+    const char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
     if (lower == cp || lower < 0x80 || lower > 0x10FFFF) {
       std::memcpy(dst + o, in + i, len);
       o += len;
