@@ -13,6 +13,9 @@
 //
 //   hits N, longest gap X ms, gaps over 16 ms G, bytes per hit B, total T s, window thread CPU C s
 //
+// The gaps and the total run up to the final text; the bytes per hit are the growth of the
+// process, less the paths' own bytes, once it has settled after it.
+//
 // Run it with QT_QPA_PLATFORM=offscreen, or on a display (such as Xvfb) to include painting
 // through the X server. A wall-clock gap much longer than its CPU time means the window thread
 // was waiting for a core that other processes held.
@@ -363,8 +366,22 @@ int main(int argc, char** argv) {
   QTimer probe;
   probe.setInterval(5);
   probe.setTimerType(Qt::PreciseTimer);
+  // The final text is up before the helper has given back the memory the last merge left idle;
+  // the memory per hit is read once that is over: when the process has not shrunk for 100 ms.
+  int64_t settledAt = 0;
   QObject::connect(&probe, &QTimer::timeout, [&] {
     const int64_t now = clock.nsecsElapsed();
+    if (endNs >= 0) {
+      if (const long rss = RssKiB(); rss < rssAfter) {
+        rssAfter = rss;
+        settledAt = now;
+      }
+      if (!dlg.Searching() && (now - settledAt > 100'000'000 || now - endNs > 2'000'000'000)) {
+        probe.stop();
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+      }
+      return;
+    }
     const int64_t gap = now - lastTickNs;
     lastTickNs = now;
     const int64_t cpu = ThreadCpuNs();
@@ -410,8 +427,9 @@ int main(int argc, char** argv) {
       endProcessCpuNs = ProcessCpuNs();
       endDelayNs = delay;
       rssAfter = RssKiB();
+      settledAt = now;
     }
-    if (!dlg.Searching()) {
+    if (!dlg.Searching() && endNs < 0) {  // ended without the final text: nothing to wait for
       probe.stop();
       QTimer::singleShot(0, &app, &QCoreApplication::quit);
     }
