@@ -47,7 +47,7 @@ for i in $(seq 1 "$runs"); do
   perf record -q -k mono -e sched:sched_switch -e sched:sched_stat_runtime -a -o "$tmp/sched.$i" \
     -- "$build/bench/window_million_bench" --hits "$hits" --gap-log "$tmp/gaps.$i" 2>/dev/null |
     tail -1 >"$tmp/window.$i"
-  kill $witness
+  kill $witness 2>/dev/null || true  # it has ended already if it could not run as real-time
   witness=
   perf script -i "$tmp/sched.$i" -F comm,pid,tid,cpu,time,event,trace 2>/dev/null \
     >"$tmp/events.$i"
