@@ -215,6 +215,8 @@ if [ "${WINDOW:-1}" != 0 ]; then
   fi
   # As on a machine half as fast, with the virtual machine's own pauses told apart (needs perf).
   if [ -z "${FINDLARK_WINDOW_BENCH:-}" ] && command -v perf >/dev/null && [ "$(id -u)" = 0 ]; then
-    echo "  $(bench/window_busy.sh 5 | tail -1)"
+    # The last line, after the runs that left a gap of the window's own, with its breakdown.
+    bench/window_busy.sh 5 | awk '/^run / { run = $0 } /own: [0-9]/ { print "  " run; print "  " $0 }
+      { last = $0 } END { print "  " last }' || true
   fi
 fi
