@@ -57,8 +57,11 @@ static void* watch(void* arg) {
 }
 
 int main(void) {
-  const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-  for (long cpu = 0; cpu < cpus; ++cpu) {
+  // Every CPU this program may run on, as nproc counts them: their numbers need not be 0 to N-1.
+  cpu_set_t usable;
+  if (sched_getaffinity(0, sizeof usable, &usable) != 0) return 2;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (!CPU_ISSET(cpu, &usable)) continue;
     pthread_t thread;
     if (pthread_create(&thread, NULL, watch, (void*)(intptr_t)cpu) != 0) return 2;
   }
