@@ -45,6 +45,10 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O
 // Bytes asked of one getdents64 call.
 constexpr size_t kListingChunk = 32 * 1024;
 
+// Files still ahead in a listing chunk for a content search to hand half of them to an idle
+// thread: one folder of many files is then read on more than one core.
+constexpr size_t kPartFiles = 16;
+
 // Name hits the root walker holds back before it hands them on together.
 constexpr size_t kHoldBatch = 64;
 // Hits a walker for another thread collects before it hands them on, or sooner the bytes they
@@ -74,6 +78,11 @@ struct Frame {
   // nearest last.
   std::vector<std::pair<size_t, Subtree*>> given;
   bool offered = false;  // Give has been through the current listing chunk: nothing is left in it
+  // Parts of the current chunk given to other threads, each up to the one before it (the
+  // first up to the end), by record offset, the nearest last.
+  std::vector<std::pair<size_t, Subtree*>> parts;
+  // Where the part of the chunk that this walker reads itself ends.
+  size_t OwnEnd() const { return parts.empty() ? end : parts.back().first; }
 };
 
 ssize_t GetDents(int fd, char* buf, size_t len) {
@@ -267,9 +276,20 @@ class Walker : WalkReader {
       search_.sharing.Keep(*out_, kept_);
     }
   }
+  // WalkReader: also when nobody waits for them yet, as one may begin to while the read goes on.
+  void WillWait() override {
+    if (out_ == nullptr) {
+      search_.HandOn();
+    } else if (!kept_.empty()) {
+      search_.sharing.Keep(*out_, kept_);
+    }
+  }
   void PushFrame(int fd, const struct stat* st);
   void PopFrame();
   void Give();
+  bool GivePart(Frame& frame);
+  bool ReachPart(Frame& frame);
+  void TakeHitsOf(Subtree& subtree);
   void TakeBackGiven(Frame& frame);
   int FindParentAgain(size_t child, size_t parent);
   bool NextEntry(Frame& frame, const char*& name, unsigned char& type);
@@ -478,10 +498,14 @@ void Walker::Give() {
   if (!mayGive_ || options_.ignoreListedTypes) return;
   for (size_t k = 0; k < depth_; ++k) {
     Frame& frame = frames_[k];
-    if (frame.offered || frame.done || frame.fd < 0 || frame.index + 1 >= kKeepOpenDepth) continue;
+    if (frame.done || frame.fd < 0 || frame.index + 1 >= kKeepOpenDepth) continue;
+    if (frame.offered) {
+      if (k + 1 == depth_ && GivePart(frame)) return;
+      continue;
+    }
     // Every sub-folder ahead in the chunk is given now, or is the walker's very next one.
     frame.offered = true;
-    const size_t limit = frame.given.empty() ? frame.end : frame.given.back().first;
+    const size_t limit = frame.given.empty() ? frame.OwnEnd() : frame.given.back().first;
     offsets_.clear();
     names_.clear();
     for (size_t pos = frame.pos; pos < limit;) {
@@ -498,7 +522,10 @@ void Walker::Give() {
       offsets_.erase(offsets_.begin());
       names_.erase(names_.begin());
     }
-    if (names_.empty()) continue;
+    if (names_.empty()) {
+      if (k + 1 == depth_ && GivePart(frame)) return;
+      continue;
+    }
     subtrees_.clear();
     search_.sharing.Give(frame.fd, std::string_view(path_.data(), frame.prefixLen), frame.index + 1,
                          names_, subtrees_);
@@ -508,12 +535,63 @@ void Walker::Give() {
   mayGive_ = false;
 }
 
+// The walker's own listing has no folder left ahead to give: the second half of the files of
+// its own part of the chunk go instead, when they are to be read and there are enough of them
+// to pay for the hand-over.
+bool Walker::GivePart(Frame& frame) {
+  if (!options_.searchContents || frame.noRead || !frame.given.empty()) return false;
+  offsets_.clear();
+  const size_t end = frame.OwnEnd();
+  for (size_t pos = frame.pos; pos < end;) {
+    const DirRecord record = Decode(frame.listing.data() + pos);
+    if (record.type == DT_REG) offsets_.push_back(pos);
+    pos += record.length;
+  }
+  if (offsets_.size() < kPartFiles) return false;
+  const size_t at = offsets_[offsets_.size() / 2];
+  Subtree* part =
+      search_.sharing.GivePart(frame.fd, std::string_view(path_.data(), frame.prefixLen),
+                               frame.index, std::string_view(frame.listing.data() + at, end - at));
+  frame.parts.emplace_back(at, part);
+  return true;
+}
+
+// The walker got to the nearest part it gave: its hits go here, or it reads it on as if it had
+// never been given. False: the walk of the folder ends here.
+bool Walker::ReachPart(Frame& frame) {
+  Subtree& part = *frame.parts.back().second;
+  frame.parts.pop_back();
+  if (!search_.sharing.Reached(part)) return true;
+  CloseOpened(&frame);
+  TakeHitsOf(part);
+  frame.pos = frame.OwnEnd();  // where the next part starts, or the end
+  if (!Stopped()) return true;
+  frame.done = true;
+  return false;
+}
+
+void Walker::TakeHitsOf(Subtree& subtree) {
+  if (out_ != nullptr) {
+    kept_.AddSubtree(&subtree);
+    return;
+  }
+  // The helper walking it is watched on its own.
+  if (slot_) slot_->SetWaiting(true);
+  search_.Collect(subtree);
+  if (slot_) slot_->SetWaiting(false);
+}
+
 void Walker::TakeBackGiven(Frame& frame) {
   for (const auto& [offset, subtree] : frame.given) search_.sharing.TakeBack(*subtree);
   frame.given.clear();
+  for (const auto& [offset, part] : frame.parts) search_.sharing.TakeBack(*part);
+  frame.parts.clear();
 }
 
 bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
+  while (!frame.parts.empty() && frame.pos >= frame.parts.back().first) {
+    if (!ReachPart(frame)) return false;
+  }
   if (frame.pos >= frame.end) {
     if (frame.eof || frame.fd < 0) return false;
     TakeBackGiven(frame);
@@ -648,14 +726,7 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
       frame.given.pop_back();
       if (search_.sharing.Reached(subtree)) {
         // Its hits come here, then its own entry, as if walked on this thread.
-        if (out_ != nullptr) {
-          kept_.AddSubtree(&subtree);
-        } else {
-          // The helper walking it is watched on its own.
-          if (slot_) slot_->SetWaiting(true);
-          search_.Collect(subtree);
-          if (slot_) slot_->SetWaiting(false);
-        }
+        TakeHitsOf(subtree);
         MatchAndRecord(frame, nameView, name, EntryKind::kDir, nullptr);
         return;
       }
@@ -709,6 +780,7 @@ std::string Walker::ReadPdf(const WalkEntry& entry, struct stat* fileStat) {
   aheadKey_.assign(entry.folder);
   aheadKey_.append(entry.name);
   if (auto it = ahead_.find(aheadKey_); it != ahead_.end()) {
+    WillWait();
     ReadAheadResult result = it->second.get();
     ahead_.erase(it);
     ReadAhead(frame);
@@ -716,6 +788,7 @@ std::string Walker::ReadPdf(const WalkEntry& entry, struct stat* fileStat) {
     return std::move(result.line);
   }
   ReadAhead(frame);
+  WillWait();
   search_.pdfRunning.fetch_add(1);
   std::string line = MatchContentAt(entry.dirFd, entry.nameZ, *options_.query, options_.stop, false,
                                     fileStat, options_.unreadable, {options_.pdf, true});
@@ -728,7 +801,7 @@ std::string Walker::ReadPdf(const WalkEntry& entry, struct stat* fileStat) {
 // that the other thread reads the very file the listing named.
 void Walker::ReadAhead(const Frame& frame) {
   if (frame.fd < 0 || frame.noRead || options_.ignoreListedTypes) return;
-  for (size_t pos = frame.pos; pos < frame.end;) {
+  for (size_t pos = frame.pos; pos < frame.OwnEnd();) {
     if (search_.pdfRunning.load() >= search_.pdfSlots) return;
     const DirRecord record = Decode(frame.listing.data() + pos);
     pos += record.length;
@@ -793,7 +866,7 @@ void Walker::OpenAhead(const Frame& frame, size_t pos) {
   openNames_.clear();
   opened_.clear();
   openedNext_ = 0;
-  for (size_t at = pos; at < frame.end && opened_.size() < FileBatch::kMaxOpen;) {
+  for (size_t at = pos; at < frame.OwnEnd() && opened_.size() < FileBatch::kMaxOpen;) {
     const DirRecord record = Decode(frame.listing.data() + at);
     if (IsDots(record.name)) {  // listed anywhere, never entered
       at += record.length;
@@ -852,8 +925,7 @@ void Walker::Emit(ResultRecord&& record) {
     return;
   }
   kept_.AddHit(record);  // copied: the record keeps its memory for the next hit
-  if (kept_.size() >= kKeepBatch || kept_.bytes() >= kKeepBytes)
-    search_.sharing.Keep(*out_, kept_);
+  if (kept_.size() >= kKeepBatch || kept_.bytes() >= kKeepBytes) search_.sharing.Keep(*out_, kept_);
 }
 
 void Walker::Run(std::string_view root) {
@@ -874,6 +946,12 @@ void Walker::Walk(Subtree& subtree) {
   At(path_);
   base_ = subtree.depth();
   PushFrame(subtree.fd(), &subtree.st());
+  if (subtree.part()) {
+    Frame& frame = frames_[0];
+    frame.listing.assign(subtree.listing().begin(), subtree.listing().end());
+    frame.end = frame.listing.size();
+    frame.eof = true;  // the giver reads on past it
+  }
   Loop();
   CloseOpened();
   search_.sharing.Finish(subtree, kept_);

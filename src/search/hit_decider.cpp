@@ -120,9 +120,11 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
     if (pdfOnly && plain) {
       matchLine = reader_->ReadPdf(entry, &fileStat);
     } else if (plain && (opened = reader_->TakeOpened(entry)).fd >= 0) {
+      if (opened.st == nullptr || opened.st->st_size > opened.head.length) reader_->WillWait();
       matchLine = MatchOpenedFile(opened, query, options_.stop, &fileStat, options_.unreadable,
                                   {options_.pdf, false});
     } else {
+      if (reader_) reader_->WillWait();
       matchLine = MatchContentAt(dirFd, nameZ, query, options_.stop, entry.kind == EntryKind::kLink,
                                  &fileStat, options_.unreadable, {options_.pdf, pdfOnly});
     }

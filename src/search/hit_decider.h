@@ -38,6 +38,8 @@ class WalkReader {
   // The plain file `entry`, opened with kContentOpenFlags, for the decider to read and close; fd
   // -1 when it was not opened ahead (or could not be).
   virtual OpenedFile TakeOpened(const WalkEntry& entry) = 0;
+  // A read that may take long comes next: what was found before must not wait for it.
+  virtual void WillWait() = 0;
 
  protected:
   ~WalkReader() = default;

@@ -112,20 +112,49 @@ void SubtreeSharing::Give(int parentFd, std::string_view parentPath, size_t dept
     queue_.push_back(&subtree);
     given.push_back(&subtree);
   }
+  Queued();
+}
+
+Subtree* SubtreeSharing::GivePart(int folderFd, std::string_view folderPath, size_t depth,
+                                  std::string_view records) {
+  std::string listing(records);  // outside the lock
+  std::lock_guard lock(mutex_);
+  Subtree& part = subtrees_.emplace_back();
+  part.self_ = std::prev(subtrees_.end());
+  part.parentFd_ = folderFd;
+  part.part_ = true;
+  part.listing_ = std::move(listing);
+  part.path_ = folderPath;
+  part.depth_ = depth;
+  queue_.push_back(&part);
+  Queued();
+  return &part;
+}
+
+// Under the lock: subtrees were queued.
+void SubtreeSharing::Queued() {
   UpdateIdle();
   if (idleHelpers_ > 0) work_.notify_all();
   if (collecting_ > 0) news_.notify_all();
 }
 
-// Opens the folder given last, the farthest from its giver, and walks it with the lock released.
-// It is opened under the lock, so that the giver, which must keep the parent open until then,
-// cannot pass the entry meanwhile.
+// Opens a queued folder (by default the one given last, the farthest from its giver) and walks
+// it with the lock released. It is opened under the lock, so that the giver, which must keep the
+// parent open until then, cannot pass the entry meanwhile.
 void SubtreeSharing::WalkNext(std::unique_lock<std::mutex>& lock) {
-  Subtree& subtree = *queue_.back();
-  queue_.pop_back();
+  WalkNext(lock, std::prev(queue_.end()));
+}
+
+void SubtreeSharing::WalkNext(std::unique_lock<std::mutex>& lock,
+                              std::deque<Subtree*>::iterator which) {
+  Subtree& subtree = **which;
+  queue_.erase(which);
   UpdateIdle();
-  subtree.fd_ = openat(subtree.parentFd_, subtree.name_.c_str(),
-                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  // A part is read in the very folder its giver lists, through a descriptor of its own.
+  subtree.fd_ = subtree.part_
+                    ? fcntl(subtree.parentFd_, F_DUPFD_CLOEXEC, 0)
+                    : openat(subtree.parentFd_, subtree.name_.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (subtree.fd_ >= 0 && fstat(subtree.fd_, &subtree.st_) != 0) {
     close(subtree.fd_);
     subtree.fd_ = -1;
@@ -147,6 +176,7 @@ bool SubtreeSharing::Reached(Subtree& subtree) {
     return false;
   }
   lock.unlock();
+  if (subtree.part_) return true;  // the folder the giver has open
   // The walk on one thread would open the folder now: what was opened earlier must still be it.
   struct stat now;
   const bool same =
@@ -269,8 +299,13 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(const Hi
     if (subtree.state_ == Subtree::State::kDone) break;
     // Its walker is ahead of nothing: it should hand out what it holds, and some of its work.
     subtree.wanted_.store(true, std::memory_order_relaxed);
-    if (!queue_.empty() && !Stopped()) {
-      WalkNext(lock);
+    // Not the rest of a listing: it is likely to hold the file that the hits waited for come
+    // before, and this thread would then read that file (for as long as it takes) with those
+    // hits at hand and unable to hand them on.
+    const auto folder = std::find_if(queue_.rbegin(), queue_.rend(),
+                                     [](const Subtree* queued) { return !queued->part_; });
+    if (folder != queue_.rend() && !Stopped()) {
+      WalkNext(lock, std::prev(folder.base()));
       continue;
     }
     WaitIdle(lock, news_, collecting_);

@@ -23,13 +23,18 @@ namespace findlark {
 class Subtree;
 
 // A folder that the thread walking its parent handed to an idle thread, which walks the whole
-// subtree and keeps its hits, in walk order, until the walk reaches the folder.
+// subtree and keeps its hits, in walk order, until the walk reaches the folder. Or the rest of
+// a listing that its walker handed over in the same way: the entries of `listing()`, in the
+// folder open as fd().
 class Subtree {
  public:
   int fd() const { return fd_; }
   const struct stat& st() const { return st_; }
   const std::string& path() const { return path_; }  // with a trailing "/"
   size_t depth() const { return depth_; }
+  bool part() const { return part_; }
+  // Of a part: its entries, as the listing records that the kernel gave.
+  const std::string& listing() const { return listing_; }
   // Nobody will want its hits any more: its walker may stop.
   bool dropped() const { return dropped_.load(std::memory_order_relaxed); }
   // A thread waits for its hits: what its walker holds should go out now.
@@ -40,6 +45,8 @@ class Subtree {
   enum class State : unsigned char { kQueued, kWalking, kDone };
   int parentFd_ = -1;  // open until the giver reaches the entry or takes it back
   std::string name_;
+  bool part_ = false;  // of the listing of the folder parentFd_ itself
+  std::string listing_;
   std::string path_;
   size_t depth_ = 0;
   int fd_ = -1;  // opened when a thread takes it up; -1 when that failed
@@ -86,6 +93,10 @@ class SubtreeSharing {
   // giver needs last. `parentPath` ends in "/". Their subtrees go to `given`, in the same order.
   void Give(int parentFd, std::string_view parentPath, size_t depth,
             const std::vector<const char*>& names, std::vector<Subtree*>& given);
+  // Hands the rest of a listing of the folder `folderFd` (kept open as for Give), `records`
+  // from where the giver will stop, to an idle thread. Reached and TakeBack take it as a folder.
+  Subtree* GivePart(int folderFd, std::string_view folderPath, size_t depth,
+                    std::string_view records);
   // The giver got to the entry. True: another thread has walked or is walking it, and it is
   // still the same folder; its hits go in this place. False: walk it yourself, as if it had
   // never been given (nobody had started on it, it could not be opened, or it has changed).
@@ -109,8 +120,10 @@ class SubtreeSharing {
  private:
   bool Stopped() const { return stop_ != nullptr && stop_->load(std::memory_order_relaxed); }
   void UpdateIdle();
+  void Queued();
   void WaitIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, int& waiting);
   void WalkNext(std::unique_lock<std::mutex>& lock);
+  void WalkNext(std::unique_lock<std::mutex>& lock, std::deque<Subtree*>::iterator which);
   void TakeBack(std::unique_lock<std::mutex>& lock, Subtree& subtree);
   void Drop(Subtree& subtree);
   void DropInside(HitBatch& items);
