@@ -21,6 +21,7 @@ cd "$(dirname "$0")/.."
 runs=${RUNS:-5}
 work=${FINDLARK_BENCH_DIR:-/tmp/findlark-bench}
 tree=$work/tree
+flat=$work/flat
 out=$work/results
 mkdir -p "$out"
 rm -f "$out"/*.json "$out"/*.count
@@ -42,6 +43,7 @@ limit=$work/min_walker
 c++ -O2 -std=c++20 -pthread bench/min_walker.cpp -o "$limit"
 
 python3 bench/make_tree.py "$tree"
+python3 bench/make_flat.py "$flat"
 
 # name|kind|folder|query
 workloads=(
@@ -53,6 +55,8 @@ workloads=(
   "doc-none|content|/usr/share/doc|zqxjkvw"
   "include-many|content|/usr/include|copyright"
   "include-none|content|/usr/include|zqxjkvw"
+  "flat-many|content|$flat|copyright"
+  "flat-none|content|$flat|zqxjkvw"
   "usr-none-1cpu|name|/usr|zqxjkvw"
   "doc-none-1cpu|content|/usr/share/doc|zqxjkvw"
 )
