@@ -12,6 +12,10 @@
 namespace findlark {
 namespace {
 
+// A file larger than this may take long enough to read that hits found before it should not
+// wait for the read (WalkReader::WillWait); handing them on for every file would cost more.
+constexpr off_t kLongRead = off_t{1} << 20;
+
 const SearchFilters* SetFilters(const WalkOptions& options) {
   return options.filters != nullptr && options.filters->Any() ? options.filters : nullptr;
 }
@@ -120,7 +124,7 @@ bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
     if (pdfOnly && plain) {
       matchLine = reader_->ReadPdf(entry, &fileStat);
     } else if (plain && (opened = reader_->TakeOpened(entry)).fd >= 0) {
-      if (opened.st == nullptr || opened.st->st_size > opened.head.length) reader_->WillWait();
+      if (opened.st == nullptr || opened.st->st_size > kLongRead) reader_->WillWait();
       matchLine = MatchOpenedFile(opened, query, options_.stop, &fileStat, options_.unreadable,
                                   {options_.pdf, false});
     } else {
