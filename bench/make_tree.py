@@ -1,10 +1,16 @@
 #!/usr/bin/env python3
-"""Creates the benchmark tree: 100 x 100 folders of 100 empty files, 1,010,100 entries.
+"""Creates the benchmark trees.
 
-The names repeat a dozen words, so a word such as "report" hits about one file in twelve.
+  make_tree.py DIR          100 x 100 folders of 100 empty files, 1,010,100 entries. The names
+                            repeat a dozen words, so a word such as "report" hits about one file
+                            in twelve.
+  make_tree.py --flat DIR   one folder of 5,000 text files of about 7 KB each, as a folder of
+                            logs or mail would be; every eighth has a line with "copyright".
+
 A tree that was finished before is reused; a partial one is removed and made again.
 """
 import os
+import random
 import shutil
 import sys
 
@@ -12,15 +18,10 @@ WORDS = [("report", "txt"), ("photo", "jpg"), ("notes", "txt"), ("song", "mp3"),
          ("movie", "mp4"), ("index", "html"), ("budget", "xls"), ("slides", "ppt"),
          ("setup", "exe"), ("backup", "zip"), ("main", "c"), ("readme", "")]
 TOP, SUB, FILES = 100, 100, 100
+FLAT_FILES, FLAT_WORDS = 5000, 1000
 
 
-def main():
-    root = sys.argv[1]
-    done = root.rstrip("/") + ".complete"  # beside the tree, so it is no entry of it
-    if os.path.exists(done):
-        return
-    if os.path.exists(root):
-        shutil.rmtree(root)
+def make_tree(root):
     print(f"creating {TOP * SUB * FILES + TOP * SUB + TOP:,} entries under {root} ...",
           file=sys.stderr, flush=True)
     flags = os.O_CREAT | os.O_WRONLY | os.O_CLOEXEC
@@ -32,6 +33,29 @@ def main():
                 word, ext = WORDS[(t * SUB * FILES + s * FILES + f) % len(WORDS)]
                 name = f"{word}-{t}-{s}-{f}" + (f".{ext}" if ext else "")
                 os.close(os.open(os.path.join(folder, name), flags, 0o644))
+
+
+def make_flat(root):
+    os.makedirs(root)
+    rng = random.Random(1)
+    for f in range(FLAT_FILES):
+        words = [rng.choice(WORDS)[0] for _ in range(FLAT_WORDS)]
+        lines = [" ".join(words[i:i + 12]) for i in range(0, len(words), 12)]
+        if f % 8 == 0:
+            lines.insert(len(lines) // 2, "Copyright 2026 the authors")
+        with open(os.path.join(root, f"log-{f:04d}.txt"), "w") as out:
+            out.write("\n".join(lines) + "\n")
+
+
+def main():
+    flat = sys.argv[1] == "--flat"
+    root = sys.argv[-1]
+    done = root.rstrip("/") + ".complete"  # beside the tree, so it is no entry of it
+    if os.path.exists(done):
+        return
+    if os.path.exists(root):
+        shutil.rmtree(root)
+    (make_flat if flat else make_tree)(root)
     open(done, "w").close()
 
 

@@ -43,7 +43,7 @@ limit=$work/min_walker
 c++ -O2 -std=c++20 -pthread bench/min_walker.cpp -o "$limit"
 
 python3 bench/make_tree.py "$tree"
-python3 bench/make_flat.py "$flat"
+python3 bench/make_tree.py --flat "$flat"
 
 # name|kind|folder|query
 workloads=(
