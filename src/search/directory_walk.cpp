@@ -552,6 +552,7 @@ bool Walker::GivePart(Frame& frame) {
   Subtree* part =
       search_.sharing.GivePart(frame.fd, std::string_view(path_.data(), frame.prefixLen),
                                frame.index, std::string_view(frame.listing.data() + at, end - at));
+  if (part == nullptr) return false;
   frame.parts.emplace_back(at, part);
   return true;
 }

@@ -119,6 +119,8 @@ Subtree* SubtreeSharing::GivePart(int folderFd, std::string_view folderPath, siz
                                   std::string_view records) {
   std::string listing(records);  // outside the lock
   std::lock_guard lock(mutex_);
+  // A thread waiting to collect hits is idle too, but never takes a part up (Collect).
+  if (idleHelpers_ <= static_cast<int>(queue_.size())) return nullptr;
   Subtree& part = subtrees_.emplace_back();
   part.self_ = std::prev(subtrees_.end());
   part.parentFd_ = folderFd;

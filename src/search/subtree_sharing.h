@@ -95,6 +95,7 @@ class SubtreeSharing {
             const std::vector<const char*>& names, std::vector<Subtree*>& given);
   // Hands the rest of a listing of the folder `folderFd` (kept open as for Give), `records`
   // from where the giver will stop, to an idle thread. Reached and TakeBack take it as a folder.
+  // Null when no helper is free to take it.
   Subtree* GivePart(int folderFd, std::string_view folderPath, size_t depth,
                     std::string_view records);
   // The giver got to the entry. True: another thread has walked or is walking it, and it is

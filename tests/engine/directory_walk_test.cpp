@@ -254,6 +254,31 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
   }
 }
 
+// The files of one folder are shared out among the threads in parts, whose hits come back in
+// listing order; stopped, the parts ahead are let go.
+TEST(DirectoryWalk, OneFolderOfManyFilesIsReadInPartsInItsOrder) {
+  testing::TestTree tree;
+  for (int i = 0; i < 300; ++i)
+    tree.Write("f" + std::to_string(i) + ".txt", i % 3 == 0 ? "a needle\n" : "hay\n");
+  Walk sequential("needle", true);
+  sequential.Run(tree.root());
+  const std::vector<std::string> texts = sequential.InOrder();
+  ASSERT_EQ(texts.size(), 100u);
+  for (int threads : {2, 4}) {
+    Walk walk("needle", true);
+    walk.options.threads = threads;
+    walk.Run(tree.root());
+    EXPECT_EQ(walk.InOrder(), texts) << threads;
+  }
+  const size_t before = Now("fd");
+  Walk stopped("needle", true);
+  stopped.options.threads = 3;
+  stopped.StopAt(30);
+  stopped.Run(tree.root());
+  EXPECT_EQ(Now("fd"), before);
+  EXPECT_EQ(stopped.InOrder(), std::vector(texts.begin(), texts.begin() + 30));
+}
+
 TEST(DirectoryWalk, AHugeFileFurtherOnDoesNotHoldUpEarlierHits) {
   testing::TestTree tree;
   tree.Write("huge.txt", "");  // first, as some file systems list newest first
