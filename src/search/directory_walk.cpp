@@ -268,15 +268,12 @@ class Walker : WalkReader {
     if (slot_)
       slot_->At(path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path);
   }
-  // Before the walk may wait, what it found goes on, rather than wait as long.
+  // Before the walk may wait, what it found goes on, rather than wait as long; a helper's only
+  // once they are asked for.
   void HandOnFound() {
-    if (out_ == nullptr) {
-      search_.HandOn();
-    } else if (out_->wanted() && !kept_.empty()) {
-      search_.sharing.Keep(*out_, kept_);
-    }
+    if (out_ == nullptr || out_->wanted()) WillWait();
   }
-  // WalkReader: also when nobody waits for them yet, as one may begin to while the read goes on.
+  // WalkReader: also when nobody asks for them yet, as one may begin to while the read goes on.
   void WillWait() override {
     if (out_ == nullptr) {
       search_.HandOn();
