@@ -4,10 +4,13 @@
 #include <string.h>
 #include <wctype.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -39,6 +42,12 @@ locale_t Utf8Locale() {
 
 bool IsCont(unsigned char c) {
   return (c & 0xC0) == 0x80;
+}
+
+// What a code point beyond ASCII folds to: itself unless its lowercase is beyond ASCII too.
+char32_t FoldCodePoint(char32_t cp, locale_t locale) {
+  const char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
+  return lower < 0x80 || lower > 0x10FFFF ? cp : lower;
 }
 
 // Decodes one well-formed UTF-8 sequence (no overlongs, surrogates or values past U+10FFFF).
@@ -144,6 +153,61 @@ size_t FindAsciiFolded(std::string_view textView, std::string_view queryView) {
   return std::string_view::npos;
 }
 
+bool HasNonAscii(std::string_view textView) {
+  const auto* text = reinterpret_cast<const unsigned char*>(textView.data());
+  const size_t n = textView.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    if (_mm_movemask_epi8(a) != 0) return true;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (text[i] >= 0x80) return true;
+  }
+  return false;
+}
+
+// Every code point that folds to another, as (folded, original), sorted: what a folded
+// character may have been. Made once, for the first query beyond ASCII. Letters with case all
+// lie in the first two planes; the other fifteen would take ten times as long to go through.
+const std::vector<std::pair<char32_t, char32_t>>& FoldSources() {
+  static const std::vector<std::pair<char32_t, char32_t>> sources = [] {
+    std::vector<std::pair<char32_t, char32_t>> list;
+    const locale_t locale = Utf8Locale();
+    if (locale == static_cast<locale_t>(0)) return list;
+    for (char32_t cp = 0x80; cp <= 0x1FFFF; ++cp) {
+      if (cp == 0xD800) cp = 0xE000;  // no surrogates
+      const char32_t folded = FoldCodePoint(cp, locale);
+      if (folded != cp) list.emplace_back(folded, cp);
+    }
+    std::sort(list.begin(), list.end());
+    return list;
+  }();
+  return sources;
+}
+
+// What each two-byte character (U+0080 to U+07FF, the Latin, Greek, Cyrillic, Hebrew and
+// Arabic letters among them) folds to, in UTF-8: looked up, not decoded and mapped each time.
+struct FoldedChar {
+  char bytes[4];
+  unsigned char len;
+};
+const std::array<FoldedChar, 0x800 - 0x80>& TwoByteFolds() {
+  static const std::array<FoldedChar, 0x800 - 0x80> folds = [] {
+    std::array<FoldedChar, 0x800 - 0x80> table{};
+    const locale_t locale = Utf8Locale();
+    for (char32_t cp = 0x80; cp < 0x800; ++cp) {
+      const char32_t folded = locale != static_cast<locale_t>(0) ? FoldCodePoint(cp, locale) : cp;
+      FoldedChar& entry = table[cp - 0x80];
+      entry.len = static_cast<unsigned char>(EncodeUtf8(folded, entry.bytes));
+    }
+    return table;
+  }();
+  return folds;
+}
+
 }  // namespace
 
 void FoldCaseInto(std::string_view text, std::string& out) {
@@ -153,6 +217,7 @@ void FoldCaseInto(std::string_view text, std::string& out) {
   char* dst = out.data();
   size_t o = 0;
   size_t i = 0;
+  const FoldedChar* twoByteFolds = nullptr;
   while (i < n) {
     // Runs of ASCII, eight bytes at a time.
     while (i + 8 <= n) {
@@ -173,6 +238,23 @@ void FoldCaseInto(std::string_view text, std::string& out) {
     }
     // Looked up only past ASCII: loading the Unicode tables (once) takes most of a millisecond,
     // which a search for an ASCII text need not wait for.
+    if (c >= 0xC2 && c <= 0xDF && i + 1 < n && IsCont(in[i + 1])) {
+      if (twoByteFolds == nullptr) twoByteFolds = TwoByteFolds().data();
+      const FoldedChar& folded = twoByteFolds[((c & 0x1Fu) << 6 | (in[i + 1] & 0x3Fu)) - 0x80];
+      i += 2;
+      if (folded.len == 2) {
+        std::memcpy(dst + o, folded.bytes, 2);
+        o += 2;
+        continue;
+      }
+      if (o + 4 + (n - i) > out.size()) {
+        out.resize(out.size() + 8 + (n - i) / 2);
+        dst = out.data();
+      }
+      std::memcpy(dst + o, folded.bytes, 3);
+      o += 3;
+      continue;
+    }
     const locale_t locale = Utf8Locale();
     char32_t cp = 0;
     const size_t len = locale != static_cast<locale_t>(0) ? DecodeUtf8(in + i, n - i, cp) : 0;
@@ -181,8 +263,8 @@ void FoldCaseInto(std::string_view text, std::string& out) {
       ++i;
       continue;
     }
-    const char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
-    if (lower == cp || lower < 0x80 || lower > 0x10FFFF) {
+    const char32_t lower = FoldCodePoint(cp, locale);
+    if (lower == cp) {
       std::memcpy(dst + o, in + i, len);
       o += len;
     } else {
@@ -218,10 +300,115 @@ QueryMatcher::QueryMatcher(std::string queryLower, bool wholeWord)
     // A capital can never occur in folded text; the folding path keeps that answer exact.
     if (c >= 0x80 || (c >= 'A' && c <= 'Z')) ascii_ = false;
   }
-  if (!query_.empty()) {
-    firstLower_ = kLower[static_cast<unsigned char>(query_[0])];
-    firstUpper_ = (firstLower_ >= 'a' && firstLower_ <= 'z') ? firstLower_ - 32 : firstLower_;
+  if (ascii_) return;
+  // Folding keeps ASCII bytes as they are, lowered, and makes none from other bytes: the
+  // query's longest ASCII run must stand in the text as it is, case aside.
+  size_t runStart = 0;
+  for (size_t k = 0; k <= query_.size(); ++k) {
+    if (k < query_.size() && static_cast<unsigned char>(query_[k]) < 0x80) continue;
+    if (k - runStart > anchor_.size()) anchor_ = query_.substr(runStart, k - runStart);
+    runStart = k + 1;
   }
+  // Where a match holds the first and the last character beyond ASCII: the forms of each (it,
+  // and every character that folds to it) are looked for at fixed distances from the match's
+  // start, which the ASCII before the first keeps exact. The last only when every character of
+  // the query has forms of its own length only, which keeps the distance between them exact.
+  const auto* q = reinterpret_cast<const unsigned char*>(query_.data());
+  bool fixedWidth = true;
+  for (size_t k = 0; k < query_.size();) {
+    char32_t cp = 0;
+    const size_t len = q[k] < 0x80 ? 1 : DecodeUtf8(q + k, query_.size() - k, cp);
+    if (len == 0) {  // not UTF-8: matched as bytes, by the folding path alone
+      first_ = last_ = {};
+      return;
+    }
+    if (len > 1) {
+      CharForms forms;
+      if (!FormsOf(cp, len, forms.bytes, fixedWidth)) break;
+      forms.at = k;
+      if (first_.bytes.empty()) {
+        first_ = forms;
+      } else {
+        last_ = forms;
+      }
+    }
+    k += len;
+  }
+  if (!fixedWidth) last_ = {};
+}
+
+// The first two bytes of `cp` and of every character that folds to it; false when there are too
+// many to look for at once. `fixedWidth` turns false when one is longer or shorter than `len`.
+bool QueryMatcher::FormsOf(char32_t cp, size_t len,
+                           std::vector<std::array<unsigned char, 2>>& bytes, bool& fixedWidth) {
+  std::vector<char32_t> forms{cp};
+  const auto& sources = FoldSources();
+  for (auto it = std::lower_bound(sources.begin(), sources.end(), std::make_pair(cp, U'\0'));
+       it != sources.end() && it->first == cp; ++it) {
+    forms.push_back(it->second);
+  }
+  if (forms.size() > kMaxForms) return false;
+  for (char32_t form : forms) {
+    char encoded[4];
+    if (EncodeUtf8(form, encoded) != len) fixedWidth = false;
+    bytes.push_back(
+        {static_cast<unsigned char>(encoded[0]), static_cast<unsigned char>(encoded[1])});
+  }
+  return true;
+}
+
+// Whether the text may hold a match: some place holds forms of the query's characters where a
+// match would, and the text folded from where the match would start begins with the query.
+// Gives up, saying yes, once it has folded a quarter of the bytes that the text holds (and two
+// places more, for a short text): folding it all then costs little more.
+bool QueryMatcher::MayMatch(std::string_view textView, std::string& scratch) const {
+  const auto* text = reinterpret_cast<const unsigned char*>(textView.data());
+  const size_t n = textView.size();
+  // A folded character is at most half again as long as the one it came from (ẞ to ß).
+  const size_t window = query_.size() + query_.size() / 2 + 4;
+  size_t budget = n / 4 + 2 * window;
+  const bool two = !last_.bytes.empty();
+  const size_t apart = two ? last_.at - first_.at : 0;
+  const auto holds = [&](size_t pos) {
+    if (pos < first_.at) return false;
+    const size_t start = pos - first_.at;
+    const size_t len = std::min(window, n - start);
+    if (len > budget) return true;
+    budget -= len;
+    FoldCaseInto(textView.substr(start, len), scratch);
+    return scratch.starts_with(query_);
+  };
+  const auto isForm = [&](const CharForms& forms, size_t pos) {
+    for (const auto& [lead, next] : forms.bytes) {
+      if (pos + 1 < n && text[pos] == lead && text[pos + 1] == next) return true;
+    }
+    return false;
+  };
+  size_t i = 0;
+#if defined(__SSE2__)
+  const auto anyForm = [&](const CharForms& forms, size_t pos) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + 1));
+    __m128i any = _mm_setzero_si128();
+    for (const auto& [lead, next] : forms.bytes) {
+      any = _mm_or_si128(any,
+                         _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(static_cast<char>(lead))),
+                                       _mm_cmpeq_epi8(b, _mm_set1_epi8(static_cast<char>(next)))));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(any));
+  };
+  for (; i + apart + 17 <= n; i += 16) {
+    unsigned bits = anyForm(first_, i);
+    if (two && bits != 0) bits &= anyForm(last_, i + apart);
+    for (; bits != 0; bits &= bits - 1) {
+      if (holds(i + static_cast<size_t>(__builtin_ctz(bits)))) return true;
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    if (isForm(first_, i) && (!two || isForm(last_, i + apart)) && holds(i)) return true;
+  }
+  return false;
 }
 
 namespace {
@@ -252,6 +439,12 @@ size_t QueryMatcher::Find(std::string_view text, std::string& scratch, bool open
                           bool openEnd) const {
   std::string_view folded = text;
   if (!ascii_) {
+    // Most texts searched hold no match: refuse them before the copy that folding makes. A
+    // text of ASCII alone folds to ASCII alone, which such a query never matches.
+    if (!HasNonAscii(text)) return std::string_view::npos;
+    if (!anchor_.empty() && FindAsciiFolded(text, anchor_) == std::string_view::npos)
+      return std::string_view::npos;
+    if (!first_.bytes.empty() && !MayMatch(text, scratch)) return std::string_view::npos;
     FoldCaseInto(text, scratch);
     folded = scratch;
   }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace findlark {
 
@@ -44,8 +46,22 @@ class QueryMatcher {
   std::string query_;
   bool ascii_ = true;
   bool wholeWord_ = false;
-  unsigned char firstLower_ = 0;
-  unsigned char firstUpper_ = 0;
+  // The first two bytes of each form of a character beyond ASCII, and where it stands in the
+  // query.
+  struct CharForms {
+    std::vector<std::array<unsigned char, 2>> bytes;
+    size_t at = 0;
+  };
+  static constexpr size_t kMaxForms = 4;
+  static bool FormsOf(char32_t cp, size_t len, std::vector<std::array<unsigned char, 2>>& bytes,
+                      bool& fixedWidth);
+  bool MayMatch(std::string_view text, std::string& scratch) const;
+
+  // Of a query beyond ASCII: its longest run of ASCII bytes, and the forms of its first and
+  // last characters beyond ASCII (none when they cannot be told).
+  std::string anchor_;
+  CharForms first_;
+  CharForms last_;
 };
 
 }  // namespace findlark
