@@ -6,6 +6,8 @@
                             in twelve.
   make_tree.py --flat DIR   one folder of 5,000 text files of about 7 KB each, as a folder of
                             logs or mail would be; every eighth has a line with "copyright".
+  make_tree.py --russian DIR  1,000 text files of about 40 KB in Russian, in twenty folders; every
+                            eighth has a line with "Ошибка".
 
 A tree that was finished before is reused; a partial one is removed and made again.
 """
@@ -19,6 +21,9 @@ WORDS = [("report", "txt"), ("photo", "jpg"), ("notes", "txt"), ("song", "mp3"),
          ("setup", "exe"), ("backup", "zip"), ("main", "c"), ("readme", "")]
 TOP, SUB, FILES = 100, 100, 100
 FLAT_FILES, FLAT_WORDS = 5000, 1000
+RUSSIAN = ("отчёт фото заметки песня фильм оглавление бюджет слайды установка копия "
+           "программа описание работа время человек").split()
+RUSSIAN_FILES, RUSSIAN_WORDS = 1000, 3000
 
 
 def make_tree(root):
@@ -47,15 +52,28 @@ def make_flat(root):
             out.write("\n".join(lines) + "\n")
 
 
+def make_russian(root):
+    rng = random.Random(1)
+    for f in range(RUSSIAN_FILES):
+        folder = os.path.join(root, f"d{f % 20:02d}")
+        os.makedirs(folder, exist_ok=True)
+        words = [rng.choice(RUSSIAN) for _ in range(RUSSIAN_WORDS)]
+        lines = [" ".join(words[i:i + 10]).capitalize() for i in range(0, len(words), 10)]
+        if f % 8 == 0:
+            lines.insert(len(lines) // 2, "Ошибка: файл не найден")
+        with open(os.path.join(folder, f"текст-{f:03d}.txt"), "w", encoding="utf-8") as out:
+            out.write("\n".join(lines) + "\n")
+
+
 def main():
-    flat = sys.argv[1] == "--flat"
+    make = {"--flat": make_flat, "--russian": make_russian}.get(sys.argv[1], make_tree)
     root = sys.argv[-1]
     done = root.rstrip("/") + ".complete"  # beside the tree, so it is no entry of it
     if os.path.exists(done):
         return
     if os.path.exists(root):
         shutil.rmtree(root)
-    (make_flat if flat else make_tree)(root)
+    make(root)
     open(done, "w").close()
 
 

@@ -22,6 +22,7 @@ runs=${RUNS:-5}
 work=${FINDLARK_BENCH_DIR:-/tmp/findlark-bench}
 tree=$work/tree
 flat=$work/flat
+russian=$work/russian
 out=$work/results
 mkdir -p "$out"
 rm -f "$out"/*.json "$out"/*.count
@@ -44,6 +45,7 @@ c++ -O2 -std=c++20 -pthread bench/min_walker.cpp -o "$limit"
 
 python3 bench/make_tree.py "$tree"
 python3 bench/make_tree.py --flat "$flat"
+python3 bench/make_tree.py --russian "$russian"
 
 # name|kind|folder|query
 workloads=(
@@ -57,6 +59,9 @@ workloads=(
   "include-none|content|/usr/include|zqxjkvw"
   "flat-many|content|$flat|copyright"
   "flat-none|content|$flat|zqxjkvw"
+  "russian-many|content|$russian|ошибка"
+  "russian-none|content|$russian|щука"
+  "doc-accent|content|/usr/share/doc|été"
   "usr-none-1cpu|name|/usr|zqxjkvw"
   "doc-none-1cpu|content|/usr/share/doc|zqxjkvw"
 )

@@ -208,16 +208,50 @@ const std::array<FoldedChar, 0x800 - 0x80>& TwoByteFolds() {
   return folds;
 }
 
+// Folds the character that starts at `in` (a byte alone when none does) into `out`, which has
+// room for four bytes. Returns how many bytes of `in` it took; `outLen` is how many it wrote.
+// Looked up only past ASCII: loading the Unicode tables (once) takes most of a millisecond, which
+// a search for an ASCII text need not wait for.
+size_t FoldChar(const unsigned char* in, size_t avail, char* out, size_t& outLen) {
+  const unsigned char c = in[0];
+  if (c < 0x80) {
+    out[0] = static_cast<char>(kLower[c]);
+    outLen = 1;
+    return 1;
+  }
+  if (c >= 0xC2 && c <= 0xDF && avail >= 2 && IsCont(in[1])) {
+    const FoldedChar& folded = TwoByteFolds()[((c & 0x1Fu) << 6 | (in[1] & 0x3Fu)) - 0x80];
+    std::memcpy(out, folded.bytes, 4);
+    outLen = folded.len;
+    return 2;
+  }
+  const locale_t locale = Utf8Locale();
+  char32_t cp = 0;
+  const size_t len = locale != static_cast<locale_t>(0) ? DecodeUtf8(in, avail, cp) : 0;
+  if (len == 0) {  // invalid, or no Unicode tables: the byte stays
+    out[0] = static_cast<char>(c);
+    outLen = 1;
+    return 1;
+  }
+  const char32_t lower = FoldCodePoint(cp, locale);
+  if (lower == cp) {
+    std::memcpy(out, in, len);
+    outLen = len;
+  } else {
+    outLen = EncodeUtf8(lower, out);
+  }
+  return len;
+}
+
 }  // namespace
 
 void FoldCaseInto(std::string_view text, std::string& out) {
   const size_t n = text.size();
-  out.resize(n);
+  out.resize(n + 8);  // room for a few characters that fold a byte longer
   const auto* in = reinterpret_cast<const unsigned char*>(text.data());
   char* dst = out.data();
   size_t o = 0;
   size_t i = 0;
-  const FoldedChar* twoByteFolds = nullptr;
   while (i < n) {
     // Runs of ASCII, eight bytes at a time.
     while (i + 8 <= n) {
@@ -230,52 +264,14 @@ void FoldCaseInto(std::string_view text, std::string& out) {
       o += 8;
     }
     if (i >= n) break;
-    const unsigned char c = in[i];
-    if (c < 0x80) {
-      dst[o++] = static_cast<char>(kLower[c]);
-      ++i;
-      continue;
+    // A lowered letter may need one byte more than its capital (U+023A gives U+2C65).
+    if (o + 4 + (n - i) > out.size()) {
+      out.resize(out.size() + 8 + (n - i) / 2);
+      dst = out.data();
     }
-    // Looked up only past ASCII: loading the Unicode tables (once) takes most of a millisecond,
-    // which a search for an ASCII text need not wait for.
-    if (c >= 0xC2 && c <= 0xDF && i + 1 < n && IsCont(in[i + 1])) {
-      if (twoByteFolds == nullptr) twoByteFolds = TwoByteFolds().data();
-      const FoldedChar& folded = twoByteFolds[((c & 0x1Fu) << 6 | (in[i + 1] & 0x3Fu)) - 0x80];
-      i += 2;
-      if (folded.len == 2) {
-        std::memcpy(dst + o, folded.bytes, 2);
-        o += 2;
-        continue;
-      }
-      if (o + 4 + (n - i) > out.size()) {
-        out.resize(out.size() + 8 + (n - i) / 2);
-        dst = out.data();
-      }
-      std::memcpy(dst + o, folded.bytes, 3);
-      o += 3;
-      continue;
-    }
-    const locale_t locale = Utf8Locale();
-    char32_t cp = 0;
-    const size_t len = locale != static_cast<locale_t>(0) ? DecodeUtf8(in + i, n - i, cp) : 0;
-    if (len == 0) {  // invalid, or no Unicode tables: the byte stays
-      dst[o++] = static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    const char32_t lower = FoldCodePoint(cp, locale);
-    if (lower == cp) {
-      std::memcpy(dst + o, in + i, len);
-      o += len;
-    } else {
-      // A lowered letter may need one byte more than its capital (U+023A gives U+2C65).
-      if (o + 4 + (n - i) > out.size()) {
-        out.resize(out.size() + 8 + (n - i) / 2);
-        dst = out.data();
-      }
-      o += EncodeUtf8(lower, dst + o);
-    }
-    i += len;
+    size_t len = 0;
+    i += FoldChar(in + i, n - i, dst + o, len);
+    o += len;
   }
   out.resize(o);
 }
@@ -359,24 +355,29 @@ bool QueryMatcher::FormsOf(char32_t cp, size_t len,
 
 // Whether the text may hold a match: some place holds forms of the query's characters where a
 // match would, and the text folded from where the match would start begins with the query.
-// Gives up, saying yes, once it has folded a quarter of the bytes that the text holds (and two
-// places more, for a short text): folding it all then costs little more.
-bool QueryMatcher::MayMatch(std::string_view textView, std::string& scratch) const {
+// Gives up, saying yes, once it has folded about a quarter of the characters the text holds:
+// folding it all then costs little more.
+bool QueryMatcher::MayMatch(std::string_view textView) const {
   const auto* text = reinterpret_cast<const unsigned char*>(textView.data());
   const size_t n = textView.size();
-  // A folded character is at most half again as long as the one it came from (ẞ to ß).
-  const size_t window = query_.size() + query_.size() / 2 + 4;
-  size_t budget = n / 4 + 2 * window;
+  size_t budget = n / 4 + 64;  // characters folded to look at places
   const bool two = !last_.bytes.empty();
   const size_t apart = two ? last_.at - first_.at : 0;
+  // The text folded from where a match would start, a character at a time, against the query.
   const auto holds = [&](size_t pos) {
     if (pos < first_.at) return false;
-    const size_t start = pos - first_.at;
-    const size_t len = std::min(window, n - start);
-    if (len > budget) return true;
-    budget -= len;
-    FoldCaseInto(textView.substr(start, len), scratch);
-    return scratch.starts_with(query_);
+    size_t at = pos - first_.at;
+    for (size_t q = 0; q < query_.size();) {
+      if (at >= n) return false;
+      if (budget-- == 0) return true;
+      char folded[4];
+      size_t len = 0;
+      at += FoldChar(text + at, n - at, folded, len);
+      len = std::min(len, query_.size() - q);
+      if (std::memcmp(folded, query_.data() + q, len) != 0) return false;
+      q += len;
+    }
+    return true;
   };
   const auto isForm = [&](const CharForms& forms, size_t pos) {
     for (const auto& [lead, next] : forms.bytes) {
@@ -386,20 +387,34 @@ bool QueryMatcher::MayMatch(std::string_view textView, std::string& scratch) con
   };
   size_t i = 0;
 #if defined(__SSE2__)
-  const auto anyForm = [&](const CharForms& forms, size_t pos) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + pos + 1));
-    __m128i any = _mm_setzero_si128();
-    for (const auto& [lead, next] : forms.bytes) {
-      any = _mm_or_si128(any,
-                         _mm_and_si128(_mm_cmpeq_epi8(a, _mm_set1_epi8(static_cast<char>(lead))),
-                                       _mm_cmpeq_epi8(b, _mm_set1_epi8(static_cast<char>(next)))));
+  // Each form's two bytes in every lane, made once for the whole text.
+  struct Lanes {
+    explicit Lanes(const CharForms& forms) {
+      for (const auto& [lead, next] : forms.bytes) {
+        leads[count] = _mm_set1_epi8(static_cast<char>(lead));
+        nexts[count++] = _mm_set1_epi8(static_cast<char>(next));
+      }
     }
-    return static_cast<unsigned>(_mm_movemask_epi8(any));
+    // Bit k: a form starts at p + k.
+    unsigned At(const unsigned char* p) const {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
+      __m128i any = _mm_and_si128(_mm_cmpeq_epi8(a, leads[0]), _mm_cmpeq_epi8(b, nexts[0]));
+      for (size_t k = 1; k < count; ++k) {
+        any = _mm_or_si128(any,
+                           _mm_and_si128(_mm_cmpeq_epi8(a, leads[k]), _mm_cmpeq_epi8(b, nexts[k])));
+      }
+      return static_cast<unsigned>(_mm_movemask_epi8(any));
+    }
+    __m128i leads[kMaxForms];
+    __m128i nexts[kMaxForms];
+    size_t count = 0;
   };
+  const Lanes firstLanes(first_);
+  const Lanes lastLanes(two ? last_ : first_);
   for (; i + apart + 17 <= n; i += 16) {
-    unsigned bits = anyForm(first_, i);
-    if (two && bits != 0) bits &= anyForm(last_, i + apart);
+    unsigned bits = firstLanes.At(text + i);
+    if (two && bits != 0) bits &= lastLanes.At(text + i + apart);
     for (; bits != 0; bits &= bits - 1) {
       if (holds(i + static_cast<size_t>(__builtin_ctz(bits)))) return true;
     }
@@ -444,7 +459,7 @@ size_t QueryMatcher::Find(std::string_view text, std::string& scratch, bool open
     if (!HasNonAscii(text)) return std::string_view::npos;
     if (!anchor_.empty() && FindAsciiFolded(text, anchor_) == std::string_view::npos)
       return std::string_view::npos;
-    if (!first_.bytes.empty() && !MayMatch(text, scratch)) return std::string_view::npos;
+    if (!first_.bytes.empty() && !MayMatch(text)) return std::string_view::npos;
     FoldCaseInto(text, scratch);
     folded = scratch;
   }

@@ -55,7 +55,7 @@ class QueryMatcher {
   static constexpr size_t kMaxForms = 4;
   static bool FormsOf(char32_t cp, size_t len, std::vector<std::array<unsigned char, 2>>& bytes,
                       bool& fixedWidth);
-  bool MayMatch(std::string_view text, std::string& scratch) const;
+  bool MayMatch(std::string_view text) const;
 
   // Of a query beyond ASCII: its longest run of ASCII bytes, and the forms of its first and
   // last characters beyond ASCII (none when they cannot be told).
