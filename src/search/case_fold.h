@@ -32,8 +32,8 @@ class QueryMatcher {
   const std::string& query() const { return query_; }
   bool ascii() const { return ascii_; }
 
-  // Offset in `text` of the first match, or npos. For a non-ASCII query `scratch` holds the
-  // folded text and the offset is into that folded copy. For a piece of a longer text,
+  // Offset in `text` of the first match, or npos. For a non-ASCII query found, `scratch` holds
+  // the folded text and the offset is into that folded copy. For a piece of a longer text,
   // `openStart` and `openEnd` say that it goes on before or after: a whole word is then not
   // known there, and a match touching that end does not count (yet).
   size_t Find(std::string_view text, std::string& scratch, bool openStart = false,
