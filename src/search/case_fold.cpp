@@ -264,6 +264,10 @@ void FoldCaseInto(std::string_view text, std::string& out) {
       o += 8;
     }
     if (i >= n) break;
+    if (in[i] < 0x80) {
+      dst[o++] = static_cast<char>(kLower[in[i++]]);
+      continue;
+    }
     // A lowered letter may need one byte more than its capital (U+023A gives U+2C65).
     if (o + 4 + (n - i) > out.size()) {
       out.resize(out.size() + 8 + (n - i) / 2);
