@@ -199,6 +199,19 @@ size_t Cpus() {
   return sched_getaffinity(0, sizeof set, &set) == 0 ? static_cast<size_t>(CPU_COUNT(&set)) : 1;
 }
 
+// Stopped at hit `stopAt` on three threads, the walk gives the hits up to it (the hits after it
+// could only be folders on the way out, and none match here) and closes what helpers held.
+void ExpectStopsAt(const std::string& root, bool contents, size_t stopAt,
+                   const std::vector<std::string>& texts) {
+  const size_t descriptors = Now("fd");
+  Walk walk("needle", contents);
+  walk.options.threads = 3;
+  walk.StopAt(stopAt);
+  walk.Run(root);
+  EXPECT_EQ(Now("fd"), descriptors);
+  EXPECT_EQ(walk.InOrder(), std::vector(texts.begin(), texts.begin() + stopAt)) << stopAt;
+}
+
 // Helpers, listings that do not say an entry's type, and hits handed on in runs change nothing
 // in the hits or their order, and only as many threads walk as asked (0: one per CPU, eight to
 // sixteen while the disk is slow); stopped, helpers end at the hit in hand and let go of what is
@@ -240,17 +253,7 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
       EXPECT_EQ(walk.InOrder(), texts) << run.threads << run.untyped << run.inRuns;
       EXPECT_EQ(std::clamp(most, run.least, run.most), most) << run.threads << run.slowDisk;
     }
-    for (size_t stopAt : {1u, 5u, 40u}) {
-      const size_t before = Now("fd");
-      Walk parallel("needle", contents);
-      parallel.options.threads = 3;
-      parallel.StopAt(stopAt);
-      parallel.Run(tree.root());
-      // Folders handed to helpers and never collected are closed.
-      EXPECT_EQ(Now("fd"), before);
-      // Hits after the one in hand may only be folders on the way out, and none match here.
-      EXPECT_EQ(parallel.InOrder(), std::vector(texts.begin(), texts.begin() + stopAt)) << stopAt;
-    }
+    for (size_t stopAt : {1u, 5u, 40u}) ExpectStopsAt(tree.root(), contents, stopAt, texts);
   }
 }
 
@@ -281,13 +284,7 @@ TEST(DirectoryWalk, OneFolderOfManyFilesIsReadInPartsInItsOrder) {
   }
   if (before == 0) GTEST_SKIP() << "no hit is listed before the huge file";
   ASSERT_EQ(truncate(tree.Path("huge.txt").c_str(), off_t{1} << 40), 0);  // minutes to read
-  const size_t descriptors = Now("fd");
-  Walk stopped("needle", true);
-  stopped.options.threads = 3;
-  stopped.StopAt(before);
-  stopped.Run(tree.root());
-  EXPECT_EQ(Now("fd"), descriptors);
-  EXPECT_EQ(stopped.InOrder(), std::vector(texts.begin(), texts.begin() + before));
+  ExpectStopsAt(tree.root(), true, before, texts);
 }
 
 // Things that change after a helper may have walked a folder ahead of the walker: the walk
