@@ -243,6 +243,24 @@ size_t FoldChar(const unsigned char* in, size_t avail, char* out, size_t& outLen
   return len;
 }
 
+// The start in `text` of the character whose folded form holds byte `foldedAt` of the
+// folded copy.
+size_t TextOffset(std::string_view textView, size_t foldedAt) {
+  const auto* text = reinterpret_cast<const unsigned char*>(textView.data());
+  const size_t n = textView.size();
+  size_t i = 0;
+  size_t o = 0;
+  while (i < n) {
+    char folded[4];
+    size_t len = 0;
+    const size_t took = FoldChar(text + i, n - i, folded, len);
+    if (o + len > foldedAt) break;
+    i += took;
+    o += len;
+  }
+  return i;
+}
+
 }  // namespace
 
 void FoldCaseInto(std::string_view text, std::string& out) {
@@ -357,31 +375,33 @@ bool QueryMatcher::FormsOf(char32_t cp, size_t len,
   return true;
 }
 
-// Whether the text may hold a match: some place holds forms of the query's characters where a
-// match would, and the text folded from where the match would start begins with the query.
-// Gives up, saying yes, once it has folded about a quarter of the characters the text holds:
-// folding it all then costs little more.
-bool QueryMatcher::MayMatch(std::string_view textView) const {
+// Where in the text the first match starts: the places that hold forms of the query's
+// characters where a match would are looked at in order, each by folding the text from where
+// the match would start against the query. kUnsure once about a quarter of the characters the
+// text holds have been folded so: folding it all then costs little more.
+size_t QueryMatcher::FirstPlace(std::string_view textView) const {
   const auto* text = reinterpret_cast<const unsigned char*>(textView.data());
   const size_t n = textView.size();
   size_t budget = n / 4 + 64;  // characters folded to look at places
   const bool two = !last_.bytes.empty();
   const size_t apart = two ? last_.at - first_.at : 0;
-  // The text folded from where a match would start, a character at a time, against the query.
-  const auto holds = [&](size_t pos) {
-    if (pos < first_.at) return false;
-    size_t at = pos - first_.at;
+  // The start of a match whose first character beyond ASCII stands at `pos`, npos when there
+  // is none, or kUnsure.
+  const auto matchAt = [&](size_t pos) {
+    if (pos < first_.at) return std::string_view::npos;
+    const size_t start = pos - first_.at;  // the ASCII before it folds byte for byte
+    size_t at = start;
     for (size_t q = 0; q < query_.size();) {
-      if (at >= n) return false;
-      if (budget-- == 0) return true;
+      if (at >= n) return std::string_view::npos;
+      if (budget-- == 0) return kUnsure;
       char folded[4];
       size_t len = 0;
       at += FoldChar(text + at, n - at, folded, len);
       len = std::min(len, query_.size() - q);
-      if (std::memcmp(folded, query_.data() + q, len) != 0) return false;
+      if (std::memcmp(folded, query_.data() + q, len) != 0) return std::string_view::npos;
       q += len;
     }
-    return true;
+    return start;
   };
   const auto isForm = [&](const CharForms& forms, size_t pos) {
     for (const auto& [lead, next] : forms.bytes) {
@@ -420,14 +440,17 @@ bool QueryMatcher::MayMatch(std::string_view textView) const {
     unsigned bits = firstLanes.At(text + i);
     if (two && bits != 0) bits &= lastLanes.At(text + i + apart);
     for (; bits != 0; bits &= bits - 1) {
-      if (holds(i + static_cast<size_t>(__builtin_ctz(bits)))) return true;
+      const size_t at = matchAt(i + static_cast<size_t>(__builtin_ctz(bits)));
+      if (at != std::string_view::npos) return at;
     }
   }
 #endif
   for (; i < n; ++i) {
-    if (isForm(first_, i) && (!two || isForm(last_, i + apart)) && holds(i)) return true;
+    if (!isForm(first_, i) || (two && !isForm(last_, i + apart))) continue;
+    const size_t at = matchAt(i);
+    if (at != std::string_view::npos) return at;
   }
-  return false;
+  return std::string_view::npos;
 }
 
 namespace {
@@ -463,7 +486,12 @@ size_t QueryMatcher::Find(std::string_view text, std::string& scratch, bool open
     if (!HasNonAscii(text)) return std::string_view::npos;
     if (!anchor_.empty() && FindAsciiFolded(text, anchor_) == std::string_view::npos)
       return std::string_view::npos;
-    if (!first_.bytes.empty() && !MayMatch(text)) return std::string_view::npos;
+    if (!first_.bytes.empty()) {
+      const size_t at = FirstPlace(text);
+      if (at == std::string_view::npos) return at;
+      // Whether a match stands as a whole word is judged on the folded text.
+      if (at != kUnsure && !wholeWord_) return at;
+    }
     FoldCaseInto(text, scratch);
     folded = scratch;
   }
@@ -478,12 +506,16 @@ size_t QueryMatcher::Find(std::string_view text, std::string& scratch, bool open
     return hit == nullptr ? std::string_view::npos
                           : static_cast<size_t>(static_cast<const char*>(hit) - folded.data());
   };
+  // Where the match found in the folded copy starts in the text.
+  const auto inText = [&](size_t at) {
+    return ascii_ || at == std::string_view::npos ? at : TextOffset(text, at);
+  };
   size_t at = findFrom(0);
-  if (!wholeWord_) return at;
+  if (!wholeWord_) return inText(at);
   for (; at != std::string_view::npos && at < folded.size(); at = findFrom(at + 1)) {
     const bool touchesEnd = at + query_.size() >= folded.size();
     if (openEnd && touchesEnd) return std::string_view::npos;  // the next piece decides
-    if ((at > 0 || !openStart) && IsWholeWordAt(folded, at, query_.size())) return at;
+    if ((at > 0 || !openStart) && IsWholeWordAt(folded, at, query_.size())) return inText(at);
   }
   return std::string_view::npos;
 }

@@ -30,12 +30,11 @@ class QueryMatcher {
   explicit QueryMatcher(std::string queryLower, bool wholeWord = false);
 
   const std::string& query() const { return query_; }
-  bool ascii() const { return ascii_; }
 
-  // Offset in `text` of the first match, or npos. For a non-ASCII query found, `scratch` holds
-  // the folded text and the offset is into that folded copy. For a piece of a longer text,
-  // `openStart` and `openEnd` say that it goes on before or after: a whole word is then not
-  // known there, and a match touching that end does not count (yet).
+  // Offset in `text` of the first match, or npos; `scratch` may be used to fold the text into.
+  // For a piece of a longer text, `openStart` and `openEnd` say that it goes on before or
+  // after: a whole word is then not known there, and a match touching that end does not count
+  // (yet).
   size_t Find(std::string_view text, std::string& scratch, bool openStart = false,
               bool openEnd = false) const;
   bool Contains(std::string_view text, std::string& scratch) const {
@@ -55,7 +54,9 @@ class QueryMatcher {
   static constexpr size_t kMaxForms = 4;
   static bool FormsOf(char32_t cp, size_t len, std::vector<std::array<unsigned char, 2>>& bytes,
                       bool& fixedWidth);
-  bool MayMatch(std::string_view text) const;
+  // FirstPlace's answer when it gave up before it could tell.
+  static constexpr size_t kUnsure = std::string_view::npos - 1;
+  size_t FirstPlace(std::string_view text) const;
 
   // Of a query beyond ASCII: its longest run of ASCII bytes, and the forms of its first and
   // last characters beyond ASCII (none when they cannot be told).

@@ -70,19 +70,12 @@ bool LineBuffer::ReadChunk(ByteSource& source, char* at, size_t chunk,
 }
 
 // Start in data_ of the line holding the first match in data_[0, limit), or npos.
-size_t LineBuffer::FindLineStart(const QueryMatcher& matcher, size_t n, size_t limit) {
+size_t LineBuffer::FindLineStart(const QueryMatcher& matcher, size_t limit) {
   const char* buf = data_.data();
   const size_t at = matcher.Find(std::string_view(buf, limit), folded_, !lineAtStart_, !eof_);
   if (at == std::string_view::npos) return at;
-  if (matcher.ascii()) {
-    const void* nl = memrchr(buf, '\n', at);
-    return nl ? Offset(nl, buf) + 1 : 0;
-  }
-  // Folding keeps every '\n' one for one: the match is on the same line of the raw text.
-  size_t lines = static_cast<size_t>(std::count(folded_.data(), folded_.data() + at, '\n'));
-  size_t start = 0;
-  while (lines-- > 0) start = Offset(memchr(buf + start, '\n', n - start), buf) + 1;
-  return start;
+  const void* nl = memrchr(buf, '\n', at);
+  return nl ? Offset(nl, buf) + 1 : 0;
 }
 
 // The matching line from data_[lineStart] (or from head_ when it starts there), read on past
@@ -160,7 +153,7 @@ std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& match
     want = chunk;
     const size_t n = carry_ + got;
     const size_t limit = eof_ ? n : CompleteEnd(data_.data(), n);
-    const size_t lineStart = FindLineStart(matcher, n, limit);
+    const size_t lineStart = FindLineStart(matcher, limit);
     if (lineStart != std::string::npos) return ReadRestOfLine(source, lineStart, n, chunk, stop);
     CarryTail(n, keep);
   }

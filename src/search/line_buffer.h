@@ -47,14 +47,14 @@ class LineBuffer {
  private:
   bool ReadChunk(ByteSource& source, char* at, size_t chunk, const std::atomic<bool>* stop,
                  size_t& got);
-  size_t FindLineStart(const QueryMatcher& matcher, size_t n, size_t limit);
+  size_t FindLineStart(const QueryMatcher& matcher, size_t limit);
   std::string ReadRestOfLine(ByteSource& source, size_t lineStart, size_t n, size_t chunk,
                              const std::atomic<bool>* stop);
   void CarryTail(size_t n, size_t keep);
 
   // Carried tail, then the chunk just read; not zeroed, as only what was read is looked at.
   std::vector<char, UnsetAllocator<char>> data_;
-  std::string folded_;  // folded copy of data_ for a non-ASCII query
+  std::string folded_;  // where a non-ASCII query folds the text it looks at
   std::string head_;    // the current line's bytes before data_[0], at most one cut line
   bool headFull_ = false;
   bool lineAtStart_ = true;  // data_[0] begins a line (not a tail carried from inside one)
