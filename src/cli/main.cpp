@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -260,8 +261,10 @@ int CollectHits(SearchRun& run, const HitPrinter& printer, FdWriter& out, Progre
   }
 }
 
-ExitStatus Run(const CliOptions& options, Terminals terminals) {
+ExitStatus Run(const CliOptions& options, Terminals terminals,
+               std::shared_ptr<const MountTable> mounts) {
   SearchOptions search;
+  search.mounts = std::move(mounts);
   search.queryLower = options.queryLower;
   search.typeFilter = options.typeFilter;
   search.searchContents = options.searchContents;
@@ -383,22 +386,24 @@ int main(int argc, char** argv) {
       status = ExitStatus::kTrouble;
       break;
     }
-    case ParseResult::Action::kRun:
+    case ParseResult::Action::kRun: {
       findlark::InstallStopHandlers();
       findlark::RaiseDescriptorLimit();
       // The child is there to be left behind when a folder never answers. Where nothing
       // mounted can do that, the search runs here: the fork and the pages it copies cost some
-      // 3 ms, a third of a search of a small folder.
-      if (!findlark::Mounts().mayNeverAnswer) {
-        const int status = static_cast<int>(findlark::Run(parsed.options, terminals));
+      // 3 ms, a third of a search of a small folder. The search goes by the same table.
+      auto mounts = std::make_shared<const findlark::MountTable>(findlark::Mounts());
+      if (!mounts->mayNeverAnswer) {
+        const int status = static_cast<int>(findlark::Run(parsed.options, terminals, mounts));
         // A walk given up after Stop (a slow disk) may still be running: then leave as the
         // child does, without tearing down what it may yet touch. Everything is written.
         if (findlark::SearchRun::HeldRuns() > 0) _exit(status);
         return status;
       }
       return findlark::RunInChild(
-          [&] { return static_cast<int>(findlark::Run(parsed.options, terminals)); },
+          [&] { return static_cast<int>(findlark::Run(parsed.options, terminals, mounts)); },
           findlark::kLeavePatience);
+    }
   }
   return static_cast<int>(status);
 }

@@ -296,7 +296,8 @@ void SearchRun::Worker(std::shared_ptr<State> state, SearchOptions options) {
   RunSink sink(*state);
   // Pseudo file systems are left out below any root, and never read; network ones are left out
   // of a whole-machine search.
-  const MountTable mounts = Mounts();
+  if (!options.mounts) options.mounts = std::make_shared<const MountTable>(Mounts());
+  const MountTable& mounts = *options.mounts;
   walk.pruned = &mounts.pseudoMountPoints;
   // Staying on one file system: every other mount below the folder is pruned as those are.
   std::unordered_set<std::string> otherMounts;

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/drives.h"
 #include "results/result_record.h"
 #include "search/categories.h"
 #include "search/hit_batch.h"
@@ -36,6 +37,8 @@ struct SearchOptions {
   std::shared_ptr<PdfExtractor> pdf = nullptr;
   // Threads that walk and read; 0: as the machine allows (see WalkOptions).
   int threads = 0;
+  // What is mounted, when the caller has just read it; read afresh when null.
+  std::shared_ptr<const MountTable> mounts = nullptr;
   // When set, called on the worker instead of the walk (benchmarks feed generated hits).
   std::function<void(HitSink& sink, const std::atomic<bool>& stop)> source = nullptr;
 };
