@@ -274,6 +274,23 @@ TEST(HitMemory, AnArrayGrowsIntoLargePagesIntact) {
   EXPECT_TRUE(start % (2u << 20) == 0 || !HitMemoryPooled());
 }
 
+// A caller that has just read the mount table hands it on, and the walk goes by that table.
+TEST_F(SearchRunTest, TheWalkGoesByTheMountTableItIsGiven) {
+  tree.Write("kept/hit");
+  tree.Write("pseudo/hit");
+  MountTable mounts;
+  mounts.pseudoMountPoints.insert(tree.root() + "/pseudo");
+  SearchOptions options = Options();
+  options.mounts = std::make_shared<const MountTable>(mounts);
+  SearchRun run;
+  ASSERT_TRUE(run.Start(options));
+  run.Join();
+  std::vector<ResultRecord> hits;
+  Take(run, hits);
+  ASSERT_EQ(hits.size(), 1u);
+  EXPECT_EQ(hits[0].path, tree.root() + "/kept/hit");
+}
+
 // A reader letting hits gather is woken once half the queue is filled, not before: with a day
 // to wait, only the fifth hit of eight places ends the wait (a missing wake-up hangs until
 // ctest's timeout).
