@@ -124,6 +124,10 @@ thread_local int t_diskSteps = 0;
 // walker at a time has any: they end before the next entry that may be a folder, where another
 // walker may start on this thread.
 thread_local std::unique_ptr<char[]> t_heads;
+// What is read ahead of a file longer than a first read: a page. Its rest takes a read of its
+// own anyway, and a page of t_heads costs a fault the first time a thread writes it (some 12 us
+// on a virtual machine); heads of 16 KiB made a search of 1,000 files of 44 KB 14% slower.
+constexpr size_t kLongFileHead = 4 * 1024;
 thread_local long t_blocksSeen = -1;  // -1: not looked at yet on this thread
 
 // Each walking thread may hold about kKeepOpenDepth folders open, and the files of its
@@ -901,7 +905,8 @@ void Walker::OpenAhead(const Frame& frame, size_t pos) {
     if (!file.statted || !S_ISREG(file.st.st_mode) || file.st.st_size <= 0 ||
         (options_.unreadable != nullptr && options_.unreadable->count(file.st.st_dev) != 0))
       continue;
-    const size_t length = std::min(static_cast<size_t>(file.st.st_size), kFirstReadChunk);
+    const auto size = static_cast<size_t>(file.st.st_size);
+    const size_t length = size <= kFirstReadChunk ? size : kLongFileHead;
     readIndex_.push_back(i);
     readFds_.push_back(file.fd);
     readBuffers_.push_back(space);
