@@ -15,6 +15,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define FINDLARK_AVX2 1
+#endif
 
 namespace findlark {
 namespace {
@@ -375,6 +379,59 @@ bool QueryMatcher::FormsOf(char32_t cp, size_t len,
   return true;
 }
 
+#if defined(FINDLARK_AVX2)
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+// The first two bytes of each form of a character, as pairs.
+using FormPairs = std::array<unsigned char, 2>;
+
+// Bit k: one of the `count` forms (their lead and next bytes in every lane) starts at p + k.
+__attribute__((target("avx2"))) inline unsigned Places32(const unsigned char* p,
+                                                         const __m256i* leads, const __m256i* nexts,
+                                                         size_t count) {
+  const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+  __m256i any = _mm256_setzero_si256();
+  for (size_t k = 0; k < count; ++k) {
+    any = _mm256_or_si256(
+        any, _mm256_and_si256(_mm256_cmpeq_epi8(a, leads[k]), _mm256_cmpeq_epi8(b, nexts[k])));
+  }
+  return static_cast<unsigned>(_mm256_movemask_epi8(any));
+}
+
+// From place `i` on, in blocks of 32 places while whole ones fit: the first block where a form
+// of `first` starts and, with `last`, one of `last` starts `apart` bytes further on. `bits` gets
+// the places in the block (bit k: place i + k); false when no whole block is left. Built for
+// AVX2 alone, so that a machine without it never runs it.
+__attribute__((target("avx2"))) bool NextBlock32(const unsigned char* text, size_t n, size_t& i,
+                                                 size_t apart, const FormPairs* first,
+                                                 size_t firstCount, const FormPairs* last,
+                                                 size_t lastCount, unsigned& bits) {
+  constexpr size_t kMax = 4;  // forms a character may have at most, as FormsOf allows
+  firstCount = std::min(firstCount, kMax);
+  lastCount = last != nullptr ? std::min(lastCount, kMax) : 0;
+  __m256i firstLeads[kMax], firstNexts[kMax], lastLeads[kMax], lastNexts[kMax];
+  for (size_t k = 0; k < firstCount; ++k) {
+    firstLeads[k] = _mm256_set1_epi8(static_cast<char>(first[k][0]));
+    firstNexts[k] = _mm256_set1_epi8(static_cast<char>(first[k][1]));
+  }
+  for (size_t k = 0; k < lastCount; ++k) {
+    lastLeads[k] = _mm256_set1_epi8(static_cast<char>(last[k][0]));
+    lastNexts[k] = _mm256_set1_epi8(static_cast<char>(last[k][1]));
+  }
+  for (; i + apart + 33 <= n; i += 32) {
+    bits = Places32(text + i, firstLeads, firstNexts, firstCount);
+    if (lastCount != 0 && bits != 0)
+      bits &= Places32(text + i + apart, lastLeads, lastNexts, lastCount);
+    if (bits != 0) return true;
+  }
+  return false;
+}
+#endif
+
 // Where in the text the first match starts: the places that hold forms of the query's
 // characters where a match would are looked at in order, each by folding the text from where
 // the match would start against the query. kUnsure once about a quarter of the characters the
@@ -410,6 +467,19 @@ size_t QueryMatcher::FirstPlace(std::string_view textView) const {
     return false;
   };
   size_t i = 0;
+#if defined(FINDLARK_AVX2)
+  if (HasAvx2()) {
+    unsigned bits = 0;
+    for (; NextBlock32(text, n, i, apart, first_.bytes.data(), first_.bytes.size(),
+                       two ? last_.bytes.data() : nullptr, last_.bytes.size(), bits);
+         i += 32) {
+      for (; bits != 0; bits &= bits - 1) {
+        const size_t at = matchAt(i + static_cast<size_t>(__builtin_ctz(bits)));
+        if (at != std::string_view::npos) return at;
+      }
+    }
+  }
+#endif
 #if defined(__SSE2__)
   // Each form's two bytes in every lane, made once for the whole text.
   struct Lanes {
