@@ -23,6 +23,9 @@
 namespace findlark {
 namespace {
 
+// Forms of one character looked for at once at most: more, and its places are not looked for.
+constexpr size_t kMaxForms = 4;
+
 constexpr std::array<unsigned char, 256> MakeLowerTable() {
   std::array<unsigned char, 256> table{};
   for (int i = 0; i < 256; ++i) {
@@ -410,10 +413,8 @@ __attribute__((target("avx2"))) bool NextBlock32(const unsigned char* text, size
                                                  size_t apart, const FormPairs* first,
                                                  size_t firstCount, const FormPairs* last,
                                                  size_t lastCount, unsigned& bits) {
-  constexpr size_t kMax = 4;  // forms a character may have at most, as FormsOf allows
-  firstCount = std::min(firstCount, kMax);
-  lastCount = last != nullptr ? std::min(lastCount, kMax) : 0;
-  __m256i firstLeads[kMax], firstNexts[kMax], lastLeads[kMax], lastNexts[kMax];
+  // FormsOf gives no character more than kMaxForms forms; `lastCount` is 0 without a last one.
+  __m256i firstLeads[kMaxForms], firstNexts[kMaxForms], lastLeads[kMaxForms], lastNexts[kMaxForms];
   for (size_t k = 0; k < firstCount; ++k) {
     firstLeads[k] = _mm256_set1_epi8(static_cast<char>(first[k][0]));
     firstNexts[k] = _mm256_set1_epi8(static_cast<char>(first[k][1]));
@@ -471,7 +472,7 @@ size_t QueryMatcher::FirstPlace(std::string_view textView) const {
   if (HasAvx2()) {
     unsigned bits = 0;
     for (; NextBlock32(text, n, i, apart, first_.bytes.data(), first_.bytes.size(),
-                       two ? last_.bytes.data() : nullptr, last_.bytes.size(), bits);
+                       last_.bytes.data(), last_.bytes.size(), bits);
          i += 32) {
       for (; bits != 0; bits &= bits - 1) {
         const size_t at = matchAt(i + static_cast<size_t>(__builtin_ctz(bits)));

@@ -51,7 +51,6 @@ class QueryMatcher {
     std::vector<std::array<unsigned char, 2>> bytes;
     size_t at = 0;
   };
-  static constexpr size_t kMaxForms = 4;
   static bool FormsOf(char32_t cp, size_t len, std::vector<std::array<unsigned char, 2>>& bytes,
                       bool& fixedWidth);
   // FirstPlace's answer when it gave up before it could tell.
