@@ -35,8 +35,9 @@ constexpr std::array<unsigned char, 256> MakeLowerTable() {
 }
 constexpr std::array<unsigned char, 256> kLower = MakeLowerTable();
 
-// Created once; glibc's towlower_l with an explicit locale does not depend on the
-// process's global locale, which the window layer may change.
+// Created once, for telling letters and digits beyond ASCII apart from the rest; glibc's
+// iswalnum_l with an explicit locale does not depend on the process's global locale, which the
+// window layer may change.
 locale_t Utf8Locale() {
   static const locale_t locale = [] {
     locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
@@ -51,10 +52,39 @@ bool IsCont(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
 
+// Each code point beyond ASCII whose lower case is another beyond ASCII, sorted by `from`: the
+// C library's C.UTF-8 mappings, written out at build time. Making them when a search starts
+// took the locale's loading and a call for each code point, most of a millisecond.
+struct FoldPair {
+  char32_t from;
+  char32_t to;
+};
+constexpr FoldPair kFoldPairs[] = {
+#include "fold_table.inc"
+};
+static_assert(std::size(kFoldPairs) < 0x10000);
+
+// Where the pairs of each block of 256 code points start in kFoldPairs: a character of a block
+// with none (most symbols, CJK, Hangul) is known to stay as it is with one look.
+constexpr size_t kFoldBlocks = 0x110000 >> 8;
+constexpr std::array<uint16_t, kFoldBlocks + 1> kFoldBlockStart = [] {
+  std::array<uint16_t, kFoldBlocks + 1> start{};
+  size_t k = 0;
+  for (size_t block = 0; block <= kFoldBlocks; ++block) {
+    while (k < std::size(kFoldPairs) && (kFoldPairs[k].from >> 8) < block) ++k;
+    start[block] = static_cast<uint16_t>(k);
+  }
+  return start;
+}();
+
 // What a code point beyond ASCII folds to: itself unless its lowercase is beyond ASCII too.
-char32_t FoldCodePoint(char32_t cp, locale_t locale) {
-  const char32_t lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
-  return lower < 0x80 || lower > 0x10FFFF ? cp : lower;
+constexpr char32_t FoldCodePoint(char32_t cp) {
+  if (cp > 0x10FFFF) return cp;
+  const FoldPair* begin = kFoldPairs + kFoldBlockStart[cp >> 8];
+  const FoldPair* end = kFoldPairs + kFoldBlockStart[(cp >> 8) + 1];
+  const FoldPair* it =
+      std::lower_bound(begin, end, cp, [](const FoldPair& p, char32_t c) { return p.from < c; });
+  return it != end && it->from == cp ? it->to : cp;
 }
 
 // Decodes one well-formed UTF-8 sequence (no overlongs, surrogates or values past U+10FFFF).
@@ -84,7 +114,7 @@ size_t DecodeUtf8(const unsigned char* p, size_t avail, char32_t& cp) {
   return 0;
 }
 
-size_t EncodeUtf8(char32_t cp, char* out) {
+constexpr size_t EncodeUtf8(char32_t cp, char* out) {
   if (cp < 0x800) {
     out[0] = static_cast<char>(0xC0 | (cp >> 6));
     out[1] = static_cast<char>(0x80 | (cp & 0x3F));
@@ -176,49 +206,23 @@ bool HasNonAscii(std::string_view textView) {
   return false;
 }
 
-// Every code point that folds to another, as (folded, original), sorted: what a folded
-// character may have been. Made once, for the first query beyond ASCII. Letters with case all
-// lie in the first two planes; the other fifteen would take ten times as long to go through.
-const std::vector<std::pair<char32_t, char32_t>>& FoldSources() {
-  static const std::vector<std::pair<char32_t, char32_t>> sources = [] {
-    std::vector<std::pair<char32_t, char32_t>> list;
-    const locale_t locale = Utf8Locale();
-    if (locale == static_cast<locale_t>(0)) return list;
-    for (char32_t cp = 0x80; cp <= 0x1FFFF; ++cp) {
-      if (cp == 0xD800) cp = 0xE000;  // no surrogates
-      const char32_t folded = FoldCodePoint(cp, locale);
-      if (folded != cp) list.emplace_back(folded, cp);
-    }
-    std::sort(list.begin(), list.end());
-    return list;
-  }();
-  return sources;
-}
-
 // What each two-byte character (U+0080 to U+07FF, the Latin, Greek, Cyrillic, Hebrew and
 // Arabic letters among them) folds to, in UTF-8: looked up, not decoded and mapped each time.
 struct FoldedChar {
   char bytes[4];
   unsigned char len;
 };
-const std::array<FoldedChar, 0x800 - 0x80>& TwoByteFolds() {
-  static const std::array<FoldedChar, 0x800 - 0x80> folds = [] {
-    std::array<FoldedChar, 0x800 - 0x80> table{};
-    const locale_t locale = Utf8Locale();
-    for (char32_t cp = 0x80; cp < 0x800; ++cp) {
-      const char32_t folded = locale != static_cast<locale_t>(0) ? FoldCodePoint(cp, locale) : cp;
-      FoldedChar& entry = table[cp - 0x80];
-      entry.len = static_cast<unsigned char>(EncodeUtf8(folded, entry.bytes));
-    }
-    return table;
-  }();
-  return folds;
-}
+constexpr std::array<FoldedChar, 0x800 - 0x80> kTwoByteFolds = [] {
+  std::array<FoldedChar, 0x800 - 0x80> table{};
+  for (char32_t cp = 0x80; cp < 0x800; ++cp) {
+    FoldedChar& entry = table[cp - 0x80];
+    entry.len = static_cast<unsigned char>(EncodeUtf8(FoldCodePoint(cp), entry.bytes));
+  }
+  return table;
+}();
 
 // Folds the character that starts at `in` (a byte alone when none does) into `out`, which has
 // room for four bytes. Returns how many bytes of `in` it took; `outLen` is how many it wrote.
-// Looked up only past ASCII: loading the Unicode tables (once) takes most of a millisecond, which
-// a search for an ASCII text need not wait for.
 size_t FoldChar(const unsigned char* in, size_t avail, char* out, size_t& outLen) {
   const unsigned char c = in[0];
   if (c < 0x80) {
@@ -227,20 +231,19 @@ size_t FoldChar(const unsigned char* in, size_t avail, char* out, size_t& outLen
     return 1;
   }
   if (c >= 0xC2 && c <= 0xDF && avail >= 2 && IsCont(in[1])) {
-    const FoldedChar& folded = TwoByteFolds()[((c & 0x1Fu) << 6 | (in[1] & 0x3Fu)) - 0x80];
+    const FoldedChar& folded = kTwoByteFolds[((c & 0x1Fu) << 6 | (in[1] & 0x3Fu)) - 0x80];
     std::memcpy(out, folded.bytes, 4);
     outLen = folded.len;
     return 2;
   }
-  const locale_t locale = Utf8Locale();
   char32_t cp = 0;
-  const size_t len = locale != static_cast<locale_t>(0) ? DecodeUtf8(in, avail, cp) : 0;
-  if (len == 0) {  // invalid, or no Unicode tables: the byte stays
+  const size_t len = DecodeUtf8(in, avail, cp);
+  if (len == 0) {  // invalid: the byte stays
     out[0] = static_cast<char>(c);
     outLen = 1;
     return 1;
   }
-  const char32_t lower = FoldCodePoint(cp, locale);
+  const char32_t lower = FoldCodePoint(cp);
   if (lower == cp) {
     std::memcpy(out, in, len);
     outLen = len;
@@ -367,10 +370,8 @@ QueryMatcher::QueryMatcher(std::string queryLower, bool wholeWord)
 bool QueryMatcher::FormsOf(char32_t cp, size_t len,
                            std::vector<std::array<unsigned char, 2>>& bytes, bool& fixedWidth) {
   std::vector<char32_t> forms{cp};
-  const auto& sources = FoldSources();
-  for (auto it = std::lower_bound(sources.begin(), sources.end(), std::make_pair(cp, U'\0'));
-       it != sources.end() && it->first == cp; ++it) {
-    forms.push_back(it->second);
+  for (const FoldPair& pair : kFoldPairs) {
+    if (pair.to == cp) forms.push_back(pair.from);
   }
   if (forms.size() > kMaxForms) return false;
   for (char32_t form : forms) {

@@ -1,9 +1,11 @@
 // Categories, case folding and the content matcher: the rules every hit goes through.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <filesystem>
 #include <sstream>
@@ -45,6 +47,27 @@ TEST(Categories, EveryKnownExtensionAndWhetherItsFilesAreRead) {
 TEST(CaseFold, FoldsLettersAndLeavesTheRest) {
   for (const auto& c : testing::Cases("fold.tsv", 2)) EXPECT_EQ(FoldCase(c[0]), c[1]) << c[0];
   EXPECT_EQ(NormalizeQuery(" \t\n\r\v\fReport ÉTÉ\f\v\r\n\t "), "report été");
+}
+
+// The table built into the program, against the C library it is made from, for every character.
+TEST(CaseFold, EveryCharacterFoldsAsTheCLibraryLowersIt) {
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  ASSERT_NE(utf8, static_cast<locale_t>(0));
+  const auto utf8Of = [](char32_t cp) {
+    const int len = cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+    std::string s(1, static_cast<char>((0xF00 >> len) | (cp >> (6 * (len - 1)))));
+    for (int k = len - 2; k >= 0; --k) s += static_cast<char>(0x80 | ((cp >> (6 * k)) & 0x3F));
+    return s;
+  };
+  int wrong = 0;
+  for (char32_t cp = 0x80; cp <= 0x10FFFF; ++cp) {
+    if (cp == 0xD800) cp = 0xE000;
+    const auto lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), utf8));
+    if (FoldCase(utf8Of(cp)) != utf8Of(lower < 0x80 ? cp : lower) && ++wrong <= 3)
+      ADD_FAILURE() << "U+" << std::hex << static_cast<uint32_t>(cp);
+  }
+  EXPECT_EQ(wrong, 0);
+  freelocale(utf8);
 }
 
 TEST(CaseFold, MatcherFindsTheQueryAsIfTheTextWereFolded) {
