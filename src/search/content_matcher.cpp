@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "search/borrowed.h"
 #include "search/document_text.h"
 #include "search/file_batch.h"
 #include "search/pdf_text.h"
@@ -94,13 +95,14 @@ class FileSource : public ByteSource {
   FileKind kind_ = FileKind::kText;
 };
 
-// Reused by every call on a thread: a file costs no allocation after the first.
-thread_local LineBuffer t_lines;
+// Reused by every call on a thread, and by later threads: a file costs no allocation after the
+// first.
+thread_local Borrowed<LineBuffer> t_lines;
 
 std::string MatchPdf(int fd, const QueryMatcher& matcher, const std::atomic<bool>* stop,
                      PdfExtractor& pdf, size_t chunk) {
   PdfTextSource text(pdf, fd, stop);
-  std::string answer = t_lines.FirstMatch(text, matcher, stop, chunk);
+  std::string answer = t_lines->FirstMatch(text, matcher, stop, chunk);
   text.Finish(!answer.empty());
   return answer;
 }
@@ -120,7 +122,7 @@ std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std:
                : std::string();
   }
   FileSource file(fd, size, true, pdf.extractor != nullptr, head);
-  std::string answer = t_lines.FirstMatch(file, matcher, stop, chunk);
+  std::string answer = t_lines->FirstMatch(file, matcher, stop, chunk);
   switch (file.kind()) {
     case FileKind::kText:
       return answer;
@@ -128,7 +130,7 @@ std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std:
     case FileKind::kUtf16Be: {
       Utf16Source text(fd,
                        file.kind() == FileKind::kUtf16Le ? Utf16Order::kLittle : Utf16Order::kBig);
-      return t_lines.FirstMatch(text, matcher, stop, chunk);
+      return t_lines->FirstMatch(text, matcher, stop, chunk);
     }
     case FileKind::kPdf:
       return MatchPdf(fd, matcher, stop, *pdf.extractor, chunk);
@@ -136,10 +138,10 @@ std::string ScanFile(int fd, off_t size, const QueryMatcher& matcher, const std:
       break;
   }
   // An office document is searched through its text; any other zip as bytes.
-  if (MatchDocument(fd, size, matcher, stop, t_lines, answer, chunk)) return answer;
+  if (MatchDocument(fd, size, matcher, stop, *t_lines, answer, chunk)) return answer;
   if (lseek(fd, 0, SEEK_SET) != 0) return {};
   FileSource bytes(fd, size, false);
-  return t_lines.FirstMatch(bytes, matcher, stop, chunk);
+  return t_lines->FirstMatch(bytes, matcher, stop, chunk);
 }
 
 bool IsUnreadable(const std::unordered_set<dev_t>* unreadable, dev_t dev) {

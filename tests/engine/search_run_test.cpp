@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <latch>
 #include <semaphore>
 #include <set>
 #include <thread>
 
+#include "search/borrowed.h"
 #include "search/directory_walk.h"
 #include "search/hit_memory.h"
 #include "search/walk_watch.h"
@@ -354,6 +357,34 @@ TEST_F(SearchRunTest, AStoppedWalkThatDoesNotReturnIsGivenUpAndItsLateHitsDroppe
   run.Join();
   EXPECT_EQ(Take(run, hits), 3u);
   EXPECT_FALSE(run.GivenUp());
+}
+
+struct Space {
+  Space() { ++made; }
+  static inline std::atomic<int> made = 0;
+};
+thread_local Borrowed<Space, 1> t_space;
+
+TEST(Borrowed, AThreadTakesWhatAnEndedOneGaveBackAndNoTwoShareOne) {
+  Space* first = nullptr;
+  std::thread([&] { first = &*t_space; }).join();
+  std::thread([&] { EXPECT_EQ(&*t_space, first); }).join();
+  EXPECT_EQ(Space::made, 1);
+  Space* a = nullptr;
+  Space* b = nullptr;
+  std::latch both(2);
+  std::thread ta([&] {
+    a = &*t_space;
+    both.arrive_and_wait();
+  });
+  std::thread tb([&] {
+    b = &*t_space;
+    both.arrive_and_wait();
+  });
+  ta.join();
+  tb.join();
+  EXPECT_NE(a, b);
+  EXPECT_EQ(Space::made, 2);
 }
 
 TEST(WalkWatch, NamesTheDeepestPlaceWhereAThreadStaysTooLong) {
