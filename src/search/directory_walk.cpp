@@ -26,6 +26,7 @@
 #include "search/content_matcher.h"
 #include "search/file_batch.h"
 #include "search/hit_decider.h"
+#include "search/prefault.h"
 #include "search/subtree_sharing.h"
 #include "search/unset_allocator.h"
 
@@ -125,6 +126,7 @@ thread_local int t_diskSteps = 0;
 // walker at a time has any: they end before the next entry that may be a folder, where another
 // walker may start on this thread.
 struct HeadSpace {
+  HeadSpace() { PrefaultForWriting(bytes, sizeof bytes); }
   char bytes[FileBatch::kMaxOpen * kFirstReadChunk];  // not zeroed: only what was read is used
 };
 thread_local Borrowed<HeadSpace> t_heads;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "search/prefault.h"
+
 namespace findlark {
 namespace {
 
@@ -139,7 +141,10 @@ std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& match
   // Enough bytes of an unfinished line to catch a match that crosses a chunk edge, even when
   // folding changes byte lengths.
   const size_t keep = 4 * query.size() + 4;
-  if (data_.size() < chunk + keep + 8) data_.resize(chunk + keep + 8);
+  if (data_.size() < chunk + keep + 8) {
+    data_.resize(chunk + keep + 8);
+    PrefaultForWriting(data_.data(), data_.size());
+  }
   head_.clear();
   headFull_ = false;
   carry_ = 0;
