@@ -9,6 +9,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/background_thread.h"
+
 namespace findlark {
 namespace {
 
@@ -42,7 +44,10 @@ SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>
 void SubtreeSharing::StartHelpers(int count, void (SubtreeSharing::*loop)()) {
   for (int i = 0; i < count; ++i) {
     try {
-      helpers_.emplace_back(loop, this);
+      // Each on a CPU of its own from the start, the walker that gives it work staying on
+      // the CPU it has.
+      helpers_.push_back(StartOnCpuAhead(static_cast<int>(helpers_.size()) + 1,
+                                         [this, loop] { (this->*loop)(); }));
     } catch (const std::system_error&) {
       return;  // out of threads: the ones started share the walk
     }

@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "platform/background_thread.h"
 #include "search/borrowed.h"
 #include "search/directory_walk.h"
 #include "search/hit_memory.h"
@@ -165,6 +166,21 @@ TEST_F(SearchRunTest, TheWalkRunsAsBackgroundWorkAtItsOwnersNiceness) {
   run.Join();
   EXPECT_EQ(policy, SCHED_BATCH);
   EXPECT_EQ(nice, owner);
+}
+
+// A thread started on another CPU is let go once there: pinned, it would wait for that CPU
+// whenever another program holds it.
+TEST(StartOnCpuAhead, TheThreadMayThenRunWhereverItsStarterMay) {
+  cpu_set_t starter;
+  ASSERT_EQ(sched_getaffinity(0, sizeof starter, &starter), 0);
+  for (const int step : {1, 2, 7}) {
+    cpu_set_t got;
+    CPU_ZERO(&got);
+    bool ran = false;
+    StartOnCpuAhead(step, [&] { ran = sched_getaffinity(0, sizeof got, &got) == 0; }).join();
+    EXPECT_TRUE(ran) << step;
+    EXPECT_TRUE(CPU_EQUAL(&got, &starter)) << step;
+  }
 }
 
 // Every field of a hit reads back as it was packed: empty or not, short or past one length
