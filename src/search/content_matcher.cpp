@@ -176,6 +176,10 @@ constexpr int kOpenFlags = kContentOpenFlags & ~O_NOFOLLOW;
 
 }  // namespace
 
+void PrepareToMatch(const QueryMatcher& query) {
+  t_lines->Prepare(query);
+}
+
 std::string MatchContent(const std::string& path, const QueryMatcher& query,
                          const std::atomic<bool>* stop, size_t chunk, const PdfOptions& pdf) {
   struct stat st;

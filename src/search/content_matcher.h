@@ -47,6 +47,10 @@ std::string MatchContentAt(int dirFd, const char* name, const QueryMatcher& quer
                            const std::unordered_set<dev_t>* unreadable = nullptr,
                            const PdfOptions& pdf = {});
 
+// Makes this thread's reading buffer ready for `query`, which its first file would otherwise
+// wait for.
+void PrepareToMatch(const QueryMatcher& query);
+
 // How MatchContentAt opens a file the walk saw as a plain file.
 inline constexpr int kContentOpenFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW;
 

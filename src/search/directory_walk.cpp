@@ -230,6 +230,8 @@ class Search {
   std::string lastHit_;
 
  public:
+  void PrepareToRead() const;
+
   SubtreeSharing sharing;  // last: its helpers are joined before the rest goes
 };
 
@@ -386,7 +388,17 @@ Search::Search(const WalkOptions& options, HitSink& sink)
       sink_(sink),
       sharing(
           HelperCount(options), [this](Subtree& subtree) { Walker(*this, &subtree).Walk(subtree); },
-          options.stop, options.maxHitsAhead, DiskHelperCount(options)) {}
+          options.stop, options.maxHitsAhead, DiskHelperCount(options),
+          [this] { PrepareToRead(); }) {}
+
+// What a thread sets up at its first file to read: on a helper, done while the walkers are
+// still listing the first folders, instead of after it was given work.
+void Search::PrepareToRead() const {
+  if (!options.searchContents || options.ignoreListedTypes) return;
+  FileBatch::ThisThread().Prepare();
+  *t_heads;
+  PrepareToMatch(*options.query);
+}
 
 void Search::Run(std::string root) {
   std::string folder = NormalizeRoot(root);

@@ -29,6 +29,8 @@ class FileBatch {
   void Flush();
   // Flushes and gives up the ring, so that the thread holds no descriptor of its own.
   void Release();
+  // Sets the ring up now rather than at the first call that needs it.
+  void Prepare() { Ready(); }
 
   // Opens each of `names` (at most kMaxOpen) relative to `dirFd` with `flags`; `fds[i]` gets the
   // descriptor or -1.

@@ -133,18 +133,26 @@ void LineBuffer::CarryTail(size_t n, size_t keep) {
   std::memmove(buf, buf + carryStart, carry_);
 }
 
+// Enough bytes of an unfinished line to catch a match that crosses a chunk edge, even when
+// folding changes byte lengths.
+static size_t KeptTail(const QueryMatcher& matcher) {
+  return 4 * matcher.query().size() + 4;
+}
+
+void LineBuffer::Prepare(const QueryMatcher& matcher, size_t chunk) {
+  const size_t need = std::max<size_t>(chunk, 1) + KeptTail(matcher) + 8;
+  if (data_.size() >= need) return;
+  data_.resize(need);
+  PrefaultForWriting(data_.data(), data_.size());
+}
+
 std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& matcher,
                                    const std::atomic<bool>* stop, size_t chunk) {
   const std::string& query = matcher.query();
   if (query.find('\n') != std::string::npos) return {};  // lines never hold a line feed
   chunk = std::max<size_t>(chunk, 1);
-  // Enough bytes of an unfinished line to catch a match that crosses a chunk edge, even when
-  // folding changes byte lengths.
-  const size_t keep = 4 * query.size() + 4;
-  if (data_.size() < chunk + keep + 8) {
-    data_.resize(chunk + keep + 8);
-    PrefaultForWriting(data_.data(), data_.size());
-  }
+  const size_t keep = KeptTail(matcher);
+  Prepare(matcher, chunk);
   head_.clear();
   headFull_ = false;
   carry_ = 0;

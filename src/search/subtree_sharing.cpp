@@ -36,8 +36,12 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }  // namespace
 
 SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop,
-                               size_t maxKept, int diskHelpers)
-    : walk_(std::move(walk)), stop_(stop), maxKept_(maxKept), diskHelpers_(diskHelpers) {
+                               size_t maxKept, int diskHelpers, std::function<void()> prepare)
+    : walk_(std::move(walk)),
+      prepare_(std::move(prepare)),
+      stop_(stop),
+      maxKept_(maxKept),
+      diskHelpers_(diskHelpers) {
   StartHelpers(helpers, &SubtreeSharing::HelperLoop);
 }
 
@@ -46,8 +50,10 @@ void SubtreeSharing::StartHelpers(int count, void (SubtreeSharing::*loop)()) {
     try {
       // Each on a CPU of its own from the start, the walker that gives it work staying on
       // the CPU it has.
-      helpers_.push_back(StartOnCpuAhead(static_cast<int>(helpers_.size()) + 1,
-                                         [this, loop] { (this->*loop)(); }));
+      helpers_.push_back(StartOnCpuAhead(static_cast<int>(helpers_.size()) + 1, [this, loop] {
+        if (prepare_ && !quitting_.load()) prepare_();
+        (this->*loop)();
+      }));
     } catch (const std::system_error&) {
       return;  // out of threads: the ones started share the walk
     }

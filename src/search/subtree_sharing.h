@@ -78,8 +78,10 @@ class SubtreeSharing {
   // awaited). `diskHelpers` more are started, and take work, only while walkers report that
   // they wait on the disk (DiskWait): then more requests in flight than cores shorten the wait,
   // and a search served from memory never pays for threads that would only take turns.
+  // `prepare`, if given, runs first on each helper, while the walkers still have nothing to
+  // give.
   SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop, size_t maxKept,
-                 int diskHelpers = 0);
+                 int diskHelpers = 0, std::function<void()> prepare = {});
   ~SubtreeSharing();
   SubtreeSharing(const SubtreeSharing&) = delete;
   SubtreeSharing& operator=(const SubtreeSharing&) = delete;
@@ -136,6 +138,7 @@ class SubtreeSharing {
   void StartHelpers(int count, void (SubtreeSharing::*loop)());
 
   const WalkFn walk_;
+  const std::function<void()> prepare_;
   const std::atomic<bool>* const stop_;
   const size_t maxKept_;
   std::mutex mutex_;
