@@ -37,9 +37,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${FINDLARK_HOME_PAGE})
 # Depends come from the libraries the programs link, as dpkg-shlibdeps finds them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Plugins the window loads at run time, which no linked library reveals: the X11 platform
-# and the SVG icon engine that draws every icon.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6svg6")
+# What is loaded at run time, which no linked library reveals: the libraries office documents
+# are read with (at the first document, with the versions of the functions used), the X11
+# platform plugin and the SVG icon engine that draws every icon.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+  "libexpat1 (>= 2.0.1), libminizip1 (>= 1.1), qt6-qpa-plugins, libqt6svg6")
 # The window runs natively on Wayland sessions with the Wayland platform plugin.
 # pdftotext reads PDF documents for "Search inside PDF documents" and --pdf, in a process of
 # its own (GPL poppler stays out of our programs); without it the option is off.

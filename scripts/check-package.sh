@@ -19,9 +19,11 @@ version=$(field Version)
 for f in Section Maintainer Description Homepage; do
   [[ -n $(field "$f") ]] || fail "no $f field"
 done
-# Worked out from the linked libraries, so it names the C++ runtime and Qt with versions.
+# Worked out from the linked libraries, so it names the C++ runtime and Qt with versions; the
+# document libraries, loaded only when needed, are named by hand.
 depends=$(field Depends)
-for lib in 'libc6 (>=' 'libstdc++6 (>=' 'libqt6widgets6 (>=' 'libqt6svg6'; do
+for lib in 'libc6 (>=' 'libstdc++6 (>=' 'libqt6widgets6 (>=' 'libqt6svg6' 'libexpat1 (>=' \
+  'libminizip1 (>='; do
   [[ $depends == *"$lib"* ]] || fail "Depends lacks $lib: $depends"
 done
 [[ $(field Recommends) == *qt6-wayland* ]] || fail "Recommends: $(field Recommends)"

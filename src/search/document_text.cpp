@@ -1,8 +1,6 @@
 #include "search/document_text.h"
 
 #include <errno.h>
-#include <expat.h>
-#include <minizip/unzip.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,8 +11,15 @@
 #include <unordered_map>
 #include <vector>
 
+#include "search/document_libraries.h"
+
 namespace findlark {
 namespace {
+
+// Only called once MatchDocument found them loaded.
+const DocumentLibraries& Lib() {
+  return *LoadDocumentLibraries();
+}
 
 // The text searched in a document, all its members together: a zip bomb's text ends here, and
 // so does the time one file can take. Checking a part after a match is not charged: minizip
@@ -179,16 +184,16 @@ class XmlHandler {
 class SafeXml {
  public:
   explicit SafeXml(XmlHandler& handler)
-      : handler_(handler), parser_(XML_ParserCreate_MM(nullptr, &kXmlAlloc, nullptr)) {
+      : handler_(handler), parser_(Lib().XML_ParserCreate_MM(nullptr, &kXmlAlloc, nullptr)) {
     if (parser_ == nullptr) return;
-    XML_SetUserData(parser_, this);
-    XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
-    XML_SetEntityDeclHandler(
+    Lib().XML_SetUserData(parser_, this);
+    Lib().XML_SetParamEntityParsing(parser_, XML_PARAM_ENTITY_PARSING_NEVER);
+    Lib().XML_SetEntityDeclHandler(
         parser_, [](void* self, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
                     const XML_Char*, const XML_Char*, const XML_Char*) {
-          XML_StopParser(static_cast<SafeXml*>(self)->parser_, XML_FALSE);
+          Lib().XML_StopParser(static_cast<SafeXml*>(self)->parser_, XML_FALSE);
         });
-    XML_SetElementHandler(
+    Lib().XML_SetElementHandler(
         parser_,
         [](void* self, const XML_Char* name, const XML_Char** atts) {
           static_cast<SafeXml*>(self)->handler_.Start(LocalName(name), atts);
@@ -196,32 +201,32 @@ class SafeXml {
         [](void* self, const XML_Char* name) {
           static_cast<SafeXml*>(self)->handler_.End(LocalName(name));
         });
-    XML_SetCharacterDataHandler(parser_, [](void* self, const XML_Char* s, int len) {
+    Lib().XML_SetCharacterDataHandler(parser_, [](void* self, const XML_Char* s, int len) {
       static_cast<SafeXml*>(self)->handler_.Text(std::string_view(s, static_cast<size_t>(len)));
     });
     // An entity of an external DTD that is never loaded (&nbsp; in older e-books): a space
     // keeps the words on both sides apart.
-    XML_SetSkippedEntityHandler(parser_, [](void* self, const XML_Char*, int parameter) {
+    Lib().XML_SetSkippedEntityHandler(parser_, [](void* self, const XML_Char*, int parameter) {
       if (parameter == 0) static_cast<SafeXml*>(self)->handler_.Text(" ");
     });
   }
   ~SafeXml() {
-    if (parser_ != nullptr) XML_ParserFree(parser_);
+    if (parser_ != nullptr) Lib().XML_ParserFree(parser_);
   }
   SafeXml(const SafeXml&) = delete;
   SafeXml& operator=(const SafeXml&) = delete;
 
   // False once the XML is not well-formed, or was refused.
   bool Feed(const char* p, size_t n, bool last) {
-    return parser_ != nullptr &&
-           XML_Parse(parser_, p, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
+    return parser_ != nullptr && Lib().XML_Parse(parser_, p, static_cast<int>(n),
+                                                 last ? XML_TRUE : XML_FALSE) == XML_STATUS_OK;
   }
   // The parser's own input buffer, to inflate straight into; then ParseBuffer.
   void* Buffer(size_t n) {
-    return parser_ != nullptr ? XML_GetBuffer(parser_, static_cast<int>(n)) : nullptr;
+    return parser_ != nullptr ? Lib().XML_GetBuffer(parser_, static_cast<int>(n)) : nullptr;
   }
   bool ParseBuffer(size_t n, bool last) {
-    return XML_ParseBuffer(parser_, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) ==
+    return Lib().XML_ParseBuffer(parser_, static_cast<int>(n), last ? XML_TRUE : XML_FALSE) ==
            XML_STATUS_OK;
   }
 
@@ -390,13 +395,13 @@ bool Charge(uint64_t& used, int bytes) {
 bool OpenMember(unzFile zip, const unz64_file_pos& pos) {
   unz64_file_pos at = pos;
   unz_file_info64 info;
-  if (unzGoToFilePos64(zip, &at) != UNZ_OK ||
-      unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+  if (Lib().unzGoToFilePos64(zip, &at) != UNZ_OK ||
+      Lib().unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
     return false;
   }
   if ((info.flag & 1) != 0) return false;  // encrypted
   if (info.compression_method != 0 && info.compression_method != Z_DEFLATED) return false;
-  return unzOpenCurrentFile(zip) == UNZ_OK;
+  return Lib().unzOpenCurrentFile(zip) == UNZ_OK;
 }
 
 // A small member read whole; false when it is damaged or larger than `cap`.
@@ -406,12 +411,12 @@ bool ReadSmallMember(unzFile zip, const unz64_file_pos& pos, size_t cap, uint64_
   if (!OpenMember(zip, pos)) return false;
   char buf[4096];
   int r;
-  while ((r = unzReadCurrentFile(zip, buf, sizeof buf)) > 0) {
+  while ((r = Lib().unzReadCurrentFile(zip, buf, sizeof buf)) > 0) {
     if (!Charge(budget, r) || out.size() + static_cast<size_t>(r) > cap) break;
     out.append(buf, static_cast<size_t>(r));
   }
   const bool whole = r == 0;
-  return unzCloseCurrentFile(zip) == UNZ_OK && whole;
+  return Lib().unzCloseCurrentFile(zip) == UNZ_OK && whole;
 }
 
 // The document's text parts one after the other, as a byte source for the line matcher.
@@ -426,7 +431,7 @@ class DocumentText final : public ByteSource {
         stop_(stop),
         handler_(pending_) {}
   ~DocumentText() override {
-    if (open_) unzCloseCurrentFile(zip_);
+    if (open_) Lib().unzCloseCurrentFile(zip_);
   }
 
   ssize_t Read(char* out, size_t cap) override {
@@ -449,10 +454,10 @@ class DocumentText final : public ByteSource {
     xml_.reset();
     char buf[kInflateChunk];
     int r;
-    while ((r = unzReadCurrentFile(zip_, buf, sizeof buf)) > 0) {
+    while ((r = Lib().unzReadCurrentFile(zip_, buf, sizeof buf)) > 0) {
       if (Stopped()) return Fail();
     }
-    return unzCloseCurrentFile(zip_) == UNZ_OK && r == 0;
+    return Lib().unzCloseCurrentFile(zip_) == UNZ_OK && r == 0;
   }
 
  private:
@@ -483,14 +488,14 @@ class DocumentText final : public ByteSource {
     }
     void* buf = xml_->Buffer(chunk_);
     if (buf == nullptr) return Fail();
-    const int r = unzReadCurrentFile(zip_, buf, static_cast<unsigned>(chunk_));
+    const int r = Lib().unzReadCurrentFile(zip_, buf, static_cast<unsigned>(chunk_));
     if (r < 0) return Fail();
     budget_ += static_cast<uint64_t>(r);
     if (r > 0) return xml_->ParseBuffer(static_cast<size_t>(r), false) || Fail();
     open_ = false;
     const bool ended = xml_->ParseBuffer(0, true);
     xml_.reset();
-    if (unzCloseCurrentFile(zip_) != UNZ_OK || !ended) return Fail();
+    if (Lib().unzCloseCurrentFile(zip_) != UNZ_OK || !ended) return Fail();
     handler_.Break();  // a line never runs from one part into the next
     return true;
   }
@@ -545,12 +550,13 @@ bool Kept(std::string_view name) {
 
 void ListMembers(unzFile zip, Listing& out) {
   size_t count = 0;
-  int rc = unzGoToFirstFile(zip);
-  for (; rc == UNZ_OK; rc = unzGoToNextFile(zip)) {
+  int rc = Lib().unzGoToFirstFile(zip);
+  for (; rc == UNZ_OK; rc = Lib().unzGoToNextFile(zip)) {
     unz_file_info64 info;
     char name[kMaxNameLength + 1];
     if (++count > kMaxMembers ||
-        unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK ||
+        Lib().unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0) !=
+            UNZ_OK ||
         info.size_filename > kMaxNameLength) {
       out.hostile = true;
       return;
@@ -559,7 +565,7 @@ void ListMembers(unzFile zip, Listing& out) {
     if (Escapes(n)) out.hostile = true;
     out.marked = out.marked || IsMarker(n);
     unz64_file_pos pos;
-    if (Kept(n) && unzGetFilePos64(zip, &pos) == UNZ_OK) out.members.emplace(n, pos);
+    if (Kept(n) && Lib().unzGetFilePos64(zip, &pos) == UNZ_OK) out.members.emplace(n, pos);
   }
   if (rc != UNZ_END_OF_LIST_OF_FILE) out.hostile = true;
 }
@@ -741,13 +747,14 @@ Kind FindParts(unzFile zip, const Listing& listing, uint64_t& budget, std::vecto
 bool MatchDocument(int fd, off_t size, const QueryMatcher& matcher, const std::atomic<bool>* stop,
                    LineBuffer& lines, std::string& answer, size_t chunk) {
   answer.clear();
+  if (LoadDocumentLibraries() == nullptr) return FirstMemberMarksDocument(fd);
   ZipIo io(fd, static_cast<uint64_t>(std::max<off_t>(size, 0)));
   zlib_filefunc64_def funcs{ZipOpen, ZipRead, ZipWrite, ZipTell, ZipSeek, ZipClose, ZipError, &io};
-  const unzFile zip = unzOpen2_64("", &funcs);
+  const unzFile zip = Lib().unzOpen2_64("", &funcs);
   if (zip == nullptr) return FirstMemberMarksDocument(fd);
   struct Closer {
     unzFile zip;
-    ~Closer() { unzClose(zip); }
+    ~Closer() { Lib().unzClose(zip); }
   } closer{zip};
 
   Listing listing;
