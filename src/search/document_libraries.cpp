@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <memory>
+#include <type_traits>
 
 namespace findlark {
 namespace {
