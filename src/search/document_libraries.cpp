@@ -23,30 +23,12 @@ std::unique_ptr<DocumentLibraries> Load() {
     function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
     all = all && function != nullptr;
   };
-#define FINDLARK_FIND(library, function) find(library, #function, libs->function)
-  FINDLARK_FIND(xml, XML_ParserCreate_MM);
-  FINDLARK_FIND(xml, XML_ParserFree);
-  FINDLARK_FIND(xml, XML_SetUserData);
-  FINDLARK_FIND(xml, XML_SetParamEntityParsing);
-  FINDLARK_FIND(xml, XML_SetEntityDeclHandler);
-  FINDLARK_FIND(xml, XML_SetElementHandler);
-  FINDLARK_FIND(xml, XML_SetCharacterDataHandler);
-  FINDLARK_FIND(xml, XML_SetSkippedEntityHandler);
-  FINDLARK_FIND(xml, XML_StopParser);
-  FINDLARK_FIND(xml, XML_Parse);
-  FINDLARK_FIND(xml, XML_GetBuffer);
-  FINDLARK_FIND(xml, XML_ParseBuffer);
-  FINDLARK_FIND(zip, unzOpen2_64);
-  FINDLARK_FIND(zip, unzClose);
-  FINDLARK_FIND(zip, unzGoToFirstFile);
-  FINDLARK_FIND(zip, unzGoToNextFile);
-  FINDLARK_FIND(zip, unzGetCurrentFileInfo64);
-  FINDLARK_FIND(zip, unzGetFilePos64);
-  FINDLARK_FIND(zip, unzGoToFilePos64);
-  FINDLARK_FIND(zip, unzOpenCurrentFile);
-  FINDLARK_FIND(zip, unzReadCurrentFile);
-  FINDLARK_FIND(zip, unzCloseCurrentFile);
-#undef FINDLARK_FIND
+#define FINDLARK_FIND_XML(name) find(xml, #name, libs->name);
+#define FINDLARK_FIND_ZIP(name) find(zip, #name, libs->name);
+  FINDLARK_XML_FUNCTIONS(FINDLARK_FIND_XML)
+  FINDLARK_ZIP_FUNCTIONS(FINDLARK_FIND_ZIP)
+#undef FINDLARK_FIND_XML
+#undef FINDLARK_FIND_ZIP
   return all ? std::move(libs) : nullptr;
 }
 
