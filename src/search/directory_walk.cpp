@@ -396,7 +396,7 @@ Search::Search(const WalkOptions& options, HitSink& sink)
 void Search::PrepareToRead() const {
   if (!options.searchContents || options.ignoreListedTypes) return;
   FileBatch::ThisThread().Prepare();
-  *t_heads;
+  *t_heads;  // taken now: a new one is faulted in as it is made
   PrepareToMatch(*options.query);
 }
 

@@ -13,6 +13,12 @@ namespace {
 // One byte past the cap is kept so that a CR just before the cut can still be told apart.
 constexpr size_t kLineKeep = kMaxMatchLine + 1;
 
+// Enough bytes of an unfinished line to catch a match that crosses a chunk edge, even when
+// folding changes byte lengths.
+size_t KeptTail(const QueryMatcher& matcher) {
+  return 4 * matcher.query().size() + 4;
+}
+
 bool IsCont(unsigned char c) {
   return (c & 0xC0) == 0x80;
 }
@@ -131,12 +137,6 @@ void LineBuffer::CarryTail(size_t n, size_t keep) {
   // the round that carried it.
   lineAtStart_ = carryStart == openLine;
   std::memmove(buf, buf + carryStart, carry_);
-}
-
-// Enough bytes of an unfinished line to catch a match that crosses a chunk edge, even when
-// folding changes byte lengths.
-static size_t KeptTail(const QueryMatcher& matcher) {
-  return 4 * matcher.query().size() + 4;
 }
 
 void LineBuffer::Prepare(const QueryMatcher& matcher, size_t chunk) {
