@@ -46,6 +46,9 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O
 
 // Bytes asked of one getdents64 call.
 constexpr size_t kListingChunk = 32 * 1024;
+// A folder that fills most of a chunk is read on to this many bytes at once: threads sharing
+// its files wait for each other at the end of each chunk, where the next one is read.
+constexpr size_t kWideListing = 256 * 1024;
 
 // Files still ahead in a listing chunk for a content search to hand half of them to an idle
 // thread: one folder of many files is then read on more than one core.
@@ -624,6 +627,16 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
     if (n <= 0) {
       frame.eof = true;
       return false;
+    }
+    while (frame.end > kListingChunk / 2 && frame.end + kListingChunk <= kWideListing) {
+      if (frame.listing.size() < kWideListing) frame.listing.resize(kWideListing);
+      const ssize_t more =
+          GetDents(frame.fd, frame.listing.data() + frame.end, kWideListing - frame.end);
+      if (more <= 0) {
+        frame.eof = true;
+        break;
+      }
+      frame.end += static_cast<size_t>(more);
     }
     frame.offered = false;
     mayGive_ = true;
