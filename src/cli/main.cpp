@@ -388,21 +388,24 @@ int main(int argc, char** argv) {
     }
     case ParseResult::Action::kRun: {
       findlark::InstallStopHandlers();
-      findlark::RaiseDescriptorLimit();
       // The child is there to be left behind when a folder never answers. Where nothing
       // mounted can do that, the search runs here: the fork and the pages it copies cost some
       // 3 ms, a third of a search of a small folder. The search goes by the same table.
       auto mounts = std::make_shared<const findlark::MountTable>(findlark::Mounts());
+      const auto run = [&] {
+        // In the process that searches, before its threads: a child does not inherit the
+        // room made for descriptors, only the limit.
+        findlark::RaiseDescriptorLimit();
+        return static_cast<int>(findlark::Run(parsed.options, terminals, mounts));
+      };
       if (!mounts->mayNeverAnswer) {
-        const int status = static_cast<int>(findlark::Run(parsed.options, terminals, mounts));
+        const int status = run();
         // A walk given up after Stop (a slow disk) may still be running: then leave as the
         // child does, without tearing down what it may yet touch. Everything is written.
         if (findlark::SearchRun::HeldRuns() > 0) _exit(status);
         return status;
       }
-      return findlark::RunInChild(
-          [&] { return static_cast<int>(findlark::Run(parsed.options, terminals, mounts)); },
-          findlark::kLeavePatience);
+      return findlark::RunInChild(run, findlark::kLeavePatience);
     }
   }
   return static_cast<int>(status);

@@ -140,21 +140,33 @@ thread_local long t_blocksSeen = -1;  // -1: not looked at yet on this thread
 
 // Each walking thread may hold about kKeepOpenDepth folders open, and the files of its
 // FileBatch: the count stays within half of what the process may open.
+constexpr size_t kDescriptorsPerThread =
+    kKeepOpenDepth + FileBatch::kMaxClose + FileBatch::kMaxOpen + 1;  // + the ring
+
 int ThreadsForDescriptors() {
-  constexpr size_t kPerThread =
-      kKeepOpenDepth + FileBatch::kMaxClose + FileBatch::kMaxOpen + 1;  // + the ring
   struct rlimit limit;
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1 << 16;
-  return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kPerThread));
+  return std::max(1, static_cast<int>(limit.rlim_cur / 2 / kDescriptorsPerThread));
 }
 
 }  // namespace
 
 void RaiseDescriptorLimit() {
   struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
-  limit.rlim_cur = limit.rlim_max;
-  setrlimit(RLIMIT_NOFILE, &limit);
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  if (limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0 && getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  }
+  // The kernel grows a process's table of descriptors as higher numbers are first used. Grown
+  // while other threads share it, it waits first for every CPU to pass through the scheduler,
+  // which can take milliseconds on an idle machine; a search of many files would meet that
+  // part way. Grown here, at the start, for what the walk's threads may hold.
+  const auto threads = static_cast<rlim_t>(std::max(kDiskThreads, UsableCpus()));
+  const rlim_t reserve = std::min(limit.rlim_cur, threads * kDescriptorsPerThread);
+  if (reserve <= STDERR_FILENO + 1) return;
+  const int fd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, static_cast<int>(reserve - 1));
+  if (fd >= 0) close(fd);
 }
 
 namespace {

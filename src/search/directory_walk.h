@@ -73,7 +73,8 @@ void SearchFolder(std::string root, const WalkOptions& options, HitSink& sink);
 
 // Every walking thread may hold a chain of open folders, and a walk takes no more threads than
 // half the descriptors allow: a program calls this at its start to lift its soft limit to the
-// hard one (the low default protects select(), which nothing of this program uses).
+// hard one (the low default protects select(), which nothing of this program uses). It also
+// makes room for the descriptors a walk may hold, best while the process has one thread.
 void RaiseDescriptorLimit();
 
 // `folder` + "/" + `name`, without doubling a separator ("/" + "a" gives "/a").

@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,6 +168,29 @@ TEST_P(DirectoryWalk, DeepTreeNeedsFewDescriptors) {
   EXPECT_EQ(before, after);
   EXPECT_EQ(walk.hits.back().path, tree.Path("d"));
   EXPECT_EQ(walk.hits.front().path.size(), tree.root().size() + 2 * kDepth);
+}
+
+// The table of descriptors is grown before a search's threads start: grown later, the kernel
+// first waits for every CPU. Tried in a child, whose table is only as large as its descriptors.
+TEST(DirectoryWalk, RoomForDescriptorsIsMadeAtTheStart) {
+  const pid_t child = fork();
+  if (child == 0) {
+    const size_t before = Now("fd");
+    RaiseDescriptorLimit();
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    const size_t after = Now("fd");
+    std::ifstream status("/proc/self/status");
+    size_t size = 0;
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("FDSize:", 0) == 0) size = std::stoul(line.substr(7));
+    }
+    _exit(size >= std::min<rlim_t>(limit.rlim_cur, 2048) && after == before ? 0 : 1);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_P(DirectoryWalk, StopFinishesTheCurrentPathOnly) {
