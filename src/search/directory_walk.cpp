@@ -328,6 +328,7 @@ class Walker : WalkReader {
   void DiskStep() {
     if (++t_diskSteps < kDiskCheckEvery) return;
     t_diskSteps = 0;
+    search_.sharing.LetThreadsMove();
     const long blocks = ReadBlocks();
     if (t_blocksSeen >= 0 && blocks - t_blocksSeen >= kDiskBlocksPerCheck)
       search_.sharing.DiskWait();

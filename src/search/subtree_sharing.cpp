@@ -20,6 +20,11 @@ thread_local bool t_helper = false;
 // How long the disk helpers stay at work after the last wait on the disk.
 constexpr int64_t kDiskSpellNs = std::chrono::nanoseconds(std::chrono::milliseconds(250)).count();
 
+// How long a search keeps its walker and helpers each on a CPU of its own: long enough for a
+// short search, which waiting on wake-ups costs the most, and short enough that a CPU some
+// other program takes over holds no thread of a long one for long.
+constexpr int64_t kPinnedNs = std::chrono::nanoseconds(std::chrono::milliseconds(250)).count();
+
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -42,22 +47,32 @@ SubtreeSharing::SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>
       stop_(stop),
       maxKept_(maxKept),
       diskHelpers_(diskHelpers) {
-  StartHelpers(helpers, &SubtreeSharing::HelperLoop);
+  StartHelpers(helpers, &SubtreeSharing::HelperLoop, true);
+  if (helpers_.empty() || cpus_.size() < 2) return;
+  // The walker stays on the CPU it has, the helpers each on the next ones, for a while.
+  cpus_.StayHere();
+  walker_ = pthread_self();
+  pinnedHelpers_ = helpers_.size();
+  pinnedUntil_.store(NowNs() + kPinnedNs, std::memory_order_relaxed);
 }
 
-void SubtreeSharing::StartHelpers(int count, void (SubtreeSharing::*loop)()) {
+void SubtreeSharing::StartHelpers(int count, void (SubtreeSharing::*loop)(), bool stay) {
   for (int i = 0; i < count; ++i) {
     try {
-      // Each on a CPU of its own from the start, the walker that gives it work staying on
-      // the CPU it has.
-      helpers_.push_back(StartOnCpuAhead(static_cast<int>(helpers_.size()) + 1, [this, loop] {
-        if (prepare_ && !quitting_.load()) prepare_();
-        (this->*loop)();
-      }));
+      helpers_.push_back(cpus_.Start(helpers_.size() + 1, stay, [this, loop] { (this->*loop)(); }));
     } catch (const std::system_error&) {
       return;  // out of threads: the ones started share the walk
     }
   }
+}
+
+void SubtreeSharing::LetThreadsMove() {
+  const int64_t until = pinnedUntil_.load(std::memory_order_relaxed);
+  if (until == 0 || NowNs() < until) return;
+  std::lock_guard lock(mutex_);
+  if (pinnedUntil_.exchange(0, std::memory_order_relaxed) == 0) return;
+  cpus_.LetGo(walker_);
+  for (size_t i = 0; i < pinnedHelpers_; ++i) cpus_.LetGo(helpers_[i].native_handle());
 }
 
 bool SubtreeSharing::DiskBound() const {
@@ -74,7 +89,7 @@ void SubtreeSharing::DiskWait() {
   if (quit_) return;
   if (!diskHelpersStarted_) {
     diskHelpersStarted_ = true;
-    StartHelpers(diskHelpers_, &SubtreeSharing::DiskHelperLoop);
+    StartHelpers(diskHelpers_, &SubtreeSharing::DiskHelperLoop, false);
   }
   disk_.notify_all();
 }
@@ -91,6 +106,7 @@ SubtreeSharing::~SubtreeSharing() {
   room_.notify_all();
   disk_.notify_all();
   for (std::thread& helper : helpers_) helper.join();
+  if (pinnedUntil_.load(std::memory_order_relaxed) != 0) cpus_.LetGo(walker_);
 }
 
 void SubtreeSharing::UpdateIdle() {
@@ -326,9 +342,24 @@ void SubtreeSharing::Collect(Subtree& subtree, const std::function<void(const Hi
   subtrees_.erase(subtree.self_);
 }
 
+void SubtreeSharing::Prepare() {
+  if (prepare_ && !quitting_.load()) prepare_();
+}
+
 void SubtreeSharing::HelperLoop() {
   t_helper = true;
   std::unique_lock lock(mutex_);
+  // Counted idle while it gets ready, so that walkers hand it work at once: it then finds work
+  // waiting, rather than being woken for it, which can take a scheduler tick.
+  ++idleThreads_;
+  ++idleHelpers_;
+  UpdateIdle();
+  lock.unlock();
+  Prepare();
+  lock.lock();
+  --idleHelpers_;
+  --idleThreads_;
+  UpdateIdle();
   for (;;) {
     if (quit_) return;
     if (!queue_.empty() && !Stopped()) {
@@ -343,6 +374,7 @@ void SubtreeSharing::HelperLoop() {
 // that walkers do not hand it work.
 void SubtreeSharing::DiskHelperLoop() {
   t_helper = true;
+  Prepare();
   std::unique_lock lock(mutex_);
   for (;;) {
     if (quit_) return;

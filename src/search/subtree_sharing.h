@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/background_thread.h"
 #include "results/result_record.h"
 #include "search/hit_batch.h"
 
@@ -78,8 +79,9 @@ class SubtreeSharing {
   // awaited). `diskHelpers` more are started, and take work, only while walkers report that
   // they wait on the disk (DiskWait): then more requests in flight than cores shorten the wait,
   // and a search served from memory never pays for threads that would only take turns.
-  // `prepare`, if given, runs first on each helper, while the walkers still have nothing to
-  // give.
+  // `prepare`, if given, runs first on each helper, which counts as idle meanwhile. With
+  // helpers, the calling walker and each helper keep to a CPU of their own for a while (see
+  // LetThreadsMove); the walker may run anywhere again once this is destroyed.
   SubtreeSharing(int helpers, WalkFn walk, const std::atomic<bool>* stop, size_t maxKept,
                  int diskHelpers = 0, std::function<void()> prepare = {});
   ~SubtreeSharing();
@@ -90,6 +92,9 @@ class SubtreeSharing {
   bool Wanted() const { return idle_.load(std::memory_order_relaxed); }
   // A walker had to wait for the disk: the disk helpers join in for a while.
   void DiskWait();
+  // Called by walkers now and then: once the search has run a while, its threads may run on
+  // any CPU again (the constructor keeps the calling walker and the helpers each on one).
+  void LetThreadsMove();
   // Hands the folders `names` inside `parentFd` (kept open until each is Reached or taken
   // back), nearest first, to whichever threads are idle; they start on the farthest, which the
   // giver needs last. `parentPath` ends in "/". Their subtrees go to `given`, in the same order.
@@ -132,10 +137,11 @@ class SubtreeSharing {
   void DropInside(HitBatch& items);
   void Append(Subtree& subtree, HitBatch& items);
   void Recycle(HitBatch& batch);
+  void Prepare();
   void HelperLoop();
   void DiskHelperLoop();
   bool DiskBound() const;
-  void StartHelpers(int count, void (SubtreeSharing::*loop)());
+  void StartHelpers(int count, void (SubtreeSharing::*loop)(), bool stay);
 
   const WalkFn walk_;
   const std::function<void()> prepare_;
@@ -158,7 +164,11 @@ class SubtreeSharing {
   std::deque<Subtree*> queue_;
   // Emptied batches, their memory kept for the next ones a walker fills.
   std::vector<HitBatch> spare_;
+  const CpuSpread cpus_;  // the constructing walker's
   std::vector<std::thread> helpers_;
+  pthread_t walker_{};
+  size_t pinnedHelpers_ = 0;
+  std::atomic<int64_t> pinnedUntil_{0};  // steady-clock nanoseconds; 0: nobody is pinned
   const int diskHelpers_;
   bool diskHelpersStarted_ = false;
   // Steady-clock nanoseconds of the last wait on the disk reported.

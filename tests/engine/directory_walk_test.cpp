@@ -250,6 +250,8 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
       0);
   std::thread([] {}).join();  // a sanitizer starts a thread of its own with the first one made
   const size_t already = Now("task");
+  cpu_set_t mask, maskNow;  // the walker's, which a walk with helpers keeps on one CPU a while
+  ASSERT_EQ(sched_getaffinity(0, sizeof mask, &mask), 0);
   const struct {
     int threads;
     bool untyped, slowDisk, inRuns;
@@ -276,6 +278,8 @@ TEST(DirectoryWalk, HelpersGiveTheSequentialHitsInItsOrderAndStopWhereItWould) {
       walk.Run(tree.root());
       EXPECT_EQ(walk.InOrder(), texts) << run.threads << run.untyped << run.inRuns;
       EXPECT_EQ(std::clamp(most, run.least, run.most), most) << run.threads << run.slowDisk;
+      sched_getaffinity(0, sizeof maskNow, &maskNow);
+      EXPECT_TRUE(CPU_EQUAL(&maskNow, &mask)) << run.threads;
     }
     for (size_t stopAt : {1u, 5u, 40u}) ExpectStopsAt(tree.root(), contents, stopAt, texts);
   }

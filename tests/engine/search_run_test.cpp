@@ -168,19 +168,36 @@ TEST_F(SearchRunTest, TheWalkRunsAsBackgroundWorkAtItsOwnersNiceness) {
   EXPECT_EQ(nice, owner);
 }
 
-// A thread started on another CPU is let go once there: pinned, it would wait for that CPU
-// whenever another program holds it.
-TEST(StartOnCpuAhead, TheThreadMayThenRunWhereverItsStarterMay) {
+// A thread started to stay runs on one CPU alone until let go; one started to move may then run
+// wherever its starter may, even when the starter itself stays on one.
+TEST(CpuSpread, AThreadStaysOnOneCpuOnlyWhenAskedTo) {
   cpu_set_t starter;
   ASSERT_EQ(sched_getaffinity(0, sizeof starter, &starter), 0);
-  for (const int step : {1, 2, 7}) {
-    cpu_set_t got;
-    CPU_ZERO(&got);
-    bool ran = false;
-    StartOnCpuAhead(step, [&] { ran = sched_getaffinity(0, sizeof got, &got) == 0; }).join();
-    EXPECT_TRUE(ran) << step;
-    EXPECT_TRUE(CPU_EQUAL(&got, &starter)) << step;
+  const CpuSpread cpus;
+  if (cpus.size() < 2) GTEST_SKIP() << "one CPU to run on";
+  cpus.StayHere();
+  for (const bool stay : {false, true}) {
+    for (const size_t index : {1, 2, 7}) {
+      cpu_set_t got;
+      int cpu = -1;
+      std::thread thread = cpus.Start(index, stay, [&] {
+        sched_getaffinity(0, sizeof got, &got);
+        cpu = sched_getcpu();
+      });
+      thread.join();
+      EXPECT_EQ(CPU_COUNT(&got), stay ? 1 : CPU_COUNT(&starter)) << index;
+      EXPECT_TRUE(CPU_ISSET(cpu, &got)) << index;
+      if (!stay) {
+        EXPECT_TRUE(CPU_EQUAL(&got, &starter)) << index;
+      }
+    }
   }
+  cpu_set_t here;
+  sched_getaffinity(0, sizeof here, &here);
+  EXPECT_EQ(CPU_COUNT(&here), 1);
+  cpus.LetGo(pthread_self());
+  sched_getaffinity(0, sizeof here, &here);
+  EXPECT_TRUE(CPU_EQUAL(&here, &starter));
 }
 
 // Every field of a hit reads back as it was packed: empty or not, short or past one length
