@@ -129,8 +129,18 @@ thread_local int t_diskSteps = 0;
 // walker at a time has any: they end before the next entry that may be a folder, where another
 // walker may start on this thread.
 struct HeadSpace {
-  HeadSpace() { PrefaultForWriting(bytes, sizeof bytes); }
-  char bytes[FileBatch::kMaxOpen * kFirstReadChunk];  // not zeroed: only what was read is used
+  // Makes the first `n` bytes present, a step at a time in one call each as batches first
+  // reach them: a fault a page costs more, and most batches use a small part of the space.
+  void MakeReady(size_t n) {
+    constexpr size_t kStep = 64 * 1024;
+    if (n <= ready) return;
+    const size_t upTo = std::min(sizeof bytes, (n + kStep - 1) / kStep * kStep);
+    PrefaultForWriting(bytes + ready, upTo - ready);
+    ready = upTo;
+  }
+  // Not zeroed: only what was read is used.
+  alignas(4096) char bytes[FileBatch::kMaxOpen * kFirstReadChunk];
+  size_t ready = 0;
 };
 thread_local Borrowed<HeadSpace> t_heads;
 // What is read ahead of a file longer than a first read: a page. Its rest takes a read of its
@@ -412,7 +422,7 @@ Search::Search(const WalkOptions& options, HitSink& sink)
 void Search::PrepareToRead() const {
   if (!options.searchContents || options.ignoreListedTypes) return;
   FileBatch::ThisThread().Prepare();
-  *t_heads;  // taken now: a new one is faulted in as it is made
+  t_heads->MakeReady(FileBatch::kMaxOpen * kLongFileHead);  // what most batches use
   PrepareToMatch(*options.query);
 }
 
@@ -954,6 +964,7 @@ void Walker::OpenAhead(const Frame& frame, size_t pos) {
     readLengths_.push_back(length);
     space += length;
   }
+  t_heads->MakeReady(static_cast<size_t>(space - t_heads->bytes));
   readGot_.resize(readIndex_.size());
   FileBatch::ThisThread().ReadAll(readFds_.data(), readBuffers_.data(), readLengths_.data(),
                                   readIndex_.size(), readGot_.data());

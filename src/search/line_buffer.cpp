@@ -143,7 +143,8 @@ void LineBuffer::Prepare(const QueryMatcher& matcher, size_t chunk) {
   const size_t need = std::max<size_t>(chunk, 1) + KeptTail(matcher) + 8;
   if (data_.size() >= need) return;
   data_.resize(need);
-  PrefaultForWriting(data_.data(), data_.size());
+  // The room of a first read; what only long files reach faults in as they do.
+  PrefaultForWriting(data_.data(), std::min(need, kFirstReadChunk + KeptTail(matcher) + 8));
 }
 
 std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& matcher,

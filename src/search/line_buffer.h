@@ -40,8 +40,8 @@ class LineBuffer {
   // empty when none does, on a read error, or when `stop` becomes set between chunks.
   std::string FirstMatch(ByteSource& source, const QueryMatcher& matcher,
                          const std::atomic<bool>* stop, size_t chunk = kReadChunk);
-  // Makes the room FirstMatch needs for `matcher` and `chunk`, faulted in, ahead of the first
-  // file.
+  // Makes the room FirstMatch needs for `matcher` and `chunk` ahead of the first file, that of
+  // a first read faulted in.
   void Prepare(const QueryMatcher& matcher, size_t chunk = kReadChunk);
 
  private:
