@@ -181,6 +181,7 @@ bool HitBatch::Reader::Next(ResultRecord& hit, Subtree*& inside) {
 }
 
 HitRun CutRun(HitRun& run, size_t n) {
+  if (run.count <= n) return std::exchange(run, HitRun{});  // whole: nothing to read through
   HitBatch::Reader reader(run);
   HitView hit;
   Subtree* inside = nullptr;
