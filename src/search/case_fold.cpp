@@ -406,6 +406,46 @@ __attribute__((target("avx2"))) inline unsigned Places32(const unsigned char* p,
   return static_cast<unsigned>(_mm256_movemask_epi8(any));
 }
 
+bool HasAvx512() {
+  static const bool has = __builtin_cpu_supports("avx512bw");
+  return has;
+}
+
+// Bit k: one of the `count` forms (their lead and next bytes in every lane) starts at p + k.
+__attribute__((target("avx512bw"))) inline uint64_t Places64(const unsigned char* p,
+                                                             const __m512i* leads,
+                                                             const __m512i* nexts, size_t count) {
+  const __m512i a = _mm512_loadu_si512(p);
+  const __m512i b = _mm512_loadu_si512(p + 1);
+  uint64_t any = 0;
+  for (size_t k = 0; k < count; ++k)
+    any |= _mm512_cmpeq_epi8_mask(a, leads[k]) & _mm512_cmpeq_epi8_mask(b, nexts[k]);
+  return any;
+}
+
+// NextBlock32 in blocks of 64 places, for AVX-512 alone.
+__attribute__((target("avx512bw"))) bool NextBlock64(const unsigned char* text, size_t n, size_t& i,
+                                                     size_t apart, const FormPairs* first,
+                                                     size_t firstCount, const FormPairs* last,
+                                                     size_t lastCount, uint64_t& bits) {
+  __m512i firstLeads[kMaxForms], firstNexts[kMaxForms], lastLeads[kMaxForms], lastNexts[kMaxForms];
+  for (size_t k = 0; k < firstCount; ++k) {
+    firstLeads[k] = _mm512_set1_epi8(static_cast<char>(first[k][0]));
+    firstNexts[k] = _mm512_set1_epi8(static_cast<char>(first[k][1]));
+  }
+  for (size_t k = 0; k < lastCount; ++k) {
+    lastLeads[k] = _mm512_set1_epi8(static_cast<char>(last[k][0]));
+    lastNexts[k] = _mm512_set1_epi8(static_cast<char>(last[k][1]));
+  }
+  for (; i + apart + 65 <= n; i += 64) {
+    bits = Places64(text + i, firstLeads, firstNexts, firstCount);
+    if (lastCount != 0 && bits != 0)
+      bits &= Places64(text + i + apart, lastLeads, lastNexts, lastCount);
+    if (bits != 0) return true;
+  }
+  return false;
+}
+
 // From place `i` on, in blocks of 32 places while whole ones fit: the first block where a form
 // of `first` starts and, with `last`, one of `last` starts `apart` bytes further on. `bits` gets
 // the places in the block (bit k: place i + k); false when no whole block is left. Built for
@@ -470,6 +510,17 @@ size_t QueryMatcher::FirstPlace(std::string_view textView) const {
   };
   size_t i = 0;
 #if defined(FINDLARK_AVX2)
+  if (HasAvx512()) {
+    uint64_t bits = 0;
+    for (; NextBlock64(text, n, i, apart, first_.bytes.data(), first_.bytes.size(),
+                       last_.bytes.data(), last_.bytes.size(), bits);
+         i += 64) {
+      for (; bits != 0; bits &= bits - 1) {
+        const size_t at = matchAt(i + static_cast<size_t>(__builtin_ctzll(bits)));
+        if (at != std::string_view::npos) return at;
+      }
+    }
+  }
   if (HasAvx2()) {
     unsigned bits = 0;
     for (; NextBlock32(text, n, i, apart, first_.bytes.data(), first_.bytes.size(),

@@ -80,6 +80,22 @@ TEST(CaseFold, MatcherFindsTheQueryAsIfTheTextWereFolded) {
   }
 }
 
+// The query at every place of a text long enough for the widest blocks a scan takes, among near
+// misses: its first and last letters (in the other case) as far apart as in the query.
+TEST(CaseFold, AMatchIsFoundAtEveryPlaceOfALongText) {
+  std::string scratch;
+  const QueryMatcher matcher("щука");
+  const std::string nearMiss = "Щxxxxа";  // 8 bytes, as "щука"
+  std::string misses;
+  for (int k = 0; k < 40; ++k) misses += nearMiss;
+  for (size_t at = 0; at <= 200; ++at) {
+    std::string text = misses.substr(0, at / 8 * 8) + std::string(at % 8, 'x');
+    text += "ЩУКА" + misses;
+    EXPECT_EQ(matcher.Find(text, scratch), at);
+  }
+  EXPECT_EQ(matcher.Find(misses, scratch), std::string::npos);
+}
+
 // Every case runs at the normal read size and at a tiny one, which puts a chunk edge everywhere.
 struct ContentMatcher : ::testing::TestWithParam<size_t> {
   std::string MatchContent(const std::string& path, const QueryMatcher& query,
