@@ -113,16 +113,21 @@ void SubtreeSharing::UpdateIdle() {
   idle_.store(idleThreads_ > static_cast<int>(queue_.size()), std::memory_order_relaxed);
 }
 
-// Counted among the idle threads while it waits, so that walkers give work away.
-void SubtreeSharing::WaitIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
-                              int& waiting) {
+template <class Fn>
+void SubtreeSharing::CountedIdle(int& waiting, Fn&& fn) {
   ++idleThreads_;
   ++waiting;
   UpdateIdle();
-  cv.wait(lock);
+  fn();
   --waiting;
   --idleThreads_;
   UpdateIdle();
+}
+
+// Counted among the idle threads while it waits, so that walkers give work away.
+void SubtreeSharing::WaitIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                              int& waiting) {
+  CountedIdle(waiting, [&] { cv.wait(lock); });
 }
 
 void SubtreeSharing::Give(int parentFd, std::string_view parentPath, size_t depth,
@@ -351,15 +356,11 @@ void SubtreeSharing::HelperLoop() {
   std::unique_lock lock(mutex_);
   // Counted idle while it gets ready, so that walkers hand it work at once: it then finds work
   // waiting, rather than being woken for it, which can take a scheduler tick.
-  ++idleThreads_;
-  ++idleHelpers_;
-  UpdateIdle();
-  lock.unlock();
-  Prepare();
-  lock.lock();
-  --idleHelpers_;
-  --idleThreads_;
-  UpdateIdle();
+  CountedIdle(idleHelpers_, [&] {
+    lock.unlock();
+    Prepare();
+    lock.lock();
+  });
   for (;;) {
     if (quit_) return;
     if (!queue_.empty() && !Stopped()) {

@@ -130,6 +130,9 @@ class SubtreeSharing {
   void UpdateIdle();
   void Queued();
   void WaitIdle(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, int& waiting);
+  // Under the lock: counts the thread idle while `fn` runs.
+  template <class Fn>
+  void CountedIdle(int& waiting, Fn&& fn);
   void WalkNext(std::unique_lock<std::mutex>& lock);
   void WalkNext(std::unique_lock<std::mutex>& lock, std::deque<Subtree*>::iterator which);
   void TakeBack(std::unique_lock<std::mutex>& lock, Subtree& subtree);
