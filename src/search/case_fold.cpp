@@ -600,6 +600,10 @@ bool IsWholeWordAt(std::string_view text, size_t at, size_t len) {
   return at + len >= text.size() || !IsWordCharAt(begin + at + len, end);
 }
 
+size_t QueryMatcher::FindBytes(std::string_view bytes) const {
+  return FindAsciiFolded(bytes, query_);
+}
+
 size_t QueryMatcher::Find(std::string_view text, std::string& scratch, bool openStart,
                           bool openEnd) const {
   std::string_view folded = text;

@@ -41,6 +41,13 @@ class QueryMatcher {
     return Find(text, scratch) != std::string_view::npos;
   }
 
+  // A query of ASCII alone is matched byte by byte, so many names can be searched in one go
+  // (a listing, names and what lies between them): FindBytes gives where the first match
+  // starts, or npos. Only where ByBytes; a whole word is still to be judged by Find.
+  bool ByBytes() const { return ascii_; }
+  bool WholeWord() const { return wholeWord_; }
+  size_t FindBytes(std::string_view bytes) const;
+
  private:
   std::string query_;
   bool ascii_ = true;

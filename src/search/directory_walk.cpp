@@ -74,6 +74,15 @@ struct Frame {
   Listing listing;
   size_t pos = 0;
   size_t end = 0;
+  // Where the query's next match in the listing starts, at or past the last name looked up:
+  // npos for none, kNotLooked before the first name of a listing chunk.
+  static constexpr size_t kNotLooked = std::string_view::npos - 1;
+  size_t nameMatch = kNotLooked;
+  void NewChunk(size_t bytes) {
+    pos = 0;
+    end = bytes;
+    nameMatch = kNotLooked;
+  }
   bool eof = false;
   bool done = false;         // stopped, or the descriptor could not be got back
   bool noRead = false;       // on a pseudo file system: matched by name only
@@ -329,8 +338,9 @@ class Walker : WalkReader {
   void ReadRestOfListing(Frame& frame);
   void VisitEntry(Frame& frame, const char* name, unsigned char type);
   // Hands the entry to the decider, and its hit on.
-  void MatchAndRecord(const Frame& frame, std::string_view name, const char* nameZ, EntryKind kind,
+  void MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, EntryKind kind,
                       const struct stat* known);
+  ListedMatch MatchInListing(Frame& frame, std::string_view name) const;
   void Emit(ResultRecord&& record);
   long ReadBlocks() const { return options_.blocksRead ? options_.blocksRead() : BlocksRead(); }
   // Counts a step that may wait on the disk, and now and then tells the sharing if some did.
@@ -509,8 +519,7 @@ void Walker::PushFrame(int fd, const struct stat* st) {
   CloseOpened(&frame);
   frame.index = base_ + depth_;
   frame.fd = fd;
-  frame.pos = 0;
-  frame.end = 0;
+  frame.NewChunk(0);
   frame.eof = false;
   frame.offered = false;
   frame.haveStat = st != nullptr;
@@ -644,9 +653,8 @@ bool Walker::NextEntry(Frame& frame, const char*& name, unsigned char& type) {
     if (frame.listing.size() < kListingChunk) frame.listing.resize(kListingChunk);
     HandOnFound();
     const ssize_t n = GetDents(frame.fd, frame.listing.data(), kListingChunk);
-    frame.pos = 0;
     // An error part way ends this folder's listing quietly.
-    frame.end = n > 0 ? static_cast<size_t>(n) : 0;
+    frame.NewChunk(n > 0 ? static_cast<size_t>(n) : 0);
     if (n <= 0) {
       frame.eof = true;
       return false;
@@ -685,8 +693,7 @@ void Walker::ReadRestOfListing(Frame& frame) {
     if (n <= 0) frame.eof = true;
   }
   Listing(restOfListing_.begin(), restOfListing_.end()).swap(frame.listing);  // exact size
-  frame.pos = 0;
-  frame.end = frame.listing.size();
+  frame.NewChunk(frame.listing.size());
 }
 
 // A deep parent gave up its descriptor. Through ".." is quickest; when the child was moved
@@ -813,8 +820,25 @@ void Walker::VisitEntry(Frame& frame, const char* name, unsigned char type) {
   MatchAndRecord(frame, nameView, name, kind, known);
 }
 
-void Walker::MatchAndRecord(const Frame& frame, std::string_view name, const char* nameZ,
-                            EntryKind kind, const struct stat* known) {
+// Most names hold no match, and a look at each costs more than one search of the whole listing,
+// which then only needs doing again past each name that holds one.
+ListedMatch Walker::MatchInListing(Frame& frame, std::string_view name) const {
+  const QueryMatcher& query = *options_.query;
+  if (!query.ByBytes()) return ListedMatch::kNotLooked;
+  const auto at =
+      reinterpret_cast<uintptr_t>(name.data()) - reinterpret_cast<uintptr_t>(frame.listing.data());
+  if (at >= frame.end) return ListedMatch::kNotLooked;  // a copy, as a folder's own name is
+  if (frame.nameMatch == Frame::kNotLooked || frame.nameMatch < at) {
+    const size_t found = query.FindBytes(std::string_view(name.data(), frame.end - at));
+    frame.nameMatch = found == std::string_view::npos ? found : at + found;
+  }
+  const bool inName = frame.nameMatch != std::string_view::npos &&
+                      frame.nameMatch + query.query().size() <= at + name.size();
+  return inName ? ListedMatch::kFound : ListedMatch::kNone;
+}
+
+void Walker::MatchAndRecord(Frame& frame, std::string_view name, const char* nameZ, EntryKind kind,
+                            const struct stat* known) {
   WalkEntry entry;
   entry.dirFd = frame.fd;
   entry.folder = std::string_view(path_.data(), frame.prefixLen);
@@ -823,6 +847,7 @@ void Walker::MatchAndRecord(const Frame& frame, std::string_view name, const cha
   entry.kind = kind;
   entry.known = known;
   entry.noRead = frame.noRead || IsPruned(frame, name);
+  entry.listed = MatchInListing(frame, name);
   listing_ = &frame;
   if (decider_.Decide(entry, hit_)) Emit(std::move(hit_));
   if (options_.searchContents) DiskStep();
@@ -1004,7 +1029,7 @@ void Walker::Walk(Subtree& subtree) {
   if (subtree.part()) {
     Frame& frame = frames_[0];
     frame.listing.assign(subtree.listing().begin(), subtree.listing().end());
-    frame.end = frame.listing.size();
+    frame.NewChunk(frame.listing.size());
     frame.eof = true;  // the giver reads on past it
   }
   Loop();

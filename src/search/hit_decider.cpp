@@ -67,7 +67,10 @@ bool HitDecider::WouldRead(std::string_view name) {
 bool HitDecider::Decide(const WalkEntry& entry, ResultRecord& hit) {
   const QueryMatcher& query = *options_.query;
   const std::string_view name = entry.name;
-  const bool nameHit = query.Find(name, scratch_) != std::string_view::npos;
+  // The walk may have searched the whole listing already; a whole word is judged here.
+  bool nameHit = entry.listed == ListedMatch::kFound;
+  if (entry.listed == ListedMatch::kNotLooked || (nameHit && query.WholeWord()))
+    nameHit = query.Find(name, scratch_) != std::string_view::npos;
   if (!nameHit && !options_.searchContents) return false;
 
   const char* nameZ = entry.nameZ;

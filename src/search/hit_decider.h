@@ -19,6 +19,10 @@ struct WalkOptions;
 
 enum class EntryKind { kDir, kRegular, kLink, kSpecial };
 
+// What a search of the name's whole listing found in it: nothing, a match (by bytes), or not
+// looked.
+enum class ListedMatch { kNotLooked, kNone, kFound };
+
 // One entry as the walk lists it.
 struct WalkEntry {
   int dirFd = -1;           // the folder that lists it; -1 when that could not be kept open
@@ -28,6 +32,7 @@ struct WalkEntry {
   EntryKind kind = EntryKind::kSpecial;
   const struct stat* known = nullptr;  // its own lstat, when the walk has it
   bool noRead = false;  // never read for its text (pseudo file systems, pruned mount points)
+  ListedMatch listed = ListedMatch::kNotLooked;
 };
 
 // What the walk did ahead for the decider: a PDF's text read on another thread, plain files of
