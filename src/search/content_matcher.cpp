@@ -63,6 +63,9 @@ class FileSource : public ByteSource {
     if (r > 0) total_ += static_cast<uint64_t>(r);
     return r;
   }
+  bool AtEnd() const override {
+    return kind_ != FileKind::kText || (expected_ > 0 && total_ >= expected_);
+  }
   FileKind kind() const { return kind_; }
 
  private:

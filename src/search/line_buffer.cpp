@@ -63,13 +63,16 @@ size_t Offset(const void* p, const char* base) {
 }  // namespace
 
 bool LineBuffer::ReadChunk(ByteSource& source, char* at, size_t chunk,
-                           const std::atomic<bool>* stop, size_t& got) {
+                           const std::atomic<bool>* stop, size_t& got, bool* lastUnchecked) {
   if (stop != nullptr && stop->load(std::memory_order_relaxed)) return false;
   const ssize_t r = source.Read(at, chunk);
   if (r < 0) return false;
   got = static_cast<size_t>(r);
   if (got == 0) {
     eof_ = true;
+  } else if (lastUnchecked != nullptr && source.AtEnd()) {
+    eof_ = true;
+    *lastUnchecked = true;
   } else if (const void* sub = memchr(at, 0x1A, got)) {
     got = Offset(sub, at);  // text mode ends here
     eof_ = true;
@@ -163,11 +166,20 @@ std::string LineBuffer::FirstMatch(ByteSource& source, const QueryMatcher& match
   size_t want = std::min(chunk, kFirstReadChunk);
   while (!eof_) {
     size_t got = 0;
-    if (!ReadChunk(source, data_.data() + carry_, want, stop, got)) return {};
+    bool unchecked = false;
+    if (!ReadChunk(source, data_.data() + carry_, want, stop, got, &unchecked)) return {};
     want = chunk;
-    const size_t n = carry_ + got;
+    size_t n = carry_ + got;
     const size_t limit = eof_ ? n : CompleteEnd(data_.data(), n);
-    const size_t lineStart = FindLineStart(matcher, limit);
+    size_t lineStart = FindLineStart(matcher, limit);
+    if (lineStart != std::string::npos && unchecked) {
+      // Whatever the text holds before its 0x1A, it holds with what follows too: only now that
+      // there is a match does the end of the text need finding, and the search is made again.
+      if (const void* sub = memchr(data_.data() + carry_, 0x1A, got)) {
+        n = Offset(sub, data_.data());
+        lineStart = FindLineStart(matcher, n);
+      }
+    }
     if (lineStart != std::string::npos) return ReadRestOfLine(source, lineStart, n, chunk, stop);
     CarryTail(n, keep);
   }

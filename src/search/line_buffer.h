@@ -27,6 +27,8 @@ class ByteSource {
   virtual ~ByteSource() = default;
   // Up to `cap` bytes into `out`: their count, 0 at the end, -1 on an error.
   virtual ssize_t Read(char* out, size_t cap) = 0;
+  // True when the next Read is known to give 0, so the chunk just read is the last.
+  virtual bool AtEnd() const { return false; }
 };
 
 // Reads a source in chunks of a set size and finds the first line that holds the query. It
@@ -45,8 +47,10 @@ class LineBuffer {
   void Prepare(const QueryMatcher& matcher, size_t chunk = kReadChunk);
 
  private:
+  // With `lastUnchecked`, a chunk that is the source's last is not looked through for 0x1A: that
+  // only matters before a match, and most texts hold none.
   bool ReadChunk(ByteSource& source, char* at, size_t chunk, const std::atomic<bool>* stop,
-                 size_t& got);
+                 size_t& got, bool* lastUnchecked = nullptr);
   size_t FindLineStart(const QueryMatcher& matcher, size_t limit);
   std::string ReadRestOfLine(ByteSource& source, size_t lineStart, size_t n, size_t chunk,
                              const std::atomic<bool>* stop);
