@@ -46,7 +46,7 @@ class FileSource : public ByteSource {
   }
 
   ssize_t Read(char* out, size_t cap) override {
-    if (kind_ != FileKind::kText || (expected_ > 0 && total_ >= expected_)) return 0;
+    if (AtEnd()) return 0;
     ssize_t r;
     if (headLeft_ != 0) {  // what was read already, as a read would give it
       r = headLeft_ < 0 ? -1 : std::min(headLeft_, static_cast<ssize_t>(cap));
